@@ -1,0 +1,40 @@
+#include "app/app_state.h"
+
+#include <cstring>
+
+#include "platform/files.h"
+
+AppState g_app;
+
+void ResetAppState() { std::memset(&g_app, 0, sizeof g_app); }
+
+int FindCharFrom(int start, char character, const char* text) {
+  // The scan is bounded to 999 bytes so a missing character never runs off a
+  // buffer; the terminator ends it too, unless NUL is what is looked for.
+  for (int i = 0; i < 999; ++i) {
+    char c = text[start + i];
+    if (c == character) return i + 1;
+    if (c == '\0') return 0;
+  }
+  return 0;
+}
+
+int FileExists(const char* path) {
+  HANDLE file = OpenExistingFile(path);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  CloseFile(file);
+  return 1;
+}
+
+void CopyText(char* destination, int size, const char* source) {
+  if (size <= 0) return;
+  int i = 0;
+  for (; i < size - 1 && source[i] != '\0'; ++i) destination[i] = source[i];
+  destination[i] = '\0';
+}
+
+void AppendText(char* destination, int size, const char* source) {
+  int used = static_cast<int>(strnlen(destination, static_cast<size_t>(size)));
+  if (used >= size) return;
+  CopyText(destination + used, size - used, source);
+}

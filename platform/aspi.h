@@ -1,0 +1,80 @@
+// aspi group: the ASPI for Win32 entry points and the published request record.
+//
+// Contract every implementation keeps (the command channel relies on it):
+//  - a submitted record's SRB_Status leaves SS_PENDING exactly once, when the
+//    command ends; SRB_TargStat and SenseArea are filled for CHECK CONDITION;
+//  - data moves to or from SRB_BufPointer (at most SRB_BufLen bytes);
+//  - a named completion routine (SRB_PostProc with SRB_POSTING) runs once,
+//    after the status is set, on the thread that advances the command;
+//  - a record is never handed over again while the layer still holds it:
+//    submitting a held record is refused with SS_ERR and not touched.
+#pragma once
+
+#include "platform/types.h"
+
+inline constexpr BYTE SC_HA_INQUIRY = 0x00;
+inline constexpr BYTE SC_EXEC_SCSI_CMD = 0x02;
+
+// SRB_Status values.
+inline constexpr BYTE SS_PENDING = 0x00;
+inline constexpr BYTE SS_COMP = 0x01;
+inline constexpr BYTE SS_ABORTED = 0x02;
+inline constexpr BYTE SS_ERR = 0x04;
+inline constexpr BYTE SS_INVALID_CMD = 0x80;
+inline constexpr BYTE SS_INVALID_HA = 0x81;
+inline constexpr BYTE SS_NO_DEVICE = 0x82;
+
+// SRB_Flags bits.
+inline constexpr BYTE SRB_POSTING = 0x01;
+inline constexpr BYTE SRB_DIR_IN = 0x08;
+inline constexpr BYTE SRB_DIR_OUT = 0x10;
+
+// SCSI target status (SRB_TargStat).
+inline constexpr BYTE STATUS_GOOD = 0x00;
+inline constexpr BYTE STATUS_CHKCOND = 0x02;
+inline constexpr BYTE STATUS_BUSY = 0x08;
+
+inline constexpr int SENSE_LEN = 14;
+
+struct SRB_ExecSCSICmd;
+using PostProc = void (*)(SRB_ExecSCSICmd*);
+
+// The published SRB_ExecSCSICmd layout (wnaspi32.h), fields by direction.
+#pragma pack(push, 1)
+struct SRB_ExecSCSICmd {
+  BYTE SRB_Cmd;          // [in] SC_EXEC_SCSI_CMD
+  BYTE SRB_Status;       // [out] SS_*; SS_PENDING until the command ends
+  BYTE SRB_HaId;         // [in] host adapter number
+  BYTE SRB_Flags;        // [in] SRB_DIR_IN / SRB_DIR_OUT / SRB_POSTING
+  DWORD SRB_Hdr_Rsvd;    // reserved
+  BYTE SRB_Target;       // [in] target id 0..7
+  BYTE SRB_Lun;          // [in] logical unit, always 0 here
+  WORD SRB_Rsvd1;        // reserved
+  DWORD SRB_BufLen;      // [in] bytes of data to move
+  BYTE* SRB_BufPointer;  // [in] data buffer
+  BYTE SRB_SenseLen;     // [in] bytes of sense wanted (SENSE_LEN)
+  BYTE SRB_CDBLen;       // [in] 6, 10 or 12
+  BYTE SRB_HaStat;       // [out] host adapter status (never read by the logic)
+  BYTE SRB_TargStat;     // [out] SCSI status byte
+  PostProc SRB_PostProc;  // [in] completion routine with SRB_POSTING
+  BYTE SRB_Rsvd2[20];    // reserved
+  BYTE CDBByte[16];      // [in] command descriptor block
+  BYTE SenseArea[SENSE_LEN + 2];  // [out] fixed-format sense data
+};
+#pragma pack(pop)
+
+// Host adapter count in bits 0-7, status (SS_COMP when ASPI works) in 8-15.
+DWORD GetASPI32SupportInfo();
+// Hands the record over. The return value mirrors ASPI's but the logic reads
+// only SRB_Status.
+DWORD SendASPI32Command(SRB_ExecSCSICmd* request);
+
+class AspiLayer {
+ public:
+  virtual ~AspiLayer() = default;
+  virtual DWORD SupportInfo() = 0;
+  virtual DWORD Send(SRB_ExecSCSICmd* request) = 0;
+  // True while the layer holds the record (submitted, not yet ended, or
+  // ended but its completion routine not yet run).
+  virtual bool Holds(const SRB_ExecSCSICmd* request) const = 0;
+};
