@@ -1,0 +1,17 @@
+// The message catalogue: every text the program shows, in English or in
+// Japanese (code page 932), filled once at start-up by PrimaryLanguage.
+#pragma once
+
+// Fills every message buffer, the agreement labels, MsgWarnings and the
+// agreement text of g_app in the language that g_app.PrimaryLanguage selects.
+void FillCatalogue();
+
+// Texts of the update procedure that pick their language where they are
+// shown: English or Japanese by g_app.PrimaryLanguage at the moment of the call.
+const char* MsgFlashFailedRetry();
+const char* MsgLoaderCmdRefused();
+const char* MsgDownloadCmdRefused();
+const char* MsgModelNotProper();
+const char* MsgChecksumWrong();
+const char* MsgLoadSucceeded();
+const char* MsgWarnUsbPower();
