@@ -1,0 +1,35 @@
+// The `quorvanta` command line: options, the platform chosen once, the view,
+// and the Windows-style command line handed to the program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct LaunchOptions {
+  std::string machine_dir;  // empty: run on this host
+  std::string ui;           // headless, terminal, desktop; empty: the default
+  bool autopilot = false;
+  std::string script_path;
+  int drive_adapter = -1;  // --drive A:T; -1: the first listed drive
+  int drive_target = -1;
+  bool list = false;
+  bool json = false;
+  std::string trace_path;
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> arguments;  // IMAGE [OPTION] and anything after
+};
+
+// Parses argv[1..]. False with a one-line message on a usage error.
+bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,
+                        std::string* error);
+
+// The quoted program path, then a blank and the arguments joined by single
+// blanks (nothing after the quote when there are no arguments).
+std::string BuildWindowsCommandLine(const std::string& program_path,
+                                    const std::vector<std::string>& arguments);
+
+// Runs the program as the options say and returns the process exit code.
+int RunLauncher(const LaunchOptions& options, const char* argv0);
+
+const char* LauncherUsage();

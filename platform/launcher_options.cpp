@@ -1,0 +1,116 @@
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "platform/launcher.h"
+
+namespace {
+
+bool ParseNumber(std::string_view text, int max, int* value) {
+  if (text.empty() || text.size() > 3) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v > max) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseDrive(std::string_view text, LaunchOptions* options) {
+  auto colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  return ParseNumber(text.substr(0, colon), 7, &options->drive_adapter) &&
+         ParseNumber(text.substr(colon + 1), 7, &options->drive_target);
+}
+
+}  // namespace
+
+const char* LauncherUsage() {
+  return "usage: quorvanta [OPTIONS] [--] [IMAGE [OPTION]]\n"
+         "  --machine DIR     run on the virtual PC at DIR (default: this host)\n"
+         "  --ui VIEW         headless, terminal or desktop\n"
+         "  --yes             autopilot: accept, update the chosen drive, exit\n"
+         "  --script FILE     a scripted user (headless)\n"
+         "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
+         "  --list [--json]   print the drives the main dialog would list, then end\n"
+         "  --trace FILE      write every drive command to FILE\n"
+         "  --help, --version\n";
+}
+
+bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,
+                        std::string* error) {
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
+      options->arguments.emplace_back(arg);
+      // Once the image is named, the rest belongs to the program's own line.
+      options_done = true;
+      continue;
+    }
+    auto value = [&](const char* name, std::string* out) {
+      if (i + 1 >= argc) {
+        *error = std::string("option ") + name + " needs a value";
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    if (arg == "--") {
+      options_done = true;
+    } else if (arg == "--machine") {
+      if (!value("--machine", &options->machine_dir)) return false;
+    } else if (arg == "--ui") {
+      if (!value("--ui", &options->ui)) return false;
+      if (options->ui != "headless" && options->ui != "terminal" && options->ui != "desktop") {
+        *error = "unknown view '" + options->ui + "' (headless, terminal or desktop)";
+        return false;
+      }
+    } else if (arg == "--yes") {
+      options->autopilot = true;
+    } else if (arg == "--script") {
+      if (!value("--script", &options->script_path)) return false;
+    } else if (arg == "--drive") {
+      std::string text;
+      if (!value("--drive", &text)) return false;
+      if (!ParseDrive(text, options)) {
+        *error = "--drive wants A:T with adapter and target 0 to 7, not '" + text + "'";
+        return false;
+      }
+    } else if (arg == "--list") {
+      options->list = true;
+    } else if (arg == "--json") {
+      options->json = true;
+    } else if (arg == "--trace") {
+      if (!value("--trace", &options->trace_path)) return false;
+    } else if (arg == "--help") {
+      options->help = true;
+    } else if (arg == "--version") {
+      options->version = true;
+    } else {
+      *error = "unknown option '" + std::string(arg) + "'";
+      return false;
+    }
+  }
+  if (options->json && !options->list) {
+    *error = "--json goes with --list";
+    return false;
+  }
+  if (options->autopilot && !options->script_path.empty()) {
+    *error = "--yes and --script exclude each other";
+    return false;
+  }
+  return true;
+}
+
+std::string BuildWindowsCommandLine(const std::string& program_path,
+                                    const std::vector<std::string>& arguments) {
+  std::string line = "\"" + program_path + "\"";
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    line += ' ';
+    line += arguments[i];
+  }
+  return line;
+}

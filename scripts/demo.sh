@@ -1,0 +1,18 @@
+#!/bin/sh
+# Builds Quorvanta, makes a fresh virtual PC with the default drive and
+# package, and runs the whole job on it with the autopilot.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >/dev/null
+ninja -C build/release quorvanta quorvanta-sim
+pc=build/demo-pc
+rm -rf "$pc"
+build/release/quorvanta-sim init "$pc"
+build/release/quorvanta-sim show "$pc"
+echo "--- run"
+status=0
+build/release/quorvanta --machine "$pc" --ui headless --yes || status=$?
+echo "--- exit code $status"
+build/release/quorvanta-sim show "$pc"
+exit "$status"

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs the build and test tools on Debian 12 (as root), skipping apt-get
+# when everything is already there.
+set -eu
+packages="cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libc6"
+missing=""
+for p in $packages; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  echo "installing:$missing"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  # shellcheck disable=SC2086
+  apt-get install -y -q --no-install-recommends $missing
+fi

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Builds and runs the whole test suite twice: a plain debug build, then under
+# AddressSanitizer + UndefinedBehaviorSanitizer; then the fuzz targets.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+ninja -C build/debug -j "$jobs"
+ctest --test-dir build/debug -j "$jobs" --output-on-failure
+
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON -DQV_BUILD_BENCH=OFF >/dev/null
+ninja -C build/asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan -j "$jobs" --output-on-failure
+
+if [ -f fuzz/run.sh ]; then
+  sh fuzz/run.sh build/fuzz
+fi
+echo "all tests passed"

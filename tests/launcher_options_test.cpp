@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/launcher.h"
+
+namespace {
+
+struct Parsed {
+  bool ok;
+  LaunchOptions options;
+  std::string error;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "quorvanta");
+  Parsed p;
+  p.ok = ParseLaunchOptions(static_cast<int>(args.size()), args.data(), &p.options, &p.error);
+  return p;
+}
+
+TEST(LaunchOptions, ImageAndOptionFollowTheOptions) {
+  Parsed p = Parse({"--machine", "/tmp/pc", "--ui", "headless", "--yes", "fw.bin", "/NON"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.machine_dir, "/tmp/pc");
+  EXPECT_TRUE(p.options.autopilot);
+  EXPECT_EQ(p.options.arguments, (std::vector<std::string>{"fw.bin", "/NON"}));
+}
+
+TEST(LaunchOptions, DoubleDashPassesOptionLookingWords) {
+  Parsed p = Parse({"--list", "--", "--odd", "x"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_TRUE(p.options.list);
+  EXPECT_EQ(p.options.arguments, (std::vector<std::string>{"--odd", "x"}));
+}
+
+TEST(LaunchOptions, DriveAddress) {
+  Parsed p = Parse({"--drive", "1:7"});
+  ASSERT_TRUE(p.ok) << p.error;
+  EXPECT_EQ(p.options.drive_adapter, 1);
+  EXPECT_EQ(p.options.drive_target, 7);
+}
+
+TEST(LaunchOptions, UsageErrorsAreOneLine) {
+  const std::vector<std::vector<const char*>> bad = {
+      {"--bogus"},         {"--machine"},         {"--ui", "fancy"}, {"--drive", "8:0"},
+      {"--drive", "0-0"},  {"--json"},            {"--drive", ":1"}, {"--yes", "--script", "s"},
+      {"--trace"},
+  };
+  for (const auto& args : bad) {
+    Parsed p = Parse(args);
+    EXPECT_FALSE(p.ok) << args[0];
+    EXPECT_FALSE(p.error.empty());
+    EXPECT_EQ(p.error.find('\n'), std::string::npos);
+  }
+}
+
+TEST(WindowsCommandLine, QuotedPathThenSingleBlanks) {
+  EXPECT_EQ(BuildWindowsCommandLine("C:\\Q\\Quorvanta.exe", {}), "\"C:\\Q\\Quorvanta.exe\"");
+  EXPECT_EQ(BuildWindowsCommandLine("/usr/bin/quorvanta", {"fw.bin", "/NON"}),
+            "\"/usr/bin/quorvanta\" fw.bin /NON");
+}
+
+}  // namespace

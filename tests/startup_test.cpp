@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "platform/transcript.h"
+#include "tests/support/fake_pc.h"
+
+namespace {
+
+// Captures the headless transcript of one start-up.
+class TranscriptCapture {
+ public:
+  TranscriptCapture() : file_(std::tmpfile()) { SetTranscript(file_); }
+  ~TranscriptCapture() {
+    SetTranscript(nullptr);
+    std::fclose(file_);
+  }
+  std::string Text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string text;
+    char buffer[512];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) text.append(buffer, n);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+struct ArgumentCase {
+  const char* command_line;
+  const char* data_file;
+  const char* data_option;
+};
+
+TEST(CommandLine, ArgumentsAfterTheQuotedProgramPath) {
+  const ArgumentCase cases[] = {
+      {"\"C:\\Q\\Quorvanta.exe\"", "", ""},
+      {"\"C:\\Q\\Quorvanta.exe\" ", "", ""},
+      {"\"C:\\Q\\Quorvanta.exe\" fw.bin", "fw.bin", ""},
+      {"\"C:\\Q\\Quorvanta.exe\" fw.bin /NON", "fw.bin", "/NON"},
+      {"\"C:\\Q\\Quorvanta.exe\" fw.bin /non", "fw.bin", "/non"},
+      {"\"C:\\Q\\Quorvanta.exe\" fw.bin /NON third", "fw.bin", "/NON"},
+      {"\"C:\\Q\\Quorvanta.exe\" fw.bin    /NON", "fw.bin", "/NON"},
+      // Quotes around an argument mean nothing.
+      {"\"C:\\Q\\Quorvanta.exe\" \"fw.bin\"", "\"fw.bin\"", ""},
+      // A second blank after the path makes the name empty and the image the option.
+      {"\"C:\\Q\\Quorvanta.exe\"  fw.bin", "", "fw.bin"},
+      // No closing quote from the second character on: no arguments.
+      {"Quorvanta.exe fw.bin", "", ""},
+      {"\"", "", ""},
+      {"", "", ""},
+  };
+  for (const ArgumentCase& c : cases) {
+    char file[kMaxPath];
+    char option[kMaxPath];
+    ParseCommandLineArguments(c.command_line, file, option);
+    EXPECT_STREQ(file, c.data_file) << c.command_line;
+    EXPECT_STREQ(option, c.data_option) << c.command_line;
+  }
+}
+
+TEST(CommandLine, OverlongLineAndTokensAreCutInsideTheirBuffers) {
+  std::string line = "\"C:\\Quorvanta.exe\" " + std::string(400, 'a') + " /" + std::string(300, 'b');
+  char file[kMaxPath + 8];
+  char option[kMaxPath + 8];
+  std::memset(file, 'X', sizeof file);
+  std::memset(option, 'X', sizeof option);
+  ParseCommandLineArguments(line.c_str(), file, option);
+  // The line itself is held in 261 bytes, so the name runs to its end.
+  EXPECT_EQ(std::strlen(file), 260u - 19u);
+  EXPECT_STREQ(option, "");
+  EXPECT_EQ(file[kMaxPath], 'X');  // nothing written past the buffer
+
+  std::string with_option = "\"p\" a " + std::string(500, 'o');
+  ParseCommandLineArguments(with_option.c_str(), file, option);
+  EXPECT_STREQ(file, "a");
+  EXPECT_EQ(std::strlen(option), 260u - 6u);
+}
+
+TEST(CommandLine, ProgramPath) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"\"C:\\Q\\Quorvanta.exe\" fw.bin", "C:\\Q\\Quorvanta.exe"},
+      {"\"C:\\Q\\Quorvanta.exe\"", "C:\\Q\\Quorvanta.exe"},
+      {"Quorvanta.exe fw.bin", "uorvanta.exe fw.bin"},
+      {"", ""},
+  };
+  for (const auto& [line, path] : cases) {
+    char out[kMaxPath];
+    ExtractProgramPath(line, out);
+    EXPECT_STREQ(out, path) << line;
+  }
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  FakePc pc;
+  TranscriptCapture transcript;
+
+  void AddPackage(const char* description = "fw.bin\r\n") {
+    pc.files.files["Tellumar.inf"] = description;
+    pc.files.files["fw.bin"] = ValidT71Image("1.10");
+  }
+  int Run() {
+    int exit_code = -1;
+    int go_on = RunStartupChecks(nullptr, nullptr, &exit_code);
+    return go_on ? 100 : exit_code;
+  }
+};
+
+TEST_F(StartupTest, SecondInstanceEndsSilently) {
+  pc.system.other_instance_running = true;
+  AddPackage();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(transcript.Text(), "");
+  EXPECT_EQ(pc.system.calls, (std::vector<std::string>{"open QuorvantaInstance", "close"}));
+}
+
+TEST_F(StartupTest, LanguageTable) {
+  const std::pair<LANGID, bool> cases[] = {
+      {0x0411, true}, {0x0811, true}, {0x0409, false}, {0x0804, false}, {0x0412, false}};
+  for (const auto& [id, japanese] : cases) {
+    ResetAppState();
+    pc.system.language = id;
+    AddPackage();
+    EXPECT_EQ(Run(), 100);
+    EXPECT_EQ(g_app.PrimaryLanguage == 0x11, japanese) << std::hex << id;
+    EXPECT_EQ(g_app.MessageLanguage, id);
+    EXPECT_EQ(std::string(g_app.MsgNoDevice) == "Error: No device could be detected.", !japanese);
+  }
+}
+
+TEST_F(StartupTest, FreshLaunchReadsTheDescription) {
+  AddPackage("fw.bin /NON\r\nload.bin\r\n");
+  pc.files.files["load.bin"] = std::string(28736, '\0');
+  ASSERT_EQ(Run(), 100);
+  EXPECT_STREQ(g_app.DataFileName, "fw.bin");
+  EXPECT_STREQ(g_app.LoaderFileName, "load.bin");
+  EXPECT_EQ(g_app.NoVersionCheck, 1);
+  EXPECT_EQ(g_app.NoLoaderVersionCheck, 0);
+  EXPECT_EQ(g_app.NoRestartNeeded, 0);
+  EXPECT_STREQ(g_app.ProgramPath, "C:\\Quorvanta\\Quorvanta.exe");
+  EXPECT_STREQ(g_app.RegistryResumePath, "C:\\WINDOWS\\Tellmr1.DAT");
+  EXPECT_STREQ(g_app.LaunchResumePath, "C:\\WINDOWS\\Tellmr2.DAT");
+  EXPECT_EQ(g_app.AdapterCount, 1);
+  EXPECT_EQ(g_app.AspiSupportInfo, 0x0101u);
+}
+
+TEST_F(StartupTest, ImageOnTheCommandLineSkipsTheDescription) {
+  AddPackage("other.bin\r\nload.bin\r\n");
+  pc.system.command_line = "\"C:\\Quorvanta\\Quorvanta.exe\" fw.bin /NON";
+  ASSERT_EQ(Run(), 100);
+  EXPECT_STREQ(g_app.DataFileName, "fw.bin");
+  EXPECT_EQ(g_app.NoVersionCheck, 1);
+  EXPECT_STREQ(g_app.LoaderFileName, "");
+
+  ResetAppState();
+  pc.system.command_line = "\"C:\\Quorvanta\\Quorvanta.exe\" fw.bin /non";
+  ASSERT_EQ(Run(), 100);
+  EXPECT_EQ(g_app.NoVersionCheck, 0);
+}
+
+TEST_F(StartupTest, NtFamilyNeedsNoRestart) {
+  pc.system.version = 0x0A280105;
+  AddPackage();
+  ASSERT_EQ(Run(), 100);
+  EXPECT_EQ(g_app.IsNT, 1);
+  EXPECT_EQ(g_app.NoRestartNeeded, 1);
+  EXPECT_STREQ(g_app.DataFileName, "fw.bin");
+}
+
+TEST_F(StartupTest, OneResumeFileIsAFreshLaunchAndIsLeftAlone) {
+  AddPackage();
+  pc.files.files["C:\\WINDOWS\\Tellmr1.DAT"] = "x";
+  ASSERT_EQ(Run(), 100);
+  EXPECT_EQ(g_app.NoRestartNeeded, 0);
+  EXPECT_TRUE(pc.files.deleted.empty());
+  EXPECT_EQ(pc.files.open_handles(), 0);
+}
+
+TEST_F(StartupTest, MissingPackageEndsWithItsMessage) {
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(transcript.Text(), "message: Error: Couldn't find data file.\nanswer: OK\n");
+}
+
+TEST_F(StartupTest, WrongSizeEndsWithItsMessage) {
+  AddPackage();
+  pc.files.files["fw.bin"].resize(526335);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(transcript.Text(), "message: Error: Invalid file size.\nanswer: OK\n");
+}
+
+TEST_F(StartupTest, ResumedLaunchCleansUpWhenThePackageFails) {
+  pc.files.files["C:\\WINDOWS\\Tellmr1.DAT"] = "x";
+  pc.files.files["C:\\WINDOWS\\Tellmr2.DAT"] = "y";
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(g_app.NoRestartNeeded, 1);
+  EXPECT_EQ(pc.files.deleted, (std::vector<std::string>{"C:\\WINDOWS\\Tellmr1.DAT",
+                                                        "C:\\WINDOWS\\Tellmr2.DAT"}));
+}
+
+TEST_F(StartupTest, NtNeverCleansUpResumeFiles) {
+  pc.system.version = 0x0A280105;
+  pc.files.files["C:\\WINDOWS\\Tellmr1.DAT"] = "x";
+  pc.files.files["C:\\WINDOWS\\Tellmr2.DAT"] = "y";
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(pc.files.deleted.empty());
+}
+
+TEST_F(StartupTest, MissingLoaderFileEndsWithNoDataFile) {
+  AddPackage("fw.bin\r\nmissing.bin\r\n");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(transcript.Text(), "message: Error: Couldn't find data file.\nanswer: OK\n");
+}
+
+TEST_F(StartupTest, NoWindowsDirectoryStillBuildsThePaths) {
+  pc.system.windows_directory.clear();
+  AddPackage();
+  ASSERT_EQ(Run(), 100);
+  EXPECT_STREQ(g_app.RegistryResumePath, "\\Tellmr1.DAT");
+  std::string text = transcript.Text();
+  EXPECT_NE(text.find("message: Failed to update the firmware."), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// A small in-memory PC for tests of start-up: files in a map, a scripted
+// system group, a clock that only moves when waited on, and an ASPI layer
+// with a fixed support answer and no drives.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+class MemoryFiles final : public Files {
+ public:
+  std::map<std::string, std::string> files;  // path as the program names it
+  std::vector<std::string> deleted;
+
+  HANDLE OpenExisting(const char* path) override;
+  HANDLE CreateAlways(const char* path) override;
+  BOOL Read(HANDLE file, void* buffer, DWORD size, DWORD* read) override;
+  BOOL Write(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
+  DWORD SeekBegin(HANDLE file, DWORD offset) override;
+  DWORD Size(HANDLE file) override;
+  BOOL Close(HANDLE file) override;
+  BOOL Delete(const char* path) override;
+
+  int open_handles() const { return static_cast<int>(open_.size()); }
+
+ private:
+  struct Open {
+    std::string path;
+    std::size_t position = 0;
+  };
+  std::map<int, Open> open_;
+  int next_ = 1;
+};
+
+class FakeSystem final : public System {
+ public:
+  DWORD version = 0xC0000A04;  // Windows 98
+  LANGID language = 0x0409;
+  std::string windows_directory = "C:\\WINDOWS";
+  std::string command_line = "\"C:\\Quorvanta\\Quorvanta.exe\"";
+  std::string current_directory = "C:\\Quorvanta";
+  bool other_instance_running = false;
+  std::vector<std::string> calls;  // mutex and power calls, in order
+
+  DWORD Version() override { return version; }
+  LANGID UserDefaultLangID() override { return language; }
+  DWORD WindowsDirectory(char* buffer, DWORD size) override;
+  const char* CommandLine() override { return command_line.c_str(); }
+  BOOL SetCurrentDirectory(const char* path) override;
+  DWORD CurrentDirectory(DWORD size, char* buffer) override;
+  HANDLE OpenMutex(DWORD access, BOOL inherit, const char* name) override;
+  HANDLE CreateMutex(BOOL initial_owner, const char* name) override;
+  BOOL ReleaseMutex(HANDLE mutex) override;
+  BOOL CloseHandle(HANDLE handle) override;
+  BOOL EnableShutdownPrivilege() override { return 1; }
+  BOOL ExitWindows(DWORD flags, DWORD reason) override;
+};
+
+class StillClock final : public Clock {
+ public:
+  DWORD ticks = 1000;
+  DWORD TickCount() override { return ticks; }
+  void Wait(const SRB_ExecSCSICmd*, DWORD ms) override { ticks += ms; }
+};
+
+class NoDriveAspi final : public AspiLayer {
+ public:
+  DWORD support = 0x0101;  // one adapter, SS_COMP
+  DWORD SupportInfo() override { return support; }
+  DWORD Send(SRB_ExecSCSICmd* request) override {
+    request->SRB_Status = SS_NO_DEVICE;
+    return SS_NO_DEVICE;
+  }
+  bool Holds(const SRB_ExecSCSICmd*) const override { return false; }
+};
+
+// Owns one of each and installs them; uninstalls on destruction.
+class FakePc {
+ public:
+  FakePc();
+  ~FakePc();
+  MemoryFiles files;
+  FakeSystem system;
+  StillClock clock;
+  NoDriveAspi aspi;
+};
+
+// A firmware image that passes the size and signature checks.
+std::string ValidT71Image(const char* revision);
