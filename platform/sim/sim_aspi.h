@@ -1,0 +1,149 @@
+// The virtual PC's host adapters: an ASPI layer whose targets are emulated
+// VANTROS drives, driven by the virtual clock.
+//
+// Drive description (the `--drive` argument of quorvanta-sim and the one line
+// of each file in MACHINE/drives/):
+//
+//   A:T:MODEL:LINK[:key=value,...]
+//
+//   A, T      host adapter 0..7 and target 0..7
+//   MODEL     t71 | r305 | "PRODUCT ID" (quoted, 1..16 printable characters;
+//             a product id starting "T71 CDRW USB" or "R305 CDRW USB" takes
+//             that model's image rules, any other accepts no image)
+//   LINK      usb | atapi (the vendor commands 0xCC and 0xCD exist on usb only)
+//
+// Keys (numbers are decimal or 0x-prefixed hexadecimal):
+//   rev=1.00          firmware revision, exactly 4 printable characters
+//   code=0x11         version code (answer byte 12 of the vendor query 0xCC)
+//   modelcode=0x04    model code (answer byte 13 of 0xCC)
+//   disc=0|1          a disc in the tray
+// Fault knobs:
+//   hang=0xOP         a command with this opcode never completes
+//   check=0xOP/K/ASC  a command with this opcode ends CHECK CONDITION with
+//                     sense key K and additional sense code ASC (ASCQ 0)
+//   busy=N@K          WRITE BUFFER of chunk K (offset K*2048; 256 is the final
+//                     chunk) answers BUSY (SS_ERR, target status 0x08) N times
+//                     before it is taken
+//   powerloss=K       the drive loses power when chunk K arrives: the download
+//                     is lost, the old firmware kept, the command ends SS_ERR
+//                     and the drive is absent until the next PowerOn(); fires
+//                     once, then the knob is gone
+//   savefail=1        the save (WRITE BUFFER mode 7) runs its full time, then
+//                     ends CHECK CONDITION MEDIUM ERROR; the old firmware stays
+//   noreturn=1        after the end-of-load 0xCD FF the drive stays absent
+//                     until the next PowerOn()
+//   returnrev=X.YZ    after 0xCD FF the drive comes back with this revision
+//                     instead of the one in the image it took
+//   savetime=MS       duration of the save (default usb 3000, atapi 30000)
+//   absent=MS         absence after 0xCD FF (default 20000)
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/aspi.h"
+#include "platform/sim/virtual_clock.h"
+
+enum class DriveModel { kT71, kR305, kOther };
+enum class DriveLink { kUsb, kAtapi };
+
+struct DriveSpec {
+  int adapter = 0;
+  int target = 0;
+  DriveModel model = DriveModel::kT71;
+  std::string product = "T71 CDRW USB";  // up to 16 characters, unpadded
+  bool quoted_product = false;           // MODEL was given as a quoted product id
+  DriveLink link = DriveLink::kUsb;
+  std::string rev = "1.00";  // exactly 4 characters
+  BYTE code = 0x10;
+  BYTE modelcode = 0x04;
+  bool disc = false;
+
+  // Fault knobs; -1 / 0 / empty mean "off".
+  int hang_opcode = -1;
+  int check_opcode = -1;
+  BYTE check_key = 0;
+  BYTE check_asc = 0;
+  int busy_count = 0;
+  int busy_chunk = -1;
+  int powerloss_chunk = -1;
+  bool save_fail = false;
+  bool no_return = false;
+  std::string return_rev;          // 4 characters when set
+  std::int64_t save_ms = -1;       // -1: the link's default
+  std::int64_t absent_ms = 20000;  // absence after 0xCD FF
+};
+
+// Parses `A:T:MODEL:LINK[:key=value,...]`. On failure returns false and puts
+// a one-line reason in *error (when not null); *out is then unspecified.
+bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error);
+// The inverse: a line that ParseDriveSpec reads back to the same spec.
+std::string FormatDriveSpec(const DriveSpec& spec);
+
+class EmulatedDrive;
+
+class SimAspi final : public AspiLayer, public VirtualEventSource {
+ public:
+  // Reads every `*.drive` file of machine_dir/drives/ (a missing directory
+  // means no drives) and the firmware kept beside it. A malformed file, a
+  // drive on an adapter >= adapter_count or two drives at one address is an
+  // error: nullptr and one line in *error. Attaches itself to `clock`.
+  static std::unique_ptr<SimAspi> Load(const std::filesystem::path& machine_dir, int adapter_count,
+                                       VirtualClock* clock, std::string* error);
+  // Replaces machine_dir/drives/ with one file per spec (no firmware image).
+  static bool WriteDrives(const std::filesystem::path& machine_dir,
+                          const std::vector<DriveSpec>& specs, std::string* error);
+
+  // Builds a layer from specs directly (tests); Save() then has nowhere to go.
+  SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSpec>& specs);
+  ~SimAspi() override;
+  SimAspi(const SimAspi&) = delete;
+  SimAspi& operator=(const SimAspi&) = delete;
+
+  // Persists each drive: its description line (revision it will boot with,
+  // codes, disc, remaining knobs) and its firmware image, replacing the files
+  // atomically. False when there is no machine directory or a write failed.
+  bool Save();
+  // One line per drive in address order:
+  // `drive A:T PRODUCT rev=REV code=0xNN model=0xNN disc=0|1`.
+  std::vector<std::string> ShowLines() const;
+  // Power comes on: every drive is present, runs the firmware it holds and
+  // raises one unit attention. Commands still held are dropped silently.
+  void PowerOn();
+
+  // AspiLayer. SupportInfo = adapter count | (SS_COMP << 8).
+  DWORD SupportInfo() override;
+  // Ends at once (status set, routine run before Send returns) for an address
+  // without a present drive (SS_NO_DEVICE), a bad adapter (SS_INVALID_HA) or
+  // an unknown SRB_Cmd (SS_INVALID_CMD); otherwise the status stays SS_PENDING
+  // until RunUntil passes the command's end. A held record: SS_ERR returned,
+  // record untouched, counted in refused_resubmits().
+  DWORD Send(SRB_ExecSCSICmd* request) override;
+  bool Holds(const SRB_ExecSCSICmd* request) const override;
+
+  // VirtualEventSource.
+  std::uint64_t NextEventAt() const override;
+  void RunUntil(std::uint64_t now) override;
+
+  // Inspection for tests and `show`.
+  int refused_resubmits() const { return refused_resubmits_; }
+  // Null when no drive sits at the address.
+  const EmulatedDrive* DriveAt(int adapter, int target) const;
+  EmulatedDrive* DriveAt(int adapter, int target);
+
+ private:
+  struct Held;
+  std::uint64_t Now() const;
+
+  int adapter_count_;
+  VirtualClock* clock_;
+  std::filesystem::path machine_dir_;
+  std::vector<std::unique_ptr<EmulatedDrive>> drives_;
+  std::vector<Held> held_;
+  std::uint64_t next_sequence_ = 0;
+  int refused_resubmits_ = 0;
+};
