@@ -3,12 +3,19 @@
 
 #include "platform/types.h"
 
-inline constexpr DWORD ImageFileSize = 526336;   // 0x80800: 257 chunks of 2048
+inline constexpr DWORD ImageFileSize = 526336;    // 0x80800: 257 chunks of 2048
 inline constexpr DWORD SignatureOffset = 499660;  // 0x79FCC
 inline constexpr int SignatureBlockSize = 38;
 inline constexpr int VersionDigitsOffset = 28732;  // 0x703C
 inline constexpr int LoaderHeaderSize = 64;
 inline constexpr int MaxPayloadLength = 49088;  // the shared buffer less the header
+// The smallest loader data file that holds its version digits.
+inline constexpr int MinLoaderFileSize = VersionDigitsOffset + 4;  // 28,736
+
+// Results of PrepareLoaderData.
+inline constexpr int LoaderMissing = 0;  // named but cannot be opened: start-up shows MsgNoDataFile
+inline constexpr int LoaderReady = 1;    // none named, or loaded and complete
+inline constexpr int LoaderRefused = 2;  // loaded but unusable; MsgInvalidData already shown
 
 // Fills the four 261-byte fields from Tellumar.inf in the current directory.
 void ReadPackageDescription(char* data_file, char* data_option, char* loader_file,
@@ -18,7 +25,32 @@ int CheckImageSize();
 // 1 when the signature block at `offset` names an accepted vendor and model;
 // fills ImageModel and the three revision fields of `revisions` (15 bytes).
 int ReadImageSignature(DWORD offset, char* revisions);
-// 1 when the file could be loaded into SharedBuffer.
+// 1 when the file could be loaded into SharedBuffer. Shows no message. The
+// part of SharedBuffer beyond the end of a shorter file is zeroed, so no
+// bytes of an earlier drive command are ever taken for loader data.
 int LoadLoaderData(const char* path);
-// 1 when LoaderFileName is empty or loads.
+// LoaderReady when LoaderFileName is empty, or when it loads and
+// LoaderDataComplete() holds; LoaderMissing when it cannot be opened (no
+// message); LoaderRefused after showing MsgInvalidData for a file that is too
+// short for its length field or its version digits, or whose length field
+// exceeds MaxPayloadLength.
 int PrepareLoaderData();
+
+// Rules of the loaded loader data, read from SharedBuffer after LoadLoaderData.
+// Bytes that the last LoadLoaderData put into SharedBuffer.
+int LoaderBytesLoaded();
+// Payload length L: header bytes 62..63, big-endian (0..65535, not clamped).
+int LoaderPayloadLength();
+// 1 when L <= MaxPayloadLength and the file held both the whole payload
+// (64 + L bytes) and the version digits (MinLoaderFileSize bytes).
+int LoaderDataComplete();
+// 1 when the data is complete and its floor(L/2) big-endian payload words sum
+// to 0 modulo 65536 (trivially for L = 0 or 1). Never reads beyond the payload.
+int LoaderChecksumOk();
+// One packed BCD byte from two ASCII digits: (high - '0') * 16 + (low - '0'),
+// kept to its low 8 bits as the drive's one-byte codes are.
+int PackedPair(char high, char low);
+// The model code (digits 1 and 2) and the version (digits 3 and 4) of
+// VersionDigits in SharedBuffer.
+int LoaderModelCode();
+int LoaderVersionCode();

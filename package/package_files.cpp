@@ -1,0 +1,228 @@
+#include "package/package_files.h"
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+
+namespace {
+
+constexpr int kPathChars = kMaxPath - 1;  // 260
+constexpr int kOptionChars = 4;
+
+int g_loader_bytes_loaded = 0;
+
+void ShowPackageMessage(const char* text) {
+  MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
+}
+
+// Reads the description a byte at a time, through a small buffer; a read
+// failure counts as the end of the file.
+struct DescriptionReader {
+  explicit DescriptionReader(HANDLE f) : file(f) {}
+
+  HANDLE file;
+  char buffer[256] = {};
+  DWORD filled = 0;
+  DWORD next = 0;
+  bool ended = false;
+
+  // The next byte, or -1 at the end of the file.
+  int Next() {
+    if (next == filled) {
+      if (ended) return -1;
+      DWORD read = 0;
+      if (!ReadFile(file, buffer, sizeof buffer, &read) || read == 0) {
+        ended = true;
+        return -1;
+      }
+      filled = read;
+      next = 0;
+    }
+    return static_cast<unsigned char>(buffer[next++]);
+  }
+};
+
+// One field of the description. A CR on the first line only terminates the
+// path and reading goes on behind it, so the LF of a CR LF pair ends the line;
+// on the second line a CR ends the line at once. After a space come exactly
+// four option characters and two skipped ones (the line's CR LF). A line that
+// reaches 260 characters simply stops; what follows is read as the next field.
+void ReadDescriptionField(DescriptionReader& reader, char* path, char* option, bool cr_ends_line) {
+  for (int i = 0; i < kPathChars; ++i) {
+    int c = reader.Next();
+    if (c == -1 || c == '\n') {
+      path[i] = '\0';
+      return;
+    }
+    if (c == '\r') {
+      path[i] = '\0';
+      if (cr_ends_line) return;
+      continue;
+    }
+    if (c == ' ') {
+      int n = 0;
+      for (; n < kOptionChars; ++n) {
+        int o = reader.Next();
+        if (o == -1) break;
+        option[n] = static_cast<char>(o);
+      }
+      option[n] = '\0';
+      path[i] = '\0';
+      reader.Next();
+      reader.Next();
+      return;
+    }
+    path[i] = static_cast<char>(c);
+  }
+  path[kPathChars] = '\0';
+}
+
+// Reads up to `size` bytes, going on after partial reads; the count that
+// arrived, or -1 when a read failed.
+long ReadUpTo(HANDLE file, BYTE* buffer, DWORD size) {
+  DWORD total = 0;
+  while (total < size) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer + total, size - total, &read)) return -1;
+    if (read == 0) break;
+    total += read;
+  }
+  return static_cast<long>(total);
+}
+
+void CopyRevisionField(const BYTE* field, char* destination) {
+  int i = 0;
+  for (; i < 4 && field[i] != 0; ++i) destination[i] = static_cast<char>(field[i]);
+  for (; i < 5; ++i) destination[i] = '\0';
+}
+
+}  // namespace
+
+void ReadPackageDescription(char* data_file, char* data_option, char* loader_file,
+                            char* loader_option) {
+  HANDLE file = OpenExistingFile("Tellumar.inf");
+  if (file == INVALID_HANDLE_VALUE) {
+    data_file[0] = '\0';
+    data_option[0] = '\0';
+    loader_file[0] = '\0';
+    return;
+  }
+  DescriptionReader reader(file);
+  ReadDescriptionField(reader, data_file, data_option, false);
+  ReadDescriptionField(reader, loader_file, loader_option, true);
+  CloseFile(file);
+}
+
+int CheckImageSize() {
+  HANDLE file = OpenExistingFile(g_app.DataFileName);
+  if (file == INVALID_HANDLE_VALUE) {
+    ShowPackageMessage(g_app.MsgNoDataFile);
+    return 0;
+  }
+  DWORD size = GetFileSize(file);
+  CloseFile(file);
+  if (size != ImageFileSize) {
+    ShowPackageMessage(g_app.MsgBadSize);
+    return 0;
+  }
+  return 1;
+}
+
+int ReadImageSignature(DWORD offset, char* revisions) {
+  HANDLE file = OpenExistingFile(g_app.DataFileName);
+  if (file == INVALID_HANDLE_VALUE) {
+    ShowPackageMessage(g_app.MsgNoDataFile);
+    return 0;
+  }
+  if (SetFilePointerBegin(file, offset) == 0xFFFFFFFF) {
+    ShowPackageMessage(g_app.MsgAccessFailed);
+    CloseFile(file);
+    return 0;
+  }
+  // A block cut short (the file changed since the size test) is a failed
+  // read too: its missing bytes must not be taken for signature bytes.
+  BYTE block[SignatureBlockSize] = {};
+  if (ReadUpTo(file, block, SignatureBlockSize) != SignatureBlockSize) {
+    ShowPackageMessage(g_app.MsgReadFailed);
+    CloseFile(file);
+    return 0;
+  }
+  CloseFile(file);
+
+  char vendor[8];
+  std::memcpy(vendor, block, 7);  // the eighth vendor byte is not compared
+  vendor[7] = '\0';
+  std::memcpy(g_app.ImageModel, block + 8, 9);
+  g_app.ImageModel[9] = '\0';
+
+  const bool t71 = std::strncmp(g_app.ImageModel, "T71 CDRW", 8) == 0;
+  const bool r305 = std::strncmp(g_app.ImageModel, "RX-2210QN", 9) == 0;
+  const bool accepted =
+      (t71 && std::strcmp(vendor, "VANTROS") == 0) || (r305 && std::strcmp(vendor, "ORBELLO") == 0);
+  if (!accepted) {
+    ShowPackageMessage(g_app.MsgInvalidData);
+    return 0;
+  }
+  CopyRevisionField(block + 24, revisions);
+  CopyRevisionField(block + 28, revisions + 5);
+  CopyRevisionField(block + 32, revisions + 10);
+  return 1;
+}
+
+int LoadLoaderData(const char* path) {
+  HANDLE file = OpenExistingFile(path);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  long loaded = ReadUpTo(file, g_app.SharedBuffer, kSharedBufferSize);
+  CloseFile(file);
+  // A failed read counts as nothing loaded; the rest of the buffer is
+  // cleared so that no drive data left in it passes for loader data.
+  if (loaded < 0) loaded = 0;
+  g_loader_bytes_loaded = static_cast<int>(loaded);
+  std::memset(g_app.SharedBuffer + loaded, 0, static_cast<size_t>(kSharedBufferSize - loaded));
+  return 1;
+}
+
+int PrepareLoaderData() {
+  if (g_app.LoaderFileName[0] == '\0') return LoaderReady;
+  if (!LoadLoaderData(g_app.LoaderFileName)) return LoaderMissing;
+  if (!LoaderDataComplete()) {
+    ShowPackageMessage(g_app.MsgInvalidData);
+    return LoaderRefused;
+  }
+  return LoaderReady;
+}
+
+int LoaderBytesLoaded() { return g_loader_bytes_loaded; }
+
+int LoaderPayloadLength() { return (g_app.SharedBuffer[62] << 8) | g_app.SharedBuffer[63]; }
+
+int LoaderDataComplete() {
+  const int length = LoaderPayloadLength();
+  return length <= MaxPayloadLength && g_loader_bytes_loaded >= LoaderHeaderSize + length &&
+                 g_loader_bytes_loaded >= MinLoaderFileSize
+             ? 1
+             : 0;
+}
+
+int LoaderChecksumOk() {
+  if (!LoaderDataComplete()) return 0;
+  const int words = LoaderPayloadLength() / 2;
+  const BYTE* payload = g_app.SharedBuffer + LoaderHeaderSize;
+  unsigned sum = 0;
+  for (int i = 0; i < words; ++i) sum += (payload[2 * i] << 8) | payload[2 * i + 1];
+  return (sum & 0xFFFF) == 0 ? 1 : 0;
+}
+
+int PackedPair(char high, char low) { return ((high - 0x30) * 16 + (low - 0x30)) & 0xFF; }
+
+int LoaderModelCode() {
+  const BYTE* digits = g_app.SharedBuffer + VersionDigitsOffset;
+  return PackedPair(static_cast<char>(digits[0]), static_cast<char>(digits[1]));
+}
+
+int LoaderVersionCode() {
+  const BYTE* digits = g_app.SharedBuffer + VersionDigitsOffset;
+  return PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3]));
+}
