@@ -1,0 +1,176 @@
+#include "platform/host/host_platform.h"
+
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/transcript.h"
+
+namespace {
+
+std::int64_t MonotonicMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void SleepUntilMs(std::int64_t deadline_ms) {
+  timespec ts;
+  ts.tv_sec = static_cast<time_t>(deadline_ms / 1000);
+  ts.tv_nsec = static_cast<long>((deadline_ms % 1000) * 1000000);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+  }
+}
+
+DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
+  const DWORD needed = static_cast<DWORD>(text.size() + 1);
+  if (buffer == nullptr || size < needed) return needed;
+  std::memcpy(buffer, text.c_str(), needed);
+  return needed - 1;
+}
+
+const char* NonEmptyEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return (value != nullptr && value[0] != '\0') ? value : nullptr;
+}
+
+}  // namespace
+
+DWORD HostClock::TickCount() { return static_cast<DWORD>(MonotonicMs()); }
+
+void HostClock::Wait(const SRB_ExecSCSICmd* request, DWORD ms) {
+  const std::int64_t deadline = MonotonicMs() + ms;
+  if (request == nullptr) {
+    SleepUntilMs(deadline);
+    return;
+  }
+  for (;;) {
+    if (request->SRB_Status != SS_PENDING) return;
+    std::int64_t now = MonotonicMs();
+    if (now >= deadline) return;
+    SleepUntilMs(now + 1);
+  }
+}
+
+LANGID LanguageFromLocale(std::string_view locale) {
+  return locale.substr(0, 2) == "ja" ? 0x0411 : 0x0409;
+}
+
+LANGID LanguageFromEnvironment() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    if (const char* value = NonEmptyEnv(name)) return LanguageFromLocale(value);
+  }
+  return 0x0409;
+}
+
+std::filesystem::path StateDirectory() {
+  if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) return dir;
+  if (const char* dir = NonEmptyEnv("XDG_STATE_HOME")) {
+    return std::filesystem::path(dir) / "quorvanta";
+  }
+  if (const char* home = NonEmptyEnv("HOME")) {
+    return std::filesystem::path(home) / ".local" / "state" / "quorvanta";
+  }
+  return {};
+}
+
+bool HostFiles::Map(const char* path, bool, std::filesystem::path* out) {
+  if (path == nullptr || path[0] == '\0') return false;
+  std::string native = path;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  *out = native;
+  return true;
+}
+
+HostSystem::HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir)
+    : state_dir_(std::move(state_dir)),
+      mutexes_(std::move(lock_dir), "quorvanta-"),
+      language_(LanguageFromEnvironment()) {}
+
+DWORD HostSystem::Version() { return 0x0A280105; }  // an NT-family version
+
+DWORD HostSystem::WindowsDirectory(char* buffer, DWORD size) {
+  return CopyOut(state_dir_.string(), buffer, size);
+}
+
+BOOL HostSystem::SetCurrentDirectory(const char* path) {
+  if (path == nullptr) return 0;
+  std::string native = path;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return ::chdir(native.c_str()) == 0 ? 1 : 0;
+}
+
+DWORD HostSystem::CurrentDirectory(DWORD size, char* buffer) {
+  char here[PATH_MAX];
+  if (::getcwd(here, sizeof here) == nullptr) return 0;
+  return CopyOut(here, buffer, size);
+}
+
+HANDLE HostSystem::OpenMutex(DWORD, BOOL, const char* name) { return mutexes_.Open(name); }
+
+HANDLE HostSystem::CreateMutex(BOOL initial_owner, const char* name) {
+  return mutexes_.Create(initial_owner != 0, name);
+}
+
+BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
+  if ((flags & EWX_REBOOT) != 0) {
+    TranscriptLine("power", "restart");
+  } else if ((flags & (EWX_SHUTDOWN | EWX_POWEROFF)) != 0) {
+    TranscriptLine("power", "shutdown");
+  }
+  return 0;
+}
+
+DWORD HostAspi::Send(SRB_ExecSCSICmd* request) {
+  if (request == nullptr) return SS_ERR;
+  // No adapter exists, so every request ends at once as ASPI ends one for a
+  // bad adapter number.
+  request->SRB_Status = SS_INVALID_HA;
+  if ((request->SRB_Flags & SRB_POSTING) != 0 && request->SRB_PostProc != nullptr) {
+    request->SRB_PostProc(request);
+  }
+  return SS_INVALID_HA;
+}
+
+std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
+  auto host = std::unique_ptr<HostPlatform>(new HostPlatform());
+  host->state_dir_ = StateDirectory();
+  if (host->state_dir_.empty()) {
+    if (error) *error = "no state directory: set QUORVANTA_STATE_DIR or HOME";
+    return nullptr;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(host->state_dir_, ec);
+  if (ec || !std::filesystem::is_directory(host->state_dir_)) {
+    if (error) *error = "cannot create the state directory " + host->state_dir_.string();
+    return nullptr;
+  }
+  std::string why;
+  host->registry_ = RegistryStore::Load(host->state_dir_ / "registry.reg", true, &why);
+  if (!host->registry_) {
+    if (error) *error = why;
+    return nullptr;
+  }
+  host->registry_->AttachFile(host->state_dir_ / "registry.reg");
+  const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
+  host->system_ = std::make_unique<HostSystem>(host->state_dir_, runtime ? runtime : "/tmp");
+  return host;
+}
+
+Platform HostPlatform::platform() {
+  Platform p;
+  p.clock = &clock_;
+  p.aspi = &aspi_;
+  p.system = system_.get();
+  p.files = &files_;
+  p.registry = registry_.get();
+  return p;
+}

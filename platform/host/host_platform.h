@@ -1,0 +1,105 @@
+// This Linux host as the program's platform.
+//
+// - clock: CLOCK_MONOTONIC milliseconds folded into 32 bits; waits sleep.
+// - system: the NT family; language from LC_ALL / LC_MESSAGES / LANG ("ja*"
+//   is Japanese 0x0411, anything else US English 0x0409); the Windows
+//   directory is the state directory; named mutexes are lock files under
+//   $XDG_RUNTIME_DIR (else /tmp); power requests never power this host off.
+// - files: native paths, '\' read as '/'.
+// - registry: the registry store in the state directory (registry.reg).
+// - aspi: no host adapters yet.
+//
+// The state directory is $QUORVANTA_STATE_DIR, else $XDG_STATE_HOME/quorvanta,
+// else ~/.local/state/quorvanta; it is created when missing.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/aspi.h"
+#include "platform/clock.h"
+#include "platform/host/lock_file.h"
+#include "platform/host/posix_files.h"
+#include "platform/platform.h"
+#include "platform/registry_store.h"
+#include "platform/system.h"
+
+class HostClock final : public Clock {
+ public:
+  DWORD TickCount() override;
+  // Sleeps to the deadline; with a request, wakes every millisecond to look
+  // at its status, so a command's end is seen within a tick.
+  void Wait(const SRB_ExecSCSICmd* request, DWORD ms) override;
+};
+
+// The language id for a locale name such as "ja_JP.UTF-8" or "C".
+LANGID LanguageFromLocale(std::string_view locale);
+// The language of this process's environment (LC_ALL, LC_MESSAGES, LANG:
+// the first that is set and not empty).
+LANGID LanguageFromEnvironment();
+// The state directory as above (not created); empty when none can be named.
+std::filesystem::path StateDirectory();
+
+class HostFiles final : public PosixFiles {
+ public:
+  bool Map(const char* path, bool for_create, std::filesystem::path* out) override;
+};
+
+class HostSystem final : public System {
+ public:
+  HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir);
+
+  void set_command_line(std::string text) { command_line_ = std::move(text); }
+
+  DWORD Version() override;
+  LANGID UserDefaultLangID() override { return language_; }
+  DWORD WindowsDirectory(char* buffer, DWORD size) override;
+  const char* CommandLine() override { return command_line_.c_str(); }
+  BOOL SetCurrentDirectory(const char* path) override;
+  DWORD CurrentDirectory(DWORD size, char* buffer) override;
+  HANDLE OpenMutex(DWORD access, BOOL inherit, const char* name) override;
+  HANDLE CreateMutex(BOOL initial_owner, const char* name) override;
+  BOOL ReleaseMutex(HANDLE mutex) override { return mutexes_.Release(mutex); }
+  BOOL CloseHandle(HANDLE handle) override { return mutexes_.Close(handle); }
+  BOOL EnableShutdownPrivilege() override { return 1; }
+  // Writes "power: restart" or "power: shutdown" to the transcript and
+  // refuses (0): this host is never powered off by the program.
+  BOOL ExitWindows(DWORD flags, DWORD reason) override;
+
+ private:
+  std::filesystem::path state_dir_;
+  NamedMutexTable mutexes_;
+  std::string command_line_;
+  LANGID language_;
+};
+
+class HostAspi final : public AspiLayer {
+ public:
+  DWORD SupportInfo() override { return 0; }  // no adapters, ASPI not there
+  DWORD Send(SRB_ExecSCSICmd* request) override;
+  bool Holds(const SRB_ExecSCSICmd*) const override { return false; }
+};
+
+class HostPlatform {
+ public:
+  // Creates the state directory and loads its registry; null and one line
+  // in *error when that fails.
+  static std::unique_ptr<HostPlatform> Create(std::string* error);
+
+  Platform platform();
+  void SetCommandLine(std::string text) { system_->set_command_line(std::move(text)); }
+  const std::filesystem::path& state_dir() const { return state_dir_; }
+  RegistryStore& registry() { return *registry_; }
+
+ private:
+  HostPlatform() = default;
+
+  std::filesystem::path state_dir_;
+  HostClock clock_;
+  HostAspi aspi_;
+  HostFiles files_;
+  std::unique_ptr<HostSystem> system_;
+  std::unique_ptr<RegistryStore> registry_;
+};

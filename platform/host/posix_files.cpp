@@ -1,0 +1,141 @@
+#include "platform/host/posix_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+PosixFiles::~PosixFiles() {
+  for (auto& [id, file] : open_) ::close(file.fd);
+}
+
+bool PosixFiles::Failing(std::string_view operation) {
+  auto it = failures_.find(operation);
+  if (it == failures_.end()) return false;
+  failures_.erase(it);
+  return true;
+}
+
+PosixFiles::OpenFile* PosixFiles::Find(HANDLE file) {
+  auto it = open_.find(reinterpret_cast<std::uintptr_t>(file));
+  return it == open_.end() ? nullptr : &it->second;
+}
+
+HANDLE PosixFiles::Add(int fd, bool writable, std::string host_path) {
+  std::uintptr_t id = next_;
+  next_ += 4;
+  open_[id] = OpenFile{fd, writable, std::move(host_path)};
+  return reinterpret_cast<HANDLE>(id);
+}
+
+bool PosixFiles::IsOpen(const std::string& host_path) const {
+  for (const auto& [id, file] : open_) {
+    if (file.host_path == host_path) return true;
+  }
+  return false;
+}
+
+HANDLE PosixFiles::OpenExisting(const char* path) {
+  if (Failing("open")) return INVALID_HANDLE_VALUE;
+  std::filesystem::path host;
+  if (!Map(path, false, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Add(fd, false, host.string());
+}
+
+HANDLE PosixFiles::CreateAlways(const char* path) {
+  if (Failing("create")) return INVALID_HANDLE_VALUE;
+  std::filesystem::path host;
+  if (!Map(path, true, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
+  int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return INVALID_HANDLE_VALUE;
+  }
+  return Add(fd, true, host.string());
+}
+
+BOOL PosixFiles::Read(HANDLE file, void* buffer, DWORD size, DWORD* read) {
+  if (read != nullptr) *read = 0;
+  if (Failing("read")) return 0;
+  OpenFile* f = Find(file);
+  if (f == nullptr || f->writable || read == nullptr || (buffer == nullptr && size != 0)) return 0;
+  DWORD done = 0;
+  while (done < size) {
+    ssize_t n = ::read(f->fd, static_cast<char*>(buffer) + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return 0;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  *read = done;
+  return 1;
+}
+
+BOOL PosixFiles::Write(HANDLE file, const void* buffer, DWORD size, DWORD* written) {
+  if (written != nullptr) *written = 0;
+  if (Failing("write")) return 0;
+  OpenFile* f = Find(file);
+  if (f == nullptr || !f->writable || written == nullptr || (buffer == nullptr && size != 0)) {
+    return 0;
+  }
+  DWORD done = 0;
+  while (done < size) {
+    ssize_t n = ::write(f->fd, static_cast<const char*>(buffer) + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *written = done;
+      return 0;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  *written = done;
+  return 1;
+}
+
+DWORD PosixFiles::SeekBegin(HANDLE file, DWORD offset) {
+  if (Failing("seek")) return 0xFFFFFFFF;
+  OpenFile* f = Find(file);
+  if (f == nullptr) return 0xFFFFFFFF;
+  off_t at = ::lseek(f->fd, static_cast<off_t>(offset), SEEK_SET);
+  return at < 0 ? 0xFFFFFFFF : static_cast<DWORD>(at);
+}
+
+DWORD PosixFiles::Size(HANDLE file) {
+  if (Failing("size")) return 0xFFFFFFFF;
+  OpenFile* f = Find(file);
+  struct stat st;
+  if (f == nullptr || ::fstat(f->fd, &st) != 0) return 0xFFFFFFFF;
+  // A size that does not fit the 32-bit answer is reported as a failure.
+  if (st.st_size >= 0xFFFFFFFF) return 0xFFFFFFFF;
+  return static_cast<DWORD>(st.st_size);
+}
+
+BOOL PosixFiles::Close(HANDLE file) {
+  bool fail = Failing("close");
+  auto it = open_.find(reinterpret_cast<std::uintptr_t>(file));
+  if (it == open_.end()) return 0;
+  bool closed = ::close(it->second.fd) == 0;
+  open_.erase(it);
+  return (closed && !fail) ? 1 : 0;
+}
+
+BOOL PosixFiles::Delete(const char* path) {
+  if (Failing("delete")) return 0;
+  std::filesystem::path host;
+  if (!Map(path, false, &host) || IsOpen(host.string())) return 0;
+  struct stat st;
+  if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return ::unlink(host.c_str()) == 0 ? 1 : 0;
+}

@@ -1,0 +1,54 @@
+// The files group over POSIX descriptors, shared by this host and the virtual
+// PC; each maps the program's Windows-style paths to host paths its own way.
+//
+// As CreateFile with no sharing: a file open through one handle cannot be
+// opened again, nor deleted, until that handle is closed.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+class PosixFiles : public Files {
+ public:
+  ~PosixFiles() override;
+
+  HANDLE OpenExisting(const char* path) override;
+  HANDLE CreateAlways(const char* path) override;
+  BOOL Read(HANDLE file, void* buffer, DWORD size, DWORD* read) override;
+  BOOL Write(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
+  DWORD SeekBegin(HANDLE file, DWORD offset) override;
+  DWORD Size(HANDLE file) override;
+  BOOL Close(HANDLE file) override;
+  BOOL Delete(const char* path) override;
+
+  // The next call of `operation` ("open", "create", "read", "write", "seek",
+  // "size", "close", "delete") fails; for tests and fault knobs. A failed
+  // close still releases the handle.
+  void FailNext(std::string_view operation) { failures_.insert(std::string(operation)); }
+  std::size_t open_files() const { return open_.size(); }
+
+  // The host path of `path`; false when it cannot be mapped. With
+  // `for_create` the last component need not exist.
+  virtual bool Map(const char* path, bool for_create, std::filesystem::path* out) = 0;
+
+ private:
+  struct OpenFile {
+    int fd;
+    bool writable;
+    std::string host_path;
+  };
+  bool Failing(std::string_view operation);
+  OpenFile* Find(HANDLE file);
+  HANDLE Add(int fd, bool writable, std::string host_path);
+  bool IsOpen(const std::string& host_path) const;
+
+  std::map<std::uintptr_t, OpenFile> open_;
+  std::uintptr_t next_ = 0xF1000;
+  std::set<std::string, std::less<>> failures_;
+};

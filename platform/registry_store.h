@@ -1,0 +1,100 @@
+// The registry of a virtual PC or of this host: HKEY_LOCAL_MACHINE kept in
+// memory and persisted as REGEDIT4 text.
+//
+// - Keys and value names compare ASCII case-insensitively, as Windows does;
+//   subkeys enumerate in store order (file order, new keys appended).
+// - Values are REG_SZ or REG_BINARY byte strings, kept exactly as written
+//   (a REG_SZ keeps the terminator the caller counted in its size).
+// - Access is checked per handle: a KEY_READ handle refuses writes with
+//   ERROR_ACCESS_DENIED; a handle not (or no longer) open gives
+//   ERROR_INVALID_HANDLE.
+// - With a file attached, every change is saved at once by replacing the file
+//   atomically (temporary file, fsync, rename), so a crash never leaves half a
+//   registry. A change that cannot be saved is undone and reported as
+//   ERROR_WRITE_FAULT.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/registry.h"
+
+inline constexpr long ERROR_WRITE_FAULT = 29;
+inline constexpr long ERROR_INVALID_PARAMETER = 87;
+
+class RegistryStore final : public Registry {
+ public:
+  struct Value {
+    std::string name;
+    DWORD type = REG_BINARY;
+    std::vector<BYTE> data;
+  };
+  struct Key {
+    std::string name;
+    std::vector<Value> values;
+    std::vector<std::unique_ptr<Key>> subkeys;
+  };
+
+  RegistryStore();
+
+  // Reads a REGEDIT4 file. A missing file gives an empty registry when
+  // `missing_ok`; a malformed one gives null and one line in *error.
+  static std::unique_ptr<RegistryStore> Load(const std::filesystem::path& file, bool missing_ok,
+                                             std::string* error);
+  // Parses REGEDIT4 text into this (empty) store; false and *error when malformed.
+  bool Parse(std::string_view text, std::string* error);
+  std::string Serialize() const;
+
+  // Saves every later change to `file` (nothing is written until a change).
+  void AttachFile(const std::filesystem::path& file) { file_ = file; }
+  // Writes the whole registry to the attached file atomically.
+  bool Save(std::string* error = nullptr);
+
+  // The next call of `operation` ("open", "create", "info", "enum", "query",
+  // "set", "delete", "close") fails with `code` without touching anything;
+  // for tests and fault knobs.
+  void FailNext(std::string_view operation, long code);
+
+  long OpenKey(HKEY parent, const char* subkey, DWORD access, HKEY* result) override;
+  long CreateKey(HKEY parent, const char* subkey, DWORD access, HKEY* result) override;
+  long QueryInfoKey(HKEY key, DWORD* subkey_count) override;
+  long EnumKey(HKEY key, DWORD index, char* name, DWORD size) override;
+  long QueryValue(HKEY key, const char* value, DWORD* type, BYTE* data, DWORD* size) override;
+  long SetValue(HKEY key, const char* value, DWORD type, const BYTE* data, DWORD size) override;
+  long DeleteValue(HKEY key, const char* value) override;
+  long CloseKey(HKEY key) override;
+
+  // Direct access for tools (quorvanta-sim init/show), bypassing handles.
+  // A path is "A\B\C" below HKEY_LOCAL_MACHINE.
+  Key* Find(std::string_view path);
+  Key* Make(std::string_view path);
+  const Value* FindValue(std::string_view path, std::string_view name);
+  std::size_t open_handles() const { return handles_.size(); }
+
+ private:
+  struct OpenHandle {
+    Key* key;
+    DWORD access;
+  };
+  bool Failing(std::string_view operation, long* code);
+  // Resolves a handle to its key and access; HKEY_LOCAL_MACHINE is always open.
+  bool Resolve(HKEY handle, OpenHandle* out) const;
+  HKEY NewHandle(Key* key, DWORD access);
+  long Persist();
+
+  Key root_;
+  std::map<std::uintptr_t, OpenHandle> handles_;
+  std::uintptr_t next_handle_ = 0x1000;
+  std::map<std::string, long, std::less<>> failures_;
+  std::filesystem::path file_;
+};
+
+// Atomically replaces `file` with `bytes` (temporary file in the same
+// directory, fsync, rename, fsync of the directory).
+bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                           std::string* error);

@@ -1,0 +1,59 @@
+// The virtual PC's system group: its Windows family and language, C:\WINDOWS,
+// the command line it started the program with, the current directory (kept
+// by its C: drive), named mutexes as lock files in DIR/locks, and the power
+// requests, which are appended to DIR/power.log.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "platform/host/lock_file.h"
+#include "platform/sim/sim_files.h"
+#include "platform/system.h"
+
+enum class PowerRequest { kNone, kRestart, kShutdown };
+
+struct SimSystemSettings {
+  bool nt = false;
+  LANGID lang = 0x0409;
+  // NT family: whether the user holds the right to shut the PC down.
+  bool shutdown_right = true;
+};
+
+inline constexpr DWORD kVersionWindows98 = 0xC0000A04;
+inline constexpr DWORD kVersionWindowsNt = 0x0A280105;
+
+class SimSystem final : public System {
+ public:
+  SimSystem(const std::filesystem::path& machine_dir, SimSystemSettings settings, SimFiles* files);
+
+  void set_command_line(std::string text) { command_line_ = std::move(text); }
+  PowerRequest power_request() const { return power_request_; }
+
+  DWORD Version() override;
+  LANGID UserDefaultLangID() override { return settings_.lang; }
+  DWORD WindowsDirectory(char* buffer, DWORD size) override;
+  const char* CommandLine() override { return command_line_.c_str(); }
+  BOOL SetCurrentDirectory(const char* path) override;
+  DWORD CurrentDirectory(DWORD size, char* buffer) override;
+  HANDLE OpenMutex(DWORD access, BOOL inherit, const char* name) override;
+  HANDLE CreateMutex(BOOL initial_owner, const char* name) override;
+  BOOL ReleaseMutex(HANDLE mutex) override { return mutexes_.Release(mutex); }
+  BOOL CloseHandle(HANDLE handle) override { return mutexes_.Close(handle); }
+  BOOL EnableShutdownPrivilege() override;
+  BOOL ExitWindows(DWORD flags, DWORD reason) override;
+
+ private:
+  std::filesystem::path power_log_;
+  SimSystemSettings settings_;
+  SimFiles* files_;
+  NamedMutexTable mutexes_;
+  std::string command_line_;
+  bool privilege_enabled_ = false;
+  PowerRequest power_request_ = PowerRequest::kNone;
+};
+
+// Copies `text` and its terminator into a Win32-style buffer; returns the
+// length without the terminator, or the size needed (terminator included)
+// when the buffer is too small.
+DWORD CopyOut(const std::string& text, char* buffer, DWORD size);

@@ -1,0 +1,198 @@
+#include "platform/sim/virtual_pc.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace {
+
+bool ParseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t* out) {
+  if (text.empty() || text.size() > 20) return false;
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  std::uint64_t value = 0;
+  for (char c : text) {
+    int digit;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+      digit = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+      digit = c - 'A' + 10;
+    } else {
+      return false;
+    }
+    if (value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+      return false;
+    }
+    value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+  }
+  *out = value;
+  return true;
+}
+
+bool ParseFlag(std::string_view text, bool* out) {
+  if (text == "0" || text == "1") {
+    *out = text == "1";
+    return true;
+  }
+  return false;
+}
+
+std::string Hex4(unsigned value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out = "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 15];
+  return out;
+}
+
+}  // namespace
+
+bool ParseMachineIni(std::string_view text, MachineSettings* out, std::string* error) {
+  MachineSettings settings;
+  std::set<std::string, std::less<>> seen;
+  int number = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    std::string_view line = text.substr(start, end == std::string_view::npos ? end : end - start);
+    start = end == std::string_view::npos ? text.size() : end + 1;
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line[0] == '#') continue;
+    auto fail = [&](const std::string& why) {
+      if (error) *error = "line " + std::to_string(number) + ": " + why;
+      return false;
+    };
+    std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return fail("expected key=value");
+    std::string_view key = line.substr(0, eq);
+    std::string_view value = line.substr(eq + 1);
+    if (!seen.insert(std::string(key)).second) return fail("repeated key " + std::string(key));
+    std::uint64_t n = 0;
+    bool ok = true;
+    if (key == "os") {
+      ok = value == "98" || value == "nt";
+      settings.nt = value == "nt";
+    } else if (key == "lang") {
+      ok = ParseUnsigned(value, 0xFFFF, &n);
+      settings.lang = static_cast<LANGID>(n);
+    } else if (key == "ticks") {
+      ok = ParseUnsigned(value, 0xFFFFFFFF, &n);
+      settings.ticks = static_cast<DWORD>(n);
+    } else if (key == "screen") {
+      std::size_t x = value.find('x');
+      std::uint64_t w = 0, h = 0;
+      ok = x != std::string_view::npos && ParseUnsigned(value.substr(0, x), 16384, &w) &&
+           ParseUnsigned(value.substr(x + 1), 16384, &h) && w >= 320 && h >= 200;
+      settings.screen_width = static_cast<int>(w);
+      settings.screen_height = static_cast<int>(h);
+    } else if (key == "adapters") {
+      ok = ParseUnsigned(value, 8, &n);
+      settings.adapters = static_cast<int>(n);
+    } else if (key == "realtime") {
+      ok = ParseFlag(value, &settings.realtime);
+    } else if (key == "shutdownright") {
+      ok = ParseFlag(value, &settings.shutdown_right);
+    } else {
+      return fail("unknown key " + std::string(key));
+    }
+    if (!ok) return fail("bad value for " + std::string(key) + ": " + std::string(value));
+  }
+  *out = settings;
+  return true;
+}
+
+std::string FormatMachineIni(const MachineSettings& s) {
+  std::ostringstream out;
+  out << "os=" << (s.nt ? "nt" : "98") << '\n'
+      << "lang=" << Hex4(s.lang) << '\n'
+      << "ticks=" << s.ticks << '\n'
+      << "screen=" << s.screen_width << 'x' << s.screen_height << '\n'
+      << "adapters=" << s.adapters << '\n'
+      << "realtime=" << (s.realtime ? 1 : 0) << '\n'
+      << "shutdownright=" << (s.shutdown_right ? 1 : 0) << '\n';
+  return out.str();
+}
+
+VirtualPc::~VirtualPc() {
+  // The clock must not call into a layer that is gone.
+  if (clock_) clock_->Attach(nullptr);
+}
+
+std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std::string* error) {
+  auto fail = [&](const std::string& why) -> std::unique_ptr<VirtualPc> {
+    if (error) *error = why;
+    return nullptr;
+  };
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) return fail("no virtual PC at " + dir.string());
+  const auto ini_path = dir / "machine.ini";
+  std::ifstream ini(ini_path, std::ios::binary);
+  if (!ini) return fail("not a virtual PC (no machine.ini): " + dir.string());
+  std::stringstream ini_text;
+  ini_text << ini.rdbuf();
+  auto pc = std::unique_ptr<VirtualPc>(new VirtualPc());
+  pc->dir_ = dir;
+  std::string why;
+  if (!ParseMachineIni(ini_text.str(), &pc->settings_, &why)) {
+    return fail("malformed " + ini_path.string() + ": " + why);
+  }
+  const auto drive_c = dir / "drive_c";
+  if (!std::filesystem::is_directory(drive_c, ec)) {
+    return fail("malformed virtual PC (no drive_c directory): " + dir.string());
+  }
+  pc->registry_ = RegistryStore::Load(dir / "registry.reg", false, &why);
+  if (!pc->registry_) return fail(why);
+  pc->clock_ = std::make_unique<VirtualClock>(pc->settings_.ticks, pc->settings_.realtime);
+  pc->aspi_ = SimAspi::Load(dir, pc->settings_.adapters, pc->clock_.get(), &why);
+  if (!pc->aspi_) return fail("malformed drives of " + dir.string() + ": " + why);
+  pc->registry_->AttachFile(dir / "registry.reg");
+
+  pc->files_ = std::make_unique<SimFiles>(drive_c);
+  if (!pc->files_->SetCurrentDirectory(kPackageWindowsDir)) pc->files_->SetCurrentDirectory("C:\\");
+  SimSystemSettings system_settings;
+  system_settings.nt = pc->settings_.nt;
+  system_settings.lang = pc->settings_.lang;
+  system_settings.shutdown_right = pc->settings_.shutdown_right;
+  pc->system_ = std::make_unique<SimSystem>(dir, system_settings, pc->files_.get());
+  pc->system_->set_command_line(std::string("\"") + kProgramWindowsPath + "\"");
+
+  if (const char* entry = std::getenv(kRunEntryEnvironment); entry != nullptr) {
+    pc->from_run_entry_ = true;
+    pc->system_->set_command_line(entry);
+    std::string folder = entry;
+    std::size_t cut = folder.find_last_of('\\');
+    if (cut != std::string::npos) {
+      folder.resize(cut == 2 ? 3 : cut);  // keep "C:\" for a program in the root
+      pc->files_->SetCurrentDirectory(folder.c_str());
+    }
+  }
+  pc->aspi_->PowerOn();
+  return pc;
+}
+
+Platform VirtualPc::platform() {
+  Platform p;
+  p.clock = clock_.get();
+  p.aspi = aspi_.get();
+  p.system = system_.get();
+  p.files = files_.get();
+  p.registry = registry_.get();
+  return p;
+}
+
+void VirtualPc::SetCommandLine(std::string text) {
+  if (from_run_entry_) return;
+  system_->set_command_line(std::move(text));
+}
+
+bool VirtualPc::Save() {
+  bool registry_saved = registry_->Save();
+  bool drives_saved = aspi_->Save();
+  return registry_saved && drives_saved;
+}
