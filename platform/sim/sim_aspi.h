@@ -118,8 +118,9 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   // AspiLayer. SupportInfo = adapter count | (SS_COMP << 8).
   DWORD SupportInfo() override;
   // Ends at once (status set, routine run before Send returns) for an address
-  // without a present drive (SS_NO_DEVICE), a bad adapter (SS_INVALID_HA) or
-  // an unknown SRB_Cmd (SS_INVALID_CMD); otherwise the status stays SS_PENDING
+  // without a present drive or an adapter >= the count (SS_NO_DEVICE), an
+  // unknown SRB_Cmd (SS_INVALID_CMD) or a CDB length of 0 or over 16
+  // (SS_ERR); otherwise the status stays SS_PENDING
   // until RunUntil passes the command's end. A held record: SS_ERR returned,
   // record untouched, counted in refused_resubmits().
   DWORD Send(SRB_ExecSCSICmd* request) override;

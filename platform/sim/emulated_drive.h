@@ -1,0 +1,128 @@
+// One emulated VANTROS drive: what it answers to each command block, how long
+// that takes on its link, and what it remembers (firmware, revision, codes,
+// disc, the download area). Time is passed in as milliseconds since power-on;
+// the drive never reads a clock itself, so its host adapter decides when a
+// command ends.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim_aspi.h"
+#include "platform/types.h"
+
+// Sense data as a named {key, additional sense code, qualifier} triple.
+struct SenseCode {
+  BYTE key;
+  BYTE asc;
+  BYTE ascq;
+};
+
+namespace sense {
+inline constexpr SenseCode kNoSense{0x00, 0x00, 0x00};
+inline constexpr SenseCode kNoMedium{0x02, 0x3A, 0x00};
+inline constexpr SenseCode kWriteError{0x03, 0x0C, 0x00};
+inline constexpr SenseCode kInvalidOpcode{0x05, 0x20, 0x00};
+inline constexpr SenseCode kInvalidField{0x05, 0x24, 0x00};
+inline constexpr SenseCode kInvalidParamField{0x05, 0x26, 0x00};
+inline constexpr SenseCode kResetOccurred{0x06, 0x29, 0x00};
+}  // namespace sense
+
+// Firmware image layout shared by the drive and its tests.
+inline constexpr std::size_t kImageSize = 526336;  // 257 chunks of 2048
+inline constexpr std::size_t kChunkSize = 2048;
+inline constexpr std::size_t kChunkCount = kImageSize / kChunkSize;
+inline constexpr std::size_t kSignatureOffset = 499660;
+inline constexpr std::size_t kImageRevisionOffset = 499684;  // revision field 1
+// The loader data's version digits sit at file offset 28732, that is payload
+// offset 28732 - 64.
+inline constexpr std::size_t kPayloadDigitsOffset = 28668;
+
+enum class Outcome {
+  kGood,   // SS_COMP, target status GOOD
+  kCheck,  // SS_ERR, CHECK CONDITION with `sense`
+  kBusy,   // SS_ERR, target status BUSY
+  kHang,   // never ends
+  kLost,   // the drive lost power under the command: SS_ERR, no target status
+};
+
+struct DriveAnswer {
+  Outcome outcome = Outcome::kGood;
+  SenseCode sense = sense::kNoSense;
+  std::vector<BYTE> data_in;  // already cut to the allocation length
+  std::uint64_t duration_ms = 0;
+  // State change that takes effect at the instant the command ends.
+  std::function<void(std::uint64_t end)> on_end;
+};
+
+// Link timing: a fixed cost per command plus the bytes at the link's rate.
+std::uint64_t LinkDurationMs(DriveLink link, std::size_t bytes);
+
+class EmulatedDrive {
+ public:
+  explicit EmulatedDrive(const DriveSpec& spec);
+
+  // Carries out one command arriving at `now`. `data_out` is what the host
+  // buffer holds (at most SRB_BufLen bytes); the drive never reads past it.
+  DriveAnswer Execute(std::span<const BYTE> cdb, std::span<const BYTE> data_out, std::uint64_t now);
+
+  // Absent drives answer nothing (the host adapter reports SS_NO_DEVICE).
+  bool Present(std::uint64_t now) const;
+  // The instant a restarting drive comes back; UINT64_MAX when none is due.
+  std::uint64_t NextEventAt() const;
+  void RunUntil(std::uint64_t now);
+  // Power comes on: present, running the firmware it holds, unit attention.
+  void PowerOn();
+  // The operator puts a disc in or takes it out: raises a unit attention.
+  void ChangeDisc(bool present);
+
+  // The description as it would boot now (revision it would come up with,
+  // codes, disc, knobs still armed).
+  DriveSpec BootSpec() const;
+  const DriveSpec& spec() const { return spec_; }
+  const std::string& running_revision() const { return running_rev_; }
+  bool disc() const { return spec_.disc; }
+  bool unit_attention_pending() const { return unit_attention_; }
+  const std::vector<BYTE>& firmware() const { return firmware_; }
+  void set_firmware(std::vector<BYTE> image) { firmware_ = std::move(image); }
+
+ private:
+  using Builder = DriveAnswer (EmulatedDrive::*)(std::span<const BYTE> cdb,
+                                                 std::span<const BYTE> data_out, std::uint64_t now);
+  struct Command {
+    BYTE opcode;
+    Builder build;
+    bool skips_unit_attention;
+  };
+  static const Command* FindCommand(BYTE opcode);
+
+  DriveAnswer TestUnitReady(std::span<const BYTE> cdb, std::span<const BYTE> out,
+                            std::uint64_t now);
+  DriveAnswer Inquiry(std::span<const BYTE> cdb, std::span<const BYTE> out, std::uint64_t now);
+  DriveAnswer StartStopUnit(std::span<const BYTE> cdb, std::span<const BYTE> out,
+                            std::uint64_t now);
+  DriveAnswer WriteBuffer(std::span<const BYTE> cdb, std::span<const BYTE> out, std::uint64_t now);
+  DriveAnswer VendorQuery(std::span<const BYTE> cdb, std::span<const BYTE> out, std::uint64_t now);
+  DriveAnswer VendorLoad(std::span<const BYTE> cdb, std::span<const BYTE> out, std::uint64_t now);
+
+  DriveAnswer Good(std::vector<BYTE> data, std::size_t allocation, std::size_t bytes_out) const;
+  DriveAnswer CheckCondition(SenseCode code) const;
+  std::vector<BYTE> StandardInquiry() const;
+  std::vector<BYTE> RevisionPage() const;
+  bool ImageFitsModel(std::span<const BYTE> image) const;
+  void ResetDownload();
+  void Restart(std::uint64_t end);
+
+  DriveSpec spec_;  // rev here is the revision the drive boots with
+  std::string running_rev_;
+  std::vector<BYTE> firmware_;
+  std::vector<BYTE> download_;
+  std::vector<bool> chunk_arrived_;
+  bool unit_attention_ = true;
+  bool present_ = true;
+  std::uint64_t back_at_ = UINT64_MAX;  // restarting: present again then
+  int busy_left_ = 0;
+};

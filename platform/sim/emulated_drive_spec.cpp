@@ -1,0 +1,213 @@
+// Reading and writing the one-line drive description of sim_aspi.h.
+#include <charconv>
+#include <cstdio>
+
+#include "platform/sim/sim_aspi.h"
+
+namespace {
+
+constexpr std::string_view kT71Product = "T71 CDRW USB";
+constexpr std::string_view kR305Product = "R305 CDRW USB";
+
+bool Fail(std::string* error, std::string message) {
+  if (error != nullptr) *error = std::move(message);
+  return false;
+}
+
+// Decimal or 0x-prefixed hexadecimal, the whole text, within [low, high].
+bool ParseNumber(std::string_view text, std::int64_t low, std::int64_t high, std::int64_t* out) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  std::int64_t value = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (ec != std::errc() || end != text.data() + text.size()) return false;
+  if (value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+// Four characters that survive the description's own separators.
+bool IsRevision(std::string_view text) {
+  if (text.size() != 4) return false;
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E || c == ',' || c == ':' || c == '"') return false;
+  }
+  return true;
+}
+
+// Takes text up to the next ':' (or the end) off the front of `rest`.
+std::string_view TakeField(std::string_view* rest) {
+  std::size_t colon = rest->find(':');
+  std::string_view field = rest->substr(0, colon);
+  rest->remove_prefix(colon == std::string_view::npos ? rest->size() : colon + 1);
+  return field;
+}
+
+bool SetKey(std::string_view key, std::string_view value, DriveSpec* spec, std::string* error) {
+  std::int64_t n = 0;
+  auto bad = [&] {
+    return Fail(error, "bad value for " + std::string(key) + ": '" + std::string(value) + "'");
+  };
+  if (key == "rev") {
+    if (!IsRevision(value)) return bad();
+    spec->rev = value;
+  } else if (key == "code" || key == "modelcode") {
+    if (!ParseNumber(value, 0, 255, &n)) return bad();
+    (key == "code" ? spec->code : spec->modelcode) = static_cast<BYTE>(n);
+  } else if (key == "disc" || key == "savefail" || key == "noreturn") {
+    if (!ParseNumber(value, 0, 1, &n)) return bad();
+    (key == "disc" ? spec->disc : key == "savefail" ? spec->save_fail : spec->no_return) = n == 1;
+  } else if (key == "hang") {
+    if (!ParseNumber(value, 0, 255, &n)) return bad();
+    spec->hang_opcode = static_cast<int>(n);
+  } else if (key == "check") {
+    std::size_t s1 = value.find('/');
+    std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
+    std::int64_t op = 0, k = 0, asc = 0;
+    if (s2 == std::string_view::npos || !ParseNumber(value.substr(0, s1), 0, 255, &op) ||
+        !ParseNumber(value.substr(s1 + 1, s2 - s1 - 1), 0, 15, &k) ||
+        !ParseNumber(value.substr(s2 + 1), 0, 255, &asc)) {
+      return bad();
+    }
+    spec->check_opcode = static_cast<int>(op);
+    spec->check_key = static_cast<BYTE>(k);
+    spec->check_asc = static_cast<BYTE>(asc);
+  } else if (key == "busy") {
+    std::size_t at = value.find('@');
+    std::int64_t count = 0, chunk = 0;
+    if (at == std::string_view::npos || !ParseNumber(value.substr(0, at), 0, 100000, &count) ||
+        !ParseNumber(value.substr(at + 1), 0, 256, &chunk)) {
+      return bad();
+    }
+    spec->busy_count = static_cast<int>(count);
+    spec->busy_chunk = static_cast<int>(chunk);
+  } else if (key == "powerloss") {
+    if (!ParseNumber(value, 0, 256, &n)) return bad();
+    spec->powerloss_chunk = static_cast<int>(n);
+  } else if (key == "returnrev") {
+    if (!IsRevision(value)) return bad();
+    spec->return_rev = value;
+  } else if (key == "savetime" || key == "absent") {
+    if (!ParseNumber(value, 0, 24 * 3600 * 1000, &n)) return bad();
+    (key == "savetime" ? spec->save_ms : spec->absent_ms) = n;
+  } else {
+    return Fail(error, "unknown key '" + std::string(key) + "'");
+  }
+  return true;
+}
+
+std::string Hex(int value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", value & 0xFF);
+  return text;
+}
+
+}  // namespace
+
+bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error) {
+  if (out == nullptr) return Fail(error, "no place for the drive");
+  DriveSpec spec;
+  std::string_view rest = text;
+  std::int64_t n = 0;
+  std::string_view adapter = TakeField(&rest);
+  if (!ParseNumber(adapter, 0, 7, &n)) {
+    return Fail(error, "adapter must be 0..7: '" + std::string(adapter) + "'");
+  }
+  spec.adapter = static_cast<int>(n);
+  std::string_view target = TakeField(&rest);
+  if (!ParseNumber(target, 0, 7, &n)) {
+    return Fail(error, "target must be 0..7: '" + std::string(target) + "'");
+  }
+  spec.target = static_cast<int>(n);
+
+  if (!rest.empty() && rest.front() == '"') {
+    std::size_t close = rest.find('"', 1);
+    if (close == std::string_view::npos) return Fail(error, "product id lacks its closing quote");
+    std::string_view product = rest.substr(1, close - 1);
+    if (product.empty() || product.size() > 16) {
+      return Fail(error, "product id must be 1..16 characters");
+    }
+    for (char c : product) {
+      if (c < 0x20 || c > 0x7E) return Fail(error, "product id must be printable ASCII");
+    }
+    rest.remove_prefix(close + 1);
+    if (rest.empty() || rest.front() != ':')
+      return Fail(error, "':' expected after the product id");
+    rest.remove_prefix(1);
+    spec.product = product;
+    spec.quoted_product = true;
+    spec.model = product.starts_with(kT71Product)    ? DriveModel::kT71
+                 : product.starts_with(kR305Product) ? DriveModel::kR305
+                                                     : DriveModel::kOther;
+  } else {
+    std::string_view model = TakeField(&rest);
+    if (model == "t71") {
+      spec.model = DriveModel::kT71;
+      spec.product = kT71Product;
+    } else if (model == "r305") {
+      spec.model = DriveModel::kR305;
+      spec.product = kR305Product;
+    } else {
+      return Fail(error,
+                  "model must be t71, r305 or a quoted product id: '" + std::string(model) + "'");
+    }
+  }
+
+  std::size_t before_link = rest.size();
+  std::string_view link = TakeField(&rest);
+  bool had_options = rest.size() + link.size() < before_link;
+  if (link == "usb") {
+    spec.link = DriveLink::kUsb;
+  } else if (link == "atapi") {
+    spec.link = DriveLink::kAtapi;
+  } else {
+    return Fail(error, "link must be usb or atapi: '" + std::string(link) + "'");
+  }
+  if (had_options && rest.empty()) return Fail(error, "options expected after the last ':'");
+
+  while (!rest.empty()) {
+    std::size_t comma = rest.find(',');
+    std::string_view item = rest.substr(0, comma);
+    rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+    if (comma != std::string_view::npos && rest.empty())
+      return Fail(error, "empty option at the end");
+    std::size_t eq = item.find('=');
+    if (eq == std::string_view::npos || eq == 0) {
+      return Fail(error, "option must be key=value: '" + std::string(item) + "'");
+    }
+    if (!SetKey(item.substr(0, eq), item.substr(eq + 1), &spec, error)) return false;
+  }
+  *out = spec;
+  return true;
+}
+
+std::string FormatDriveSpec(const DriveSpec& spec) {
+  std::string line = std::to_string(spec.adapter) + ":" + std::to_string(spec.target) + ":";
+  if (spec.quoted_product) {
+    line += "\"" + spec.product + "\"";
+  } else {
+    line += spec.model == DriveModel::kR305 ? "r305" : "t71";
+  }
+  line += spec.link == DriveLink::kUsb ? ":usb" : ":atapi";
+  line += ":rev=" + spec.rev + ",code=" + Hex(spec.code) + ",modelcode=" + Hex(spec.modelcode) +
+          ",disc=" + (spec.disc ? "1" : "0");
+  if (spec.hang_opcode >= 0) line += ",hang=" + Hex(spec.hang_opcode);
+  if (spec.check_opcode >= 0) {
+    line += ",check=" + Hex(spec.check_opcode) + "/" + std::to_string(spec.check_key) + "/" +
+            Hex(spec.check_asc);
+  }
+  if (spec.busy_chunk >= 0) {
+    line += ",busy=" + std::to_string(spec.busy_count) + "@" + std::to_string(spec.busy_chunk);
+  }
+  if (spec.powerloss_chunk >= 0) line += ",powerloss=" + std::to_string(spec.powerloss_chunk);
+  if (spec.save_fail) line += ",savefail=1";
+  if (spec.no_return) line += ",noreturn=1";
+  if (!spec.return_rev.empty()) line += ",returnrev=" + spec.return_rev;
+  if (spec.save_ms >= 0) line += ",savetime=" + std::to_string(spec.save_ms);
+  if (spec.absent_ms != DriveSpec{}.absent_ms) line += ",absent=" + std::to_string(spec.absent_ms);
+  return line;
+}

@@ -1,0 +1,352 @@
+#include "platform/sim/sim_aspi.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <utility>
+
+#include "platform/sim/emulated_drive.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr BYTE kHostSelectionTimeout = 0x11;  // SRB_HaStat: the target went away
+
+std::string AddressName(int adapter, int target) {
+  return std::to_string(adapter) + "-" + std::to_string(target);
+}
+
+bool ReadWholeFile(const fs::path& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// Write, flush, rename: a crash leaves the old file or the new one, never half.
+bool ReplaceFile(const fs::path& path, const void* data, std::size_t size) {
+  fs::path temporary = path;
+  temporary += ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.flush();
+    if (!out) return false;
+  }
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  return !ec;
+}
+
+bool WriteDriveFiles(const fs::path& dir, const DriveSpec& spec, const std::vector<BYTE>& firmware,
+                     std::string* error) {
+  const std::string name = AddressName(spec.adapter, spec.target);
+  const std::string line = FormatDriveSpec(spec) + "\n";
+  if (!ReplaceFile(dir / (name + ".drive"), line.data(), line.size())) {
+    if (error != nullptr) *error = "cannot write " + (dir / (name + ".drive")).string();
+    return false;
+  }
+  const fs::path image = dir / (name + ".firmware");
+  std::error_code ec;
+  if (firmware.empty()) {
+    fs::remove(image, ec);
+  } else if (!ReplaceFile(image, firmware.data(), firmware.size())) {
+    if (error != nullptr) *error = "cannot write " + image.string();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+struct SimAspi::Held {
+  SRB_ExecSCSICmd* request;
+  std::uint64_t due;  // UINT64_MAX: never
+  std::uint64_t sequence;
+  bool ending;  // status set, completion routine running
+  DriveAnswer answer;
+};
+
+SimAspi::SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSpec>& specs)
+    : adapter_count_(std::clamp(adapter_count, 0, 255)), clock_(clock) {
+  for (const DriveSpec& spec : specs) drives_.push_back(std::make_unique<EmulatedDrive>(spec));
+  if (clock_ != nullptr) clock_->Attach(this);
+}
+
+SimAspi::~SimAspi() {
+  if (clock_ != nullptr) clock_->Attach(nullptr);
+}
+
+std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_count,
+                                       VirtualClock* clock, std::string* error) {
+  const fs::path dir = machine_dir / "drives";
+  std::vector<fs::path> files;
+  std::error_code ec;
+  if (fs::is_directory(dir, ec)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+      if (entry.path().extension() == ".drive") files.push_back(entry.path());
+    }
+    if (ec) {
+      if (error != nullptr) *error = "cannot read " + dir.string();
+      return nullptr;
+    }
+  }
+  std::sort(files.begin(), files.end());
+
+  std::vector<DriveSpec> specs;
+  std::vector<std::vector<BYTE>> images;
+  std::set<std::pair<int, int>> taken;
+  for (const fs::path& file : files) {
+    const std::string where = "drives/" + file.filename().string() + ": ";
+    std::string text;
+    if (!ReadWholeFile(file, &text)) {
+      if (error != nullptr) *error = where + "cannot be read";
+      return nullptr;
+    }
+    std::istringstream lines(text);
+    std::string line;
+    std::string description;
+    int count = 0;
+    while (std::getline(lines, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      description = line;
+      ++count;
+    }
+    if (count != 1) {
+      if (error != nullptr) *error = where + "must hold exactly one drive line";
+      return nullptr;
+    }
+    DriveSpec spec;
+    std::string reason;
+    if (!ParseDriveSpec(description, &spec, &reason)) {
+      if (error != nullptr) *error = where + reason;
+      return nullptr;
+    }
+    if (!taken.insert({spec.adapter, spec.target}).second) {
+      if (error != nullptr)
+        *error = where + "a second drive at " + std::to_string(spec.adapter) + ":" +
+                 std::to_string(spec.target);
+      return nullptr;
+    }
+    std::vector<BYTE> image;
+    fs::path image_path = file;
+    image_path.replace_extension(".firmware");
+    if (fs::exists(image_path, ec)) {
+      std::string bytes;
+      if (!ReadWholeFile(image_path, &bytes)) {
+        if (error != nullptr) *error = where + "its firmware cannot be read";
+        return nullptr;
+      }
+      image.assign(bytes.begin(), bytes.end());
+    }
+    specs.push_back(spec);
+    images.push_back(std::move(image));
+  }
+
+  auto layer = std::make_unique<SimAspi>(adapter_count, clock, specs);
+  layer->machine_dir_ = machine_dir;
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    layer->drives_[i]->set_firmware(std::move(images[i]));
+  }
+  return layer;
+}
+
+bool SimAspi::WriteDrives(const fs::path& machine_dir, const std::vector<DriveSpec>& specs,
+                          std::string* error) {
+  std::set<std::pair<int, int>> taken;
+  for (const DriveSpec& spec : specs) {
+    if (!taken.insert({spec.adapter, spec.target}).second) {
+      if (error != nullptr)
+        *error =
+            "two drives at " + std::to_string(spec.adapter) + ":" + std::to_string(spec.target);
+      return false;
+    }
+  }
+  const fs::path dir = machine_dir / "drives";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) {
+    if (error != nullptr) *error = "cannot create " + dir.string();
+    return false;
+  }
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+    const fs::path ext = entry.path().extension();
+    if (ext == ".drive" || ext == ".firmware") fs::remove(entry.path(), ec);
+  }
+  for (const DriveSpec& spec : specs) {
+    if (!WriteDriveFiles(dir, spec, {}, error)) return false;
+  }
+  return true;
+}
+
+bool SimAspi::Save() {
+  if (machine_dir_.empty()) return false;
+  const fs::path dir = machine_dir_ / "drives";
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  for (const auto& drive : drives_) {
+    if (!WriteDriveFiles(dir, drive->BootSpec(), drive->firmware(), nullptr)) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> SimAspi::ShowLines() const {
+  std::vector<const EmulatedDrive*> order;
+  for (const auto& drive : drives_) order.push_back(drive.get());
+  std::sort(order.begin(), order.end(), [](const EmulatedDrive* a, const EmulatedDrive* b) {
+    return std::pair(a->spec().adapter, a->spec().target) <
+           std::pair(b->spec().adapter, b->spec().target);
+  });
+  std::vector<std::string> lines;
+  for (const EmulatedDrive* drive : order) {
+    const DriveSpec& s = drive->spec();
+    char codes[64];
+    std::snprintf(codes, sizeof codes, " code=0x%02X model=0x%02X disc=%d", s.code, s.modelcode,
+                  s.disc ? 1 : 0);
+    lines.push_back("drive " + std::to_string(s.adapter) + ":" + std::to_string(s.target) + " " +
+                    s.product + " rev=" + drive->running_revision() + codes);
+  }
+  return lines;
+}
+
+void SimAspi::PowerOn() {
+  held_.clear();
+  for (const auto& drive : drives_) drive->PowerOn();
+}
+
+DWORD SimAspi::SupportInfo() {
+  return static_cast<DWORD>(adapter_count_) | (static_cast<DWORD>(SS_COMP) << 8);
+}
+
+std::uint64_t SimAspi::Now() const { return clock_ != nullptr ? clock_->Now() : 0; }
+
+const EmulatedDrive* SimAspi::DriveAt(int adapter, int target) const {
+  for (const auto& drive : drives_) {
+    if (drive->spec().adapter == adapter && drive->spec().target == target) return drive.get();
+  }
+  return nullptr;
+}
+
+EmulatedDrive* SimAspi::DriveAt(int adapter, int target) {
+  return const_cast<EmulatedDrive*>(std::as_const(*this).DriveAt(adapter, target));
+}
+
+bool SimAspi::Holds(const SRB_ExecSCSICmd* request) const {
+  return std::any_of(held_.begin(), held_.end(),
+                     [request](const Held& h) { return h.request == request; });
+}
+
+DWORD SimAspi::Send(SRB_ExecSCSICmd* request) {
+  if (request == nullptr) return SS_ERR;
+  if (Holds(request)) {
+    ++refused_resubmits_;
+    return SS_ERR;
+  }
+  // Ends a record before Send returns: status first, then the routine.
+  auto end_now = [request](BYTE status) {
+    request->SRB_Status = status;
+    if ((request->SRB_Flags & SRB_POSTING) != 0 && request->SRB_PostProc != nullptr) {
+      request->SRB_PostProc(request);
+    }
+    return DWORD{status};
+  };
+  if (request->SRB_Cmd != SC_EXEC_SCSI_CMD) return end_now(SS_INVALID_CMD);
+
+  const std::uint64_t now = Now();
+  EmulatedDrive* drive = request->SRB_HaId < adapter_count_ && request->SRB_Lun == 0
+                             ? DriveAt(request->SRB_HaId, request->SRB_Target)
+                             : nullptr;
+  if (drive != nullptr) drive->RunUntil(now);
+  if (drive == nullptr || !drive->Present(now)) return end_now(SS_NO_DEVICE);
+  if (request->SRB_CDBLen == 0 || request->SRB_CDBLen > sizeof request->CDBByte) {
+    return end_now(SS_ERR);
+  }
+
+  std::span<const BYTE> data_out;
+  if ((request->SRB_Flags & SRB_DIR_IN) == 0 && request->SRB_BufPointer != nullptr) {
+    data_out = {request->SRB_BufPointer, request->SRB_BufLen};
+  }
+  request->SRB_Status = SS_PENDING;
+  request->SRB_HaStat = 0;
+  request->SRB_TargStat = STATUS_GOOD;
+  DriveAnswer answer = drive->Execute({request->CDBByte, request->SRB_CDBLen}, data_out, now);
+  const std::uint64_t due =
+      answer.outcome == Outcome::kHang ? UINT64_MAX : now + answer.duration_ms;
+  held_.push_back(Held{request, due, next_sequence_++, false, std::move(answer)});
+  return SS_PENDING;
+}
+
+std::uint64_t SimAspi::NextEventAt() const {
+  std::uint64_t next = UINT64_MAX;
+  for (const Held& h : held_) {
+    if (!h.ending) next = std::min(next, h.due);
+  }
+  for (const auto& drive : drives_) next = std::min(next, drive->NextEventAt());
+  return next;
+}
+
+void SimAspi::RunUntil(std::uint64_t now) {
+  for (;;) {
+    // The earliest command due; ties end in the order they were sent.
+    auto due = held_.end();
+    for (auto it = held_.begin(); it != held_.end(); ++it) {
+      if (it->ending || it->due > now) continue;
+      if (due == held_.end() ||
+          std::pair(it->due, it->sequence) < std::pair(due->due, due->sequence)) {
+        due = it;
+      }
+    }
+    if (due == held_.end()) break;
+    for (const auto& drive : drives_) drive->RunUntil(due->due);
+
+    due->ending = true;
+    const std::uint64_t sequence = due->sequence;
+    SRB_ExecSCSICmd* request = due->request;
+    DriveAnswer answer = std::move(due->answer);
+    if (answer.on_end) answer.on_end(due->due);
+
+    if (!answer.data_in.empty() && request->SRB_BufPointer != nullptr) {
+      const std::size_t n = std::min<std::size_t>(answer.data_in.size(), request->SRB_BufLen);
+      std::memcpy(request->SRB_BufPointer, answer.data_in.data(), n);
+    }
+    BYTE status = SS_ERR;
+    switch (answer.outcome) {
+      case Outcome::kGood:
+        status = SS_COMP;
+        break;
+      case Outcome::kCheck: {
+        request->SRB_TargStat = STATUS_CHKCOND;
+        BYTE sense_data[SENSE_LEN + 2] = {};
+        sense_data[0] = 0x70;  // current error, fixed format
+        sense_data[2] = answer.sense.key & 0x0F;
+        sense_data[7] = 0x0A;  // additional sense length
+        sense_data[12] = answer.sense.asc;
+        sense_data[13] = answer.sense.ascq;
+        std::memcpy(request->SenseArea, sense_data,
+                    std::min<std::size_t>(request->SRB_SenseLen, sizeof sense_data));
+        break;
+      }
+      case Outcome::kBusy:
+        request->SRB_TargStat = STATUS_BUSY;
+        break;
+      case Outcome::kLost:
+        request->SRB_HaStat = kHostSelectionTimeout;
+        break;
+      case Outcome::kHang:
+        break;
+    }
+    request->SRB_Status = status;
+    if ((request->SRB_Flags & SRB_POSTING) != 0 && request->SRB_PostProc != nullptr) {
+      request->SRB_PostProc(request);
+    }
+    // The routine may have sent further records, so find this one afresh.
+    std::erase_if(held_, [sequence](const Held& h) { return h.sequence == sequence; });
+  }
+  for (const auto& drive : drives_) drive->RunUntil(now);
+}
