@@ -1,0 +1,101 @@
+#include "app/list_command.h"
+
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "drive/discovery.h"
+#include "drive/transfer.h"
+
+namespace {
+
+constexpr int kListedRows = 4;
+
+// Bytes of a device-table text field up to its terminator; JSON-escaped
+// when asked. Control bytes become blanks so a line stays a line.
+void AppendField(char* out, int size, const char* field, int field_size, bool json) {
+  char text[64] = {};
+  int n = 0;
+  for (int i = 0; i < field_size && field[i] != '\0' && n < 60; ++i) {
+    char c = field[i];
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    if (json && (c == '"' || c == '\\')) text[n++] = '\\';
+    text[n++] = c;
+  }
+  AppendText(out, size, text);
+}
+
+}  // namespace
+
+int FormatDriveList(bool json, char* out, int size) {
+  if (size <= 0) return 0;
+  out[0] = '\0';
+  g_app.FirstModelCount = 0;
+  g_app.SecondModelCount = 0;
+  ScanDrives(1);
+
+  int listed = 0;
+  if (json) AppendText(out, size, "[");
+  for (int adapter = 0; adapter < g_app.AdapterCount && adapter < 8; ++adapter) {
+    for (int target = 0; target < 8 && listed < kListedRows; ++target) {
+      const int slot = adapter * 8 + target;
+      if (g_app.DeviceSupported[slot] != 1) continue;
+      const auto a = static_cast<std::uint8_t>(adapter);
+      const auto t = static_cast<std::uint8_t>(target);
+      const bool usb = ProbeDriveInfo(a, t) != 0;
+      if (usb) {
+        g_app.CurrentAdapter = a;
+        g_app.CurrentTarget = t;
+        ReadDriveInfo();
+      }
+      char code[8];
+      if (usb) {
+        std::snprintf(code, sizeof code, "%02x", g_app.DriveVersionCode);
+      } else {
+        std::snprintf(code, sizeof code, "-");
+      }
+      char address[16];
+      std::snprintf(address, sizeof address, "%d:%d", adapter, target);
+      if (json) {
+        AppendText(out, size, listed == 0 ? "\n  {\"address\": \"" : ",\n  {\"address\": \"");
+        AppendText(out, size, address);
+        AppendText(out, size, "\", \"product\": \"");
+        AppendField(out, size, g_app.DeviceProductId[slot], 20, true);
+        AppendText(out, size, "\", \"revision\": \"");
+        AppendField(out, size, g_app.DeviceRevision[slot], 5, true);
+        AppendText(out, size, "\", \"version_code\": ");
+        if (usb) {
+          AppendText(out, size, "\"");
+          AppendText(out, size, code);
+          AppendText(out, size, "\"");
+        } else {
+          AppendText(out, size, "null");
+        }
+        AppendText(out, size, ", \"link\": \"");
+        AppendText(out, size, usb ? "USB" : "ATAPI");
+        AppendText(out, size, "\"}");
+      } else {
+        AppendText(out, size, address);
+        AppendText(out, size, "\t");
+        AppendField(out, size, g_app.DeviceProductId[slot], 20, false);
+        AppendText(out, size, "\t");
+        AppendField(out, size, g_app.DeviceRevision[slot], 5, false);
+        AppendText(out, size, "\t");
+        AppendText(out, size, code);
+        AppendText(out, size, "\t");
+        AppendText(out, size, usb ? "USB\n" : "ATAPI\n");
+      }
+      ++listed;
+    }
+  }
+  if (json) AppendText(out, size, listed == 0 ? "]\n" : "\n]\n");
+  return listed;
+}
+
+int RunListCommand(bool json) {
+  char text[2048];
+  FormatDriveList(json, text, sizeof text);
+  // The listing is the command line's own output, written at its edge.
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+  return 0;
+}

@@ -1,0 +1,13 @@
+// `quorvanta --list [--json]`: the drives the main dialog would list.
+#pragma once
+
+// After start-up has filled g_app (adapters, LoaderFileName): runs the first
+// scan, probes each listed drive as the drive rows do (at most four) and
+// prints one line per drive to standard output:
+//   A:T<TAB>product id<TAB>revision<TAB>version code (2 hex digits) or -<TAB>USB|ATAPI
+// or, with json, the same as a JSON array of objects. Returns the exit code 0.
+int RunListCommand(bool json);
+
+// The text RunListCommand prints, built into `out` (always terminated).
+// Returns the number of drives listed.
+int FormatDriveList(bool json, char* out, int size);

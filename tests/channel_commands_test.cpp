@@ -1,0 +1,292 @@
+// Every command of the program built byte for byte, the completion routines'
+// opcode check, the records handed to the layer, and the trace lines.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "drive/channel.h"
+#include "drive/discovery.h"
+#include "drive/transfer.h"
+#include "platform/trace.h"
+#include "tests/support/fake_aspi.h"
+#include "tests/support/fake_pc.h"
+
+namespace {
+
+class ChannelCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    aspi_.Install(&files_);
+    g_app.CurrentAdapter = 1;
+    g_app.CurrentTarget = 2;
+    files_.files["image.bin"] = std::string(0x80800, '\x11');
+  }
+  void TearDown() override { CloseImageFile(); }
+
+  MemoryFiles files_;
+  FakeAspi aspi_{1000};
+};
+
+struct CommandCase {
+  const char* name;
+  void (*run)();
+  std::vector<BYTE> cdb;
+  BYTE flags;
+  DWORD buffer_length;
+  BYTE adapter;
+  BYTE target;
+};
+
+BYTE g_chunk[kChunkBufferSize];
+
+const CommandCase kCommands[] = {
+    {"InquiryStandard", [] { InquiryStandard(3, 4); }, {0x12, 0, 0, 0, 0x20, 0}, 0x09, 256, 3, 4},
+    {"InquiryRevision",
+     [] { InquiryRevision(3, 4); },
+     {0x12, 1, 0x81, 0, 0xFF, 0},
+     0x09,
+     255,
+     3,
+     4},
+    {"TestUnitReady", [] { TestUnitReady(3, 4); }, {0, 0, 0, 0, 0, 0}, 0x08, 32, 3, 4},
+    {"EjectMedium", [] { EjectMedium(3, 4); }, {0x1B, 0, 0, 0, 0x02, 0}, 0x09, 32, 3, 4},
+    {"WriteBufferChunk",
+     [] { WriteBufferChunk(3, 4, 6, 0x7F800, g_chunk); },
+     {0x3B, 6, 0, 0x07, 0xF8, 0x00, 0, 0x08, 0, 0},
+     0x10,
+     4096,
+     3,
+     4},
+    {"WriteBufferFinal",
+     [] { WriteBufferFinal(3, 4, 7, 0x80000, g_chunk); },
+     {0x3B, 7, 0, 0x08, 0x00, 0x00, 0, 0x08, 0, 0},
+     0x10,
+     4096,
+     3,
+     4},
+    {"QueryDriveInfo",
+     [] { QueryDriveInfo(3, 4); },
+     {0xCC, 0, 1, 0, 0, 0, 0, 0, 0, 0x12, 0, 0},
+     0x09,
+     256,
+     3,
+     4},
+    {"SendImageChunk",
+     [] { SendImageChunk(0x0FF); },
+     {0x3B, 6, 0, 0x07, 0xF8, 0x00, 0, 0x08, 0, 0, 0, 0},
+     0x10,
+     2048,
+     1,
+     2},
+    {"SendImageFinal",
+     [] { SendImageFinal(256); },
+     {0x3B, 7, 0, 0x08, 0x00, 0x00, 0, 0x08, 0, 0, 0, 0},
+     0x10,
+     2048,
+     1,
+     2},
+    {"FinishImageLoad",
+     [] { FinishImageLoad(); },
+     {0xCD, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+     0x00,
+     0,
+     1,
+     2},
+    {"ReadDriveInfo",
+     [] { ReadDriveInfo(); },
+     {0xCC, 0, 1, 0, 0, 0, 0, 0, 0, 0x12, 0, 0},
+     0x08,
+     18,
+     1,
+     2},
+    {"SendLoaderData",
+     [] {
+       g_app.SharedBuffer[60] = 0xA1;
+       g_app.SharedBuffer[61] = 0xB2;
+       g_app.SharedBuffer[62] = 0x01;
+       g_app.SharedBuffer[63] = 0x02;
+       SendLoaderData();
+     },
+     {0xCD, 0, 0, 0, 0, 0, 0xA1, 0xB2, 0x01, 0x02, 0, 0},
+     0x10,
+     0x0102,
+     1,
+     2},
+};
+
+TEST_F(ChannelCommandsTest, EveryCommandIsBuiltByteForByte) {
+  ASSERT_EQ(OpenImageFile("image.bin"), 1);
+  for (const CommandCase& c : kCommands) {
+    SCOPED_TRACE(c.name);
+    const std::size_t before = aspi_.commands.size();
+    c.run();
+    ASSERT_EQ(aspi_.commands.size(), before + 1);
+    const FakeCommand& sent = aspi_.commands.back();
+    EXPECT_EQ(sent.cdb, c.cdb);
+    EXPECT_EQ(sent.cdb_length, c.cdb.size());
+    EXPECT_EQ(sent.flags, c.flags);
+    EXPECT_EQ(sent.buffer_length, c.buffer_length);
+    EXPECT_EQ(sent.sense_length, SENSE_LEN);
+    EXPECT_EQ(sent.adapter, c.adapter);
+    EXPECT_EQ(sent.target, c.target);
+    // The bytes behind the CDB stay zero.
+    for (int i = sent.cdb_length; i < 16; ++i) EXPECT_EQ(sent.record->CDBByte[i], 0) << i;
+  }
+  EXPECT_EQ(aspi_.refused_resubmits, 0);
+}
+
+TEST(CommandBlocks, WriteBufferRefusesFieldsBeyond24Bits) {
+  BYTE cdb[kCdbSize];
+  EXPECT_EQ(BuildWriteBufferCdb(cdb, 6, 0x1000000, 2048, kCdb10), 0);
+  EXPECT_EQ(BuildWriteBufferCdb(cdb, 6, 0, 0x1000000, kCdb12), 0);
+  EXPECT_EQ(BuildWriteBufferCdb(cdb, 6, 0xFFFFFF, 0xFFFFFF, 11), 0);
+  EXPECT_EQ(BuildWriteBufferCdb(cdb, 6, 0xFFFFFF, 0xFFFFFF, kCdb10), kCdb10);
+}
+
+TEST(Answers, ClassifiedWorstFirst) {
+  const struct {
+    BYTE status;
+    BYTE target_status;
+    Answer expected;
+  } cases[] = {
+      {SS_PENDING, 0, Answer::kPending},
+      {SS_COMP, 0, Answer::kGood},
+      {SS_ERR, STATUS_BUSY, Answer::kBusy},
+      {SS_ERR, STATUS_CHKCOND, Answer::kCheckCondition},
+      {SS_ERR, 0x18, Answer::kTargetError},
+      {SS_ERR, 0, Answer::kTransportError},
+      {SS_NO_DEVICE, 0, Answer::kTransportError},
+      {SS_ABORTED, STATUS_BUSY, Answer::kTransportError},
+  };
+  for (const auto& c : cases) {
+    SRB_ExecSCSICmd request{};
+    request.SRB_Status = c.status;
+    request.SRB_TargStat = c.target_status;
+    EXPECT_EQ(ClassifyAnswer(request), c.expected) << int(c.status) << "/" << int(c.target_status);
+  }
+}
+
+// A routine handed a request that is not its own command stores nothing,
+// even when that request ended good with data that would fit.
+TEST(CompletionRoutines, ForeignRequestsStoreNothing) {
+  const struct {
+    const char* name;
+    PostProc routine;
+    std::vector<BYTE> foreign_cdb;
+  } cases[] = {
+      {"StoreProductId / 0xCC", StoreProductId, {0xCC, 0, 1}},
+      {"StoreProductId / page 0x81", StoreProductId, {0x12, 1, 0x81}},
+      {"StoreRevision / standard INQUIRY", StoreRevision, {0x12, 0, 0}},
+      {"StoreRevision / 0x3B", StoreRevision, {0x3B, 6}},
+      {"StoreDriveInfo / INQUIRY", StoreDriveInfo, {0x12, 0, 0}},
+      {"StoreDriveInfo / 0xCD", StoreDriveInfo, {0xCD, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetAppState();
+    std::vector<BYTE> answer(256, 'X');
+    SRB_ExecSCSICmd request{};
+    request.SRB_Status = SS_COMP;
+    request.SRB_BufPointer = answer.data();
+    request.SRB_BufLen = 256;
+    std::memcpy(request.CDBByte, c.foreign_cdb.data(), c.foreign_cdb.size());
+    c.routine(&request);
+    EXPECT_EQ(g_app.DeviceProductId[0][0], 0);
+    EXPECT_EQ(g_app.DeviceRevision[0][0], 0);
+    EXPECT_EQ(g_app.DriveInfoValid, 0);
+    EXPECT_EQ(g_app.DriveVersionCode, 0);
+  }
+}
+
+// Requests still held by the layer are never handed over again, and are
+// freed only once the layer has let go of them.
+TEST_F(ChannelCommandsTest, TimedOutRecordsAreParkedUntilTheLayerLetsGo) {
+  aspi_.script = [](const FakeCommand& command) {
+    return command.index == 0 ? Good(InquiryAnswer("T71 CDRW USB"), 70000) : Good();
+  };
+  InquiryStandard(0, 0);
+  EXPECT_EQ(g_app.AbortFlag, 1);
+  EXPECT_EQ(ParkedRequestCount(), 1);
+  TestUnitReady(0, 0);  // still held: stays parked
+  EXPECT_EQ(ParkedRequestCount(), 1);
+  EXPECT_NE(aspi_.commands[1].record, aspi_.commands[0].record);
+
+  aspi_.clock.Advance(60000);  // the late answer arrives and its routine stores it
+  EXPECT_STREQ(g_app.DeviceProductId[0], "T71 CDRW USB ");
+  TestUnitReady(0, 0);
+  EXPECT_EQ(ParkedRequestCount(), 0);
+  EXPECT_EQ(aspi_.refused_resubmits, 0);
+}
+
+TEST_F(ChannelCommandsTest, ChunkBufferOfATimedOutWriteLivesUntilTheLayerLetsGo) {
+  aspi_.script = [](const FakeCommand&) { return Good({}, 65000); };
+  BYTE* chunk = NewChunkBuffer();
+  std::memset(chunk, 1, 2048);
+  WriteBufferChunk(0, 0, 6, 0, chunk);
+  EXPECT_EQ(g_app.AbortFlag, 1);
+  ReleaseChunkBuffer(chunk);  // handed to the parked record, not freed
+  aspi_.clock.Advance(10000);
+  EXPECT_EQ(aspi_.last_out_sum_at_end, 2048u);  // read at its end: still alive
+  aspi_.script = [](const FakeCommand&) { return Good(); };
+  TestUnitReady(0, 0);
+  EXPECT_EQ(ParkedRequestCount(), 0);
+}
+
+TEST_F(ChannelCommandsTest, SharedRecordStillHeldIsReplacedByAFreshOne) {
+  // A ReadDriveInfo that times out and answers only later.
+  aspi_.script = [](const FakeCommand&) { return Good(DriveInfoAnswer(0x66, 0x77), 30000); };
+  g_app.DriveVersionCode = 0x10;
+  EXPECT_EQ(ReadDriveInfo(), 0);
+  EXPECT_EQ(aspi_.commands[0].record, &g_app.SharedRequest);
+
+  // The loader data goes in while the late answer is still on its way.
+  std::memset(g_app.SharedBuffer, 0xEE, 64);
+  aspi_.script = [](const FakeCommand&) { return Good(DriveInfoAnswer(0x21, 0x04), 5); };
+  EXPECT_EQ(ReadDriveInfo(), 1);
+  EXPECT_NE(aspi_.commands[1].record, &g_app.SharedRequest);
+  EXPECT_EQ(aspi_.refused_resubmits, 0);
+  EXPECT_EQ(g_app.DriveVersionCode, 0x21);
+  EXPECT_EQ(g_app.SharedBuffer[12], 0x21);
+  EXPECT_EQ(g_app.SharedBuffer[20], 0xEE);
+
+  // The late answer lands in the old record's own area, not in SharedBuffer.
+  std::memset(g_app.SharedBuffer, 0xEE, 64);
+  aspi_.clock.Advance(40000);
+  EXPECT_FALSE(aspi_.Holds(&g_app.SharedRequest));
+  EXPECT_EQ(g_app.SharedBuffer[12], 0xEE);
+  EXPECT_EQ(g_app.DriveVersionCode, 0x21);
+
+  // Once let go, the shared record itself is used again.
+  aspi_.script = [](const FakeCommand&) { return Good(); };
+  EXPECT_EQ(FinishImageLoad(), 1);
+  EXPECT_EQ(aspi_.commands.back().record, &g_app.SharedRequest);
+}
+
+TEST_F(ChannelCommandsTest, TraceWritesOneLinePerCommand) {
+  const std::string path = ::testing::TempDir() + "channel_trace.txt";
+  ASSERT_TRUE(OpenTrace(path.c_str()));
+  aspi_.script = [](const FakeCommand& command) {
+    if (command.index == 0) return CheckCondition(2, 0x3A, 7);
+    return Never();
+  };
+  TestUnitReady(0, 5);
+  InquiryStandard(1, 0);
+  CloseTrace();
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "0:5 cdb=00 00 00 00 00 00 dir=in len=32 status=0x04 targ=0x02 sense=2/3A/00 ms=7\n"
+            "1:0 cdb=12 00 00 00 20 00 dir=in len=256 status=0x00 targ=0x00 sense=0/00/00 "
+            "ms=10001 timeout\n");
+  std::remove(path.c_str());
+}
+
+}  // namespace
