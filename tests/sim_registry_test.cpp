@@ -1,0 +1,230 @@
+// The registry store: Win32 results call by call, stable subkey order, access
+// per handle, atomic saves that read back to the same registry, and malformed
+// files refused with a line instead of a crash.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/registry_store.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/qv_registry_XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+HKEY Create(RegistryStore& store, const char* path, DWORD access = KEY_ALL_ACCESS) {
+  HKEY key = nullptr;
+  EXPECT_EQ(store.CreateKey(HKEY_LOCAL_MACHINE, path, access, &key), ERROR_SUCCESS) << path;
+  return key;
+}
+
+long SetBinary(RegistryStore& store, HKEY key, const char* name, BYTE value) {
+  return store.SetValue(key, name, REG_BINARY, &value, 1);
+}
+
+}  // namespace
+
+TEST(RegistryStore, SubkeysEnumerateInCreationOrderAndNewKeysAppend) {
+  RegistryStore store;
+  for (const char* name : {"Enum\\SCSI\\Zeta", "Enum\\SCSI\\alpha", "Enum\\SCSI\\Mid"}) {
+    store.CloseKey(Create(store, name));
+  }
+  HKEY scsi = nullptr;
+  ASSERT_EQ(store.OpenKey(HKEY_LOCAL_MACHINE, "enum\\scsi", KEY_READ, &scsi), ERROR_SUCCESS);
+  DWORD count = 0;
+  ASSERT_EQ(store.QueryInfoKey(scsi, &count), ERROR_SUCCESS);
+  EXPECT_EQ(count, 3u);
+  const char* expected[] = {"Zeta", "alpha", "Mid"};
+  char name[64];
+  for (DWORD i = 0; i < 3; ++i) {
+    ASSERT_EQ(store.EnumKey(scsi, i, name, sizeof name), ERROR_SUCCESS);
+    EXPECT_STREQ(name, expected[i]);
+  }
+  EXPECT_EQ(store.EnumKey(scsi, 3, name, sizeof name), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(store.EnumKey(scsi, 0, name, 4), ERROR_MORE_DATA);  // "Zeta" needs 5 bytes
+  // Re-creating an existing key (any case) adds nothing.
+  store.CloseKey(Create(store, "ENUM\\scsi\\ZETA"));
+  ASSERT_EQ(store.QueryInfoKey(scsi, &count), ERROR_SUCCESS);
+  EXPECT_EQ(count, 3u);
+  EXPECT_EQ(store.CloseKey(scsi), ERROR_SUCCESS);
+}
+
+TEST(RegistryStore, EachCallFailsOnItsOwnWithItsWin32Code) {
+  RegistryStore store;
+  HKEY key = Create(store, "Software\\Run");
+  ASSERT_EQ(SetBinary(store, key, "Flag", 1), ERROR_SUCCESS);
+  HKEY read_only = nullptr;
+  ASSERT_EQ(store.OpenKey(HKEY_LOCAL_MACHINE, "Software\\Run", KEY_READ, &read_only),
+            ERROR_SUCCESS);
+  HKEY bogus = reinterpret_cast<HKEY>(std::uintptr_t{0x4242});
+  BYTE data[4] = {};
+  DWORD size = sizeof data;
+  DWORD count = 0;
+  HKEY out = nullptr;
+
+  struct Case {
+    const char* what;
+    long got;
+    long expected;
+  };
+  const Case cases[] = {
+      {"open missing", store.OpenKey(HKEY_LOCAL_MACHINE, "Software\\Nope", KEY_READ, &out),
+       ERROR_FILE_NOT_FOUND},
+      {"open empty component", store.OpenKey(HKEY_LOCAL_MACHINE, "Software\\\\Run", KEY_READ, &out),
+       ERROR_FILE_NOT_FOUND},
+      {"open bad parent", store.OpenKey(bogus, "x", KEY_READ, &out), ERROR_INVALID_HANDLE},
+      {"query bad handle", store.QueryValue(bogus, "Flag", nullptr, data, &size),
+       ERROR_INVALID_HANDLE},
+      {"query missing value", store.QueryValue(key, "Other", nullptr, data, &size),
+       ERROR_FILE_NOT_FOUND},
+      {"info bad handle", store.QueryInfoKey(bogus, &count), ERROR_INVALID_HANDLE},
+      {"set through KEY_READ", SetBinary(store, read_only, "Flag", 0), ERROR_ACCESS_DENIED},
+      {"delete through KEY_READ", store.DeleteValue(read_only, "Flag"), ERROR_ACCESS_DENIED},
+      {"create below KEY_READ", store.CreateKey(read_only, "Sub", KEY_ALL_ACCESS, &out),
+       ERROR_ACCESS_DENIED},
+      {"delete missing value", store.DeleteValue(key, "Other"), ERROR_FILE_NOT_FOUND},
+      {"close bad handle", store.CloseKey(bogus), ERROR_INVALID_HANDLE},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.what;
+
+  // The refused writes changed nothing.
+  size = sizeof data;
+  ASSERT_EQ(store.QueryValue(read_only, "flag", nullptr, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 1u);
+  EXPECT_EQ(data[0], 1);
+  // A closed handle is gone for good.
+  ASSERT_EQ(store.CloseKey(read_only), ERROR_SUCCESS);
+  EXPECT_EQ(store.QueryInfoKey(read_only, &count), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(store.CloseKey(read_only), ERROR_INVALID_HANDLE);
+  // An injected failure hits exactly one call.
+  store.FailNext("set", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(SetBinary(store, key, "Flag", 7), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(SetBinary(store, key, "Flag", 7), ERROR_SUCCESS);
+  store.CloseKey(key);
+  EXPECT_EQ(store.open_handles(), 0u);
+}
+
+TEST(RegistryStore, QueryReportsSizeAndRefusesASmallBuffer) {
+  RegistryStore store;
+  HKEY key = Create(store, "K");
+  const char text[] = "C:\\Quorvanta\\Quorvanta.exe";
+  ASSERT_EQ(
+      store.SetValue(key, "Quorvanta", REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text),
+      ERROR_SUCCESS);
+  DWORD type = 0;
+  DWORD size = 0;
+  ASSERT_EQ(store.QueryValue(key, "Quorvanta", &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, sizeof text);
+  BYTE small[4] = {9, 9, 9, 9};
+  size = sizeof small;
+  EXPECT_EQ(store.QueryValue(key, "Quorvanta", &type, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, sizeof text);
+  EXPECT_EQ(small[0], 9) << "a refused read must not write into the buffer";
+  store.CloseKey(key);
+}
+
+TEST(RegistryStore, SavesAtomicallyAndReadsBackTheSameRegistry) {
+  TempDir dir;
+  const fs::path file = dir.path() / "registry.reg";
+  {
+    RegistryStore store;
+    store.AttachFile(file);
+    HKEY key = Create(store, "Enum\\SCSI\\VANTROS_T71_CDRW_USB\\USB&A0&T0");
+    ASSERT_EQ(SetBinary(store, key, "AutoInsertNotification", 1), ERROR_SUCCESS);
+    // Quotes, backslashes and a code page 932 character whose trail byte is '\'.
+    const char tricky[] = "a\"b\\c \x95\x5C";
+    ASSERT_EQ(
+        store.SetValue(key, "Desc", REG_SZ, reinterpret_cast<const BYTE*>(tricky), sizeof tricky),
+        ERROR_SUCCESS);
+    // A REG_SZ without its terminator must keep its exact size.
+    ASSERT_EQ(store.SetValue(key, "Bare", REG_SZ, reinterpret_cast<const BYTE*>("xy"), 2),
+              ERROR_SUCCESS);
+    ASSERT_EQ(store.SetValue(key, "Empty", REG_BINARY, nullptr, 0), ERROR_SUCCESS);
+    store.CloseKey(Create(store, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run"));
+    store.CloseKey(key);
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "registry.reg.tmp"));
+  std::string error;
+  auto loaded = RegistryStore::Load(file, false, &error);
+  ASSERT_TRUE(loaded) << error;
+  auto value = loaded->FindValue("enum\\scsi\\VANTROS_T71_CDRW_USB\\usb&a0&t0", "Desc");
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(std::string(value->data.begin(), value->data.end()),
+            std::string("a\"b\\c \x95\x5C", 8) + '\0');
+  value = loaded->FindValue("Enum\\SCSI\\VANTROS_T71_CDRW_USB\\USB&A0&T0", "Bare");
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(value->type, REG_SZ);
+  EXPECT_EQ(value->data.size(), 2u);
+  EXPECT_NE(loaded->Find("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run"), nullptr);
+  // Saving what was loaded gives the very same text.
+  std::ifstream in(file, std::ios::binary);
+  std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(loaded->Serialize(), saved);
+}
+
+TEST(RegistryStore, AChangeThatCannotBeSavedIsUndone) {
+  TempDir dir;
+  RegistryStore store;
+  store.AttachFile(dir.path() / "gone" / "registry.reg");  // no such directory
+  HKEY key = Create(store, "K");
+  EXPECT_EQ(SetBinary(store, key, "V", 1), ERROR_WRITE_FAULT);
+  DWORD size = 0;
+  EXPECT_EQ(store.QueryValue(key, "V", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  store.CloseKey(key);
+}
+
+TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {
+  const char* bad[] = {
+      "",
+      "REGEDIT5\r\n",
+      "REGEDIT4\r\n\"v\"=hex:01\r\n",                             // value outside a key
+      "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n",                   // another hive
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\r\n",                   // unterminated key
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X\\\\Y]\r\n",             // empty component
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=hex:0g\r\n",  // bad hex digit
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=hex:012\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=\"open\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v=\"x\"\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:00000001\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=hex(zz):01\r\n",
+  };
+  for (const char* text : bad) {
+    RegistryStore store;
+    std::string error;
+    EXPECT_FALSE(store.Parse(text, &error)) << text;
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+  }
+  RegistryStore good;
+  std::string error;
+  EXPECT_TRUE(
+      good.Parse("REGEDIT4\n\n; comment\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:01,\\\n  02\n", &error))
+      << error;
+  auto v = good.FindValue("X", "v");
+  ASSERT_NE(v, nullptr);
+  EXPECT_EQ(v->data.size(), 2u);
+
+  TempDir dir;
+  std::ofstream(dir.path() / "r.reg") << "garbage";
+  EXPECT_FALSE(RegistryStore::Load(dir.path() / "r.reg", true, &error));
+  EXPECT_NE(error.find("r.reg"), std::string::npos);
+  EXPECT_FALSE(RegistryStore::Load(dir.path() / "missing.reg", false, &error));
+  EXPECT_TRUE(RegistryStore::Load(dir.path() / "missing.reg", true, &error));
+}
