@@ -1,0 +1,63 @@
+// Fuzzes the loader data checks: the input is a loader data file. Whatever
+// it holds, the checksum never covers bytes the file did not supply, an
+// accepted file's payload lies inside both the file and the shared buffer,
+// and a refused one shows exactly one message.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "app/app_state.h"
+#include "fuzz/memory_platform.h"
+#include "package/package_files.h"
+
+namespace {
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+// The checksum rule worked out on the input itself, not on the buffer.
+bool PayloadSumsToZero(const std::uint8_t* data, std::size_t length) {
+  unsigned sum = 0;
+  for (std::size_t i = 0; i + 1 < length; i += 2) sum += (data[64 + i] << 8) | data[65 + i];
+  return (sum & 0xFFFF) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ResetFuzzFiles();
+  ResetAppState();
+  // Left-overs of an earlier drive command must never count as loader data.
+  std::memset(g_app.SharedBuffer, 0xA5, sizeof g_app.SharedBuffer);
+  CopyText(g_app.LoaderFileName, kMaxPath, "Tellmr.bin");
+  PutFuzzFile("Tellmr.bin", std::string_view(reinterpret_cast<const char*>(data), size));
+
+  const int prepared = PrepareLoaderData();
+  Require(FuzzOpenFiles() == 0);
+  const std::size_t loaded = size < static_cast<std::size_t>(kSharedBufferSize)
+                                 ? size
+                                 : static_cast<std::size_t>(kSharedBufferSize);
+  Require(LoaderBytesLoaded() == static_cast<int>(loaded));
+  Require(std::memcmp(g_app.SharedBuffer, data, loaded) == 0);
+  for (std::size_t i = loaded; i < static_cast<std::size_t>(kSharedBufferSize); ++i)
+    Require(g_app.SharedBuffer[i] == 0);
+
+  if (prepared == LoaderRefused) {
+    Require(FuzzMessageCount() == 1);
+    Require(LoaderChecksumOk() == 0);
+    return 0;
+  }
+  Require(prepared == LoaderReady);
+  Require(FuzzMessageCount() == 0);
+  const std::size_t length = static_cast<std::size_t>(LoaderPayloadLength());
+  Require(length <= static_cast<std::size_t>(MaxPayloadLength));
+  Require(LoaderHeaderSize + length <= loaded);
+  Require(loaded >= static_cast<std::size_t>(MinLoaderFileSize));
+  Require(LoaderChecksumOk() == (PayloadSumsToZero(data, length) ? 1 : 0));
+  const int model = LoaderModelCode();
+  const int version = LoaderVersionCode();
+  Require(model >= 0 && model <= 0xFF && version >= 0 && version <= 0xFF);
+  return 0;
+}
