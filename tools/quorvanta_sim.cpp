@@ -62,7 +62,8 @@ bool ParseNumber(std::string_view text, std::uint64_t max, std::uint64_t* out) {
     if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
     if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
     if (digit < 0) return false;
-    if (value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+    if (static_cast<std::uint64_t>(digit) > max ||
+        value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
       return false;
     }
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);

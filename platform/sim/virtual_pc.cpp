@@ -26,7 +26,8 @@ bool ParseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t* out)
     } else {
       return false;
     }
-    if (value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
+    if (static_cast<std::uint64_t>(digit) > max ||
+        value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
       return false;
     }
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);

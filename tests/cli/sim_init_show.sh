@@ -46,7 +46,7 @@ grep -q '^drive ' "$WORK/show3.txt" && fail "a PC without drives shows a drive"
 # Refusals: exit 2, one line on stderr, nothing created.
 for args in "--os 95" "--lang 0x10000" "--ticks 4294967296" "--screen 10x10" \
   "--drive 9:9:t71:usb" "--drive 0:0:t71:usb --drive 0:0:r305:usb" "--drive none --drive 0:0:t71:usb" \
-  "--package t99" "--autoinsert 2" "--realtime" "--bogus 1" "--adapters 1 --drive 2:0:t71:usb"; do
+  "--package t99" "--autoinsert 2" "--adapters 9" "--realtime" "--bogus 1" "--adapters 1 --drive 2:0:t71:usb"; do
   # shellcheck disable=SC2086
   "$SIM" init "$WORK/bad" $args 2>"$WORK/err.txt"
   rc=$?
