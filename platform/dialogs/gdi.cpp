@@ -1,0 +1,277 @@
+// Painting in the dialog model: pending repaints, device contexts, brushes,
+// filled rectangles and lines of text, kept per window as what the screen
+// would show.
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "platform/dialogs.h"
+#include "platform/dialogs/model_state.h"
+
+namespace dialog_model {
+namespace {
+
+struct DeviceContext {
+  HWND window;
+  int background_mode;
+};
+
+struct Gdi {
+  std::map<std::uintptr_t, DeviceContext> contexts;
+  std::map<std::uintptr_t, COLORREF> brushes;
+  std::uintptr_t next = 0x7000000;
+};
+
+Gdi& TheGdi() {
+  static Gdi gdi;
+  return gdi;
+}
+
+// Stock brushes are fixed handles that are never freed.
+constexpr std::uintptr_t kStockWhite = 0x0100;
+constexpr std::uintptr_t kStockLightGrey = 0x0101;
+
+bool BrushColour(HBRUSH brush, COLORREF* colour) {
+  auto value = reinterpret_cast<std::uintptr_t>(brush);
+  if (value == kStockWhite) {
+    *colour = RGB(255, 255, 255);
+    return true;
+  }
+  if (value == kStockLightGrey) {
+    *colour = RGB(192, 192, 192);
+    return true;
+  }
+  auto it = TheGdi().brushes.find(value);
+  if (it == TheGdi().brushes.end()) return false;
+  *colour = it->second;
+  return true;
+}
+
+DeviceContext* Context(HDC dc) {
+  auto it = TheGdi().contexts.find(reinterpret_cast<std::uintptr_t>(dc));
+  return it == TheGdi().contexts.end() ? nullptr : &it->second;
+}
+
+HDC NewContext(HWND window) {
+  Gdi& gdi = TheGdi();
+  std::uintptr_t handle = gdi.next;
+  gdi.next += 4;
+  gdi.contexts[handle] = DeviceContext{window, OPAQUE};
+  return reinterpret_cast<HDC>(handle);
+}
+
+RECT ClientOf(const Window& w) {
+  RECT r;
+  GetClientRect(w.handle, &r);
+  return r;
+}
+
+RECT Intersect(const RECT& a, const RECT& b) {
+  RECT r{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+         std::min(a.bottom, b.bottom)};
+  if (r.right < r.left) r.right = r.left;
+  if (r.bottom < r.top) r.bottom = r.top;
+  return r;
+}
+
+bool Contains(const RECT& outer, const RECT& inner) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+// New paint covers what lay entirely beneath it, so the record stays what the
+// screen shows and never grows without bound.
+void AddOp(Window* w, PaintOp op) {
+  auto& ops = w->painted;
+  if (op.kind == PaintOp::Kind::kFill) {
+    ops.erase(std::remove_if(ops.begin(), ops.end(),
+                             [&](const PaintOp& old) { return Contains(op.rect, old.rect); }),
+              ops.end());
+  } else {
+    ops.erase(std::remove_if(ops.begin(), ops.end(),
+                             [&](const PaintOp& old) {
+                               return old.kind == PaintOp::Kind::kText &&
+                                      std::memcmp(&old.rect, &op.rect, sizeof(RECT)) == 0;
+                             }),
+              ops.end());
+  }
+  ops.push_back(std::move(op));
+}
+
+void DefaultControlPaint(Window* c) {
+  // A control draws its own face, over whatever the program painted into it.
+  c->painted.clear();
+  c->update_pending = false;
+  c->erase_pending = false;
+}
+
+}  // namespace
+
+void ResetGdi() { TheGdi() = Gdi{}; }
+
+void Invalidate(Window* window, bool erase, bool with_children) {
+  window->update_pending = true;
+  window->erase_pending = window->erase_pending || erase;
+  if (!with_children) return;
+  for (HWND child : window->children)
+    if (Window* c = Find(child)) Invalidate(c, erase, true);
+}
+
+void Uncover(Window* window) {
+  window->painted.clear();
+  for (HWND child : window->children)
+    if (Window* c = Find(child)) c->painted.clear();
+  Invalidate(window, true, true);
+}
+
+void PaintPending(Window* window) {
+  HWND handle = window->handle;
+  // A procedure that asks to be painted again from its own paint handling
+  // would loop for ever on Windows; here it gets a few rounds.
+  for (int round = 0; round < 4; ++round) {
+    window = Find(handle);
+    if (window == nullptr || (window->style & WS_VISIBLE) == 0) return;
+    bool any = false;
+    if (window->update_pending) {
+      any = true;
+      SendMessageA(handle, WM_PAINT, 0, 0);
+      window = Find(handle);
+      if (window == nullptr) return;
+      window->update_pending = false;
+      window->erase_pending = false;
+    }
+    for (HWND child : std::vector<HWND>(window->children)) {
+      Window* c = Find(child);
+      if (c == nullptr || !c->update_pending) continue;
+      any = true;
+      if (c->window_procedure != nullptr || c->dialog_procedure != nullptr) {
+        SendMessageA(child, WM_PAINT, 0, 0);
+        if (Window* again = Find(child)) again->update_pending = again->erase_pending = false;
+      } else {
+        DefaultControlPaint(c);
+      }
+    }
+    if (!any) return;
+  }
+}
+
+std::vector<PaintOp> Painted(HWND window) {
+  Window* w = Find(window);
+  return w == nullptr ? std::vector<PaintOp>{} : w->painted;
+}
+
+int PaintedWidth(HWND window, COLORREF colour) {
+  Window* w = Find(window);
+  if (w == nullptr) return 0;
+  int width = 0;
+  for (const PaintOp& op : w->painted)
+    if (op.kind == PaintOp::Kind::kFill && op.colour == colour && op.rect.left <= 0)
+      width = std::max(width, static_cast<int>(op.rect.right));
+  return width;
+}
+
+int OpenDeviceContexts() { return static_cast<int>(TheGdi().contexts.size()); }
+int LiveBrushes() { return static_cast<int>(TheGdi().brushes.size()); }
+
+}  // namespace dialog_model
+
+using dialog_model::Find;
+using dialog_model::PaintOp;
+using dialog_model::Window;
+
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
+  Window* w = Find(window);
+  if (w == nullptr || paint == nullptr) return nullptr;
+  paint->fErase = w->erase_pending ? 1 : 0;
+  if (w->erase_pending) w->painted.clear();
+  paint->rcPaint = dialog_model::ClientOf(*w);
+  w->update_pending = false;
+  w->erase_pending = false;
+  paint->hdc = dialog_model::NewContext(window);
+  return paint->hdc;
+}
+
+BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
+  if (paint == nullptr) return 0;
+  dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(paint->hdc));
+  return 1;
+}
+
+HDC GetDC(HWND window) {
+  if (Find(window) == nullptr) return nullptr;
+  return dialog_model::NewContext(window);
+}
+
+int ReleaseDC(HWND, HDC dc) {
+  return dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(dc)) != 0 ? 1 : 0;
+}
+
+HBRUSH CreateSolidBrush(COLORREF colour) {
+  auto& gdi = dialog_model::TheGdi();
+  std::uintptr_t handle = gdi.next;
+  gdi.next += 4;
+  gdi.brushes[handle] = colour & 0x00FFFFFF;
+  return reinterpret_cast<HBRUSH>(handle);
+}
+
+HGDIOBJ GetStockObject(int object) {
+  if (object == WHITE_BRUSH) return reinterpret_cast<HGDIOBJ>(dialog_model::kStockWhite);
+  if (object == LTGRAY_BRUSH) return reinterpret_cast<HGDIOBJ>(dialog_model::kStockLightGrey);
+  return nullptr;
+}
+
+BOOL DeleteObject(HGDIOBJ object) {
+  return dialog_model::TheGdi().brushes.erase(reinterpret_cast<std::uintptr_t>(object)) != 0 ? 1
+                                                                                             : 0;
+}
+
+int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
+  dialog_model::DeviceContext* context = dialog_model::Context(dc);
+  COLORREF colour = 0;
+  if (context == nullptr || rect == nullptr || !dialog_model::BrushColour(brush, &colour)) return 0;
+  Window* w = Find(context->window);
+  if (w == nullptr) return 0;
+  RECT clipped = dialog_model::Intersect(*rect, dialog_model::ClientOf(*w));
+  if (clipped.right > clipped.left && clipped.bottom > clipped.top)
+    dialog_model::AddOp(w, PaintOp{PaintOp::Kind::kFill, clipped, colour, ""});
+  return 1;
+}
+
+int SetBkMode(HDC dc, int mode) {
+  dialog_model::DeviceContext* context = dialog_model::Context(dc);
+  if (context == nullptr || (mode != TRANSPARENT && mode != OPAQUE)) return 0;
+  int previous = context->background_mode;
+  context->background_mode = mode;
+  return previous;
+}
+
+int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) {
+  dialog_model::DeviceContext* context = dialog_model::Context(dc);
+  if (context == nullptr || text == nullptr || rect == nullptr) return 0;
+  Window* w = Find(context->window);
+  if (w == nullptr) return 0;
+  std::size_t length = count < 0 ? std::strlen(text) : static_cast<std::size_t>(count);
+  std::string line(text, length);
+  std::size_t end = line.find_first_of("\r\n");
+  if ((format & DT_SINGLELINE) == 0 && end != std::string::npos) line.resize(end);
+  RECT band = *rect;
+  if ((format & DT_NOCLIP) == 0) band = dialog_model::Intersect(band, dialog_model::ClientOf(*w));
+  if (!line.empty() && band.bottom > band.top)
+    dialog_model::AddOp(w, PaintOp{PaintOp::Kind::kText, band, 0, line});
+  return dialog_model::kBaseUnitY;
+}
+
+BOOL InvalidateRect(HWND window, const RECT*, BOOL erase) {
+  Window* w = Find(window);
+  if (w == nullptr) return 0;
+  // The dialogs do not clip their controls, so these are repainted too.
+  dialog_model::Invalidate(w, erase != 0, (w->style & WS_CLIPCHILDREN) == 0);
+  return 1;
+}
+
+BOOL UpdateWindow(HWND window) {
+  Window* w = Find(window);
+  if (w == nullptr) return 0;
+  dialog_model::PaintPending(w);
+  return 1;
+}
