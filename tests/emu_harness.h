@@ -109,7 +109,7 @@ class Bench {
   // direct path sends it (10-byte block).
   Sense WriteChunk(int a, int t, BYTE mode, std::size_t offset, const BYTE* data) {
     std::vector<BYTE> buffer(4096, 0);
-    std::memcpy(buffer.data(), data, kChunkSize);
+    std::memcpy(buffer.data(), data, emulated::kChunkSize);
     return Do(a, t,
               {0x3B, mode, 0, static_cast<BYTE>(offset >> 16), static_cast<BYTE>(offset >> 8),
                static_cast<BYTE>(offset), 0x00, 0x08, 0x00, 0x00},
@@ -118,11 +118,11 @@ class Bench {
 
   // Chunks first..last of an image; stops at the first that is not SS_COMP.
   Sense SendImage(int a, int t, const std::vector<BYTE>& image, std::size_t first = 0,
-                  std::size_t last = kChunkCount - 1) {
+                  std::size_t last = emulated::kChunkCount - 1) {
     Sense s{};
     for (std::size_t c = first; c <= last; ++c) {
-      const BYTE mode = c == kChunkCount - 1 ? 0x07 : 0x06;
-      s = WriteChunk(a, t, mode, c * kChunkSize, image.data() + c * kChunkSize);
+      const BYTE mode = c == emulated::kChunkCount - 1 ? 0x07 : 0x06;
+      s = WriteChunk(a, t, mode, c * emulated::kChunkSize, image.data() + c * emulated::kChunkSize);
       if (s.status != SS_COMP) return s;
     }
     return s;
@@ -140,12 +140,12 @@ class Bench {
 // revision field 1 = `rev` and a pattern elsewhere.
 inline std::vector<BYTE> MakeImage(const std::string& vendor, const std::string& model,
                                    const std::string& rev) {
-  std::vector<BYTE> image(kImageSize);
+  std::vector<BYTE> image(emulated::kImageSize);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<BYTE>(i * 7 + (i >> 11));
-  std::memset(image.data() + kSignatureOffset, ' ', 38);
-  std::memcpy(image.data() + kSignatureOffset, vendor.data(), vendor.size());
-  std::memcpy(image.data() + kSignatureOffset + 8, model.data(), model.size());
-  std::memcpy(image.data() + kImageRevisionOffset, rev.data(), 4);
+  std::memset(image.data() + emulated::kSignatureOffset, ' ', 38);
+  std::memcpy(image.data() + emulated::kSignatureOffset, vendor.data(), vendor.size());
+  std::memcpy(image.data() + emulated::kSignatureOffset + 8, model.data(), model.size());
+  std::memcpy(image.data() + emulated::kImageRevisionOffset, rev.data(), 4);
   return image;
 }
 
@@ -155,8 +155,8 @@ inline std::vector<BYTE> MakePayload(std::size_t length, const std::string& digi
                                      bool break_sum = false) {
   std::vector<BYTE> p(length);
   for (std::size_t i = 0; i < length; ++i) p[i] = static_cast<BYTE>(i * 13 + 5);
-  if (length >= kPayloadDigitsOffset + 4) {
-    std::memcpy(p.data() + kPayloadDigitsOffset, digits.data(), 4);
+  if (length >= emulated::kPayloadDigitsOffset + 4) {
+    std::memcpy(p.data() + emulated::kPayloadDigitsOffset, digits.data(), 4);
   }
   unsigned sum = 0;
   for (std::size_t i = 2; i + 1 < length; i += 2) sum += (p[i] << 8) | p[i + 1];

@@ -61,9 +61,9 @@ TEST(EmuTransfer, AtapiSavesSlowlyAndRunsTheNewCodeAtOnce) {
   Bench bench({"0:0:t71:atapi:rev=1.00"});
   bench.TestUnitReady();
   const std::vector<BYTE> image = T71Image("1.30");
-  ASSERT_EQ(bench.SendImage(0, 0, image, 0, kChunkCount - 2).status, SS_COMP);
+  ASSERT_EQ(bench.SendImage(0, 0, image, 0, emulated::kChunkCount - 2).status, SS_COMP);
   std::vector<BYTE> buffer(4096, 0);
-  std::memcpy(buffer.data(), image.data() + 0x80000, kChunkSize);
+  std::memcpy(buffer.data(), image.data() + 0x80000, emulated::kChunkSize);
   SRB_ExecSCSICmd final = Bench::Record(0, 0, {0x3B, 7, 0, 0x08, 0, 0, 0, 0x08, 0, 0}, SRB_DIR_OUT,
                                         buffer.data(), 4096);
   const std::uint64_t start = bench.clock.Now();
@@ -82,23 +82,27 @@ TEST(EmuTransfer, SaveRefusesAnIncompleteOrForeignImage) {
     const char* what;
     const char* drive;
     std::vector<BYTE> image;
-    std::size_t skip;  // chunk left out, or kChunkCount for none
+    std::size_t skip;  // chunk left out, or emulated::kChunkCount for none
   };
   const Case cases[] = {
       {"chunk 100 missing", "0:0:t71:usb", T71Image("1.20"), 100},
       {"R305 image into a T71", "0:0:t71:usb", MakeImage("ORBELLO", "RX-2210QN", "2.00"),
-       kChunkCount},
-      {"T71 image into an R305", "0:0:r305:usb", T71Image("1.20"), kChunkCount},
+       emulated::kChunkCount},
+      {"T71 image into an R305", "0:0:r305:usb", T71Image("1.20"), emulated::kChunkCount},
       {"T71 model, wrong vendor", "0:0:t71:usb", MakeImage("VANTROZ", "T71 CDRW", "1.20"),
-       kChunkCount},
-      {"unknown product takes nothing", "0:0:\"X-9 DRIVE\":usb", T71Image("1.20"), kChunkCount},
+       emulated::kChunkCount},
+      {"unknown product takes nothing", "0:0:\"X-9 DRIVE\":usb", T71Image("1.20"),
+       emulated::kChunkCount},
   };
   for (const Case& c : cases) {
     Bench bench({c.drive});
     bench.TestUnitReady();
-    for (std::size_t i = 0; i + 1 < kChunkCount; ++i) {
+    for (std::size_t i = 0; i + 1 < emulated::kChunkCount; ++i) {
       if (i == c.skip) continue;
-      ASSERT_EQ(bench.WriteChunk(0, 0, 6, i * kChunkSize, c.image.data() + i * kChunkSize).status,
+      ASSERT_EQ(bench
+                    .WriteChunk(0, 0, 6, i * emulated::kChunkSize,
+                                c.image.data() + i * emulated::kChunkSize)
+                    .status,
                 SS_COMP);
     }
     Sense s = bench.WriteChunk(0, 0, 7, 0x80000, c.image.data() + 0x80000);
@@ -158,9 +162,9 @@ TEST(EmuKnobs, BusyAtAChunkThenTaken) {
     const std::vector<BYTE> image = T71Image("1.20");
     ASSERT_EQ(bench.SendImage(0, 0, image, 0, chunk - 1).status, SS_COMP);
     const BYTE mode = chunk == 256 ? 7 : 6;
-    const BYTE* data = image.data() + chunk * kChunkSize;
+    const BYTE* data = image.data() + chunk * emulated::kChunkSize;
     for (int attempt = 0; attempt < 2; ++attempt) {
-      Sense s = bench.WriteChunk(0, 0, mode, chunk * kChunkSize, data);
+      Sense s = bench.WriteChunk(0, 0, mode, chunk * emulated::kChunkSize, data);
       EXPECT_EQ(s.status, SS_ERR);
       EXPECT_EQ(s.targ, STATUS_BUSY);
     }
@@ -204,7 +208,7 @@ TEST(EmuKnobs, SaveFailureAndSlowSave) {
   const std::vector<BYTE> image = T71Image("1.20");
   slow.SendImage(0, 0, image, 0, 255);
   std::vector<BYTE> buffer(4096);
-  std::memcpy(buffer.data(), image.data() + 0x80000, kChunkSize);
+  std::memcpy(buffer.data(), image.data() + 0x80000, emulated::kChunkSize);
   SRB_ExecSCSICmd final = Bench::Record(0, 0, {0x3B, 7, 0, 0x08, 0, 0, 0, 0x08, 0, 0}, SRB_DIR_OUT,
                                         buffer.data(), 4096);
   EXPECT_EQ(slow.Run(&final, 40000), SS_PENDING);

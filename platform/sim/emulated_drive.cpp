@@ -4,6 +4,8 @@
 #include <cassert>
 #include <cstring>
 
+using namespace emulated;
+
 namespace {
 
 constexpr BYTE kOpTestUnitReady = 0x00;

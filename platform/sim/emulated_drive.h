@@ -32,6 +32,7 @@ inline constexpr SenseCode kResetOccurred{0x06, 0x29, 0x00};
 }  // namespace sense
 
 // Firmware image layout shared by the drive and its tests.
+namespace emulated {
 inline constexpr std::size_t kImageSize = 526336;  // 257 chunks of 2048
 inline constexpr std::size_t kChunkSize = 2048;
 inline constexpr std::size_t kChunkCount = kImageSize / kChunkSize;
@@ -40,6 +41,7 @@ inline constexpr std::size_t kImageRevisionOffset = 499684;  // revision field 1
 // The loader data's version digits sit at file offset 28732, that is payload
 // offset 28732 - 64.
 inline constexpr std::size_t kPayloadDigitsOffset = 28668;
+}  // namespace emulated
 
 enum class Outcome {
   kGood,   // SS_COMP, target status GOOD
