@@ -1,0 +1,72 @@
+#include "app/main_window.h"
+
+#include "app/app_state.h"
+#include "drive/auto_insert.h"
+#include "drive/discovery.h"
+#include "platform/files.h"
+#include "resume/resume_state.h"
+#include "ui/agreement.h"
+#include "update/main_dialog.h"
+
+namespace {
+
+constexpr std::uint16_t kJapanese = 0x11;
+
+// The whole dialogue with the user, run while the window is being created.
+void RunDialogue(HWND window) {
+  const bool japanese = g_app.PrimaryLanguage == kJapanese;
+  INT_PTR result = 1;
+  if (g_app.IsNT == 1 || g_app.NoRestartNeeded == 0) {
+    result = DialogBoxParamA(g_app.AppInstance, japanese ? "KYODAKU" : "KYODAKUUS", nullptr,
+                             AgreementDialog, 0);
+    // An agreement that could not be shown has not been accepted.
+    if (result == -1) result = 0;
+  }
+  if (result != 0) {
+    g_app.FirstModelCount = 0;
+    g_app.SecondModelCount = 0;
+    if (ScanDrives(1) == 1) {
+      DialogBoxParamA(g_app.AppInstance, japanese ? "MainDialog" : "MainDialogUS", nullptr,
+                      MainDialogProc, 0);
+      // The main dialog ends only with 0; should it fail to show, the hidden
+      // window must still close, or nobody could ever end the program.
+      result = 0;
+    } else {
+      SetRunEntry(kRunEntryDisable);
+      MessageBoxExA(nullptr, g_app.MsgNoDevice, "Quorvanta", MB_OK, g_app.MessageLanguage);
+      result = 0;
+    }
+  }
+  // A continued update leaves nothing behind, whatever happened above.
+  if (g_app.NoRestartNeeded == 1 && g_app.IsNT == 0) {
+    RestoreAutoInsert();
+    DeleteFileA(g_app.RegistryResumePath);
+    DeleteFileA(g_app.LaunchResumePath);
+    SetRunEntry(kRunEntryDisable);
+  }
+  if (result == 0) SendMessageA(window, WM_CLOSE, 0, 0);
+}
+
+}  // namespace
+
+LRESULT MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      RunDialogue(window);
+      return 0;
+    case WM_PAINT: {
+      InvalidateRect(window, nullptr, 1);
+      PAINTSTRUCT paint;
+      BeginPaint(window, &paint);
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_VSCROLL:
+      return 0;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, message, wparam, lparam);
+  }
+}

@@ -1,0 +1,124 @@
+#include "ui/drive_list.h"
+
+#include <cstdio>
+
+#include "app/app_state.h"
+#include "drive/transfer.h"
+#include "resources/resource.h"
+
+namespace {
+
+constexpr int kMaxRows = 4;
+constexpr int kRevisionIds[kMaxRows] = {IDC_REVISION1, IDC_REVISION2, IDC_REVISION3, IDC_REVISION4};
+// The controls below the rows, in the order they are moved.
+constexpr int kMovedIds[] = {IDC_UPDATE, IDC_PROGRESS_BAR, IDC_EXIT, IDC_DURATION_NOTE};
+
+// Grows the dialog by one row pitch and moves the controls below the rows.
+// The move takes each control's screen position minus the dialog's outer
+// rectangle as its new client position, so each added row also shifts them
+// by the dialog's left frame and its caption and top frame.
+void MakeRoomForRow(HWND dialog) {
+  RECT first{0, 0, 0, 0};
+  RECT second{0, 0, 0, 0};
+  GetWindowRect(GetDlgItem(dialog, IDC_DRIVE_RADIO1), &first);
+  GetWindowRect(GetDlgItem(dialog, IDC_DRIVE_RADIO2), &second);
+  const LONG pitch = second.top - first.top;
+  RECT outer{0, 0, 0, 0};
+  GetWindowRect(dialog, &outer);
+  MoveWindow(dialog, outer.left, outer.top, outer.right - outer.left,
+             outer.bottom - outer.top + pitch, 1);
+  for (int id : kMovedIds) {
+    HWND control = GetDlgItem(dialog, id);
+    RECT r{0, 0, 0, 0};
+    GetWindowRect(control, &r);
+    MoveWindow(control, r.left - outer.left, r.top - outer.top, r.right - r.left, r.bottom - r.top,
+               1);
+  }
+}
+
+}  // namespace
+
+void FillDriveList(HWND dialog) {
+  int rows = 0;
+  for (int adapter = 0; adapter < g_app.AdapterCount; ++adapter) {
+    for (int target = 0; target < 8; ++target) {
+      const int slot = adapter * 8 + target;
+      if (slot >= kDeviceSlots || g_app.DeviceSupported[slot] != 1) continue;
+      const auto a = static_cast<std::uint8_t>(adapter);
+      const auto t = static_cast<std::uint8_t>(target);
+      char code_text[16] = "";
+      const char* caption = "ATAPI";
+      if (ProbeDriveInfo(a, t) != 0) {
+        g_app.CurrentAdapter = a;
+        g_app.CurrentTarget = t;
+        ReadDriveInfo();
+        std::snprintf(code_text, sizeof code_text, " (%2x)",
+                      static_cast<unsigned>(g_app.DriveVersionCode));
+        caption = "USB";
+      }
+      ++rows;
+      if (rows > kMaxRows) return;
+      if (rows >= 2) MakeRoomForRow(dialog);
+
+      HWND radio = GetDlgItem(dialog, IDC_DRIVE_RADIO1 + rows - 1);
+      SetWindowTextA(radio, caption);
+      ShowWindow(radio, SW_SHOW);
+      char revision[32];
+      CopyText(revision, 5, g_app.DeviceRevision[slot]);
+      AppendText(revision, sizeof revision, code_text);
+      HWND revision_text = GetDlgItem(dialog, kRevisionIds[rows - 1]);
+      SetWindowTextA(revision_text, revision);
+      ShowWindow(revision_text, SW_SHOW);
+      ShowWindow(GetDlgItem(dialog, IDC_FW_LABEL1 + rows - 1), SW_SHOW);
+
+      g_app.ListedDrives[rows - 1] = DrivePair{a, t};
+      if (rows == 1) {
+        CheckDlgButton(dialog, IDC_DRIVE_RADIO1, BST_CHECKED);
+        g_app.SelectedAdapter = a;
+        g_app.SelectedTarget = t;
+      }
+    }
+  }
+}
+
+void ReadFileVersion(const char* file_name, DWORD* first, DWORD* second) {
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeA(file_name, &handle);
+  if (size == 0) return;
+  void* block = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  if (block == nullptr) return;
+  if (GetFileVersionInfoA(file_name, handle, size, block) == 0) {
+    HeapFree(GetProcessHeap(), 0, block);
+    return;
+  }
+  void* value = nullptr;
+  UINT length = 0;
+  if (VerQueryValueA(block, "\\", &value, &length) != 0 && value != nullptr &&
+      length >= sizeof(VS_FIXEDFILEINFO)) {
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+    *first = HIWORD(info->dwFileVersionLS);
+    *second = LOWORD(info->dwFileVersionLS);
+  }
+  HeapFree(GetProcessHeap(), 0, block);
+}
+
+void ShowVersionCaption(HWND window) {
+  DWORD first = 0;
+  DWORD second = 0;
+  ReadFileVersion("Quorvanta.exe", &first, &second);
+  char caption[64];
+  std::snprintf(caption, sizeof caption, "Quorvanta        Ver. %d.%d", static_cast<int>(first),
+                static_cast<int>(second));
+  SetWindowTextA(window, caption);
+}
+
+void CenterOnScreen(HWND window) {
+  const int screen_width = GetSystemMetrics(SM_CXSCREEN);
+  const int screen_height = GetSystemMetrics(SM_CYSCREEN);
+  RECT r{0, 0, 0, 0};
+  GetWindowRect(window, &r);
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  MoveWindow(window, screen_width / 2 - width / 2, screen_height / 2 - height / 2, width, height,
+             1);
+}
