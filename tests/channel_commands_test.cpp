@@ -137,7 +137,7 @@ TEST_F(ChannelCommandsTest, EveryCommandIsBuiltByteForByte) {
     EXPECT_EQ(sent.adapter, c.adapter);
     EXPECT_EQ(sent.target, c.target);
     // The bytes behind the CDB stay zero.
-    for (int i = sent.cdb_length; i < 16; ++i) EXPECT_EQ(sent.record->CDBByte[i], 0) << i;
+    for (int i = sent.cdb_length; i < 16; ++i) EXPECT_EQ(sent.cdb_block[i], 0) << i;
   }
   EXPECT_EQ(aspi_.refused_resubmits, 0);
 }

@@ -33,6 +33,7 @@ DWORD FakeAspi::Send(SRB_ExecSCSICmd* request) {
   command.cdb_length = request->SRB_CDBLen;
   command.sense_length = request->SRB_SenseLen;
   command.cdb.assign(request->CDBByte, request->CDBByte + std::min<int>(request->SRB_CDBLen, 16));
+  command.cdb_block.assign(request->CDBByte, request->CDBByte + 16);
   command.buffer_length = request->SRB_BufLen;
   if ((request->SRB_Flags & SRB_DIR_OUT) != 0 && request->SRB_BufPointer != nullptr) {
     command.data_out.assign(request->SRB_BufPointer, request->SRB_BufPointer + request->SRB_BufLen);

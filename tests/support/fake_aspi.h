@@ -31,7 +31,8 @@ struct FakeCommand {
   BYTE flags;
   BYTE cdb_length;
   BYTE sense_length;
-  std::vector<BYTE> cdb;  // SRB_CDBLen bytes
+  std::vector<BYTE> cdb;        // SRB_CDBLen bytes
+  std::vector<BYTE> cdb_block;  // all 16 bytes of CDBByte
   DWORD buffer_length;
   std::vector<BYTE> data_out;  // the buffer at submission, for data-out commands
   const SRB_ExecSCSICmd* record;
