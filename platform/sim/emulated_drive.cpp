@@ -61,15 +61,18 @@ EmulatedDrive::EmulatedDrive(const DriveSpec& spec)
       busy_left_(spec.busy_count) {}
 
 const EmulatedDrive::Command* EmulatedDrive::FindCommand(BYTE opcode) {
-  // INQUIRY and the vendor query only read what the drive is, so a pending
-  // unit attention waits for a command that acts on the unit.
+  // A pending unit attention waits for the drive's next standard command
+  // other than INQUIRY. The vendor commands are the USB bridge's own: the
+  // bridge answers them itself and never carries the drive's attention, which
+  // the update relies on when it sends the loader data right after the
+  // restarted drive has been found again.
   static const Command kTable[] = {
       {kOpTestUnitReady, &EmulatedDrive::TestUnitReady, false},
       {kOpInquiry, &EmulatedDrive::Inquiry, true},
       {kOpStartStopUnit, &EmulatedDrive::StartStopUnit, false},
       {kOpWriteBuffer, &EmulatedDrive::WriteBuffer, false},
       {kOpVendorQuery, &EmulatedDrive::VendorQuery, true},
-      {kOpVendorLoad, &EmulatedDrive::VendorLoad, false},
+      {kOpVendorLoad, &EmulatedDrive::VendorLoad, true},
   };
   for (const Command& c : kTable) {
     if (c.opcode == opcode) return &c;

@@ -36,6 +36,11 @@
 //                     instead of the one in the image it took
 //   savetime=MS       duration of the save (default usb 3000, atapi 30000)
 //   absent=MS         absence after 0xCD FF (default 20000)
+//
+// A drive raises one unit attention (sense 6/0x29) at power-on, when it comes
+// back from the end-of-load restart, when an ATAPI drive starts newly saved
+// firmware, and when a disc is put in or taken out by hand; the next command
+// other than INQUIRY and the vendor commands 0xCC/0xCD reports and clears it.
 #pragma once
 
 #include <cstdint>
