@@ -21,6 +21,8 @@ void AppendField(char* out, int size, const char* field, int field_size, bool js
     if (json && (c == '"' || c == '\\')) text[n++] = '\\';
     text[n++] = c;
   }
+  // The product id field is blank-padded; the listing shows it trimmed.
+  while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
   AppendText(out, size, text);
 }
 
