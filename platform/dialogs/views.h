@@ -1,0 +1,34 @@
+// The views of the dialog model that the launcher chooses from. A view only
+// draws the model and feeds it input; the program's dialogs run the same in
+// each.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// The primary screen the dialogs are centred on (the virtual PC's screen).
+void SetScreenSize(int width, int height);
+
+// Headless: a scripted user and the transcript.
+//
+// `transcript` receives the transcript lines (dialog:, message:, answer:,
+// note:); null switches them off. Exactly one user drives the dialogs:
+// `script_path` (a script file, platform/dialogs/SCRIPT.md) or `autopilot`
+// (reads the agreement to its end, accepts, chooses the drive at
+// drive_adapter:drive_target or the first listed one when either is -1,
+// presses UPDATE, answers OK to every question, presses EXIT). With neither,
+// message boxes are answered OK and the first dialog that waits for input
+// ends the run as a failure.
+//
+// False, with a one-line reason, when the script cannot be read or parsed;
+// the reason names the file and line ("FILE:LINE: ...").
+bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool autopilot,
+                       int drive_adapter, int drive_target, std::string* error);
+
+// Called after the program has returned. Checks what is left of the script
+// (expectations still apply; actions fail, since no dialog is open) and
+// gives 0 when the user finished, or 2 with the reason when an expectation
+// failed, the script ran out while a dialog waited, or the autopilot could
+// not go on. The launcher prints the reason on standard error and exits with
+// the code. Uninstalls the user.
+int FinishHeadlessView(std::string* error);
