@@ -371,18 +371,6 @@ bool RegistryStore::Save(std::string* error) {
   return ReplaceFileAtomically(file_, Serialize(), error);
 }
 
-void RegistryStore::FailNext(std::string_view operation, long code) {
-  failures_[std::string(operation)] = code;
-}
-
-bool RegistryStore::Failing(std::string_view operation, long* code) {
-  auto it = failures_.find(operation);
-  if (it == failures_.end()) return false;
-  *code = it->second;
-  failures_.erase(it);
-  return true;
-}
-
 bool RegistryStore::Resolve(HKEY handle, OpenHandle* out) const {
   if (handle == HKEY_LOCAL_MACHINE) {
     *out = OpenHandle{const_cast<Key*>(&root_), KEY_ALL_ACCESS};

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/call_faults.h"
 #include "platform/registry.h"
 
 inline constexpr long ERROR_WRITE_FAULT = 29;
@@ -58,7 +59,11 @@ class RegistryStore final : public Registry {
   // The next call of `operation` ("open", "create", "info", "enum", "query",
   // "set", "delete", "close") fails with `code` without touching anything;
   // for tests and fault knobs.
-  void FailNext(std::string_view operation, long code);
+  void FailNext(std::string_view operation, long code) { faults_.Arm(operation, 1, code); }
+  // The `nth` call of `operation` from now fails with `code`.
+  void FailCall(std::string_view operation, int nth, long code) {
+    faults_.Arm(operation, nth, code);
+  }
 
   long OpenKey(HKEY parent, const char* subkey, DWORD access, HKEY* result) override;
   long CreateKey(HKEY parent, const char* subkey, DWORD access, HKEY* result) override;
@@ -81,7 +86,7 @@ class RegistryStore final : public Registry {
     Key* key;
     DWORD access;
   };
-  bool Failing(std::string_view operation, long* code);
+  bool Failing(std::string_view operation, long* code) { return faults_.Hit(operation, code); }
   // Resolves a handle to its key and access; HKEY_LOCAL_MACHINE is always open.
   bool Resolve(HKEY handle, OpenHandle* out) const;
   HKEY NewHandle(Key* key, DWORD access);
@@ -90,7 +95,7 @@ class RegistryStore final : public Registry {
   Key root_;
   std::map<std::uintptr_t, OpenHandle> handles_;
   std::uintptr_t next_handle_ = 0x1000;
-  std::map<std::string, long, std::less<>> failures_;
+  CallFaults faults_;
   std::filesystem::path file_;
 };
 

@@ -84,6 +84,12 @@ TEST(MachineIni, RefusesWhatItDoesNotUnderstand) {
       {"realtime=yes\n", false},
       {"colour=blue\n", false},
       {"os 98\n", false},
+      {"fail=files.write@2,registry.enum@1=2\n", true},
+      {"fail=files.fly@1\n", false},
+      {"fail=registry.set@0\n", false},
+      {"fail=disk.read@1\n", false},
+      {"fail=files.read@1=5\n", false},
+      {"fail=registry.set\n", false},
   };
   for (const auto& c : cases) {
     MachineSettings settings;
@@ -95,7 +101,8 @@ TEST(MachineIni, RefusesWhatItDoesNotUnderstand) {
   }
   MachineSettings settings;
   std::string error;
-  ASSERT_TRUE(ParseMachineIni(FormatMachineIni({true, 0x0411, 7, 640, 480, 3, true, false}),
+  ASSERT_TRUE(ParseMachineIni(FormatMachineIni({true, 0x0411, 7, 640, 480, 3, true, false,
+                                                "files.write@2,registry.set@1=1009"}),
                               &settings, &error));
   EXPECT_TRUE(settings.nt);
   EXPECT_EQ(settings.lang, 0x0411);
@@ -103,6 +110,7 @@ TEST(MachineIni, RefusesWhatItDoesNotUnderstand) {
   EXPECT_EQ(settings.adapters, 3);
   EXPECT_TRUE(settings.realtime);
   EXPECT_FALSE(settings.shutdown_right);
+  EXPECT_EQ(settings.fail, "files.write@2,registry.set@1=1009");
 }
 
 TEST_F(VirtualPcTest, AMissingOrMalformedPcIsOneLineAndLeftAlone) {
@@ -240,4 +248,26 @@ TEST_F(VirtualPcTest, AStartFromTheRunEntryKeepsItsOwnCommandLine) {
   char buffer[kMaxPath];
   p.system->CurrentDirectory(sizeof buffer, buffer);
   EXPECT_STREQ(buffer, "C:\\Quorvanta");
+}
+
+TEST_F(VirtualPcTest, ArmedFaultsHitExactlyTheCountedCalls) {
+  WriteMachine("os=98\nfail=registry.set@2=1009,files.create@2,files.create@3\n");
+  auto pc = Open();
+  ASSERT_TRUE(pc);
+  Platform p = pc->platform();
+  HKEY run = nullptr;
+  ASSERT_EQ(p.registry->OpenKey(HKEY_LOCAL_MACHINE, kRunKeyPath, KEY_ALL_ACCESS, &run),
+            ERROR_SUCCESS);
+  BYTE one = 1;
+  const long expected_sets[] = {ERROR_SUCCESS, 1009, ERROR_SUCCESS};
+  for (long expected : expected_sets) {
+    EXPECT_EQ(p.registry->SetValue(run, "V", REG_BINARY, &one, 1), expected);
+  }
+  p.registry->CloseKey(run);
+  const bool expected_creates[] = {true, false, false, true};
+  for (bool expected : expected_creates) {
+    HANDLE h = p.files->CreateAlways("C:\\WINDOWS\\Tellmr1.DAT");
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, expected);
+    if (h != INVALID_HANDLE_VALUE) p.files->Close(h);
+  }
 }

@@ -2,7 +2,7 @@
 //
 //   init DIR [--os 98|nt] [--lang ID] [--ticks N] [--screen WxH] [--adapters N]
 //            [--drive DRIVE]... [--package t71|r305|none] [--autoinsert 0|1]
-//            [--realtime 0|1]
+//            [--realtime 0|1] [--fail LIST]
 //   show DIR
 //   run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]
 //   pack OUTDIR ...
@@ -33,7 +33,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: quorvanta-sim init DIR [--os 98|nt] [--lang ID] [--ticks N] [--screen WxH]\n"
     "                         [--adapters N] [--drive DRIVE]... [--package t71|r305|none]\n"
-    "                         [--autoinsert 0|1] [--realtime 0|1]\n"
+    "                         [--autoinsert 0|1] [--realtime 0|1] [--fail LIST]\n"
     "       quorvanta-sim show DIR\n"
     "       quorvanta-sim run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]\n"
     "       quorvanta-sim pack OUTDIR --model t71|r305 --rev NEW [--digits DDDD]\n"
@@ -157,6 +157,10 @@ int Init(const std::vector<std::string>& args) {
       if (!ParseNumber(value, 8, &n)) return UsageError("bad adapter count " + value);
       options.machine.adapters = static_cast<int>(n);
       options.adapters_given = true;
+    } else if (option == "--fail") {
+      std::vector<ArmedFault> faults;
+      if (!ParseFaultList(value, &faults, &error)) return UsageError(error);
+      options.machine.fail = value;
     } else if (option == "--realtime") {
       if (value != "0" && value != "1") return UsageError("--realtime must be 0 or 1");
       options.machine.realtime = value == "1";

@@ -10,13 +10,6 @@ PosixFiles::~PosixFiles() {
   for (auto& [id, file] : open_) ::close(file.fd);
 }
 
-bool PosixFiles::Failing(std::string_view operation) {
-  auto it = failures_.find(operation);
-  if (it == failures_.end()) return false;
-  failures_.erase(it);
-  return true;
-}
-
 PosixFiles::OpenFile* PosixFiles::Find(HANDLE file) {
   auto it = open_.find(reinterpret_cast<std::uintptr_t>(file));
   return it == open_.end() ? nullptr : &it->second;

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/call_faults.h"
 #include "platform/files.h"
 
 class PosixFiles : public Files {
@@ -30,7 +31,9 @@ class PosixFiles : public Files {
   // The next call of `operation` ("open", "create", "read", "write", "seek",
   // "size", "close", "delete") fails; for tests and fault knobs. A failed
   // close still releases the handle.
-  void FailNext(std::string_view operation) { failures_.insert(std::string(operation)); }
+  void FailNext(std::string_view operation) { faults_.Arm(operation, 1, 0); }
+  // The `nth` call of `operation` from now fails.
+  void FailCall(std::string_view operation, int nth) { faults_.Arm(operation, nth, 0); }
   std::size_t open_files() const { return open_.size(); }
 
   // The host path of `path`; false when it cannot be mapped. With
@@ -43,12 +46,12 @@ class PosixFiles : public Files {
     bool writable;
     std::string host_path;
   };
-  bool Failing(std::string_view operation);
+  bool Failing(std::string_view operation) { return faults_.Hit(operation); }
   OpenFile* Find(HANDLE file);
   HANDLE Add(int fd, bool writable, std::string host_path);
   bool IsOpen(const std::string& host_path) const;
 
   std::map<std::uintptr_t, OpenFile> open_;
   std::uintptr_t next_ = 0xF1000;
-  std::set<std::string, std::less<>> failures_;
+  CallFaults faults_;
 };

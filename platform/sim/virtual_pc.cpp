@@ -51,7 +51,63 @@ std::string Hex4(unsigned value) {
   return out;
 }
 
+bool OneOf(std::string_view word, std::initializer_list<std::string_view> words) {
+  for (auto w : words) {
+    if (w == word) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool ParseFaultList(std::string_view text, std::vector<ArmedFault>* out, std::string* error) {
+  out->clear();
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find(',', start);
+    std::string_view item = text.substr(start, end == std::string_view::npos ? end : end - start);
+    start = end == std::string_view::npos ? text.size() : end + 1;
+    auto fail = [&] {
+      if (error) *error = "bad fault " + std::string(item);
+      return false;
+    };
+    ArmedFault fault;
+    std::size_t dot = item.find('.');
+    std::size_t at = item.find('@');
+    if (dot == std::string_view::npos || at == std::string_view::npos || at < dot) return fail();
+    std::string_view group = item.substr(0, dot);
+    fault.operation = std::string(item.substr(dot + 1, at - dot - 1));
+    std::string_view count = item.substr(at + 1);
+    std::string_view code;
+    if (std::size_t eq = count.find('='); eq != std::string_view::npos) {
+      code = count.substr(eq + 1);
+      count = count.substr(0, eq);
+    }
+    std::uint64_t n = 0;
+    if (!ParseUnsigned(count, 1000000, &n) || n == 0) return fail();
+    fault.nth = static_cast<int>(n);
+    if (group == "registry") {
+      fault.registry = true;
+      if (!OneOf(fault.operation,
+                 {"open", "create", "info", "enum", "query", "set", "delete", "close"})) {
+        return fail();
+      }
+      if (!code.empty()) {
+        if (!ParseUnsigned(code, 0xFFFF, &n) || n == 0) return fail();
+        fault.code = static_cast<long>(n);
+      }
+    } else if (group == "files") {
+      if (!code.empty() || !OneOf(fault.operation, {"open", "create", "read", "write", "seek",
+                                                    "size", "close", "delete"})) {
+        return fail();
+      }
+    } else {
+      return fail();
+    }
+    out->push_back(fault);
+  }
+  return true;
+}
 
 bool ParseMachineIni(std::string_view text, MachineSettings* out, std::string* error) {
   MachineSettings settings;
@@ -99,6 +155,11 @@ bool ParseMachineIni(std::string_view text, MachineSettings* out, std::string* e
       ok = ParseFlag(value, &settings.realtime);
     } else if (key == "shutdownright") {
       ok = ParseFlag(value, &settings.shutdown_right);
+    } else if (key == "fail") {
+      std::vector<ArmedFault> faults;
+      std::string why;
+      if (!ParseFaultList(value, &faults, &why)) return fail(why);
+      settings.fail = std::string(value);
     } else {
       return fail("unknown key " + std::string(key));
     }
@@ -117,6 +178,7 @@ std::string FormatMachineIni(const MachineSettings& s) {
       << "adapters=" << s.adapters << '\n'
       << "realtime=" << (s.realtime ? 1 : 0) << '\n'
       << "shutdownright=" << (s.shutdown_right ? 1 : 0) << '\n';
+  if (!s.fail.empty()) out << "fail=" << s.fail << '\n';
   return out.str();
 }
 
@@ -171,6 +233,15 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
     if (cut != std::string::npos) {
       folder.resize(cut == 2 ? 3 : cut);  // keep "C:\" for a program in the root
       pc->files_->SetCurrentDirectory(folder.c_str());
+    }
+  }
+  std::vector<ArmedFault> faults;
+  ParseFaultList(pc->settings_.fail, &faults, nullptr);  // checked with machine.ini
+  for (const auto& fault : faults) {
+    if (fault.registry) {
+      pc->registry_->FailCall(fault.operation, fault.nth, fault.code);
+    } else {
+      pc->files_->FailCall(fault.operation, fault.nth);
     }
   }
   pc->aspi_->PowerOn();

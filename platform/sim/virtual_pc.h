@@ -9,6 +9,14 @@
 //                        adapters=N        host adapters, 0..8 (default 1)
 //                        realtime=0|1      waits follow the wall clock (default 0)
 //                        shutdownright=0|1 NT family: the user may shut down (default 1)
+//                        fail=LIST         calls that fail on purpose, counted from
+//                                          power-on: files.OP@N or registry.OP@N[=CODE]
+//                                          separated by commas; OP is a call of
+//                                          the group (files: open create read write
+//                                          seek size close delete; registry: open
+//                                          create info enum query set delete close),
+//                                          N its 1-based count, CODE the Win32
+//                                          error (default 5, access denied)
 //   DIR/drive_c/       the C: drive; C:\WINDOWS is DIR/drive_c/WINDOWS, the
 //                      package folder C:\Quorvanta is DIR/drive_c/Quorvanta and
 //                      the program is C:\Quorvanta\Quorvanta.exe
@@ -28,6 +36,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/registry_store.h"
@@ -45,7 +54,17 @@ struct MachineSettings {
   int adapters = 1;
   bool realtime = false;
   bool shutdown_right = true;
+  std::string fail;  // the fail= list as written
 };
+
+struct ArmedFault {
+  bool registry = false;  // else files
+  std::string operation;
+  int nth = 1;
+  long code = 5;
+};
+// Parses a fail= list; false with a reason for an unknown group or call.
+bool ParseFaultList(std::string_view text, std::vector<ArmedFault>* out, std::string* error);
 
 // Reads machine.ini text; false with a one-line reason on an unknown key, a
 // repeated key or a value out of range.
