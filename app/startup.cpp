@@ -189,10 +189,9 @@ int AppMain(HINSTANCE instance, HINSTANCE previous) {
   if (!RunStartupChecks(instance, previous, &exit_code)) return exit_code;
 
   // 18. The hidden main window; its creation runs the whole dialogue.
-  g_app.MainWindow =
-      CreateWindowExA(0, kWindowClassName, "ASPI for WIN32 Sample Application",
-                      WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                      CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  g_app.MainWindow = CreateWindowExA(
+      0, kWindowClassName, "ASPI for WIN32 Sample Application", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (g_app.MainWindow == nullptr) return 0;
 
   // 19. The window survived its creation: the main dialog could not be shown.

@@ -1,10 +1,78 @@
 #include "platform/launcher.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 
+#include "app/list_command.h"
 #include "app/startup.h"
+#include "platform/dialogs/views.h"
+#include "platform/host/host_platform.h"
+#include "platform/platform.h"
+#include "platform/sim/virtual_pc.h"
+#include "platform/trace.h"
 
-int RunLauncher(const LaunchOptions& options, const char*) {
+namespace {
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "quorvanta: %s\n", text.c_str());
+  return 2;
+}
+
+std::string OwnProgramPath(const char* argv0) {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) self = std::filesystem::absolute(argv0, ec);
+  return self.string();
+}
+
+// The one platform of this launch, kept alive until the program has ended.
+struct ChosenPlatform {
+  std::unique_ptr<VirtualPc> pc;
+  std::unique_ptr<HostPlatform> host;
+};
+
+bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatform* chosen,
+                    std::string* error) {
+  if (!options.machine_dir.empty()) {
+    chosen->pc = VirtualPc::Open(options.machine_dir, error);
+    if (!chosen->pc) return false;
+    chosen->pc->SetCommandLine(BuildWindowsCommandLine(kProgramWindowsPath, options.arguments));
+    InstallPlatform(chosen->pc->platform());
+    SetScreenSize(chosen->pc->screen_width(), chosen->pc->screen_height());
+    return true;
+  }
+  chosen->host = HostPlatform::Create(error);
+  if (!chosen->host) return false;
+  chosen->host->SetCommandLine(BuildWindowsCommandLine(OwnProgramPath(argv0), options.arguments));
+  InstallPlatform(chosen->host->platform());
+  return true;
+}
+
+// Only the headless view is built so far; the others are refused by name.
+bool ChooseView(const LaunchOptions& options, std::string* error) {
+  std::string ui = options.ui.empty() ? "headless" : options.ui;
+  if (ui != "headless") {
+    *error = "the " + ui + " view is not part of this build; use --ui headless";
+    return false;
+  }
+  if (!options.list && !options.autopilot && options.script_path.empty()) {
+    *error = "the headless view needs a user: --yes or --script FILE";
+    return false;
+  }
+  // The list goes to standard output alone; its start-up messages, if any,
+  // go to standard error.
+  std::FILE* transcript = options.list ? stderr : stdout;
+  return StartHeadlessView(transcript,
+                           options.script_path.empty() ? nullptr : options.script_path.c_str(),
+                           options.autopilot, options.drive_adapter, options.drive_target, error);
+}
+
+}  // namespace
+
+int RunLauncher(const LaunchOptions& options, const char* argv0) {
   if (options.help) {
     std::fputs(LauncherUsage(), stdout);
     return 0;
@@ -13,5 +81,35 @@ int RunLauncher(const LaunchOptions& options, const char*) {
     std::puts("quorvanta 1.0");
     return 0;
   }
-  return AppMain(nullptr, nullptr);
+  std::string error;
+  ChosenPlatform chosen;
+  if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
+  if (!ChooseView(options, &error)) {
+    InstallPlatform(Platform{});
+    return UsageError(error);
+  }
+  if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str())) {
+    InstallPlatform(Platform{});
+    return UsageError("cannot write the trace file " + options.trace_path);
+  }
+
+  int exit_code = 0;
+  if (options.list) {
+    if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
+  } else {
+    exit_code = AppMain(nullptr, nullptr);
+  }
+
+  CloseTrace();
+  int view_code = FinishHeadlessView(&error);
+  if (chosen.pc && !chosen.pc->Save()) {
+    std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
+                 options.machine_dir.c_str());
+  }
+  InstallPlatform(Platform{});
+  if (view_code != 0) {
+    std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
+    return view_code;
+  }
+  return exit_code;
 }

@@ -43,8 +43,8 @@ TEST(LaunchOptions, DriveAddress) {
 
 TEST(LaunchOptions, UsageErrorsAreOneLine) {
   const std::vector<std::vector<const char*>> bad = {
-      {"--bogus"},         {"--machine"},         {"--ui", "fancy"}, {"--drive", "8:0"},
-      {"--drive", "0-0"},  {"--json"},            {"--drive", ":1"}, {"--yes", "--script", "s"},
+      {"--bogus"},        {"--machine"}, {"--ui", "fancy"}, {"--drive", "8:0"},
+      {"--drive", "0-0"}, {"--json"},    {"--drive", ":1"}, {"--yes", "--script", "s"},
       {"--trace"},
   };
   for (const auto& args : bad) {

@@ -1,3 +1,5 @@
+#include "app/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -5,7 +7,6 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/startup.h"
 #include "platform/transcript.h"
 #include "tests/support/fake_pc.h"
 
@@ -67,7 +68,8 @@ TEST(CommandLine, ArgumentsAfterTheQuotedProgramPath) {
 }
 
 TEST(CommandLine, OverlongLineAndTokensAreCutInsideTheirBuffers) {
-  std::string line = "\"C:\\Quorvanta.exe\" " + std::string(400, 'a') + " /" + std::string(300, 'b');
+  std::string line =
+      "\"C:\\Quorvanta.exe\" " + std::string(400, 'a') + " /" + std::string(300, 'b');
   char file[kMaxPath + 8];
   char option[kMaxPath + 8];
   std::memset(file, 'X', sizeof file);
@@ -201,8 +203,8 @@ TEST_F(StartupTest, ResumedLaunchCleansUpWhenThePackageFails) {
   pc.files.files["C:\\WINDOWS\\Tellmr2.DAT"] = "y";
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(g_app.NoRestartNeeded, 1);
-  EXPECT_EQ(pc.files.deleted, (std::vector<std::string>{"C:\\WINDOWS\\Tellmr1.DAT",
-                                                        "C:\\WINDOWS\\Tellmr2.DAT"}));
+  EXPECT_EQ(pc.files.deleted,
+            (std::vector<std::string>{"C:\\WINDOWS\\Tellmr1.DAT", "C:\\WINDOWS\\Tellmr2.DAT"}));
 }
 
 TEST_F(StartupTest, NtNeverCleansUpResumeFiles) {

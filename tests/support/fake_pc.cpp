@@ -131,7 +131,8 @@ std::string ValidT71Image(const char* revision) {
   std::memcpy(&image[at], "VANTROS ", 8);
   std::memcpy(&image[at + 8], "T71 CDRW USB    ", 16);
   for (int field = 0; field < 3; ++field) {
-    std::memcpy(&image[at + 24 + 4 * field], revision, std::min<std::size_t>(4, std::strlen(revision)));
+    std::memcpy(&image[at + 24 + 4 * field], revision,
+                std::min<std::size_t>(4, std::strlen(revision)));
   }
   return image;
 }
