@@ -1,6 +1,7 @@
 // The virtual PC as a whole: what opening it checks (and never changes), the
 // system group it gives the program, and the power requests it records.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -270,4 +271,29 @@ TEST_F(VirtualPcTest, ArmedFaultsHitExactlyTheCountedCalls) {
     EXPECT_EQ(h != INVALID_HANDLE_VALUE, expected);
     if (h != INVALID_HANDLE_VALUE) p.files->Close(h);
   }
+}
+
+TEST_F(VirtualPcTest, ARestartEndsTheProgramWhenAskedAsWindowsWould) {
+  const fs::path flushed = dir_ / "buffered.txt";
+  const fs::path after = dir_ / "after_restart.txt";
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::string error;
+    auto pc = VirtualPc::Open(dir_, &error);
+    if (!pc) ::_exit(3);
+    pc->EndProcessOnRestart(true);
+    std::FILE* out = std::fopen(flushed.c_str(), "w");
+    std::fputs("written before the restart", out);  // still in the stdio buffer
+    pc->platform().system->ExitWindows(EWX_REBOOT, 0);
+    std::ofstream(after) << "the program ran on";
+    ::_exit(4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadFile(dir_ / "power.log"), "restart\n");
+  EXPECT_EQ(ReadFile(flushed), "written before the restart");
+  EXPECT_FALSE(fs::exists(after));
 }

@@ -364,6 +364,7 @@ int Launch(const fs::path& program, const std::vector<std::string>& args,
   pid_t child = ::fork();
   if (child < 0) return -1;
   if (child == 0) {
+    ::setenv(kEndOnRestartEnvironment, "1", 1);
     if (run_entry != nullptr) {
       ::setenv(kRunEntryEnvironment, run_entry->c_str(), 1);
     } else {

@@ -70,5 +70,6 @@ BOOL SimSystem::ExitWindows(DWORD flags, DWORD) {
   TranscriptLine("power", what);
   // A restart wins over a later shutdown request: it has already been asked.
   if (power_request_ != PowerRequest::kRestart) power_request_ = request;
+  if (power_handler_) power_handler_(request);
   return 1;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/host/lock_file.h"
@@ -29,6 +30,10 @@ class SimSystem final : public System {
 
   void set_command_line(std::string text) { command_line_ = std::move(text); }
   PowerRequest power_request() const { return power_request_; }
+  // Called after a request was accepted, logged and told.
+  void set_power_handler(std::function<void(PowerRequest)> handler) {
+    power_handler_ = std::move(handler);
+  }
 
   DWORD Version() override;
   LANGID UserDefaultLangID() override { return settings_.lang; }
@@ -51,6 +56,7 @@ class SimSystem final : public System {
   std::string command_line_;
   bool privilege_enabled_ = false;
   PowerRequest power_request_ = PowerRequest::kNone;
+  std::function<void(PowerRequest)> power_handler_;
 };
 
 // Copies `text` and its terminator into a Win32-style buffer; returns the

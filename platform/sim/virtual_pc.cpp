@@ -1,5 +1,8 @@
 #include "platform/sim/virtual_pc.h"
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -244,6 +247,16 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
       pc->files_->FailCall(fault.operation, fault.nth);
     }
   }
+  if (const char* end = std::getenv(kEndOnRestartEnvironment); end != nullptr && *end == '1') {
+    pc->end_on_restart_ = true;
+  }
+  VirtualPc* self = pc.get();
+  pc->system_->set_power_handler([self](PowerRequest request) {
+    if (request != PowerRequest::kRestart || !self->end_on_restart_) return;
+    self->Save();
+    std::fflush(nullptr);
+    ::_exit(0);
+  });
   pc->aspi_->PowerOn();
   return pc;
 }

@@ -80,6 +80,9 @@ inline constexpr const char* kRunValueName = "Quorvanta";
 // starts a Run entry with exactly its data) and the current directory is the
 // program's folder; SetCommandLine() leaves such a command line alone.
 inline constexpr const char* kRunEntryEnvironment = "QUORVANTA_SIM_RUN_ENTRY";
+// Set (to 1) by `quorvanta-sim run` for every boot: a restart request ends
+// the process as Windows would (see EndProcessOnRestart).
+inline constexpr const char* kEndOnRestartEnvironment = "QUORVANTA_SIM_END_ON_RESTART";
 
 class VirtualPc {
  public:
@@ -94,6 +97,12 @@ class VirtualPc {
   void SetCommandLine(std::string text);
   // Persists the registry and the drives. False when either failed.
   bool Save();
+  // When on, an accepted restart request saves the PC, flushes every open
+  // stdio stream and ends the process with exit code 0 right there, as
+  // Windows ends a program when it restarts; the program's code after the
+  // request never runs. Off by default (tests run in-process); on when
+  // kEndOnRestartEnvironment is set.
+  void EndProcessOnRestart(bool on) { end_on_restart_ = on; }
 
   VirtualClock& clock() { return *clock_; }
   RegistryStore& registry() { return *registry_; }
@@ -121,4 +130,5 @@ class VirtualPc {
   std::unique_ptr<SimSystem> system_;
   std::unique_ptr<SimAspi> aspi_;
   bool from_run_entry_ = false;
+  bool end_on_restart_ = false;
 };
