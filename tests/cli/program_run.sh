@@ -1,0 +1,98 @@
+#!/bin/sh
+# The quorvanta program on made virtual PCs: the autopilot's whole run, the
+# package refusals in both languages, the drive list and its loader-file
+# filter, and usage errors.
+# Usage: sh program_run.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+WORK=$(mktemp -d /tmp/qv_cli_program.XXXXXX)
+trap 'rm -rf "$WORK"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+expect_line() {  # FILE LINE
+  grep -qxF "$2" "$1" || { fail "missing line '$2' in $1:"; cat "$1"; }
+}
+
+# The default virtual PC: agreement, main dialog, exit code 0.
+"$SIM" init "$WORK/pc" >/dev/null || fail "init"
+"$QV" --machine "$WORK/pc" --ui headless --yes --trace "$WORK/trace.txt" >"$WORK/out.txt" 2>"$WORK/err.txt"
+rc=$?
+[ "$rc" = 0 ] || { fail "autopilot run gave exit code $rc"; cat "$WORK/err.txt"; }
+[ "$(grep -c '^dialog: Quorvanta        Ver. 1.0$' "$WORK/out.txt")" -ge 2 ] ||
+  { fail "agreement and main dialog not both in the transcript"; cat "$WORK/out.txt"; }
+[ -s "$WORK/trace.txt" ] || fail "the autopilot's run left an empty trace"
+
+# Package refusals end start-up with their message, in English and Japanese.
+refusal() {  # NAME LANG EXPECTED-LINE SIM-INIT-ARGS... ; then an optional pack
+  name=$1
+  lang=$2
+  expected=$3
+  shift 3
+  "$SIM" init "$WORK/$name" --lang "$lang" "$@" >/dev/null || fail "init $name"
+}
+run_expect() {  # NAME EXPECTED-LINE
+  "$QV" --machine "$WORK/$1" --ui headless --yes --trace "$WORK/$1.trace" >"$WORK/$1.out" 2>&1
+  rc=$?
+  [ "$rc" = 0 ] || fail "$1: exit code $rc"
+  expect_line "$WORK/$1.out" "$2"
+  [ -s "$WORK/$1.trace" ] && fail "$1: a refused package still reached a drive"
+}
+
+refusal nopkg 0x0409 "" --package none
+run_expect nopkg "message: Error: Couldn't find data file."
+refusal nopkg_ja 0x0411 "" --package none
+run_expect nopkg_ja "message: エラー：ファイルが見つかりません。"
+
+for lang in 0x0409 0x0411; do
+  refusal "size$lang" "$lang" "" --package none
+  "$SIM" pack "$WORK/size$lang/drive_c/Quorvanta" --model t71 --rev 1.10 --break size=-1 >/dev/null ||
+    fail "pack with a short image"
+  refusal "vendor$lang" "$lang" "" --package none
+  "$SIM" pack "$WORK/vendor$lang/drive_c/Quorvanta" --model t71 --rev 1.10 --break vendor >/dev/null ||
+    fail "pack with a wrong vendor"
+done
+run_expect size0x0409 "message: Error: Invalid file size."
+run_expect vendor0x0409 "message: Error: Invalid data was detected."
+run_expect size0x0411 "message: エラー：ファイルサイズが異常です。"
+run_expect vendor0x0411 "message: エラー：異常データが検出されました。"
+
+# The drive list: a T71 USB drive at 0:0 and an R305 ATAPI drive at 1:0. A
+# package that names loader data keeps the drives that answer the vendor
+# query; one without keeps the others.
+"$SIM" init "$WORK/two" --drive '0:0:t71:usb:rev=1.00,code=0x11' --drive '1:0:r305:atapi:rev=1.00' \
+  --package t71 >/dev/null || fail "init two drives"
+"$QV" --machine "$WORK/two" --list >"$WORK/list.txt" 2>"$WORK/list.err" || fail "--list"
+printf '0:0\tT71 CDRW USB\t1.00\t11\tUSB\n' >"$WORK/list.want"
+cmp -s "$WORK/list.txt" "$WORK/list.want" || { fail "T71 package list"; cat "$WORK/list.txt"; }
+"$QV" --machine "$WORK/two" --list --json >"$WORK/list.json" || fail "--list --json"
+grep -q '"USB"' "$WORK/list.json" || { fail "json list"; cat "$WORK/list.json"; }
+
+rm -f "$WORK/two/drive_c/Quorvanta/"*
+"$SIM" pack "$WORK/two/drive_c/Quorvanta" --model r305 --rev 1.10 --no-loader >/dev/null || fail "pack r305"
+"$QV" --machine "$WORK/two" --list >"$WORK/list2.txt" 2>/dev/null || fail "--list r305"
+printf '1:0\tR305 CDRW USB\t1.00\t-\tATAPI\n' >"$WORK/list2.want"
+cmp -s "$WORK/list2.txt" "$WORK/list2.want" || { fail "R305 package list"; cat "$WORK/list2.txt"; }
+
+# Usage errors: exit code 2 and one line on standard error.
+for args in "--bogus" "--machine" "--machine $WORK/missing --list" "--ui fancy" "--drive 9:9"; do
+  # shellcheck disable=SC2086
+  "$QV" $args >/dev/null 2>"$WORK/usage.err"
+  rc=$?
+  [ "$rc" = 2 ] || fail "'$args' gave exit code $rc"
+  [ "$(wc -l <"$WORK/usage.err")" = 1 ] || { fail "'$args': not one line on stderr"; cat "$WORK/usage.err"; }
+done
+[ -e "$WORK/missing" ] && fail "a missing virtual PC was created"
+
+"$QV" --help | grep -q '^usage: quorvanta' || fail "--help"
+"$QV" --version | grep -q '1.0' || fail "--version"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "ok"
