@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "platform/dialogs/model.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,7 @@ class StartupTest : public ::testing::Test {
     pc.files.files["fw.bin"] = ValidT71Image("1.10");
   }
   int Run() {
+    dialog_model::Reset();
     int exit_code = -1;
     int go_on = RunStartupChecks(nullptr, nullptr, &exit_code);
     return go_on ? 100 : exit_code;
