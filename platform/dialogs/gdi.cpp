@@ -170,6 +170,10 @@ int PaintedWidth(HWND window, COLORREF colour) {
   return width;
 }
 
+void Expose(HWND window) {
+  if (Window* w = Find(window)) Uncover(w);
+}
+
 int OpenDeviceContexts() { return static_cast<int>(TheGdi().contexts.size()); }
 int LiveBrushes() { return static_cast<int>(TheGdi().brushes.size()); }
 

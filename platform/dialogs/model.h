@@ -113,6 +113,10 @@ std::vector<PaintOp> Painted(HWND window);
 // Width in pixels of what is painted in `colour` from the window's left
 // client edge (0 when nothing).
 int PaintedWidth(HWND window, COLORREF colour);
+// Something covered the window and went away (another window, a message
+// box): what was painted in it and its controls is lost, and it is repainted
+// when the program next waits for input or updates it.
+void Expose(HWND window);
 const std::vector<MessageBoxRecord>& MessageBoxes();
 void RecordMessages(bool on);
 const std::vector<MessageRecord>& Messages();
