@@ -65,6 +65,15 @@ TEST(EmuAnswers, UnitAttentionComesOnceAfterPowerOnThenNoMedium) {
   EXPECT_EQ(bench.TestUnitReady().key, 0x06);
 }
 
+TEST(EmuAnswers, BehindAtapiTheVendorQueryIsAnUnknownCommand) {
+  Bench bench({"0:0:t71:atapi"});
+  const std::initializer_list<BYTE> query = {0xCC, 0, 1, 0, 0, 0, 0, 0, 0, 0x12, 0, 0};
+  EXPECT_EQ(bench.Do(0, 0, query).key, 0x06);  // so it reports the attention
+  Sense s = bench.Do(0, 0, query);
+  EXPECT_EQ(s.key, 0x05);
+  EXPECT_EQ(s.asc, 0x20);
+}
+
 TEST(EmuAnswers, DiscChangeRaisesAttentionAndEjectTakesTheDiscOut) {
   Bench bench({"0:0:t71:usb:disc=1"});
   ClearAttention(bench);

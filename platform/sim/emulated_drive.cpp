@@ -90,6 +90,9 @@ DriveAnswer EmulatedDrive::Execute(std::span<const BYTE> cdb, std::span<const BY
     return hang;
   }
   const Command* command = FindCommand(opcode);
+  // Behind ATAPI there is no bridge: the vendor opcodes reach the drive as
+  // unknown commands.
+  if (command != nullptr && opcode >= 0xC0 && spec_.link != DriveLink::kUsb) command = nullptr;
   if (unit_attention_ && (command == nullptr || !command->skips_unit_attention)) {
     unit_attention_ = false;
     return CheckCondition(sense::kResetOccurred);
@@ -292,7 +295,6 @@ DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<cons
 
 DriveAnswer EmulatedDrive::VendorQuery(std::span<const BYTE> cdb, std::span<const BYTE>,
                                        std::uint64_t) {
-  if (spec_.link != DriveLink::kUsb) return CheckCondition(sense::kInvalidOpcode);
   if (cdb[2] != 0x01) return CheckCondition(sense::kInvalidField);
   std::vector<BYTE> d(kVendorQueryLen, 0);
   PutPadded(d, 0, 8, "VANTROS");     // 0..7 vendor
@@ -306,7 +308,6 @@ DriveAnswer EmulatedDrive::VendorQuery(std::span<const BYTE> cdb, std::span<cons
 
 DriveAnswer EmulatedDrive::VendorLoad(std::span<const BYTE> cdb, std::span<const BYTE> data_out,
                                       std::uint64_t) {
-  if (spec_.link != DriveLink::kUsb) return CheckCondition(sense::kInvalidOpcode);
   if (cdb[1] == kEndOfLoad) {
     DriveAnswer answer = Good({}, 0, 0);
     answer.duration_ms += kEndOfLoadMs;
