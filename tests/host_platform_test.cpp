@@ -100,8 +100,16 @@ TEST(HostState, StateDirectoryFollowsTheEnvironmentAndIsCreated) {
     EnvVar state("QUORVANTA_STATE_DIR", nullptr), xdg("XDG_STATE_HOME", dir.path().c_str());
     EXPECT_EQ(StateDirectory(), dir.path() / "quorvanta");
   }
-  EnvVar state("QUORVANTA_STATE_DIR", (dir.path() / "a" / "b").c_str());
   std::string error;
+  {
+    // Paths built on the Windows directory must fit the program's buffers.
+    std::string deep = (dir.path() / std::string(250, 'd')).string();
+    EnvVar state("QUORVANTA_STATE_DIR", deep.c_str());
+    EXPECT_FALSE(HostPlatform::Create(&error));
+    EXPECT_NE(error.find("too long"), std::string::npos);
+    EXPECT_FALSE(fs::exists(deep));
+  }
+  EnvVar state("QUORVANTA_STATE_DIR", (dir.path() / "a" / "b").c_str());
   auto host = HostPlatform::Create(&error);
   ASSERT_TRUE(host) << error;
   EXPECT_TRUE(fs::is_directory(dir.path() / "a" / "b"));

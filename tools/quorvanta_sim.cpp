@@ -128,7 +128,9 @@ struct InitOptions {
 
 int Init(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError("init needs a directory");
-  const fs::path dir = args[0];
+  fs::path dir = fs::path(args[0]).lexically_normal();
+  if (dir.filename().empty() && dir.has_parent_path()) dir = dir.parent_path();  // "pc/"
+  if (dir.empty() || dir == "." || dir == "..") return UsageError("init needs a new directory");
   InitOptions options;
   bool drive_given = false;
   for (std::size_t i = 1; i < args.size(); ++i) {

@@ -48,8 +48,11 @@ void HostClock::Wait(const SRB_ExecSCSICmd* request, DWORD ms) {
     SleepUntilMs(deadline);
     return;
   }
+  // The transport ends a request from its own thread; read the status anew
+  // each time round.
+  const volatile BYTE* status = &request->SRB_Status;
   for (;;) {
-    if (request->SRB_Status != SS_PENDING) return;
+    if (*status != SS_PENDING) return;
     std::int64_t now = MonotonicMs();
     if (now >= deadline) return;
     SleepUntilMs(now + 1);
@@ -145,6 +148,12 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   host->state_dir_ = StateDirectory();
   if (host->state_dir_.empty()) {
     if (error) *error = "no state directory: set QUORVANTA_STATE_DIR or HOME";
+    return nullptr;
+  }
+  // The program keeps the Windows directory and the paths built on it in
+  // 261-byte buffers; a longer one would be cut into some other path.
+  if (host->state_dir_.string().size() + std::string_view("\\Tellmr1.DAT").size() >= kMaxPath) {
+    if (error) *error = "the state directory's path is too long: " + host->state_dir_.string();
     return nullptr;
   }
   std::error_code ec;

@@ -44,6 +44,7 @@ std::filesystem::path StateDirectory();
 
 class HostFiles final : public PosixFiles {
  public:
+  HostFiles() { follow_links_ = true; }
   bool Map(const char* path, bool for_create, std::filesystem::path* out) override;
 };
 

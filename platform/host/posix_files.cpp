@@ -33,7 +33,7 @@ HANDLE PosixFiles::OpenExisting(const char* path) {
   if (Failing("open")) return INVALID_HANDLE_VALUE;
   std::filesystem::path host;
   if (!Map(path, false, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
-  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | (follow_links_ ? 0 : O_NOFOLLOW));
   if (fd < 0) return INVALID_HANDLE_VALUE;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -47,7 +47,9 @@ HANDLE PosixFiles::CreateAlways(const char* path) {
   if (Failing("create")) return INVALID_HANDLE_VALUE;
   std::filesystem::path host;
   if (!Map(path, true, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
-  int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  int fd =
+      ::open(host.c_str(),
+             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (follow_links_ ? 0 : O_NOFOLLOW), 0644);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -129,6 +131,7 @@ BOOL PosixFiles::Delete(const char* path) {
   std::filesystem::path host;
   if (!Map(path, false, &host) || IsOpen(host.string())) return 0;
   struct stat st;
-  if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  if (::lstat(host.c_str(), &st) != 0) return 0;
+  if (!S_ISREG(st.st_mode) && !(follow_links_ && S_ISLNK(st.st_mode))) return 0;
   return ::unlink(host.c_str()) == 0 ? 1 : 0;
 }

@@ -40,6 +40,10 @@ class PosixFiles : public Files {
   // `for_create` the last component need not exist.
   virtual bool Map(const char* path, bool for_create, std::filesystem::path* out) = 0;
 
+ protected:
+  // The host's own files may be symbolic links; a virtual PC's never are.
+  bool follow_links_ = false;
+
  private:
   struct OpenFile {
     int fd;

@@ -39,7 +39,7 @@ expect_line "$WORK/show2.txt" "machine os=nt lang=0x0411 ticks=4294967000 screen
 expect_line "$WORK/show2.txt" 'autoinsert Enum\SCSI\VANTROS_R305_CDRW_USB\USB&A1&T3 00'
 grep -q '^drive 1:3 R305 CDRW USB rev=2.00 .* disc=1$' "$WORK/show2.txt" || fail "r305 drive line"
 
-"$SIM" init "$WORK/pc3" --drive none --package none || fail "init without drives"
+"$SIM" init "$WORK/pc3/" --drive none --package none || fail "init without drives"
 "$SIM" show "$WORK/pc3" >"$WORK/show3.txt" || fail "show pc3"
 grep -q '^drive ' "$WORK/show3.txt" && fail "a PC without drives shows a drive"
 
