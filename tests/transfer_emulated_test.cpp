@@ -30,6 +30,7 @@ class EmulatedTest : public ::testing::Test {
       ASSERT_TRUE(ParseDriveSpec(text, &spec, &error)) << error;
       specs.push_back(spec);
     }
+    aspi_.reset();  // it detaches from the clock it was given
     clock_ = std::make_unique<VirtualClock>(ticks_at_power_on, false);
     aspi_ = std::make_unique<SimAspi>(adapters, clock_.get(), specs);
     Platform platform;
