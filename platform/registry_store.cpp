@@ -313,6 +313,10 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
 std::string RegistryStore::Serialize() const {
   std::string out(kHeader);
   out += "\r\n";
+  if (!root_.values.empty()) {
+    SerializeKey(root_, std::string(kRootName), &out);  // writes the subkeys too
+    return out;
+  }
   for (const auto& child : root_.subkeys) {
     SerializeKey(*child, std::string(kRootName) + "\\" + child->name, &out);
   }

@@ -214,6 +214,12 @@ TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {
   }
   RegistryStore good;
   std::string error;
+  // Values of HKEY_LOCAL_MACHINE itself survive a save.
+  ASSERT_TRUE(good.Parse("REGEDIT4\n[HKEY_LOCAL_MACHINE]\n\"top\"=hex:07\n", &error)) << error;
+  RegistryStore reread;
+  ASSERT_TRUE(reread.Parse(good.Serialize(), &error)) << error;
+  EXPECT_NE(reread.FindValue("", "top"), nullptr);
+  good = RegistryStore();
   EXPECT_TRUE(
       good.Parse("REGEDIT4\n\n; comment\n[HKEY_LOCAL_MACHINE\\X]\n\"v\"=hex:01,\\\n  02\n", &error))
       << error;
@@ -227,4 +233,49 @@ TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {
   EXPECT_NE(error.find("r.reg"), std::string::npos);
   EXPECT_FALSE(RegistryStore::Load(dir.path() / "missing.reg", false, &error));
   EXPECT_TRUE(RegistryStore::Load(dir.path() / "missing.reg", true, &error));
+}
+
+TEST(RegistryStore, DamagedFilesEitherFailCleanlyOrReadBackStable) {
+  RegistryStore sample;
+  sample.Parse(
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VANTROS_T71_CDRW_USB\\USB&A0&T0]\r\n"
+      "\"AutoInsertNotification\"=hex:01\r\n\"Desc\"=\"a\\\\b \\\"q\\\"\"\r\n@=hex(1):61,00,62\r\n"
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\run]\r\n\"Quorvanta\"=\"C:\\\\Quorvanta\\\\Quorvanta."
+      "exe\"\r\n",
+      nullptr);
+  const std::string good = sample.Serialize();
+  std::uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  const char interesting[] = "[]\"\\=@,:\r\nhex()0fz";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text = good;
+    int edits = 1 + static_cast<int>(next() % 4);
+    for (int e = 0; e < edits && !text.empty(); ++e) {
+      std::size_t at = next() % text.size();
+      switch (next() % 3) {
+        case 0:
+          text[at] = interesting[next() % (sizeof interesting - 1)];
+          break;
+        case 1:
+          text.erase(at, 1 + next() % 8);
+          break;
+        default:
+          text.resize(at);
+      }
+    }
+    RegistryStore store;
+    std::string error;
+    if (!store.Parse(text, &error)) {
+      EXPECT_FALSE(error.empty());
+      continue;
+    }
+    // Whatever was accepted saves and reads back to the same registry.
+    RegistryStore again;
+    const std::string saved = store.Serialize();
+    ASSERT_TRUE(again.Parse(saved, &error)) << error << "\n" << saved;
+    EXPECT_EQ(again.Serialize(), saved);
+  }
 }
