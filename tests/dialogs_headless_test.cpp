@@ -1,0 +1,175 @@
+// The headless view: scripts (their errors name the line), the autopilot,
+// and what the run reports when the user cannot go on.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "platform/dialogs/model.h"
+#include "platform/dialogs/views.h"
+#include "tests/support/dialogs_pc.h"
+
+namespace {
+
+INT_PTR DialogProcThatFails(HWND, UINT, WPARAM, LPARAM) {
+  ADD_FAILURE() << "a dialog ran after the user gave up";
+  return 0;
+}
+
+class HeadlessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (int i = 0; i < 96; ++i)
+      std::snprintf(&g_app.AgreementText[i * kAgreementSlotSize], kAgreementSlotSize, "Line %d", i);
+  }
+  std::string Script(const std::string& text) {
+    std::string path = ::testing::TempDir() + "dialogs_headless.qvs";
+    std::ofstream(path) << text;
+    return path;
+  }
+  // Runs the program's dialogue under a script; the exit code of the view.
+  int RunScript(const std::string& text, std::string* error) {
+    dialog_model::Reset();
+    pc_.RegisterMainWindowClass();
+    g_app.TopLine = 0;
+    std::string path = Script(text);
+    EXPECT_TRUE(StartHeadlessView(pc_.transcript, path.c_str(), false, -1, -1, error)) << *error;
+    pc_.CreateMainWindow();
+    return FinishHeadlessView(error);
+  }
+
+  DialogsPc pc_;
+};
+
+TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
+  struct Case {
+    const char* text;
+    const char* error;  // after "PATH:"
+  };
+  const Case cases[] = {
+      {"click 1\njump 3\n", "2: unknown action 'jump'"},
+      {"\n# comment\nclick\n", "3: wrong number of words for 'click'"},
+      {"answer Maybe\n", "1: answer OK or answer Cancel"},
+      {"key F13\n", "1: unknown key 'F13'"},
+      {"scroll sideways\n", "1: scroll up, down, pageup, pagedown, drag POSITION or end"},
+      {"scroll drag\n", "1: drag needs a position"},
+      {"expect text 1003\n", "1: wrong number of words for 'expect'"},
+      {"expect colour red\n", "1: unknown expectation 'colour'"},
+      {"expect bar wide\n", "1: expect bar needs a width in pixels"},
+      {"expect message \"open\n", "1: unterminated string"},
+  };
+  for (const Case& c : cases) {
+    std::string path = Script(c.text);
+    std::string error;
+    EXPECT_FALSE(StartHeadlessView(nullptr, path.c_str(), false, -1, -1, &error));
+    EXPECT_EQ(error, path + ":" + c.error);
+  }
+  std::string error;
+  EXPECT_FALSE(StartHeadlessView(nullptr, "/nonexistent/x.qvs", false, -1, -1, &error));
+  EXPECT_EQ(error, "/nonexistent/x.qvs: cannot be read");
+}
+
+TEST_F(HeadlessTest, AScriptReadsAcceptsChecksTheRowsAndExits) {
+  std::string error;
+  int code = RunScript(
+      "expect dialog \"Quorvanta        Ver. 1.0\"\n"
+      "expect template KYODAKUUS\n"
+      "click NEXT           # disabled: nothing happens\n"
+      "key escape\n"
+      "scroll down 3\n"
+      "expect disabled Accept\n"
+      "expect drawn 1011 \"Line 3\"\n"
+      "scroll end\n"
+      "expect enabled Accept\n"
+      "click \"Do not Accept\"\n"
+      "click Accept\n"
+      "expect unchecked \"Do not Accept\"\n"
+      "click NEXT\n"
+      "expect template MainDialogUS\n"
+      "expect checked 1003\n"
+      "expect text 1003 ATAPI\n"
+      "expect text 31 1.00\n"
+      "expect hidden 1004\n"
+      "expect bar 0\n"
+      "click EXIT\n"
+      "expect no-message\n",
+      &error);
+  EXPECT_EQ(code, 0) << error;
+  EXPECT_EQ(error, "");
+}
+
+TEST_F(HeadlessTest, FailedExpectationsAndAnEarlyEndAreReportedAndEndTheDialogs) {
+  struct Case {
+    const char* text;
+    const char* error;  // after "PATH:"
+  };
+  const Case cases[] = {
+      {"expect enabled Accept\n", "1: control Accept is not enabled"},
+      {"expect dialog Other\n",
+       "1: expected dialog \"Other\", open is \"Quorvanta        Ver. 1.0\""},
+      {"click Bogus\n", "1: dialog \"Quorvanta        Ver. 1.0\" has no control Bogus"},
+      {"scroll pagedown\n",
+       " the script ended while dialog \"Quorvanta        Ver. 1.0\" was open"},
+      {"scroll end\nclick Accept\nclick NEXT\nexpect message \"Hello\"\nclick EXIT\n",
+       "4: expected message \"Hello\", none was shown"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_EQ(RunScript(c.text, &error), 2) << c.text;
+    EXPECT_EQ(error, Script(c.text) + ":" + c.error);
+    // The dialogs were ended as the user gave up; later ones end at once.
+    EXPECT_TRUE(dialog_model::OpenDialogs().empty());
+    EXPECT_EQ(DialogBoxParamA(nullptr, "KYODAKUUS", nullptr, DialogProcThatFails, 0), 0);
+  }
+}
+
+TEST_F(HeadlessTest, MessagesAreExpectedInOrderEvenAfterTheDialoguesEnd) {
+  pc_.drive_present = false;
+  std::string error;
+  int code = RunScript(
+      "scroll end\nclick Accept\nclick NEXT\n"
+      "expect message \"Error: No device could be detected.\"\n"
+      "expect no-message\n",
+      &error);
+  EXPECT_EQ(code, 0) << error;
+  EXPECT_EQ(
+      pc_.TranscriptLines(),
+      (std::vector<std::string>{"dialog: Quorvanta        Ver. 1.0",
+                                "message: Error: No device could be detected.", "answer: OK"}));
+}
+
+TEST_F(HeadlessTest, TheAutopilotReadsAcceptsChoosesAndExits) {
+  struct Case {
+    int adapter;
+    int target;
+    int code;
+    const char* error;
+  };
+  const Case cases[] = {{-1, -1, 0, ""}, {0, 0, 0, ""}, {0, 5, 2, "drive 0:5 is not listed"}};
+  for (const Case& c : cases) {
+    dialog_model::Reset();
+    pc_.RegisterMainWindowClass();
+    g_app.TopLine = 0;
+    std::string error;
+    ASSERT_TRUE(StartHeadlessView(nullptr, nullptr, true, c.adapter, c.target, &error));
+    EXPECT_EQ(pc_.CreateMainWindow(), nullptr);
+    EXPECT_EQ(FinishHeadlessView(&error), c.code);
+    EXPECT_EQ(error, c.error);
+  }
+  EXPECT_EQ(g_app.TopLine, 85);  // paged to the end of the text
+}
+
+TEST_F(HeadlessTest, WithoutAUserTheFirstDialogEndsTheRun) {
+  std::string error;
+  ASSERT_TRUE(StartHeadlessView(nullptr, nullptr, false, -1, -1, &error));
+  EXPECT_EQ(pc_.CreateMainWindow(), nullptr);
+  EXPECT_EQ(FinishHeadlessView(&error), 2);
+  EXPECT_EQ(error,
+            "nobody can answer dialog \"Quorvanta        Ver. 1.0\" (use --yes or --script)");
+  EXPECT_TRUE(pc_.aspi.commands.empty());
+}
+
+}  // namespace

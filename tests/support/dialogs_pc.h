@@ -1,0 +1,38 @@
+// A small PC for the dialog tests: a scripted bus with one T71 drive at 0:0
+// (present or not) that does not answer the vendor query, files in memory,
+// a registry in memory, Windows 98 in English, and the LINKTEST class
+// registered with the main window procedure.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/registry_store.h"
+#include "tests/support/fake_aspi.h"
+#include "tests/support/fake_pc.h"
+
+class DialogsPc {
+ public:
+  DialogsPc();   // resets AppState and the dialog model, installs everything
+  ~DialogsPc();  // uninstalls, resets the dialog model
+
+  // Creates the hidden main window as start-up does; null when it closed
+  // during its own creation.
+  HWND CreateMainWindow();
+  // Transcript lines so far, without their line ends.
+  std::vector<std::string> TranscriptLines();
+  bool Deleted(const char* path) const;
+  // Again after dialog_model::Reset().
+  void RegisterMainWindowClass();
+
+  FakeAspi aspi;
+  MemoryFiles files;
+  FakeSystem system;
+  RegistryStore registry;
+  bool drive_present = true;
+  std::FILE* transcript = nullptr;
+
+ private:
+  FakeReply Bus(const FakeCommand& command) const;
+};
