@@ -22,7 +22,9 @@ snapshot() {  # DIR -> a listing of every file with its checksum
 
 # The defaults: Windows 98, one T71 USB drive at 0:0, a package, auto-insert on.
 "$SIM" init "$WORK/pc" || fail "init with defaults"
+before=$(snapshot "$WORK/pc")
 "$SIM" show "$WORK/pc" >"$WORK/show.txt" || fail "show"
+[ "$before" = "$(snapshot "$WORK/pc")" ] || fail "show changed the PC"
 expect_line "$WORK/show.txt" "drive 0:0 T71 CDRW USB rev=1.00 code=0x11 model=0x04 disc=0"
 expect_line "$WORK/show.txt" 'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\USB&A0&T0 01'
 expect_line "$WORK/show.txt" 'resume C:\WINDOWS\Tellmr1.DAT absent'
