@@ -91,9 +91,10 @@ bool HostFiles::Map(const char* path, bool, std::filesystem::path* out) {
   return true;
 }
 
-HostSystem::HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir)
+HostSystem::HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir,
+                       std::string lock_prefix)
     : state_dir_(std::move(state_dir)),
-      mutexes_(std::move(lock_dir), "quorvanta-"),
+      mutexes_(std::move(lock_dir), std::move(lock_prefix)),
       language_(LanguageFromEnvironment()) {}
 
 DWORD HostSystem::Version() { return 0x0A280105; }  // an NT-family version
@@ -170,7 +171,11 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   }
   host->registry_->AttachFile(host->state_dir_ / "registry.reg");
   const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
-  host->system_ = std::make_unique<HostSystem>(host->state_dir_, runtime ? runtime : "/tmp");
+  // /tmp is shared by every user: the user id keeps one user's lock apart
+  // from another's.
+  host->system_ = std::make_unique<HostSystem>(
+      host->state_dir_, runtime ? std::filesystem::path(runtime) : "/tmp",
+      runtime ? "quorvanta-" : "quorvanta-" + std::to_string(::getuid()) + "-");
   return host;
 }
 

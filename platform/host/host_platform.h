@@ -50,7 +50,8 @@ class HostFiles final : public PosixFiles {
 
 class HostSystem final : public System {
  public:
-  HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir);
+  HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir,
+             std::string lock_prefix);
 
   void set_command_line(std::string text) { command_line_ = std::move(text); }
 
