@@ -53,6 +53,10 @@ TEST(VirtualClock, TickCountWrapsAtTwoToThe32) {
   // Elapsed time measured by unsigned subtraction survives the wrap.
   EXPECT_EQ(static_cast<DWORD>(after - before), 0x200u);
   EXPECT_EQ(clock.Now(), 0x200u);
+  // More than 2^32 ms at once is not cut to its low 32 bits.
+  clock.Advance(0x100000000ull + 5);
+  EXPECT_EQ(clock.Now(), 0x100000205ull);
+  EXPECT_EQ(clock.TickCount(), 0x105u);
 }
 
 TEST(VirtualClock, WaitEndsAtTheInstantTheRequestCompletes) {

@@ -32,7 +32,14 @@ class VirtualClock final : public Clock {
   void Wait(const SRB_ExecSCSICmd* request, DWORD ms) override;
 
   // Moves virtual time on by `ms`, running what falls due (tests, power-off).
-  void Advance(std::uint64_t ms) { Wait(nullptr, static_cast<DWORD>(ms)); }
+  // A span beyond one wait's 32 bits goes in several waits.
+  void Advance(std::uint64_t ms) {
+    while (ms > 0) {
+      DWORD step = ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(ms);
+      Wait(nullptr, step);
+      ms -= step;
+    }
+  }
 
  private:
   void RunDue(std::uint64_t now);
