@@ -1,0 +1,211 @@
+// The dialog model itself: templates compiled from the resource script,
+// dialog units, window creation and ending, message order, message boxes
+// and the version resource.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs/model.h"
+#include "platform/dialogs/resource_tables.h"
+#include "platform/transcript.h"
+#include "resources/resource.h"
+#include "tests/support/dialogs_user.h"
+
+namespace {
+
+const resource_tables::DialogTemplate* Template(const char* name) {
+  for (int i = 0; i < resource_tables::kDialogCount; ++i)
+    if (std::strcmp(resource_tables::kDialogs[i].name, name) == 0)
+      return &resource_tables::kDialogs[i];
+  return nullptr;
+}
+
+const resource_tables::ControlTemplate* ControlOf(const resource_tables::DialogTemplate* t,
+                                                  int id) {
+  for (int i = 0; i < t->control_count; ++i)
+    if (t->controls[i].id == id) return &t->controls[i];
+  return nullptr;
+}
+
+TEST(ResourceScriptTest, TemplatesCarryTheStatementDefaultsStylesAndTheJapaneseFontName) {
+  for (const char* name : {"KYODAKU", "KYODAKUUS", "MainDialog", "MainDialogUS"}) {
+    const auto* t = Template(name);
+    ASSERT_NE(t, nullptr) << name;
+    // "ＭＳ Ｐゴシック" in code page 932.
+    EXPECT_STREQ(t->font_face, "\x82\x6C\x82\x72\x20\x82\x6F\x83\x53\x83\x56\x83\x62\x83\x4E");
+    EXPECT_EQ(t->font_points, 9);
+    EXPECT_EQ(t->style, WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SYSMODAL | DS_SETFONT) << name;
+    EXPECT_EQ(t->style & WS_SYSMENU, 0u);  // no close box
+  }
+  const auto* us = Template("KYODAKUUS");
+  EXPECT_EQ(ControlOf(us, IDC_AGREE_NEXT)->style,
+            WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_DISABLED);
+  EXPECT_EQ(ControlOf(us, IDC_AGREE_TEXT)->ex_style, WS_EX_CLIENTEDGE);
+  EXPECT_STREQ(ControlOf(us, IDC_AGREE_SCROLL)->class_name, "ScrollBar");
+  const auto* main = Template("MainDialogUS");
+  // NOT WS_VISIBLE clears the implied visibility; a plain PUSHBUTTON gets a tab stop.
+  EXPECT_EQ(ControlOf(main, IDC_DRIVE_RADIO2)->style, WS_CHILD | BS_AUTORADIOBUTTON);
+  EXPECT_EQ(ControlOf(main, IDC_UPDATE)->style, WS_CHILD | WS_VISIBLE | WS_TABSTOP);
+  EXPECT_EQ(ControlOf(main, IDC_DRIVE_RADIO2)->y, 30);
+  EXPECT_EQ(ControlOf(Template("MainDialog"), IDC_DRIVE_RADIO2)->y, 31);
+  EXPECT_STREQ(ControlOf(main, IDC_FW_LABEL3)->text, "F/W         version");
+}
+
+TEST(DialogUnitsTest, ConvertWithTheBaseUnitsRoundingHalvesAway) {
+  struct Case {
+    int units;
+    int x;
+    int y;
+  };
+  const Case cases[] = {{4, 7, 7},       {8, 14, 13},     {1, 2, 2},
+                        {2, 4, 3},       {6, 11, 10},     {139, 243, 226},
+                        {135, 236, 219}, {223, 390, 362}, {159, 278, 258}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(dialog_model::DluToPixelsX(c.units), c.x) << c.units;
+    EXPECT_EQ(dialog_model::DluToPixelsY(c.units), c.y) << c.units;
+  }
+}
+
+LRESULT ClosingWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_CREATE) SendMessageA(window, WM_CLOSE, 0, 0);
+  if (message == WM_DESTROY) PostQuitMessage(7);
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+LRESULT RefusingWindow(HWND, UINT message, WPARAM, LPARAM) { return message == WM_CREATE ? -1 : 0; }
+LRESULT QuietWindow(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+TEST(WindowTest, CreationYieldsNullWhenTheWindowDiesInIt) {
+  dialog_model::Reset();
+  struct Case {
+    const char* name;
+    WNDPROC procedure;
+    bool survives;
+  };
+  for (Case c : {Case{"CLOSING", ClosingWindow, false}, Case{"REFUSING", RefusingWindow, false},
+                 Case{"QUIET", QuietWindow, true}}) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = c.procedure;
+    wc.lpszClassName = c.name;
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    EXPECT_EQ(RegisterClassA(&wc), 0) << "registered twice";
+    HWND w = CreateWindowExA(0, c.name, "t", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(w != nullptr, c.survives) << c.name;
+  }
+  MSG msg;
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
+  EXPECT_EQ(msg.wParam, 7u);
+  EXPECT_EQ(CreateWindowExA(0, "NOSUCH", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+            nullptr);
+  dialog_model::Reset();
+}
+
+INT_PTR EndsAtOnce(HWND dialog, UINT message, WPARAM, LPARAM) {
+  if (message == WM_INITDIALOG) EndDialog(dialog, 42);
+  return 0;
+}
+INT_PTR Plain(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+  if (message == WM_COMMAND && LOWORD(wparam) == IDC_EXIT) EndDialog(dialog, 5);
+  return message == WM_INITDIALOG ? 1 : 0;
+}
+
+TEST(DialogTest, RunsInWindowsOrderAndEndsWithTheResultItWasGiven) {
+  dialog_model::Reset();
+  std::FILE* transcript = std::tmpfile();
+  SetTranscript(transcript);
+  DialogsTestUser user;
+  dialog_model::SetUser(&user);
+  dialog_model::RecordMessages(true);
+  EXPECT_EQ(DialogBoxParamA(nullptr, "NoSuchTemplate", nullptr, Plain, 0), -1);
+  EXPECT_EQ(DialogBoxParamA(nullptr, "mainDIALOGus", nullptr, EndsAtOnce, 0), 42);
+  EXPECT_TRUE(user.templates.empty());  // never shown, never waited
+  dialog_model::ClearMessages();
+  user.steps = {[](HWND d) {
+                  // TRUE from the initialisation: the first tab stop has the focus.
+                  EXPECT_EQ(dialog_model::Focus(), GetDlgItem(d, IDC_UPDATE));
+                  dialog_model::PressKey(d, VK_TAB);
+                  EXPECT_EQ(dialog_model::Focus(), GetDlgItem(d, IDC_EXIT));
+                },
+                [](HWND d) { dialog_model::PressKey(d, VK_RETURN); }};
+  EXPECT_EQ(DialogBoxParamA(nullptr, "MainDialogUS", nullptr, Plain, 9), 5);
+  std::vector<UINT> order;
+  for (const auto& m : dialog_model::Messages()) order.push_back(m.message);
+  EXPECT_EQ(order, (std::vector<UINT>{WM_INITDIALOG, WM_PAINT, WM_COMMAND, WM_DESTROY}));
+  EXPECT_EQ(dialog_model::Messages()[0].lparam, 9);
+  SetTranscript(nullptr);
+  std::rewind(transcript);
+  char line[128] = "";
+  ASSERT_NE(std::fgets(line, sizeof line, transcript), nullptr);
+  EXPECT_STREQ(line, "dialog: Quorvanta\n");  // the template's caption: nobody set another
+  EXPECT_EQ(std::fgets(line, sizeof line, transcript), nullptr);
+  std::fclose(transcript);
+  dialog_model::Reset();
+}
+
+TEST(MessageBoxTest, AnswersFollowTheStyleAndGoToTheTranscriptInUtf8) {
+  dialog_model::Reset();
+  std::FILE* transcript = std::tmpfile();
+  SetTranscript(transcript);
+  DialogsTestUser user;
+  dialog_model::SetUser(&user);
+  user.answers = {IDCANCEL, IDCANCEL, IDOK};
+  EXPECT_EQ(MessageBoxExA(nullptr, "one\r\ntwo", "Quorvanta", MB_OK, 0x0409), IDOK);
+  EXPECT_EQ(MessageBoxExA(nullptr, "\x83\x65\x83\x58\x83\x67", "Quorvanta", MB_OKCANCEL, 0x0411),
+            IDCANCEL);
+  EXPECT_EQ(MessageBoxExA(nullptr, "q", "Quorvanta", MB_OKCANCEL, 0x0409), IDOK);
+  dialog_model::GiveUp();
+  EXPECT_EQ(MessageBoxExA(nullptr, "late", "Quorvanta", MB_OKCANCEL, 0x0409), IDCANCEL);
+  SetTranscript(nullptr);
+  std::rewind(transcript);
+  std::string all;
+  char line[128];
+  while (std::fgets(line, sizeof line, transcript) != nullptr) all += line;
+  std::fclose(transcript);
+  EXPECT_EQ(all,
+            "message: one\\ntwo\nanswer: OK\n"
+            "message: \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\nanswer: Cancel\n"
+            "message: q\nanswer: OK\n"
+            "message: late\nanswer: Cancel\n");
+  ASSERT_EQ(dialog_model::MessageBoxes().size(), 4u);
+  EXPECT_EQ(dialog_model::MessageBoxes()[1].language, 0x0411);
+  EXPECT_EQ(dialog_model::MessageBoxes()[1].answer, IDCANCEL);
+  dialog_model::Reset();
+}
+
+TEST(VersionResourceTest, TheFixedInformationCarriesFileAndProductVersion0010) {
+  dialog_model::Reset();
+  DWORD handle = 1;
+  DWORD size = GetFileVersionInfoSizeA("quorvanta.exe", &handle);
+  ASSERT_GT(size, sizeof(VS_FIXEDFILEINFO));
+  EXPECT_EQ(handle, 0u);
+  std::vector<unsigned char> block(size);
+  ASSERT_NE(GetFileVersionInfoA("quorvanta.exe", 0, size, block.data()), 0);
+  void* value = nullptr;
+  UINT length = 0;
+  EXPECT_EQ(VerQueryValueA(block.data(), "\\StringFileInfo", &value, &length), 0);
+  ASSERT_NE(VerQueryValueA(block.data(), "\\", &value, &length), 0);
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(info->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(info->dwFileVersionMS, 0u);
+  EXPECT_EQ(info->dwFileVersionLS, 0x00010000u);
+  EXPECT_EQ(info->dwProductVersionLS, 0x00010000u);
+  // The two text entries, as UTF-16 inside the block.
+  const char16_t file_version[] = u"FileVersion";
+  EXPECT_NE(
+      std::search(block.begin(), block.end(), reinterpret_cast<const unsigned char*>(file_version),
+                  reinterpret_cast<const unsigned char*>(file_version) + 22),
+      block.end());
+  dialog_model::SetOwnModuleName("");
+  EXPECT_EQ(GetFileVersionInfoSizeA("Quorvanta.exe", &handle), 0u);
+  std::vector<unsigned char> empty(size);
+  EXPECT_EQ(GetFileVersionInfoA("Quorvanta.exe", 0, size, empty.data()), 0);
+  dialog_model::Reset();
+}
+
+}  // namespace
