@@ -104,6 +104,8 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
                           const std::vector<DriveSpec>& specs, std::string* error);
 
   // Builds a layer from specs directly (tests); Save() then has nowhere to go.
+  // Both constructors attach the layer to `clock` and the destructor detaches
+  // it, so the clock must outlive the layer.
   SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSpec>& specs);
   ~SimAspi() override;
   SimAspi(const SimAspi&) = delete;
