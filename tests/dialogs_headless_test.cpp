@@ -56,6 +56,8 @@ TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
       {"key F13\n", "1: unknown key 'F13'"},
       {"scroll sideways\n", "1: scroll up, down, pageup, pagedown, drag POSITION or end"},
       {"scroll drag\n", "1: drag needs a position"},
+      {"key pagedown 10001\n", "1: a repeat count must be a number up to 10000"},
+      {"scroll 1006 down x\n", "1: a repeat count must be a number up to 10000"},
       {"expect text 1003\n", "1: wrong number of words for 'expect'"},
       {"expect colour red\n", "1: unknown expectation 'colour'"},
       {"expect bar wide\n", "1: expect bar needs a width in pixels"},

@@ -166,6 +166,14 @@ bool IsNumber(const std::string& word) {
   return true;
 }
 
+// Repeat counts stay small enough that a slip of the finger cannot keep a
+// run busy for hours.
+constexpr int kMaxRepeat = 10000;
+
+bool IsRepeat(const std::string& word) {
+  return IsNumber(word) && std::atoi(word.c_str()) <= kMaxRepeat;
+}
+
 std::string Lower(std::string word) {
   for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return word;
@@ -225,8 +233,8 @@ bool Validate(const Line& line, std::string* error) {
       *error = "unknown key '" + w[1] + "'";
       return false;
     }
-    if (w.size() == 3 && !IsNumber(w[2])) {
-      *error = "a repeat count must be a number";
+    if (w.size() == 3 && !IsRepeat(w[2])) {
+      *error = "a repeat count must be a number up to 10000";
       return false;
     }
     return true;
@@ -247,8 +255,8 @@ bool Validate(const Line& line, std::string* error) {
       *error = "too many words";
       return false;
     }
-    if (!drag && w.size() == at + 2 && (!IsNumber(w[at + 1]) || Lower(w[at]) == "end")) {
-      *error = "a repeat count must be a number";
+    if (!drag && w.size() == at + 2 && (!IsRepeat(w[at + 1]) || Lower(w[at]) == "end")) {
+      *error = "a repeat count must be a number up to 10000";
       return false;
     }
     return true;
