@@ -108,6 +108,17 @@ TEST_F(ProgressTest, DurationNoteSetsTheTextAndIsWrittenToTheTranscript) {
             "note: Note: This may take several minutes.\n");
 }
 
+TEST_F(ProgressTest, EveryStepReachesTheViewWithoutAnyMessageDispatch) {
+  int changes = 0;
+  dialog_model::SetScreenListener([&] { ++changes; });
+  InDialog([&](HWND) {
+    changes = 0;
+    for (std::int32_t n = 1; n <= 20; ++n) PaintProgress(n);
+    // One fill each, and two immediate repaints (at 10 and 20).
+    EXPECT_EQ(changes, 22);
+  });
+}
+
 TEST_F(ProgressTest, PaintingWithoutAMainDialogDoesNothing) {
   g_app.MainDialogWindow = nullptr;
   PaintProgress(1000);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <utility>
 
 #include "platform/dialogs.h"
 #include "platform/dialogs/model_state.h"
@@ -109,6 +110,14 @@ void DefaultControlPaint(Window* c) {
 
 void ResetGdi() { TheGdi() = Gdi{}; }
 
+void SetScreenListener(std::function<void()> listener) {
+  State().screen_listener = std::move(listener);
+}
+
+void ScreenChanged() {
+  if (State().screen_listener) State().screen_listener();
+}
+
 void Invalidate(Window* window, bool erase, bool with_children) {
   window->update_pending = true;
   window->erase_pending = window->erase_pending || erase;
@@ -198,6 +207,7 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
 BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
   if (paint == nullptr) return 0;
   dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(paint->hdc));
+  dialog_model::ScreenChanged();
   return 1;
 }
 
@@ -207,7 +217,9 @@ HDC GetDC(HWND window) {
 }
 
 int ReleaseDC(HWND, HDC dc) {
-  return dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(dc)) != 0 ? 1 : 0;
+  if (dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(dc)) == 0) return 0;
+  dialog_model::ScreenChanged();
+  return 1;
 }
 
 HBRUSH CreateSolidBrush(COLORREF colour) {
@@ -277,5 +289,6 @@ BOOL UpdateWindow(HWND window) {
   Window* w = Find(window);
   if (w == nullptr) return 0;
   dialog_model::PaintPending(w);
+  dialog_model::ScreenChanged();
   return 1;
 }

@@ -5,6 +5,7 @@
 // it and feed it input through the functions below, as a person would.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,10 @@ void SetOwnModuleName(const char* name);
 // end with 0 as soon as they open, and questions are answered Cancel.
 void GiveUp();
 bool GivenUp();
+// Called when painting has finished outside the modal loop's own waiting
+// (a device context given back, an immediate repaint), so that a view can
+// bring the screen up to date while a long update keeps the thread busy.
+void SetScreenListener(std::function<void()> listener);
 
 // --- input, as a person gives it (false when it reaches nothing) ---
 // A mouse click on a visible, enabled control: buttons take the focus, an

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -64,6 +65,7 @@ struct ModelState {
   std::vector<MessageBoxRecord> boxes;
   bool record_messages = false;
   std::vector<MessageRecord> messages;
+  std::function<void()> screen_listener;
 };
 
 ModelState& State();
@@ -79,6 +81,8 @@ void Invalidate(Window* window, bool erase, bool with_children);
 void Uncover(Window* window);
 // Sends WM_PAINT where pending, then paints pending controls their own way.
 void PaintPending(Window* window);
+// Tells the view that the screen has changed.
+void ScreenChanged();
 // Forgets the device contexts and brushes (Reset).
 void ResetGdi();
 
