@@ -656,7 +656,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* template_name, HWND owner, DLGPRO
     dialog_model::Invalidate(dialog, true, true);
     TranscriptLine("dialog", Cp932ToUtf8(dialog->text));
   }
-  int idle_without_progress = 0;
+  int inputs_given = 0;
   while ((dialog = Find(handle)) != nullptr && !dialog->dialog_ended) {
     dialog_model::PaintPending(dialog);
     dialog = Find(handle);
@@ -665,7 +665,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* template_name, HWND owner, DLGPRO
       dialog_model::GiveUp();
       break;
     }
-    if (++idle_without_progress > 1000000) dialog_model::GiveUp();
+    if (++inputs_given > 1000000) dialog_model::GiveUp();
   }
   INT_PTR result = 0;
   dialog = Find(handle);
