@@ -74,6 +74,37 @@ TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
   EXPECT_EQ(error, "/nonexistent/x.qvs: cannot be read");
 }
 
+TEST_F(HeadlessTest, ArbitraryBytesAreReadOrRefusedButNeverCrash) {
+  std::uint32_t seed = 12345;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<unsigned char>(seed >> 16);
+  };
+  const char* words[] = {"click ", "scroll ",    "key ",  "expect ", "answer ", "\"",   "#",
+                         "drag ",  "999999999 ", "text ", "bar ",    "\\",      "end ", "\n"};
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+      unsigned char b = next();
+      if (b < 128) {
+        text += words[b % (sizeof words / sizeof words[0])];
+      } else {
+        text += static_cast<char>(next());
+      }
+    }
+    std::string path = Script(text);
+    std::string error;
+    if (StartHeadlessView(nullptr, path.c_str(), false, -1, -1, &error)) {
+      pc_.CreateMainWindow();
+      FinishHeadlessView(&error);
+      dialog_model::Reset();
+      pc_.RegisterMainWindowClass();
+    } else {
+      EXPECT_EQ(error.rfind(path + ":", 0), 0u) << error;
+    }
+  }
+}
+
 TEST_F(HeadlessTest, AScriptReadsAcceptsChecksTheRowsAndExits) {
   std::string error;
   int code = RunScript(
