@@ -13,7 +13,7 @@ void SetScreenSize(int width, int height);
 //
 // `transcript` receives the transcript lines (dialog:, message:, answer:,
 // note:); null switches them off. Exactly one user drives the dialogs:
-// `script_path` (a script file, platform/dialogs/SCRIPT.md) or `autopilot`
+// `script_path` (a script file, its language in the README) or `autopilot`
 // (reads the agreement to its end, accepts, chooses the drive at
 // drive_adapter:drive_target or the first listed one when either is -1,
 // presses UPDATE, answers OK to every question, presses EXIT). With neither,
