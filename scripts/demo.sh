@@ -10,6 +10,8 @@ pc=build/demo-pc
 rm -rf "$pc"
 build/release/quorvanta-sim init "$pc"
 build/release/quorvanta-sim show "$pc"
+echo "--- drives the main dialog will list"
+build/release/quorvanta --machine "$pc" --list
 echo "--- run"
 status=0
 build/release/quorvanta --machine "$pc" --ui headless --yes || status=$?
