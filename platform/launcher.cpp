@@ -39,6 +39,8 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   if (!options.machine_dir.empty()) {
     chosen->pc = VirtualPc::Open(options.machine_dir, error);
     if (!chosen->pc) return false;
+    // One launch: a restart request ends the process, as Windows would.
+    chosen->pc->EndProcessOnRestart(true);
     chosen->pc->SetCommandLine(BuildWindowsCommandLine(kProgramWindowsPath, options.arguments));
     InstallPlatform(chosen->pc->platform());
     SetScreenSize(chosen->pc->screen_width(), chosen->pc->screen_height());
