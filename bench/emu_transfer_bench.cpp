@@ -29,10 +29,10 @@ void BM_WholeTransfer(benchmark::State& state, const char* drive) {
   std::vector<BYTE> chunk(4096, 0);
   std::uint64_t virtual_ms = 0;
   for (auto _ : state) {
-    DriveSpec spec;
-    ParseDriveSpec(drive, &spec, nullptr);
+    DriveSetup setup;
+    ParseDriveSetup(drive, &setup, nullptr);
     VirtualClock clock(0, false);
-    SimAspi aspi(1, &clock, {spec});
+    SimAspi aspi(1, &clock, {setup});
     SRB_ExecSCSICmd r{};
     r.SRB_Cmd = SC_EXEC_SCSI_CMD;
     r.SRB_SenseLen = SENSE_LEN;

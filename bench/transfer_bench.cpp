@@ -48,10 +48,10 @@ class ImageFiles final : public Files {
 
 struct Machine {
   explicit Machine(const char* drive) : files(MakePackageImage(DefaultPackage("t71"))) {
-    DriveSpec spec;
-    ParseDriveSpec(drive, &spec, nullptr);
+    DriveSetup setup;
+    ParseDriveSetup(drive, &setup, nullptr);
     clock = std::make_unique<VirtualClock>(1000, false);
-    aspi = std::make_unique<SimAspi>(1, clock.get(), std::vector<DriveSpec>{spec});
+    aspi = std::make_unique<SimAspi>(1, clock.get(), std::vector<DriveSetup>{setup});
     Platform platform;
     platform.clock = clock.get();
     platform.aspi = aspi.get();

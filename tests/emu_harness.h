@@ -19,11 +19,11 @@
 
 namespace emu_test {
 
-inline DriveSpec Spec(const std::string& text) {
-  DriveSpec spec;
+inline DriveSetup Setup(const std::string& text) {
+  DriveSetup setup;
   std::string error;
-  EXPECT_TRUE(ParseDriveSpec(text, &spec, &error)) << text << ": " << error;
-  return spec;
+  EXPECT_TRUE(ParseDriveSetup(text, &setup, &error)) << text << ": " << error;
+  return setup;
 }
 
 // Reads an annotated hex fixture: hex byte pairs, '#' starts a comment.
@@ -52,9 +52,9 @@ struct Sense {
 class Bench {
  public:
   explicit Bench(std::initializer_list<std::string> drives, int adapters = 2) : clock(0, false) {
-    std::vector<DriveSpec> specs;
-    for (const std::string& d : drives) specs.push_back(Spec(d));
-    aspi = std::make_unique<SimAspi>(adapters, &clock, specs);
+    std::vector<DriveSetup> setups;
+    for (const std::string& d : drives) setups.push_back(Setup(d));
+    aspi = std::make_unique<SimAspi>(adapters, &clock, setups);
   }
 
   // A zero-filled record as the program fills one.

@@ -145,8 +145,8 @@ TEST(EmuTransfer, LoaderPayloadSetsTheCodesOnlyWhenItsSumIsZero) {
     if (c.status != SS_COMP) {
       EXPECT_EQ(s.key, 0x05) << c.what;
     }
-    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->spec().code, c.code) << c.what;
-    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->spec().modelcode, c.modelcode) << c.what;
+    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().code, c.code) << c.what;
+    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().modelcode, c.modelcode) << c.what;
   }
   // A length beyond the buffer handed over is refused, not read past.
   Bench bench({"0:0:t71:usb"});
@@ -260,8 +260,8 @@ TEST(EmuPersistence, SaveAndLoadKeepFirmwareRevisionCodesAndKnobs) {
   std::string error;
   ASSERT_TRUE(SimAspi::WriteDrives(
       dir,
-      {emu_test::Spec("0:0:t71:usb:rev=1.00,code=0x11,busy=3@7"),
-       emu_test::Spec("1:2:\"R305 CDRW USB 2\":atapi:rev=2.00,disc=1,powerloss=9")},
+      {emu_test::Setup("0:0:t71:usb:rev=1.00,code=0x11,busy=3@7"),
+       emu_test::Setup("1:2:\"R305 CDRW USB 2\":atapi:rev=2.00,disc=1,powerloss=9")},
       &error))
       << error;
   const std::vector<BYTE> image = T71Image("1.20");
@@ -281,8 +281,8 @@ TEST(EmuPersistence, SaveAndLoadKeepFirmwareRevisionCodesAndKnobs) {
   std::unique_ptr<SimAspi> aspi = SimAspi::Load(dir, 2, &clock, &error);
   ASSERT_NE(aspi, nullptr) << error;
   EXPECT_EQ(aspi->DriveAt(0, 0)->firmware(), image);
-  EXPECT_EQ(aspi->DriveAt(0, 0)->spec().busy_count, 3);
-  EXPECT_EQ(aspi->DriveAt(1, 2)->spec().powerloss_chunk, 9);
+  EXPECT_EQ(aspi->DriveAt(0, 0)->setup().busy_count, 3);
+  EXPECT_EQ(aspi->DriveAt(1, 2)->setup().powerloss_chunk, 9);
   EXPECT_FALSE(aspi->DriveAt(1, 2)->disc());
   EXPECT_TRUE(aspi->DriveAt(1, 2)->firmware().empty());
 

@@ -23,16 +23,16 @@ class EmulatedTest : public ::testing::Test {
   void Boot(const std::vector<const char*>& drives, int adapters = 1,
             DWORD ticks_at_power_on = 5000) {
     ResetAppState();
-    std::vector<DriveSpec> specs;
+    std::vector<DriveSetup> setups;
     for (const char* text : drives) {
-      DriveSpec spec;
+      DriveSetup setup;
       std::string error;
-      ASSERT_TRUE(ParseDriveSpec(text, &spec, &error)) << error;
-      specs.push_back(spec);
+      ASSERT_TRUE(ParseDriveSetup(text, &setup, &error)) << error;
+      setups.push_back(setup);
     }
     aspi_.reset();  // it detaches from the clock it was given
     clock_ = std::make_unique<VirtualClock>(ticks_at_power_on, false);
-    aspi_ = std::make_unique<SimAspi>(adapters, clock_.get(), specs);
+    aspi_ = std::make_unique<SimAspi>(adapters, clock_.get(), setups);
     Platform platform;
     platform.clock = clock_.get();
     platform.aspi = aspi_.get();

@@ -74,15 +74,15 @@ bool ParseNumber(std::string_view text, std::uint64_t max, std::uint64_t* out) {
 
 // Windows 98 names a SCSI device key after the product; the program looks
 // for these two.
-std::string DeviceKeyName(const DriveSpec& spec) {
+std::string DeviceKeyName(const DriveSetup& setup) {
   std::string name = "VANTROS_";
-  for (char c : spec.product) name += (c == ' ') ? '_' : c;
+  for (char c : setup.product) name += (c == ' ') ? '_' : c;
   return name;
 }
 
-std::string InstanceKeyName(const DriveSpec& spec) {
-  return std::string(spec.link == DriveLink::kUsb ? "USB" : "ATAPI") + "&A" +
-         std::to_string(spec.adapter) + "&T" + std::to_string(spec.target);
+std::string InstanceKeyName(const DriveSetup& setup) {
+  return std::string(setup.link == DriveLink::kUsb ? "USB" : "ATAPI") + "&A" +
+         std::to_string(setup.adapter) + "&T" + std::to_string(setup.target);
 }
 
 void SetString(RegistryStore::Key* key, const std::string& name, const std::string& text) {
@@ -120,7 +120,7 @@ bool WriteText(const fs::path& file, const std::string& text) {
 struct InitOptions {
   MachineSettings machine;
   bool adapters_given = false;
-  std::vector<DriveSpec> drives;
+  std::vector<DriveSetup> drives;
   bool no_drives = false;
   std::string package = "t71";
   bool autoinsert = true;
@@ -180,17 +180,17 @@ int Init(const std::vector<std::string>& args) {
         options.no_drives = true;
         continue;
       }
-      DriveSpec spec;
-      if (!ParseDriveSpec(value, &spec, &error)) {
+      DriveSetup setup;
+      if (!ParseDriveSetup(value, &setup, &error)) {
         return UsageError("bad drive " + value + ": " + error);
       }
       for (const auto& other : options.drives) {
-        if (other.adapter == spec.adapter && other.target == spec.target) {
-          return UsageError("two drives at " + std::to_string(spec.adapter) + ":" +
-                            std::to_string(spec.target));
+        if (other.adapter == setup.adapter && other.target == setup.target) {
+          return UsageError("two drives at " + std::to_string(setup.adapter) + ":" +
+                            std::to_string(setup.target));
         }
       }
-      options.drives.push_back(spec);
+      options.drives.push_back(setup);
     } else {
       return UsageError("unknown option " + option);
     }
@@ -199,13 +199,14 @@ int Init(const std::vector<std::string>& args) {
     return UsageError("--drive none cannot go with other drives");
   }
   if (!drive_given) {
-    DriveSpec spec;
+    DriveSetup setup;
     std::string error;
-    ParseDriveSpec("0:0:t71:usb:rev=1.00,code=0x11,modelcode=0x04,disc=0", &spec, &error);
-    options.drives.push_back(spec);
+    ParseDriveSetup("0:0:t71:usb:rev=1.00,code=0x11,modelcode=0x04,disc=0", &setup, &error);
+    options.drives.push_back(setup);
   }
   int highest_adapter = -1;
-  for (const auto& spec : options.drives) highest_adapter = std::max(highest_adapter, spec.adapter);
+  for (const auto& setup : options.drives)
+    highest_adapter = std::max(highest_adapter, setup.adapter);
   if (!options.adapters_given) {
     options.machine.adapters = std::max(1, highest_adapter + 1);
   } else if (options.machine.adapters <= highest_adapter) {
@@ -242,12 +243,12 @@ int Init(const std::vector<std::string>& args) {
   RegistryStore::Key* run = registry.Make(kRunKeyPath);
   SetString(run, "SystemTray", "SysTray.Exe");
   registry.Make(kScsiEnum);
-  for (const auto& spec : options.drives) {
-    if (spec.model == DriveModel::kOther) continue;
-    std::string path = std::string(kScsiEnum) + "\\" + DeviceKeyName(spec);
-    RegistryStore::Key* instance = registry.Make(path + "\\" + InstanceKeyName(spec));
+  for (const auto& setup : options.drives) {
+    if (setup.model == DriveModel::kOther) continue;
+    std::string path = std::string(kScsiEnum) + "\\" + DeviceKeyName(setup);
+    RegistryStore::Key* instance = registry.Make(path + "\\" + InstanceKeyName(setup));
     SetString(instance, "Class", "CDROM");
-    SetString(instance, "DeviceDesc", "VANTROS " + spec.product);
+    SetString(instance, "DeviceDesc", "VANTROS " + setup.product);
     RegistryStore::Value notify;
     notify.name = "AutoInsertNotification";
     notify.type = REG_BINARY;
@@ -265,8 +266,8 @@ int Init(const std::vector<std::string>& args) {
     package.model = options.package;
     DriveModel model = options.package == "t71" ? DriveModel::kT71 : DriveModel::kR305;
     std::string newest = "1.00";  // the sample is at least 1.10
-    for (const auto& spec : options.drives) {
-      if (spec.model == model && spec.rev > newest) newest = spec.rev;
+    for (const auto& setup : options.drives) {
+      if (setup.model == model && setup.rev > newest) newest = setup.rev;
     }
     package.rev = NewerRevision(newest);
     if (!WriteSamplePackage(temp / "drive_c" / "Quorvanta", package, &error)) {

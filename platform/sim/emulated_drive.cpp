@@ -53,12 +53,12 @@ std::uint64_t LinkDurationMs(DriveLink link, std::size_t bytes) {
   return 1 + (bytes + 7999) / 8000;
 }
 
-EmulatedDrive::EmulatedDrive(const DriveSpec& spec)
-    : spec_(spec),
-      running_rev_(spec.rev),
+EmulatedDrive::EmulatedDrive(const DriveSetup& setup)
+    : setup_(setup),
+      running_rev_(setup.rev),
       download_(kImageSize, 0),
       chunk_arrived_(kChunkCount, false),
-      busy_left_(spec.busy_count) {}
+      busy_left_(setup.busy_count) {}
 
 const EmulatedDrive::Command* EmulatedDrive::FindCommand(BYTE opcode) {
   // A pending unit attention waits for the drive's next standard command
@@ -84,7 +84,7 @@ DriveAnswer EmulatedDrive::Execute(std::span<const BYTE> cdb, std::span<const BY
                                    std::uint64_t now) {
   if (cdb.size() < 6) return CheckCondition(sense::kInvalidOpcode);
   const BYTE opcode = cdb[0];
-  if (spec_.hang_opcode == opcode) {
+  if (setup_.hang_opcode == opcode) {
     DriveAnswer hang;
     hang.outcome = Outcome::kHang;
     return hang;
@@ -92,13 +92,13 @@ DriveAnswer EmulatedDrive::Execute(std::span<const BYTE> cdb, std::span<const BY
   const Command* command = FindCommand(opcode);
   // Behind ATAPI there is no bridge: the vendor opcodes reach the drive as
   // unknown commands.
-  if (command != nullptr && opcode >= 0xC0 && spec_.link != DriveLink::kUsb) command = nullptr;
+  if (command != nullptr && opcode >= 0xC0 && setup_.link != DriveLink::kUsb) command = nullptr;
   if (unit_attention_ && (command == nullptr || !command->skips_unit_attention)) {
     unit_attention_ = false;
     return CheckCondition(sense::kResetOccurred);
   }
-  if (spec_.check_opcode == opcode) {
-    return CheckCondition({spec_.check_key, spec_.check_asc, 0});
+  if (setup_.check_opcode == opcode) {
+    return CheckCondition({setup_.check_key, setup_.check_asc, 0});
   }
   if (command == nullptr) return CheckCondition(sense::kInvalidOpcode);
   // The block must hold every byte the builder reads.
@@ -111,7 +111,7 @@ DriveAnswer EmulatedDrive::Good(std::vector<BYTE> data, std::size_t allocation,
                                 std::size_t bytes_out) const {
   DriveAnswer answer;
   if (data.size() > allocation) data.resize(allocation);
-  answer.duration_ms = LinkDurationMs(spec_.link, data.size() + bytes_out);
+  answer.duration_ms = LinkDurationMs(setup_.link, data.size() + bytes_out);
   answer.data_in = std::move(data);
   return answer;
 }
@@ -120,13 +120,13 @@ DriveAnswer EmulatedDrive::CheckCondition(SenseCode code) const {
   DriveAnswer answer;
   answer.outcome = Outcome::kCheck;
   answer.sense = code;
-  answer.duration_ms = LinkDurationMs(spec_.link, 0);
+  answer.duration_ms = LinkDurationMs(setup_.link, 0);
   return answer;
 }
 
 DriveAnswer EmulatedDrive::TestUnitReady(std::span<const BYTE>, std::span<const BYTE>,
                                          std::uint64_t) {
-  if (!spec_.disc) return CheckCondition(sense::kNoMedium);
+  if (!setup_.disc) return CheckCondition(sense::kNoMedium);
   return Good({}, 0, 0);
 }
 
@@ -138,9 +138,9 @@ std::vector<BYTE> EmulatedDrive::StandardInquiry() const {
   d[3] = 0x02;                                        // response data format 2
   d[4] = static_cast<BYTE>(kStandardInquiryLen - 5);  // additional length
   // 5..7: no optional features
-  PutPadded(d, 8, 8, "VANTROS");        // 8..15 vendor identification
-  PutPadded(d, 16, 16, spec_.product);  // 16..31 product identification
-  PutPadded(d, 32, 4, running_rev_);    // 32..35 product revision level
+  PutPadded(d, 8, 8, "VANTROS");         // 8..15 vendor identification
+  PutPadded(d, 16, 16, setup_.product);  // 16..31 product identification
+  PutPadded(d, 32, 4, running_rev_);     // 32..35 product revision level
   return d;
 }
 
@@ -151,7 +151,7 @@ std::vector<BYTE> EmulatedDrive::RevisionPage() const {
   d[2] = 0x00;
   d[3] = static_cast<BYTE>(kRevisionPageLen - 4);  // page length
   PutPadded(d, 4, 8, "VANTROS");                   // 4..11 vendor
-  PutPadded(d, 12, 16, spec_.product);             // 12..27 product
+  PutPadded(d, 12, 16, setup_.product);            // 12..27 product
   // 28..31 reserved
   PutPadded(d, 32, 4, running_rev_);  // 32..35 firmware revision
   return d;
@@ -189,7 +189,7 @@ DriveAnswer EmulatedDrive::StartStopUnit(std::span<const BYTE> cdb, std::span<co
   if (load_eject) {
     answer.duration_ms += kTrayMs;
     // Opening the tray hands the disc to the operator; closing brings none.
-    if (!start) spec_.disc = false;
+    if (!start) setup_.disc = false;
   }
   return answer;
 }
@@ -198,7 +198,7 @@ bool EmulatedDrive::ImageFitsModel(std::span<const BYTE> image) const {
   auto field = [&](std::size_t at, std::string_view text) {
     return std::memcmp(image.data() + kSignatureOffset + at, text.data(), text.size()) == 0;
   };
-  switch (spec_.model) {
+  switch (setup_.model) {
     case DriveModel::kT71:
       return field(0, "VANTROS") && field(8, "T71 CDRW");
     case DriveModel::kR305:
@@ -231,21 +231,21 @@ DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<cons
   }
   const bool aligned = offset % kChunkSize == 0;
   const int chunk = static_cast<int>(offset / kChunkSize);
-  if (aligned && chunk == spec_.powerloss_chunk) {
-    spec_.powerloss_chunk = -1;
+  if (aligned && chunk == setup_.powerloss_chunk) {
+    setup_.powerloss_chunk = -1;
     present_ = false;
     back_at_ = UINT64_MAX;
     ResetDownload();
     DriveAnswer lost;
     lost.outcome = Outcome::kLost;
-    lost.duration_ms = LinkDurationMs(spec_.link, length);
+    lost.duration_ms = LinkDurationMs(setup_.link, length);
     return lost;
   }
-  if (aligned && chunk == spec_.busy_chunk && busy_left_ > 0) {
+  if (aligned && chunk == setup_.busy_chunk && busy_left_ > 0) {
     --busy_left_;
     DriveAnswer busy;
     busy.outcome = Outcome::kBusy;
-    busy.duration_ms = LinkDurationMs(spec_.link, 0);
+    busy.duration_ms = LinkDurationMs(setup_.link, 0);
     return busy;
   }
   std::copy_n(data_out.begin(), length, download_.begin() + static_cast<std::ptrdiff_t>(offset));
@@ -261,16 +261,16 @@ DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<cons
   if (!whole || !ImageFitsModel(download_)) {
     ResetDownload();
     answer = CheckCondition(sense::kInvalidParamField);
-    answer.duration_ms = LinkDurationMs(spec_.link, length);
+    answer.duration_ms = LinkDurationMs(setup_.link, length);
     return answer;
   }
-  const std::uint64_t save_ms = spec_.save_ms >= 0
-                                    ? static_cast<std::uint64_t>(spec_.save_ms)
-                                    : (spec_.link == DriveLink::kUsb ? kUsbSaveMs : kAtapiSaveMs);
-  if (spec_.save_fail) {
+  const std::uint64_t save_ms = setup_.save_ms >= 0
+                                    ? static_cast<std::uint64_t>(setup_.save_ms)
+                                    : (setup_.link == DriveLink::kUsb ? kUsbSaveMs : kAtapiSaveMs);
+  if (setup_.save_fail) {
     ResetDownload();
     answer = CheckCondition(sense::kWriteError);
-    answer.duration_ms = LinkDurationMs(spec_.link, length) + save_ms;
+    answer.duration_ms = LinkDurationMs(setup_.link, length) + save_ms;
     return answer;
   }
   answer.duration_ms += save_ms;
@@ -281,12 +281,12 @@ DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<cons
       const BYTE c = download_[kImageRevisionOffset + i];
       if (c >= 0x20 && c < 0x7F && c != ',' && c != ':') rev[i] = static_cast<char>(c);
     }
-    spec_.rev = rev;
+    setup_.rev = rev;
     ResetDownload();
     // Behind ATAPI the drive starts the new code at once; behind the USB
     // bridge it runs the old code until the end-of-load restart.
-    if (spec_.link == DriveLink::kAtapi) {
-      running_rev_ = spec_.rev;
+    if (setup_.link == DriveLink::kAtapi) {
+      running_rev_ = setup_.rev;
       unit_attention_ = true;
     }
   };
@@ -299,9 +299,9 @@ DriveAnswer EmulatedDrive::VendorQuery(std::span<const BYTE> cdb, std::span<cons
   std::vector<BYTE> d(kVendorQueryLen, 0);
   PutPadded(d, 0, 8, "VANTROS");     // 0..7 vendor
   PutPadded(d, 8, 4, running_rev_);  // 8..11 running firmware revision
-  d[12] = spec_.code;                // version code
-  d[13] = spec_.modelcode;           // model code
-  d[14] = spec_.disc ? 1 : 0;        // disc present
+  d[12] = setup_.code;               // version code
+  d[13] = setup_.modelcode;          // model code
+  d[14] = setup_.disc ? 1 : 0;       // disc present
   // 15..17 reserved
   return Good(std::move(d), Be16(cdb, 8), 0);
 }
@@ -331,8 +331,8 @@ DriveAnswer EmulatedDrive::VendorLoad(std::span<const BYTE> cdb, std::span<const
   const BYTE modelcode = PackedBcd(digits[0], digits[1]);
   const BYTE code = PackedBcd(digits[2], digits[3]);
   answer.on_end = [this, modelcode, code](std::uint64_t) {
-    spec_.modelcode = modelcode;
-    spec_.code = code;
+    setup_.modelcode = modelcode;
+    setup_.code = code;
   };
   return answer;
 }
@@ -340,7 +340,7 @@ DriveAnswer EmulatedDrive::VendorLoad(std::span<const BYTE> cdb, std::span<const
 void EmulatedDrive::Restart(std::uint64_t end) {
   ResetDownload();
   present_ = false;
-  back_at_ = spec_.no_return ? UINT64_MAX : end + static_cast<std::uint64_t>(spec_.absent_ms);
+  back_at_ = setup_.no_return ? UINT64_MAX : end + static_cast<std::uint64_t>(setup_.absent_ms);
 }
 
 bool EmulatedDrive::Present(std::uint64_t now) const {
@@ -353,23 +353,23 @@ void EmulatedDrive::RunUntil(std::uint64_t now) {
   if (present_ || back_at_ > now) return;
   present_ = true;
   back_at_ = UINT64_MAX;
-  if (!spec_.return_rev.empty()) spec_.rev = spec_.return_rev;
-  running_rev_ = spec_.rev;
+  if (!setup_.return_rev.empty()) setup_.rev = setup_.return_rev;
+  running_rev_ = setup_.rev;
   unit_attention_ = true;
 }
 
 void EmulatedDrive::PowerOn() {
   present_ = true;
   back_at_ = UINT64_MAX;
-  running_rev_ = spec_.rev;
+  running_rev_ = setup_.rev;
   unit_attention_ = true;
-  busy_left_ = spec_.busy_count;
+  busy_left_ = setup_.busy_count;
   ResetDownload();
 }
 
 void EmulatedDrive::ChangeDisc(bool present) {
-  spec_.disc = present;
+  setup_.disc = present;
   unit_attention_ = true;
 }
 
-DriveSpec EmulatedDrive::BootSpec() const { return spec_; }
+DriveSetup EmulatedDrive::BootSetup() const { return setup_; }

@@ -65,7 +65,7 @@ std::uint64_t LinkDurationMs(DriveLink link, std::size_t bytes);
 
 class EmulatedDrive {
  public:
-  explicit EmulatedDrive(const DriveSpec& spec);
+  explicit EmulatedDrive(const DriveSetup& setup);
 
   // Carries out one command arriving at `now`. `data_out` is what the host
   // buffer holds (at most SRB_BufLen bytes); the drive never reads past it.
@@ -83,10 +83,10 @@ class EmulatedDrive {
 
   // The description as it would boot now (revision it would come up with,
   // codes, disc, knobs still armed).
-  DriveSpec BootSpec() const;
-  const DriveSpec& spec() const { return spec_; }
+  DriveSetup BootSetup() const;
+  const DriveSetup& setup() const { return setup_; }
   const std::string& running_revision() const { return running_rev_; }
-  bool disc() const { return spec_.disc; }
+  bool disc() const { return setup_.disc; }
   bool unit_attention_pending() const { return unit_attention_; }
   const std::vector<BYTE>& firmware() const { return firmware_; }
   void set_firmware(std::vector<BYTE> image) { firmware_ = std::move(image); }
@@ -118,7 +118,7 @@ class EmulatedDrive {
   void ResetDownload();
   void Restart(std::uint64_t end);
 
-  DriveSpec spec_;  // rev here is the revision the drive boots with
+  DriveSetup setup_;  // rev here is the revision the drive boots with
   std::string running_rev_;
   std::vector<BYTE> firmware_;
   std::vector<BYTE> download_;

@@ -43,10 +43,10 @@ bool ReplaceFile(const fs::path& path, const void* data, std::size_t size) {
   return !ec;
 }
 
-bool WriteDriveFiles(const fs::path& dir, const DriveSpec& spec, const std::vector<BYTE>& firmware,
-                     std::string* error) {
-  const std::string name = AddressName(spec.adapter, spec.target);
-  const std::string line = FormatDriveSpec(spec) + "\n";
+bool WriteDriveFiles(const fs::path& dir, const DriveSetup& setup,
+                     const std::vector<BYTE>& firmware, std::string* error) {
+  const std::string name = AddressName(setup.adapter, setup.target);
+  const std::string line = FormatDriveSetup(setup) + "\n";
   if (!ReplaceFile(dir / (name + ".drive"), line.data(), line.size())) {
     if (error != nullptr) *error = "cannot write " + (dir / (name + ".drive")).string();
     return false;
@@ -72,9 +72,9 @@ struct SimAspi::Held {
   DriveAnswer answer;
 };
 
-SimAspi::SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSpec>& specs)
+SimAspi::SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSetup>& setups)
     : adapter_count_(std::clamp(adapter_count, 0, 255)), clock_(clock) {
-  for (const DriveSpec& spec : specs) drives_.push_back(std::make_unique<EmulatedDrive>(spec));
+  for (const DriveSetup& setup : setups) drives_.push_back(std::make_unique<EmulatedDrive>(setup));
   if (clock_ != nullptr) clock_->Attach(this);
 }
 
@@ -98,7 +98,7 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
   }
   std::sort(files.begin(), files.end());
 
-  std::vector<DriveSpec> specs;
+  std::vector<DriveSetup> setups;
   std::vector<std::vector<BYTE>> images;
   std::set<std::pair<int, int>> taken;
   for (const fs::path& file : files) {
@@ -122,16 +122,16 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
       if (error != nullptr) *error = where + "must hold exactly one drive line";
       return nullptr;
     }
-    DriveSpec spec;
+    DriveSetup setup;
     std::string reason;
-    if (!ParseDriveSpec(description, &spec, &reason)) {
+    if (!ParseDriveSetup(description, &setup, &reason)) {
       if (error != nullptr) *error = where + reason;
       return nullptr;
     }
-    if (!taken.insert({spec.adapter, spec.target}).second) {
+    if (!taken.insert({setup.adapter, setup.target}).second) {
       if (error != nullptr)
-        *error = where + "a second drive at " + std::to_string(spec.adapter) + ":" +
-                 std::to_string(spec.target);
+        *error = where + "a second drive at " + std::to_string(setup.adapter) + ":" +
+                 std::to_string(setup.target);
       return nullptr;
     }
     std::vector<BYTE> image;
@@ -145,11 +145,11 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
       }
       image.assign(bytes.begin(), bytes.end());
     }
-    specs.push_back(spec);
+    setups.push_back(setup);
     images.push_back(std::move(image));
   }
 
-  auto layer = std::make_unique<SimAspi>(adapter_count, clock, specs);
+  auto layer = std::make_unique<SimAspi>(adapter_count, clock, setups);
   layer->machine_dir_ = machine_dir;
   for (std::size_t i = 0; i < images.size(); ++i) {
     layer->drives_[i]->set_firmware(std::move(images[i]));
@@ -157,14 +157,14 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
   return layer;
 }
 
-bool SimAspi::WriteDrives(const fs::path& machine_dir, const std::vector<DriveSpec>& specs,
+bool SimAspi::WriteDrives(const fs::path& machine_dir, const std::vector<DriveSetup>& setups,
                           std::string* error) {
   std::set<std::pair<int, int>> taken;
-  for (const DriveSpec& spec : specs) {
-    if (!taken.insert({spec.adapter, spec.target}).second) {
+  for (const DriveSetup& setup : setups) {
+    if (!taken.insert({setup.adapter, setup.target}).second) {
       if (error != nullptr)
         *error =
-            "two drives at " + std::to_string(spec.adapter) + ":" + std::to_string(spec.target);
+            "two drives at " + std::to_string(setup.adapter) + ":" + std::to_string(setup.target);
       return false;
     }
   }
@@ -179,8 +179,8 @@ bool SimAspi::WriteDrives(const fs::path& machine_dir, const std::vector<DriveSp
     const fs::path ext = entry.path().extension();
     if (ext == ".drive" || ext == ".firmware") fs::remove(entry.path(), ec);
   }
-  for (const DriveSpec& spec : specs) {
-    if (!WriteDriveFiles(dir, spec, {}, error)) return false;
+  for (const DriveSetup& setup : setups) {
+    if (!WriteDriveFiles(dir, setup, {}, error)) return false;
   }
   return true;
 }
@@ -191,7 +191,7 @@ bool SimAspi::Save() {
   std::error_code ec;
   fs::create_directories(dir, ec);
   for (const auto& drive : drives_) {
-    if (!WriteDriveFiles(dir, drive->BootSpec(), drive->firmware(), nullptr)) return false;
+    if (!WriteDriveFiles(dir, drive->BootSetup(), drive->firmware(), nullptr)) return false;
   }
   return true;
 }
@@ -200,12 +200,12 @@ std::vector<std::string> SimAspi::ShowLines() const {
   std::vector<const EmulatedDrive*> order;
   for (const auto& drive : drives_) order.push_back(drive.get());
   std::sort(order.begin(), order.end(), [](const EmulatedDrive* a, const EmulatedDrive* b) {
-    return std::pair(a->spec().adapter, a->spec().target) <
-           std::pair(b->spec().adapter, b->spec().target);
+    return std::pair(a->setup().adapter, a->setup().target) <
+           std::pair(b->setup().adapter, b->setup().target);
   });
   std::vector<std::string> lines;
   for (const EmulatedDrive* drive : order) {
-    const DriveSpec& s = drive->spec();
+    const DriveSetup& s = drive->setup();
     char codes[64];
     std::snprintf(codes, sizeof codes, " code=0x%02X model=0x%02X disc=%d", s.code, s.modelcode,
                   s.disc ? 1 : 0);
@@ -228,7 +228,7 @@ std::uint64_t SimAspi::Now() const { return clock_ != nullptr ? clock_->Now() : 
 
 const EmulatedDrive* SimAspi::DriveAt(int adapter, int target) const {
   for (const auto& drive : drives_) {
-    if (drive->spec().adapter == adapter && drive->spec().target == target) return drive.get();
+    if (drive->setup().adapter == adapter && drive->setup().target == target) return drive.get();
   }
   return nullptr;
 }

@@ -56,7 +56,7 @@
 enum class DriveModel { kT71, kR305, kOther };
 enum class DriveLink { kUsb, kAtapi };
 
-struct DriveSpec {
+struct DriveSetup {
   int adapter = 0;
   int target = 0;
   DriveModel model = DriveModel::kT71;
@@ -85,9 +85,9 @@ struct DriveSpec {
 
 // Parses `A:T:MODEL:LINK[:key=value,...]`. On failure returns false and puts
 // a one-line reason in *error (when not null); *out is then unspecified.
-bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error);
-// The inverse: a line that ParseDriveSpec reads back to the same spec.
-std::string FormatDriveSpec(const DriveSpec& spec);
+bool ParseDriveSetup(std::string_view text, DriveSetup* out, std::string* error);
+// The inverse: a line that ParseDriveSetup reads back to the same setup.
+std::string FormatDriveSetup(const DriveSetup& setup);
 
 class EmulatedDrive;
 
@@ -99,14 +99,14 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   // error: nullptr and one line in *error. Attaches itself to `clock`.
   static std::unique_ptr<SimAspi> Load(const std::filesystem::path& machine_dir, int adapter_count,
                                        VirtualClock* clock, std::string* error);
-  // Replaces machine_dir/drives/ with one file per spec (no firmware image).
+  // Replaces machine_dir/drives/ with one file per setup (no firmware image).
   static bool WriteDrives(const std::filesystem::path& machine_dir,
-                          const std::vector<DriveSpec>& specs, std::string* error);
+                          const std::vector<DriveSetup>& setups, std::string* error);
 
-  // Builds a layer from specs directly (tests); Save() then has nowhere to go.
+  // Builds a layer from setups directly (tests); Save() then has nowhere to go.
   // Both constructors attach the layer to `clock` and the destructor detaches
   // it, so the clock must outlive the layer.
-  SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSpec>& specs);
+  SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSetup>& setups);
   ~SimAspi() override;
   SimAspi(const SimAspi&) = delete;
   SimAspi& operator=(const SimAspi&) = delete;

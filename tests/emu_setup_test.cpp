@@ -6,10 +6,10 @@
 
 namespace {
 
-TEST(EmuSpec, AcceptsEveryKey) {
-  DriveSpec s;
+TEST(EmuSetup, AcceptsEveryKey) {
+  DriveSetup s;
   std::string error;
-  ASSERT_TRUE(ParseDriveSpec(
+  ASSERT_TRUE(ParseDriveSetup(
       "1:6:r305:atapi:rev=2.1a,code=0x21,modelcode=5,disc=1,hang=0xcc,check=0x3B/3/0x0C,"
       "busy=4@256,powerloss=12,savefail=1,noreturn=1,returnrev=9.99,savetime=45000,absent=0",
       &s, &error))
@@ -37,7 +37,7 @@ TEST(EmuSpec, AcceptsEveryKey) {
   EXPECT_EQ(s.absent_ms, 0);
 }
 
-TEST(EmuSpec, ModelsAndQuotedProductIds) {
+TEST(EmuSetup, ModelsAndQuotedProductIds) {
   struct Case {
     const char* text;
     DriveModel model;
@@ -52,15 +52,15 @@ TEST(EmuSpec, ModelsAndQuotedProductIds) {
       {"0:0:\"0123456789ABCDEF\":atapi", DriveModel::kOther, "0123456789ABCDEF"},
   };
   for (const Case& c : cases) {
-    DriveSpec s;
+    DriveSetup s;
     std::string error;
-    ASSERT_TRUE(ParseDriveSpec(c.text, &s, &error)) << c.text << ": " << error;
+    ASSERT_TRUE(ParseDriveSetup(c.text, &s, &error)) << c.text << ": " << error;
     EXPECT_EQ(s.model, c.model) << c.text;
     EXPECT_EQ(s.product, c.product) << c.text;
   }
 }
 
-TEST(EmuSpec, RefusesMalformedDescriptions) {
+TEST(EmuSetup, RefusesMalformedDescriptions) {
   const char* cases[] = {
       "",
       "0",
@@ -98,15 +98,15 @@ TEST(EmuSpec, RefusesMalformedDescriptions) {
       "0:0:\"T71\tX\":usb",
   };
   for (const char* text : cases) {
-    DriveSpec s;
+    DriveSetup s;
     std::string error;
-    EXPECT_FALSE(ParseDriveSpec(text, &s, &error)) << "accepted: " << text;
+    EXPECT_FALSE(ParseDriveSetup(text, &s, &error)) << "accepted: " << text;
     EXPECT_FALSE(error.empty()) << text;
   }
-  EXPECT_FALSE(ParseDriveSpec("0:0:t71:usb", nullptr, nullptr));
+  EXPECT_FALSE(ParseDriveSetup("0:0:t71:usb", nullptr, nullptr));
 }
 
-TEST(EmuSpec, FormatReadsBackToTheSameDrive) {
+TEST(EmuSetup, FormatReadsBackToTheSameDrive) {
   const char* cases[] = {
       "0:0:t71:usb",
       "7:7:\"R305 CDRW USB-X\":atapi:rev=0.01,code=0xFF,modelcode=0,disc=1",
@@ -114,12 +114,12 @@ TEST(EmuSpec, FormatReadsBackToTheSameDrive) {
       "returnrev=ZZZZ,savetime=0,absent=1",
   };
   for (const char* text : cases) {
-    DriveSpec first, second;
+    DriveSetup first, second;
     std::string error;
-    ASSERT_TRUE(ParseDriveSpec(text, &first, &error)) << error;
-    const std::string line = FormatDriveSpec(first);
-    ASSERT_TRUE(ParseDriveSpec(line, &second, &error)) << line << ": " << error;
-    EXPECT_EQ(FormatDriveSpec(second), line);
+    ASSERT_TRUE(ParseDriveSetup(text, &first, &error)) << error;
+    const std::string line = FormatDriveSetup(first);
+    ASSERT_TRUE(ParseDriveSetup(line, &second, &error)) << line << ": " << error;
+    EXPECT_EQ(FormatDriveSetup(second), line);
     EXPECT_EQ(second.product, first.product);
     EXPECT_EQ(second.model, first.model);
     EXPECT_EQ(second.hang_opcode, first.hang_opcode);

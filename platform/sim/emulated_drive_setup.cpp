@@ -47,23 +47,25 @@ std::string_view TakeField(std::string_view* rest) {
   return field;
 }
 
-bool SetKey(std::string_view key, std::string_view value, DriveSpec* spec, std::string* error) {
+bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std::string* error) {
   std::int64_t n = 0;
   auto bad = [&] {
     return Fail(error, "bad value for " + std::string(key) + ": '" + std::string(value) + "'");
   };
   if (key == "rev") {
     if (!IsRevision(value)) return bad();
-    spec->rev = value;
+    setup->rev = value;
   } else if (key == "code" || key == "modelcode") {
     if (!ParseNumber(value, 0, 255, &n)) return bad();
-    (key == "code" ? spec->code : spec->modelcode) = static_cast<BYTE>(n);
+    (key == "code" ? setup->code : setup->modelcode) = static_cast<BYTE>(n);
   } else if (key == "disc" || key == "savefail" || key == "noreturn") {
     if (!ParseNumber(value, 0, 1, &n)) return bad();
-    (key == "disc" ? spec->disc : key == "savefail" ? spec->save_fail : spec->no_return) = n == 1;
+    (key == "disc"       ? setup->disc
+     : key == "savefail" ? setup->save_fail
+                         : setup->no_return) = n == 1;
   } else if (key == "hang") {
     if (!ParseNumber(value, 0, 255, &n)) return bad();
-    spec->hang_opcode = static_cast<int>(n);
+    setup->hang_opcode = static_cast<int>(n);
   } else if (key == "check") {
     std::size_t s1 = value.find('/');
     std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
@@ -73,9 +75,9 @@ bool SetKey(std::string_view key, std::string_view value, DriveSpec* spec, std::
         !ParseNumber(value.substr(s2 + 1), 0, 255, &asc)) {
       return bad();
     }
-    spec->check_opcode = static_cast<int>(op);
-    spec->check_key = static_cast<BYTE>(k);
-    spec->check_asc = static_cast<BYTE>(asc);
+    setup->check_opcode = static_cast<int>(op);
+    setup->check_key = static_cast<BYTE>(k);
+    setup->check_asc = static_cast<BYTE>(asc);
   } else if (key == "busy") {
     std::size_t at = value.find('@');
     std::int64_t count = 0, chunk = 0;
@@ -83,17 +85,17 @@ bool SetKey(std::string_view key, std::string_view value, DriveSpec* spec, std::
         !ParseNumber(value.substr(at + 1), 0, 256, &chunk)) {
       return bad();
     }
-    spec->busy_count = static_cast<int>(count);
-    spec->busy_chunk = static_cast<int>(chunk);
+    setup->busy_count = static_cast<int>(count);
+    setup->busy_chunk = static_cast<int>(chunk);
   } else if (key == "powerloss") {
     if (!ParseNumber(value, 0, 256, &n)) return bad();
-    spec->powerloss_chunk = static_cast<int>(n);
+    setup->powerloss_chunk = static_cast<int>(n);
   } else if (key == "returnrev") {
     if (!IsRevision(value)) return bad();
-    spec->return_rev = value;
+    setup->return_rev = value;
   } else if (key == "savetime" || key == "absent") {
     if (!ParseNumber(value, 0, 24 * 3600 * 1000, &n)) return bad();
-    (key == "savetime" ? spec->save_ms : spec->absent_ms) = n;
+    (key == "savetime" ? setup->save_ms : setup->absent_ms) = n;
   } else {
     return Fail(error, "unknown key '" + std::string(key) + "'");
   }
@@ -108,21 +110,21 @@ std::string Hex(int value) {
 
 }  // namespace
 
-bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error) {
+bool ParseDriveSetup(std::string_view text, DriveSetup* out, std::string* error) {
   if (out == nullptr) return Fail(error, "no place for the drive");
-  DriveSpec spec;
+  DriveSetup setup;
   std::string_view rest = text;
   std::int64_t n = 0;
   std::string_view adapter = TakeField(&rest);
   if (!ParseNumber(adapter, 0, 7, &n)) {
     return Fail(error, "adapter must be 0..7: '" + std::string(adapter) + "'");
   }
-  spec.adapter = static_cast<int>(n);
+  setup.adapter = static_cast<int>(n);
   std::string_view target = TakeField(&rest);
   if (!ParseNumber(target, 0, 7, &n)) {
     return Fail(error, "target must be 0..7: '" + std::string(target) + "'");
   }
-  spec.target = static_cast<int>(n);
+  setup.target = static_cast<int>(n);
 
   if (!rest.empty() && rest.front() == '"') {
     std::size_t close = rest.find('"', 1);
@@ -138,19 +140,19 @@ bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error) {
     if (rest.empty() || rest.front() != ':')
       return Fail(error, "':' expected after the product id");
     rest.remove_prefix(1);
-    spec.product = product;
-    spec.quoted_product = true;
-    spec.model = product.starts_with(kT71Product)    ? DriveModel::kT71
-                 : product.starts_with(kR305Product) ? DriveModel::kR305
-                                                     : DriveModel::kOther;
+    setup.product = product;
+    setup.quoted_product = true;
+    setup.model = product.starts_with(kT71Product)    ? DriveModel::kT71
+                  : product.starts_with(kR305Product) ? DriveModel::kR305
+                                                      : DriveModel::kOther;
   } else {
     std::string_view model = TakeField(&rest);
     if (model == "t71") {
-      spec.model = DriveModel::kT71;
-      spec.product = kT71Product;
+      setup.model = DriveModel::kT71;
+      setup.product = kT71Product;
     } else if (model == "r305") {
-      spec.model = DriveModel::kR305;
-      spec.product = kR305Product;
+      setup.model = DriveModel::kR305;
+      setup.product = kR305Product;
     } else {
       return Fail(error,
                   "model must be t71, r305 or a quoted product id: '" + std::string(model) + "'");
@@ -161,9 +163,9 @@ bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error) {
   std::string_view link = TakeField(&rest);
   bool had_options = rest.size() + link.size() < before_link;
   if (link == "usb") {
-    spec.link = DriveLink::kUsb;
+    setup.link = DriveLink::kUsb;
   } else if (link == "atapi") {
-    spec.link = DriveLink::kAtapi;
+    setup.link = DriveLink::kAtapi;
   } else {
     return Fail(error, "link must be usb or atapi: '" + std::string(link) + "'");
   }
@@ -179,35 +181,36 @@ bool ParseDriveSpec(std::string_view text, DriveSpec* out, std::string* error) {
     if (eq == std::string_view::npos || eq == 0) {
       return Fail(error, "option must be key=value: '" + std::string(item) + "'");
     }
-    if (!SetKey(item.substr(0, eq), item.substr(eq + 1), &spec, error)) return false;
+    if (!SetKey(item.substr(0, eq), item.substr(eq + 1), &setup, error)) return false;
   }
-  *out = spec;
+  *out = setup;
   return true;
 }
 
-std::string FormatDriveSpec(const DriveSpec& spec) {
-  std::string line = std::to_string(spec.adapter) + ":" + std::to_string(spec.target) + ":";
-  if (spec.quoted_product) {
-    line += "\"" + spec.product + "\"";
+std::string FormatDriveSetup(const DriveSetup& setup) {
+  std::string line = std::to_string(setup.adapter) + ":" + std::to_string(setup.target) + ":";
+  if (setup.quoted_product) {
+    line += "\"" + setup.product + "\"";
   } else {
-    line += spec.model == DriveModel::kR305 ? "r305" : "t71";
+    line += setup.model == DriveModel::kR305 ? "r305" : "t71";
   }
-  line += spec.link == DriveLink::kUsb ? ":usb" : ":atapi";
-  line += ":rev=" + spec.rev + ",code=" + Hex(spec.code) + ",modelcode=" + Hex(spec.modelcode) +
-          ",disc=" + (spec.disc ? "1" : "0");
-  if (spec.hang_opcode >= 0) line += ",hang=" + Hex(spec.hang_opcode);
-  if (spec.check_opcode >= 0) {
-    line += ",check=" + Hex(spec.check_opcode) + "/" + std::to_string(spec.check_key) + "/" +
-            Hex(spec.check_asc);
+  line += setup.link == DriveLink::kUsb ? ":usb" : ":atapi";
+  line += ":rev=" + setup.rev + ",code=" + Hex(setup.code) + ",modelcode=" + Hex(setup.modelcode) +
+          ",disc=" + (setup.disc ? "1" : "0");
+  if (setup.hang_opcode >= 0) line += ",hang=" + Hex(setup.hang_opcode);
+  if (setup.check_opcode >= 0) {
+    line += ",check=" + Hex(setup.check_opcode) + "/" + std::to_string(setup.check_key) + "/" +
+            Hex(setup.check_asc);
   }
-  if (spec.busy_chunk >= 0) {
-    line += ",busy=" + std::to_string(spec.busy_count) + "@" + std::to_string(spec.busy_chunk);
+  if (setup.busy_chunk >= 0) {
+    line += ",busy=" + std::to_string(setup.busy_count) + "@" + std::to_string(setup.busy_chunk);
   }
-  if (spec.powerloss_chunk >= 0) line += ",powerloss=" + std::to_string(spec.powerloss_chunk);
-  if (spec.save_fail) line += ",savefail=1";
-  if (spec.no_return) line += ",noreturn=1";
-  if (!spec.return_rev.empty()) line += ",returnrev=" + spec.return_rev;
-  if (spec.save_ms >= 0) line += ",savetime=" + std::to_string(spec.save_ms);
-  if (spec.absent_ms != DriveSpec{}.absent_ms) line += ",absent=" + std::to_string(spec.absent_ms);
+  if (setup.powerloss_chunk >= 0) line += ",powerloss=" + std::to_string(setup.powerloss_chunk);
+  if (setup.save_fail) line += ",savefail=1";
+  if (setup.no_return) line += ",noreturn=1";
+  if (!setup.return_rev.empty()) line += ",returnrev=" + setup.return_rev;
+  if (setup.save_ms >= 0) line += ",savetime=" + std::to_string(setup.save_ms);
+  if (setup.absent_ms != DriveSetup{}.absent_ms)
+    line += ",absent=" + std::to_string(setup.absent_ms);
   return line;
 }
