@@ -5,15 +5,8 @@
 # Usage: sh dialogs_script.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
 SIM=$2
-WORK=$(mktemp -d /tmp/qv_cli_dialogs.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
+test_name=dialogs_script
+. "$(dirname "$0")/lib/common.sh"
 "$SIM" init "$WORK/us" >/dev/null || fail "init us"
 "$SIM" init "$WORK/jp" --lang 0x0411 >/dev/null || fail "init jp"
 
@@ -63,5 +56,4 @@ grep -qF "bad.qvs:1: wrong number of words for 'click'" "$WORK/err.txt" ||
   { fail "bad script message"; cat "$WORK/err.txt"; }
 [ -s "$WORK/out.txt" ] && fail "a bad script still ran the program"
 
-[ "$failures" = 0 ] || exit 1
-echo "dialogs_script: all passed"
+finish

@@ -5,18 +5,8 @@
 # Usage: sh program_run.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
 SIM=$2
-WORK=$(mktemp -d /tmp/qv_cli_program.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-expect_line() {  # FILE LINE
-  grep -qxF "$2" "$1" || { fail "missing line '$2' in $1:"; cat "$1"; }
-}
+test_name=program_run
+. "$(dirname "$0")/lib/common.sh"
 
 # The default virtual PC: agreement, main dialog, exit code 0.
 "$SIM" init "$WORK/pc" >/dev/null || fail "init"
@@ -91,8 +81,4 @@ done
 "$QV" --help | grep -q '^usage: quorvanta' || fail "--help"
 "$QV" --version | grep -q '1.0' || fail "--version"
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures failure(s)"
-  exit 1
-fi
-echo "ok"
+finish

@@ -3,18 +3,8 @@
 # options or directories refused with exit code 2 and nothing changed.
 # Usage: sh sim_init_show.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 SIM=$2
-WORK=$(mktemp -d /tmp/qv_cli_sim.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-
-expect_line() {  # FILE LINE
-  grep -qxF "$2" "$1" || { fail "missing line '$2' in:"; cat "$1"; }
-}
+test_name=sim_init_show
+. "$(dirname "$0")/lib/common.sh"
 
 snapshot() {  # DIR -> a listing of every file with its checksum
   (cd "$1" && find . -type f -exec md5sum {} + | sort) 2>/dev/null
@@ -87,5 +77,4 @@ grep -q machine.ini "$WORK/err.txt" || fail "the error does not name machine.ini
 [ $? = 2 ] || fail "pack with a bad model"
 [ -e "$WORK/pkg2" ] && fail "a refused pack wrote something"
 
-[ "$failures" = 0 ] && echo "sim_init_show: all passed"
-[ "$failures" = 0 ]
+finish

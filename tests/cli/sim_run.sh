@@ -5,16 +5,8 @@
 # real one, so only the launcher's loop is under test here.
 # Usage: sh sim_run.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 SIM_BIN=$2
-WORK=$(mktemp -d /tmp/qv_cli_run.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
-expect_line() {  # FILE LINE
-  grep -qxF "$2" "$1" || { fail "missing line '$2' in:"; cat "$1"; }
-}
+test_name=sim_run
+. "$(dirname "$0")/lib/common.sh"
 
 mkdir "$WORK/bin"
 cp "$SIM_BIN" "$WORK/bin/quorvanta-sim"
@@ -71,5 +63,4 @@ echo loop >"$WORK/mode"
 "$SIM" run "$WORK/pc3" >"$WORK/out3.txt" 2>&1
 grep -q '^sim: stopped after ' "$WORK/out3.txt" || fail "an endless restart loop was not stopped"
 
-[ "$failures" = 0 ] && echo "sim_run: all passed"
-[ "$failures" = 0 ]
+finish
