@@ -43,7 +43,25 @@ TEST(ResourceScriptTest, TemplatesCarryTheStatementDefaultsStylesAndTheJapaneseF
   }
   const auto* us = Template("KYODAKUUS");
   EXPECT_EQ(ControlOf(us, IDC_AGREE_NEXT)->style,
-            WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_DISABLED);
+            WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON | WS_GROUP | WS_TABSTOP | WS_DISABLED);
+  // Tab reaches the scroll bar, both choices and NEXT of the agreement, and
+  // UPDATE and EXIT of the main dialog; an explicit style must not lose it.
+  const struct {
+    const char* name;
+    int id;
+    bool tab_stop;
+  } stops[] = {
+      {"KYODAKU", IDC_AGREE_SCROLL, true},   {"KYODAKU", IDC_AGREE_ACCEPT, true},
+      {"KYODAKU", IDC_AGREE_DECLINE, true},  {"KYODAKU", IDC_AGREE_NEXT, true},
+      {"KYODAKU", IDC_AGREE_TEXT, false},    {"KYODAKUUS", IDC_AGREE_SCROLL, true},
+      {"KYODAKUUS", IDC_AGREE_ACCEPT, true}, {"KYODAKUUS", IDC_AGREE_DECLINE, true},
+      {"KYODAKUUS", IDC_AGREE_NEXT, true},   {"KYODAKUUS", IDC_AGREE_TEXT, false},
+      {"MainDialog", IDC_UPDATE, true},      {"MainDialog", IDC_EXIT, true},
+      {"MainDialogUS", IDC_UPDATE, true},    {"MainDialogUS", IDC_EXIT, true},
+  };
+  for (const auto& s : stops)
+    EXPECT_EQ((ControlOf(Template(s.name), s.id)->style & WS_TABSTOP) != 0, s.tab_stop)
+        << s.name << " " << s.id;
   EXPECT_EQ(ControlOf(us, IDC_AGREE_TEXT)->ex_style, WS_EX_CLIENTEDGE);
   EXPECT_STREQ(ControlOf(us, IDC_AGREE_SCROLL)->class_name, "ScrollBar");
   const auto* main = Template("MainDialogUS");
