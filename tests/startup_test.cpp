@@ -1,13 +1,18 @@
 #include "app/startup.h"
-#include "platform/dialogs/model.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
+#include "app/main_window.h"
+#include "platform/dialogs.h"
+#include "platform/dialogs/model.h"
+#include "platform/dialogs/model_state.h"
 #include "platform/transcript.h"
 #include "tests/support/fake_pc.h"
 
@@ -230,6 +235,95 @@ TEST_F(StartupTest, NoWindowsDirectoryStillBuildsThePaths) {
   EXPECT_STREQ(g_app.RegistryResumePath, "\\Tellmr1.DAT");
   std::string text = transcript.Text();
   EXPECT_NE(text.find("message: Failed to update the firmware."), std::string::npos);
+}
+
+// What each start-up message box carries besides its text: no owner, the
+// program's caption, OK alone and the user's whole language id; only the
+// class-registration box, shown before the language is known, differs.
+TEST_F(StartupTest, MessageBoxesHaveNoOwnerAndTheUsersLanguage) {
+  using Message = char(AppState::*)[kMessageSize];
+  struct BoxCase {
+    const char* name;
+    LANGID language;
+    std::function<void(FakePc&)> arrange;
+    std::vector<Message> shown;  // catalogue buffers, read after the run
+  };
+  const BoxCase cases[] = {
+      {"missing image, Japanese", 0x0411, [](FakePc&) {}, {&AppState::MsgNoDataFile}},
+      {"no Windows directory, bad size",
+       0x0811,
+       [](FakePc& p) {
+         p.system.windows_directory.clear();
+         p.files.files["Tellumar.inf"] = "fw.bin\r\n";
+         p.files.files["fw.bin"] = std::string(10, 'x');
+       },
+       {&AppState::MsgUpdateFailed, &AppState::MsgUpdateFailed, &AppState::MsgBadSize}},
+      {"loader missing, Chinese",
+       0x0804,
+       [](FakePc& p) {
+         p.files.files["Tellumar.inf"] = "fw.bin\r\nmissing.bin\r\n";
+         p.files.files["fw.bin"] = ValidT71Image("1.10");
+       },
+       {&AppState::MsgNoDataFile}},
+  };
+  for (const BoxCase& c : cases) {
+    ResetAppState();
+    pc.files.files.clear();
+    pc.system.windows_directory = "C:\\WINDOWS";
+    pc.system.language = c.language;
+    c.arrange(pc);
+    EXPECT_EQ(Run(), 0) << c.name;
+    const auto& boxes = dialog_model::MessageBoxes();
+    ASSERT_EQ(boxes.size(), c.shown.size()) << c.name;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+      EXPECT_EQ(boxes[i].text, g_app.*c.shown[i]) << c.name << " box " << i;
+      EXPECT_EQ(boxes[i].owner, nullptr) << c.name;
+      EXPECT_EQ(boxes[i].caption, "Quorvanta") << c.name;
+      EXPECT_EQ(boxes[i].style, MB_OK) << c.name;
+      EXPECT_EQ(boxes[i].language, c.language) << c.name;
+    }
+  }
+}
+
+TEST_F(StartupTest, ClassRegistrationFailureHasItsOwnBox) {
+  AddPackage();
+  dialog_model::Reset();
+  WNDCLASSA taken = {};
+  taken.lpfnWndProc = MainWindowProc;
+  taken.lpszClassName = "LINKTEST";
+  ASSERT_NE(RegisterClassA(&taken), 0);
+  int exit_code = -1;
+  EXPECT_EQ(RunStartupChecks(nullptr, nullptr, &exit_code), 0);
+  EXPECT_EQ(exit_code, 0);
+  const auto& boxes = dialog_model::MessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "WinMain(): RegisterClass() failed");
+  EXPECT_EQ(boxes[0].caption, "Error - ASPI for Win32");
+  EXPECT_EQ(boxes[0].style, 0x30u);
+  EXPECT_EQ(boxes[0].language, 0);
+  EXPECT_EQ(boxes[0].owner, nullptr);
+  // Nothing after the class was attempted: no catalogue, no package check.
+  EXPECT_STREQ(g_app.MsgNoDevice, "");
+}
+
+TEST_F(StartupTest, WindowClassAsRegistered) {
+  AddPackage();
+  dialog_model::Reset();
+  HINSTANCE instance = reinterpret_cast<HINSTANCE>(0x400000);
+  int exit_code = -1;
+  ASSERT_EQ(RunStartupChecks(instance, nullptr, &exit_code), 1);
+  EXPECT_EQ(g_app.AppInstance, instance);
+  const auto& classes = dialog_model::State().classes;
+  auto it = classes.find("LINKTEST");
+  ASSERT_NE(it, classes.end());
+  const WNDCLASSA& c = it->second;
+  EXPECT_EQ(c.style, 0u);
+  EXPECT_EQ(c.lpfnWndProc, MainWindowProc);
+  EXPECT_EQ(c.cbClsExtra, 0);
+  EXPECT_EQ(c.cbWndExtra, 0);
+  EXPECT_EQ(c.hInstance, instance);
+  EXPECT_EQ(c.hbrBackground, GetStockObject(WHITE_BRUSH));
+  EXPECT_STREQ(c.lpszMenuName, "Menu");
 }
 
 }  // namespace
