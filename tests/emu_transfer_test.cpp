@@ -295,6 +295,12 @@ TEST(EmuPersistence, SaveAndLoadKeepFirmwareRevisionCodesAndKnobs) {
     EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
     std::ofstream(dir / "drives" / "3-3.drive") << "\n";
     EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
+    // A drive behind an adapter the PC does not have would never be scanned.
+    std::ofstream(dir / "drives" / "3-3.drive") << "2:3:t71:usb\n";
+    EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
+    EXPECT_NE(error.find("3-3.drive"), std::string::npos) << error;
+    VirtualClock other_clock(0, false);
+    EXPECT_NE(SimAspi::Load(dir, 3, &other_clock, &error), nullptr) << error;
   }
   std::filesystem::remove_all(dir);
 }

@@ -128,6 +128,12 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
       if (error != nullptr) *error = where + reason;
       return nullptr;
     }
+    if (setup.adapter >= adapter_count) {
+      if (error != nullptr)
+        *error = where + "adapter " + std::to_string(setup.adapter) + " but the PC has " +
+                 std::to_string(adapter_count);
+      return nullptr;
+    }
     if (!taken.insert({setup.adapter, setup.target}).second) {
       if (error != nullptr)
         *error = where + "a second drive at " + std::to_string(setup.adapter) + ":" +
