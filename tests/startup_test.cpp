@@ -326,4 +326,33 @@ TEST_F(StartupTest, WindowClassAsRegistered) {
   EXPECT_STREQ(c.lpszMenuName, "Menu");
 }
 
+// Who reads Tellumar.inf: a fresh launch, or any NT launch, when no image was
+// named; a resumed Windows 95/98 launch never does. LoaderFileName can only
+// come from the description, so it shows whether it was read.
+TEST_F(StartupTest, DescriptionReadUnlessAResumedWindows98Launch) {
+  const struct {
+    const char* name;
+    DWORD version;
+    int resume_files;
+    bool read;
+    int no_restart_needed;
+  } cases[] = {
+      {"fresh 98", 0xC0000A04, 0, true, 0},    {"98, one resume file", 0xC0000A04, 1, true, 0},
+      {"resumed 98", 0xC0000A04, 2, false, 1}, {"fresh NT", 0x0A280105, 0, true, 1},
+      {"resumed NT", 0x0A280105, 2, true, 1},
+  };
+  for (const auto& c : cases) {
+    ResetAppState();
+    pc.files.files.clear();
+    pc.system.version = c.version;
+    AddPackage("fw.bin\r\nload.bin\r\n");
+    pc.files.files["load.bin"] = std::string(28736, '\0');
+    if (c.resume_files >= 1) pc.files.files["C:\\WINDOWS\\Tellmr1.DAT"] = "x";
+    if (c.resume_files >= 2) pc.files.files["C:\\WINDOWS\\Tellmr2.DAT"] = "y";
+    Run();
+    EXPECT_STREQ(g_app.LoaderFileName, c.read ? "load.bin" : "") << c.name;
+    EXPECT_EQ(g_app.NoRestartNeeded, c.no_restart_needed) << c.name;
+  }
+}
+
 }  // namespace
