@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "drive/discovery.h"
+#include "platform/dialogs/model.h"
 #include "platform/transcript.h"
 #include "tests/support/fake_aspi.h"
 
@@ -195,6 +196,67 @@ TEST_F(ScanTest, InquiryTimeOutEndsTheWholeScan) {
   EXPECT_EQ(last.target, 3);
   EXPECT_EQ(g_app.DeviceSupported[5], 0);
   EXPECT_EQ(g_app.DeviceSupported[8], 0);
+}
+
+// Where a time-out strikes decides whether and when the scan gives up; a scan
+// that gives up says so once, in an ownerless OK box in the user's language.
+TEST_F(ScanTest, TimeOutsDuringTheScan) {
+  const struct {
+    const char* name;
+    int hang_target;
+    bool hang_revision;  // else the 0xCC query hangs
+    int found;
+    int messages;
+    int last_target;  // of the last command sent
+    BYTE last_opcode;
+    bool last_evpd;
+  } cases[] = {
+      // The taken drive's revision read times out: nothing after it is asked.
+      {"page 0x81 at 0:2", 2, true, 0, 1, 2, 0x12, true},
+      // A query time-out at an empty address is noticed after the next
+      // address's INQUIRY ...
+      {"0xCC at 0:1", 1, false, 0, 1, 2, 0x12, false},
+      // ... or after the revision read of a drive that is taken all the same.
+      {"0xCC at 0:2", 2, false, 0, 1, 2, 0x12, true},
+      // At the last address nothing follows: the scan ends normally.
+      {"0xCC at 0:7", 7, false, 1, 0, 7, 0xCC, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetAppState();
+    g_app.AdapterCount = 1;
+    g_app.MessageLanguage = 0x0411;
+    CopyText(g_app.MsgUpdateFailed, kMessageSize, "Failed to update the firmware.");
+    aspi_.commands.clear();
+    drives_ = {{{0, 0}, Drive{"T71 CDRW USB"}},
+               {{0, 2}, Drive{"T71 CDRW USB"}},
+               {{0, 5}, Drive{"R305 CDRW USB"}}};
+    aspi_.script = [this, &c](const FakeCommand& command) {
+      if (command.target == c.hang_target) {
+        const bool revision = command.opcode() == 0x12 && (command.cdb[1] & 1) != 0;
+        if (c.hang_revision ? revision : command.opcode() == 0xCC) return Never();
+      }
+      return Answer(command);
+    };
+    const std::size_t boxes = dialog_model::MessageBoxes().size();
+    const int messages = Messages();
+    EXPECT_EQ(ScanDrives(1), c.found);
+    EXPECT_EQ(g_app.AbortFlag, 1);
+    EXPECT_EQ(Messages() - messages, c.messages);
+    ASSERT_EQ(dialog_model::MessageBoxes().size() - boxes, static_cast<std::size_t>(c.messages));
+    if (c.messages == 1) {
+      const dialog_model::MessageBoxRecord& box = dialog_model::MessageBoxes().back();
+      EXPECT_EQ(box.owner, nullptr);
+      EXPECT_EQ(box.text, "Failed to update the firmware.");
+      EXPECT_EQ(box.caption, "Quorvanta");
+      EXPECT_EQ(box.style, static_cast<UINT>(MB_OK));
+      EXPECT_EQ(box.language, 0x0411);
+    }
+    const FakeCommand& last = aspi_.commands.back();
+    EXPECT_EQ(last.target, c.last_target);
+    EXPECT_EQ(last.opcode(), c.last_opcode);
+    EXPECT_EQ(last.cdb[1] & 1, c.last_evpd ? 1 : 0);
+  }
 }
 
 TEST_F(ScanTest, ScanStartingWithAbortFlagSetStopsAfterTheFirstInquiry) {
