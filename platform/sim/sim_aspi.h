@@ -40,7 +40,9 @@
 // A drive raises one unit attention (sense 6/0x29) at power-on, when it comes
 // back from the end-of-load restart, when an ATAPI drive starts newly saved
 // firmware, and when a disc is put in or taken out by hand; the next command
-// other than INQUIRY and the vendor commands 0xCC/0xCD reports and clears it.
+// other than INQUIRY and the USB bridge's own vendor commands 0xCC/0xCD
+// reports and clears it (behind ATAPI those opcodes are unknown commands and
+// report it like any other).
 #pragma once
 
 #include <cstdint>
