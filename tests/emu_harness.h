@@ -28,8 +28,12 @@ inline DriveSetup Setup(const std::string& text) {
 
 // Reads an annotated hex fixture: hex byte pairs, '#' starts a comment.
 inline std::vector<BYTE> Fixture(const std::string& name) {
+  // Beside this header when the test runs outside ctest (no QV_SOURCE_DIR).
   const char* root = std::getenv("QV_SOURCE_DIR");
-  std::ifstream in(std::string(root != nullptr ? root : ".") + "/tests/fixtures/" + name);
+  std::string here = __FILE__;
+  here = here.substr(0, here.find_last_of('/') + 1);
+  std::ifstream in(root != nullptr ? std::string(root) + "/tests/fixtures/" + name
+                                   : here + "fixtures/" + name);
   EXPECT_TRUE(in.good()) << name;
   std::vector<BYTE> bytes;
   std::string line;
