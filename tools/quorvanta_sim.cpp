@@ -48,30 +48,6 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-bool ParseNumber(std::string_view text, std::uint64_t max, std::uint64_t* out) {
-  if (text.empty() || text.size() > 20) return false;
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  std::uint64_t value = 0;
-  for (char c : text) {
-    int digit = -1;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    if (digit < 0) return false;
-    if (static_cast<std::uint64_t>(digit) > max ||
-        value > (max - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
-      return false;
-    }
-    value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
-  }
-  *out = value;
-  return true;
-}
-
 // Windows 98 names a SCSI device key after the product; the program looks
 // for these two.
 std::string DeviceKeyName(const DriveSetup& setup) {
@@ -143,10 +119,10 @@ int Init(const std::vector<std::string>& args) {
       if (value != "98" && value != "nt") return UsageError("--os must be 98 or nt");
       options.machine.nt = value == "nt";
     } else if (option == "--lang") {
-      if (!ParseNumber(value, 0xFFFF, &n)) return UsageError("bad language id " + value);
+      if (!ParseSettingNumber(value, 0xFFFF, &n)) return UsageError("bad language id " + value);
       options.machine.lang = static_cast<LANGID>(n);
     } else if (option == "--ticks") {
-      if (!ParseNumber(value, 0xFFFFFFFF, &n)) return UsageError("bad tick count " + value);
+      if (!ParseSettingNumber(value, 0xFFFFFFFF, &n)) return UsageError("bad tick count " + value);
       options.machine.ticks = static_cast<DWORD>(n);
     } else if (option == "--screen") {
       MachineSettings probe;
@@ -156,7 +132,7 @@ int Init(const std::vector<std::string>& args) {
       options.machine.screen_width = probe.screen_width;
       options.machine.screen_height = probe.screen_height;
     } else if (option == "--adapters") {
-      if (!ParseNumber(value, 8, &n)) return UsageError("bad adapter count " + value);
+      if (!ParseSettingNumber(value, 8, &n)) return UsageError("bad adapter count " + value);
       options.machine.adapters = static_cast<int>(n);
       options.adapters_given = true;
     } else if (option == "--fail") {

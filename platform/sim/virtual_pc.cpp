@@ -10,7 +10,31 @@
 
 namespace {
 
-bool ParseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t* out) {
+bool ParseFlag(std::string_view text, bool* out) {
+  if (text == "0" || text == "1") {
+    *out = text == "1";
+    return true;
+  }
+  return false;
+}
+
+std::string Hex4(unsigned value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out = "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 15];
+  return out;
+}
+
+bool OneOf(std::string_view word, std::initializer_list<std::string_view> words) {
+  for (auto w : words) {
+    if (w == word) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ParseSettingNumber(std::string_view text, std::uint64_t max, std::uint64_t* out) {
   if (text.empty() || text.size() > 20) return false;
   int base = 10;
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -39,30 +63,6 @@ bool ParseUnsigned(std::string_view text, std::uint64_t max, std::uint64_t* out)
   return true;
 }
 
-bool ParseFlag(std::string_view text, bool* out) {
-  if (text == "0" || text == "1") {
-    *out = text == "1";
-    return true;
-  }
-  return false;
-}
-
-std::string Hex4(unsigned value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out = "0x";
-  for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 15];
-  return out;
-}
-
-bool OneOf(std::string_view word, std::initializer_list<std::string_view> words) {
-  for (auto w : words) {
-    if (w == word) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 bool ParseFaultList(std::string_view text, std::vector<ArmedFault>* out, std::string* error) {
   out->clear();
   std::size_t start = 0;
@@ -87,7 +87,7 @@ bool ParseFaultList(std::string_view text, std::vector<ArmedFault>* out, std::st
       count = count.substr(0, eq);
     }
     std::uint64_t n = 0;
-    if (!ParseUnsigned(count, 1000000, &n) || n == 0) return fail();
+    if (!ParseSettingNumber(count, 1000000, &n) || n == 0) return fail();
     fault.nth = static_cast<int>(n);
     if (group == "registry") {
       fault.registry = true;
@@ -96,7 +96,7 @@ bool ParseFaultList(std::string_view text, std::vector<ArmedFault>* out, std::st
         return fail();
       }
       if (!code.empty()) {
-        if (!ParseUnsigned(code, 0xFFFF, &n) || n == 0) return fail();
+        if (!ParseSettingNumber(code, 0xFFFF, &n) || n == 0) return fail();
         fault.code = static_cast<long>(n);
       }
     } else if (group == "files") {
@@ -139,20 +139,20 @@ bool ParseMachineIni(std::string_view text, MachineSettings* out, std::string* e
       ok = value == "98" || value == "nt";
       settings.nt = value == "nt";
     } else if (key == "lang") {
-      ok = ParseUnsigned(value, 0xFFFF, &n);
+      ok = ParseSettingNumber(value, 0xFFFF, &n);
       settings.lang = static_cast<LANGID>(n);
     } else if (key == "ticks") {
-      ok = ParseUnsigned(value, 0xFFFFFFFF, &n);
+      ok = ParseSettingNumber(value, 0xFFFFFFFF, &n);
       settings.ticks = static_cast<DWORD>(n);
     } else if (key == "screen") {
       std::size_t x = value.find('x');
       std::uint64_t w = 0, h = 0;
-      ok = x != std::string_view::npos && ParseUnsigned(value.substr(0, x), 16384, &w) &&
-           ParseUnsigned(value.substr(x + 1), 16384, &h) && w >= 320 && h >= 200;
+      ok = x != std::string_view::npos && ParseSettingNumber(value.substr(0, x), 16384, &w) &&
+           ParseSettingNumber(value.substr(x + 1), 16384, &h) && w >= 320 && h >= 200;
       settings.screen_width = static_cast<int>(w);
       settings.screen_height = static_cast<int>(h);
     } else if (key == "adapters") {
-      ok = ParseUnsigned(value, 8, &n);
+      ok = ParseSettingNumber(value, 8, &n);
       settings.adapters = static_cast<int>(n);
     } else if (key == "realtime") {
       ok = ParseFlag(value, &settings.realtime);

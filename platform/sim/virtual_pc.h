@@ -66,6 +66,9 @@ struct ArmedFault {
 // Parses a fail= list; false with a reason for an unknown group or call.
 bool ParseFaultList(std::string_view text, std::vector<ArmedFault>* out, std::string* error);
 
+// A decimal or 0x-prefixed hexadecimal number no greater than `max`.
+bool ParseSettingNumber(std::string_view text, std::uint64_t max, std::uint64_t* out);
+
 // Reads machine.ini text; false with a one-line reason on an unknown key, a
 // repeated key or a value out of range.
 bool ParseMachineIni(std::string_view text, MachineSettings* out, std::string* error);
