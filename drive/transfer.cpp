@@ -99,14 +99,26 @@ int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target) {
   return g_app.AbortFlag;
 }
 
-void WriteBufferChunk(std::uint8_t adapter, std::uint8_t target, std::uint8_t mode, DWORD offset,
-                      BYTE* chunk_buffer) {
-  BYTE cdb[kCdbSize];
+namespace {
+
+// Builds the 10-byte WRITE BUFFER block of a chunk. 0 (with AbortFlag set)
+// when the offset or mode cannot be put into it or there is no buffer.
+BYTE PrepareWriteBuffer(BYTE* cdb, std::uint8_t mode, DWORD offset, const BYTE* chunk_buffer) {
   const BYTE length = BuildWriteBufferCdb(cdb, mode, offset, kImageChunkBytes, kCdb10);
   if (length == 0 || chunk_buffer == nullptr) {
     g_app.AbortFlag = 1;
-    return;
+    return 0;
   }
+  return length;
+}
+
+}  // namespace
+
+void WriteBufferChunk(std::uint8_t adapter, std::uint8_t target, std::uint8_t mode, DWORD offset,
+                      BYTE* chunk_buffer) {
+  BYTE cdb[kCdbSize];
+  const BYTE length = PrepareWriteBuffer(cdb, mode, offset, chunk_buffer);
+  if (length == 0) return;
   SRB_ExecSCSICmd* request =
       RunCommand(WriteBufferSetup(adapter, target, cdb, length, chunk_buffer), kChunkTimeoutMs);
   if (request == nullptr) return;  // timed out: AbortFlag is set
@@ -127,11 +139,8 @@ void WriteBufferChunk(std::uint8_t adapter, std::uint8_t target, std::uint8_t mo
 void WriteBufferFinal(std::uint8_t adapter, std::uint8_t target, std::uint8_t mode, DWORD offset,
                       BYTE* chunk_buffer) {
   BYTE cdb[kCdbSize];
-  const BYTE length = BuildWriteBufferCdb(cdb, mode, offset, kImageChunkBytes, kCdb10);
-  if (length == 0 || chunk_buffer == nullptr) {
-    g_app.AbortFlag = 1;
-    return;
-  }
+  const BYTE length = PrepareWriteBuffer(cdb, mode, offset, chunk_buffer);
+  if (length == 0) return;
   SRB_ExecSCSICmd* request =
       NewCommandRequest(WriteBufferSetup(adapter, target, cdb, length, chunk_buffer));
   SubmitRequest(request);
