@@ -95,6 +95,10 @@ struct AppState {
   std::uint8_t SelectedTarget;
   DrivePair ListedDrives[4];
   std::int32_t ProgressCount;
+  // 1 once the restart of a prepared update was asked for in this run: the
+  // registry change takes effect only after it, so a later UPDATE asks for
+  // the restart again and writes nothing.
+  std::int32_t RestartPending;
 
   // --- agreement dialog ---
   std::int32_t LastLine;

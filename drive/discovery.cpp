@@ -105,7 +105,9 @@ void EjectMedium(std::uint8_t adapter, std::uint8_t target) {
       kEjectTimeoutMs);
 }
 
-int ScanDrives(int mode) {
+namespace {
+
+int Scan(int mode, bool report_failure) {
   int found = 0;
   for (int adapter = 0; adapter < g_app.AdapterCount && adapter < 8; ++adapter) {
     for (int target = 0; target < 8; ++target) {
@@ -116,7 +118,7 @@ int ScanDrives(int mode) {
 
       InquiryStandard(a, t);
       if (g_app.AbortFlag != 0) {
-        ShowUpdateFailed();
+        if (report_failure) ShowUpdateFailed();
         return 0;
       }
       // With a loader data file only drives that answer the vendor query
@@ -165,10 +167,16 @@ int ScanDrives(int mode) {
       g_app.DeviceSupported[slot] = 1;
       InquiryRevision(a, t);
       if (g_app.AbortFlag == 1) {
-        ShowUpdateFailed();
+        if (report_failure) ShowUpdateFailed();
         return 0;
       }
     }
   }
   return found;
 }
+
+}  // namespace
+
+int ScanDrives(int mode) { return Scan(mode, true); }
+
+int ScanDrivesQuietly(int mode) { return Scan(mode, false); }

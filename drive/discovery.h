@@ -19,6 +19,10 @@ void EjectMedium(std::uint8_t adapter, std::uint8_t target);
 // drive, count nothing); 1 when at least one supported drive was taken. An
 // INQUIRY failure ends the scan with MsgUpdateFailed and 0.
 int ScanDrives(int mode);
+// The same walk for the re-finding scans of an update, while a restarted
+// drive comes back: a time-out ends the scan with 0 but shows nothing, since
+// a drive that is not back yet is no failure.
+int ScanDrivesQuietly(int mode);
 
 // Completion routines: each first checks that the request is its own command
 // and stores only a good answer.

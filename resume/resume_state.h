@@ -9,5 +9,10 @@ inline constexpr int kRunEntryEnable = 1;
 int LoadLaunch(char* command_line, char* working_directory, char* data_file, char* data_option);
 // Writes the launch file. 1 on success.
 int SaveLaunch(const char* command_line, const char* data_option);
-// Writes (enable) or deletes (disable) the Run entry. 1 on success.
+// Writes (enable) or deletes (disable) the Run entry. 1 on success; an entry
+// that is not there counts as deleted.
 int SetRunEntry(int enable);
+// Takes back a restart preparation that failed part-way: the drives'
+// auto-insert settings as the registry resume file saved them, then the two
+// resume files and the Run entry removed. 1 when all of it was undone.
+int UndoRestartPreparation();

@@ -1,5 +1,133 @@
-#include "update/main_dialog.h"
+#include <cstring>
 
-// The UPDATE sequence arrives with the update procedure; until then the
-// button does nothing.
-void OnUpdatePressed(HWND) {}
+#include "app/app_state.h"
+#include "drive/auto_insert.h"
+#include "drive/discovery.h"
+#include "drive/transfer.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/system.h"
+#include "resources/resource.h"
+#include "resume/power.h"
+#include "resume/resume_state.h"
+#include "update/main_dialog.h"
+#include "update/progress.h"
+#include "update/update_drive.h"
+
+namespace {
+
+// A drive of one model must get that model's image; a drive of neither
+// model passes.
+bool PackageFitsDrive(const char* product_id) {
+  if (std::strncmp(product_id, kSecondModelId, 13) == 0 &&
+      std::strncmp(g_app.ImageModel, "RX-2210QN", 9) != 0) {
+    return false;
+  }
+  if (std::strncmp(product_id, kFirstModelId, 12) == 0 &&
+      std::strncmp(g_app.ImageModel, "T71 CDRW", 8) != 0) {
+    return false;
+  }
+  return true;
+}
+
+void EnableButton(int id, BOOL enable) {
+  EnableWindow(GetDlgItem(g_app.MainDialogWindow, id), enable);
+}
+
+// Prepares the resumed run and restarts Windows. Once the auto-insert
+// settings are switched off they stay off until the restart, so a failed
+// step puts back what the earlier ones wrote.
+void TakeRestartPath() {
+  if (AskDialogQuestion(g_app.MsgRestartNow) == 0) return;
+  if (SaveAndClearAutoInsert() == 0) {
+    ShowDialogMessage(g_app.MsgUpdateFailed);
+    return;
+  }
+  if (SaveLaunch(GetCommandLineA(), g_app.NoVersionCheck == 1 ? "/NON" : "") != 1 ||
+      SetRunEntry(kRunEntryEnable) != 1) {
+    UndoRestartPreparation();
+    ShowDialogMessage(g_app.MsgUpdateFailed);
+    return;
+  }
+  // Until Windows has restarted the drive's auto-insert notification is
+  // still on, whatever the registry now says: nothing may be written before.
+  g_app.RestartPending = 1;
+  RestartWindows();
+}
+
+void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_consulted) {
+  for (int probe = 0; probe < 5; ++probe) TestUnitReady(adapter, target);
+  if (g_app.AbortFlag != 0) {
+    ShowDialogMessage(g_app.MsgUpdateFailed);
+    return;
+  }
+  if (g_app.DriveNotReady == 0) {
+    EjectMedium(adapter, target);
+    ShowDialogMessage(g_app.AbortFlag == 1 ? g_app.MsgUpdateFailed : g_app.MsgRemoveCd);
+    return;
+  }
+  ShowDialogMessage(g_app.MsgCloseApps);
+  if (g_app.NoVersionCheck != 1) {
+    const int order = CompareRevision(g_app.ImageRevisions);
+    if (order == kDriveSame) {
+      ShowDialogMessage(g_app.MsgAlreadyUpdated);
+      return;
+    }
+    if (order == kDriveNewer) {
+      ShowDialogMessage(g_app.MsgWrongFile);
+      return;
+    }
+  }
+  if (AskDialogQuestion(g_app.MsgWarnings) == 0) return;
+  EnableButton(IDC_UPDATE, 0);
+  EnableButton(IDC_EXIT, 0);
+  // A resumed run that did not look at the registry during this press
+  // finishes the resume clean-up before it writes.
+  if (g_app.IsNT == 0 && !registry_consulted) {
+    RestoreAutoInsert();
+    DeleteFileA(g_app.RegistryResumePath);
+    DeleteFileA(g_app.LaunchResumePath);
+    if (SetRunEntry(kRunEntryDisable) == 0) ShowDialogMessage(g_app.MsgUpdateFailed);
+  }
+  ShowDurationNote();
+  if (TransferFirmwareImage(adapter, target) == 1) ShowDialogMessage(g_app.MsgUpdateFailedDma);
+  EnableButton(IDC_EXIT, 1);
+  // Also after a failed transfer: the power cycle is what lets the drive
+  // start again.
+  if (g_app.IsNT == 1) {
+    ShutDownWithPrivilege();
+  } else {
+    ShutDownWindows();
+  }
+}
+
+}  // namespace
+
+void OnUpdatePressed(HWND) {
+  const std::uint8_t adapter = g_app.SelectedAdapter;
+  const std::uint8_t target = g_app.SelectedTarget;
+  const int slot = adapter < 8 && target < 8 ? adapter * 8 + target : 0;
+  if (!PackageFitsDrive(g_app.DeviceProductId[slot])) {
+    ShowDialogMessage(g_app.MsgInvalidData);
+    return;
+  }
+  if (g_app.RestartPending == 1) {
+    if (AskDialogQuestion(g_app.MsgRestartNow) == 1) RestartWindows();
+    return;
+  }
+  if (g_app.IsNT == 0 && ProbeDriveInfo(adapter, target) == 1) {
+    UpdateDrive(adapter, target);
+    EnableButton(IDC_EXIT, 1);
+    return;
+  }
+  bool registry_consulted = false;
+  if (g_app.NoRestartNeeded == 0) {
+    registry_consulted = true;
+    if (IsAutoInsertEnabled() == 0) g_app.NoRestartNeeded = 1;
+  }
+  if (g_app.NoRestartNeeded == 1) {
+    TakeDirectPath(adapter, target, registry_consulted);
+  } else {
+    TakeRestartPath();
+  }
+}

@@ -1,0 +1,299 @@
+#include "update/update_drive.h"
+
+#include <cstring>
+
+#include "app/app_state.h"
+#include "app/catalogue.h"
+#include "drive/channel.h"
+#include "drive/discovery.h"
+#include "drive/transfer.h"
+#include "package/package_files.h"
+#include "platform/aspi.h"
+#include "platform/dialogs.h"
+#include "resources/resource.h"
+#include "update/progress.h"
+
+namespace {
+
+constexpr DWORD kImageSettleMs = 70000;   // the drive restarts from the loaded code
+constexpr DWORD kLoaderSettleMs = 30000;  // the drive flashes the loader data
+constexpr DWORD kWaitStepMs = 190;
+constexpr int kScanPasses = 25;
+constexpr int kConfirmationSize = 1200;
+constexpr int kImageChunksBeforeFinal = 256;
+constexpr int kNoSlot = -1;
+
+int SlotOf(std::uint8_t adapter, std::uint8_t target) {
+  if (adapter >= 8 || target >= 8) return kNoSlot;
+  return adapter * 8 + target;
+}
+
+bool IsFirstModel(int slot) {
+  return slot != kNoSlot && std::strncmp(g_app.DeviceProductId[slot], kFirstModelId, 12) == 0;
+}
+bool IsSecondModel(int slot) {
+  return slot != kNoSlot && std::strncmp(g_app.DeviceProductId[slot], kSecondModelId, 13) == 0;
+}
+bool SameModel(int slot, bool t71) { return t71 ? IsFirstModel(slot) : IsSecondModel(slot); }
+
+// Waits `ms` in 190 ms steps, moving the bar one count per step.
+void TimedWait(DWORD ms) {
+  for (DWORD elapsed = 0; elapsed < ms; elapsed += kWaitStepMs) {
+    Delay(kWaitStepMs);
+    AdvanceProgress(1);
+  }
+}
+
+// While the drive restarts, an address that does not answer in time is no
+// failure: every pass starts with a clear AbortFlag and shows nothing.
+void ScanPasses() {
+  for (int pass = 0; pass < kScanPasses; ++pass) {
+    g_app.AbortFlag = 0;
+    ScanDrivesQuietly(3);
+    AdvanceProgress(1);
+  }
+  g_app.AbortFlag = 0;
+}
+
+bool RefreshAspiSupport() {
+  g_app.AspiSupportInfo = GetASPI32SupportInfo();
+  g_app.AdapterCount = static_cast<std::uint8_t>(g_app.AspiSupportInfo & 0xFF);
+  return g_app.AdapterCount != 0 && ((g_app.AspiSupportInfo >> 8) & 0xFF) == SS_COMP;
+}
+
+// The drive being written and the other drives of its model that the scans
+// had taken before anything was written, so that the re-scans, which make
+// whichever drive they take last the current one, cannot hand the later
+// steps to another drive.
+struct UpdatedDrive {
+  std::uint8_t adapter;
+  std::uint8_t target;
+  bool t71;
+  bool known_before[kDeviceSlots];
+};
+
+UpdatedDrive RememberUpdatedDrive(std::uint8_t adapter, std::uint8_t target, bool t71) {
+  UpdatedDrive drive{adapter, target, t71, {}};
+  for (int slot = 0; slot < kDeviceSlots; ++slot) {
+    drive.known_before[slot] = g_app.DeviceSupported[slot] == 1 && SameModel(slot, t71);
+  }
+  return drive;
+}
+
+// A supported drive of the model answers at the address now.
+bool AnswersAs(std::uint8_t adapter, std::uint8_t target, bool t71) {
+  g_app.AbortFlag = 0;
+  InquiryStandard(adapter, target);
+  if (g_app.AbortFlag != 0) {
+    g_app.AbortFlag = 0;
+    return false;
+  }
+  if (ProbeDriveInfo(adapter, target) == 0) {
+    g_app.AbortFlag = 0;
+    return false;
+  }
+  return SameModel(SlotOf(adapter, target), t71);
+}
+
+// Makes the updated drive the current one again: at its own address, or,
+// when it came back elsewhere, as the one drive of its model at an address
+// that no other drive of that model held before. False when it is not back
+// or more than one drive could be it.
+bool ReturnToUpdatedDrive(const UpdatedDrive& drive) {
+  if (AnswersAs(drive.adapter, drive.target, drive.t71)) {
+    g_app.CurrentAdapter = drive.adapter;
+    g_app.CurrentTarget = drive.target;
+    return true;
+  }
+  int newcomers = 0;
+  DrivePair found{0, 0};
+  for (int adapter = 0; adapter < g_app.AdapterCount && adapter < 8; ++adapter) {
+    for (int target = 0; target < 8; ++target) {
+      const int slot = adapter * 8 + target;
+      if (drive.known_before[slot]) continue;
+      const auto a = static_cast<std::uint8_t>(adapter);
+      const auto t = static_cast<std::uint8_t>(target);
+      if (!AnswersAs(a, t, drive.t71)) continue;
+      ++newcomers;
+      found = DrivePair{a, t};
+    }
+  }
+  if (newcomers != 1) return false;
+  g_app.CurrentAdapter = found.adapter;
+  g_app.CurrentTarget = found.target;
+  return true;
+}
+
+int Stop(const char* text) {
+  ShowDialogMessage(text);
+  return kUpdateStopped;
+}
+
+void AssembleConfirmation(char* text) {
+  text[0] = '\0';
+  AppendText(text, kConfirmationSize, g_app.MsgWarnNoAbort);
+  AppendText(text, kConfirmationSize, MsgWarnUsbPower());
+  AppendText(text, kConfirmationSize, g_app.MsgWarnCloseApps);
+  AppendText(text, kConfirmationSize, g_app.MsgWarnRemoveCd);
+}
+
+// The image stage; kUpdateFinished when the drive took the whole image.
+int WriteImage() {
+  if (OpenImageFile(g_app.DataFileName) == 0) return Stop(g_app.MsgNoDataFile);
+  for (int k = 0; k < kImageChunksBeforeFinal; ++k) {
+    if (SendImageChunk(k) == 0) {
+      ShowDialogMessage(MsgLoaderCmdRefused());
+      CloseImageFile();
+      return kUpdateStopped;
+    }
+    if (k % 3 == 1) ++g_app.ProgressCount;
+    PaintProgress(g_app.ProgressCount);
+  }
+  if (SendImageFinal(kImageChunksBeforeFinal) == 0) {
+    CloseImageFile();
+    return Stop(MsgFlashFailedRetry());
+  }
+  CloseImageFile();
+  if (FinishImageLoad() == 0) return Stop(MsgFlashFailedRetry());
+  return kUpdateFinished;
+}
+
+bool ModelCodeAccepted(const VersionValues& values) {
+  const int code = g_app.DriveModelCode;
+  if (values.t71) return code == values.long_model || code == values.model_code;
+  return code == values.model_code;
+}
+
+// The loader stage, from the wait for the restarted drive to the check of
+// the new version code.
+int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool image_written) {
+  if (image_written) TimedWait(kImageSettleMs);
+  if (LoadLoaderData(g_app.LoaderFileName) == 0) return Stop(g_app.MsgNoDataFile);
+  if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
+  ScanPasses();
+  if (ScanDrivesQuietly(2) == 0) return Stop(g_app.MsgNoDevice);
+  if (!ReturnToUpdatedDrive(drive)) return Stop(g_app.MsgNoDevice);
+
+  const int current = SlotOf(g_app.CurrentAdapter, g_app.CurrentTarget);
+  InquiryRevision(g_app.CurrentAdapter, g_app.CurrentTarget);
+  if (g_app.AbortFlag == 1) return Stop(g_app.MsgNoDevice);
+  if (std::strcmp(g_app.DeviceRevision[current], g_app.ImageRevisions) != 0) {
+    return Stop(MsgFlashFailedRetry());
+  }
+  if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
+  if (!ModelCodeAccepted(values)) return Stop(MsgModelNotProper());
+  if (LoaderChecksumOk() == 0) return Stop(MsgChecksumWrong());
+  if (SendLoaderData() == 0) return Stop(MsgDownloadCmdRefused());
+  TimedWait(kLoaderSettleMs);
+  if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
+  ScanPasses();
+  // The passes take every drive in turn; the check belongs to the one written.
+  if (!ReturnToUpdatedDrive(drive)) return Stop(g_app.MsgNoDevice);
+  if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
+  const int x = g_app.DriveVersionCode;
+  if (x == values.primary) return kUpdateFinished;
+  if (!values.t71) return Stop(MsgFlashFailedRetry());
+  if (x == values.secondary) return kUpdateFinished;
+  return Stop(MsgModelNotProper());
+}
+
+}  // namespace
+
+void ShowDialogMessage(const char* text) {
+  MessageBoxExA(g_app.MainDialogWindow, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
+}
+
+int AskDialogQuestion(const char* text) {
+  return MessageBoxExA(g_app.MainDialogWindow, text, "Quorvanta", MB_OKCANCEL,
+                       g_app.MessageLanguage) == IDOK
+             ? 1
+             : 0;
+}
+
+int CompareRevision(const char* revisions) {
+  char drive[5];
+  const int slot = SlotOf(g_app.SelectedAdapter, g_app.SelectedTarget);
+  CopyText(drive, sizeof drive, slot == kNoSlot ? "" : g_app.DeviceRevision[slot]);
+  char package[5];
+  std::memcpy(package, revisions + 10, 4);
+  package[4] = '\0';
+  const int order = std::strcmp(drive, package);  // compares bytes as unsigned
+  if (order == 0) return kDriveSame;
+  return order > 0 ? kDriveNewer : kDriveOlder;
+}
+
+VersionValues VersionValuesFor(bool t71, const unsigned char digits[4]) {
+  const int model_code = PackedPair(static_cast<char>(digits[0]), static_cast<char>(digits[1]));
+  const int pair = PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3]));
+  if (t71) return VersionValues{digits[3], pair, model_code, digits[0] * 256 + digits[1], true};
+  return VersionValues{pair, 0, model_code, digits[0] * 256 + digits[1], false};
+}
+
+int CodeOrder(std::uint8_t version_code, const VersionValues& values) {
+  const int x = version_code;
+  int order = 0;
+  if (x > values.primary) order = kDriveNewer;
+  if (x == values.primary || x == values.secondary) order = kDriveSame;
+  if (x < values.primary || x < values.secondary) order = kDriveOlder;
+  return order;
+}
+
+int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
+  for (int probe = 0; probe < 5; ++probe) TestUnitReady(adapter, target);
+  if (g_app.AbortFlag != 0) {
+    // A press that ends without a word looks like a dead button.
+    ShowDialogMessage(g_app.MsgUpdateFailed);
+    return kUpdateFinished;
+  }
+  if (g_app.DriveNotReady == 0) {
+    EjectMedium(adapter, target);
+    return Stop(g_app.AbortFlag == 1 ? g_app.MsgUpdateFailed : g_app.MsgRemoveCd);
+  }
+  ShowDialogMessage(g_app.MsgCloseApps);
+  g_app.CurrentAdapter = adapter;
+  g_app.CurrentTarget = target;
+  if (LoadLoaderData(g_app.LoaderFileName) == 0) return Stop(g_app.MsgNoDataFile);
+  // Tested now, while nothing is written: a damaged file found only after
+  // the image stage would leave the new image with the old loader.
+  const bool checksum_ok = LoaderChecksumOk() == 1;
+
+  const bool t71 = IsFirstModel(SlotOf(adapter, target));
+  unsigned char digits[4];
+  std::memcpy(digits, g_app.SharedBuffer + VersionDigitsOffset, 4);
+  const VersionValues values = VersionValuesFor(t71, digits);
+  const int revision_order = CompareRevision(g_app.ImageRevisions);
+  if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
+  const int code_order = CodeOrder(g_app.DriveVersionCode, values);
+  const bool loader_due = g_app.NoLoaderVersionCheck == 1 || code_order == kDriveOlder;
+  if (loader_due && !checksum_ok) return Stop(MsgChecksumWrong());
+
+  char confirmation[kConfirmationSize];
+  AssembleConfirmation(confirmation);
+  if (AskDialogQuestion(confirmation) == 0) return kUpdateFinished;
+  EnableWindow(GetDlgItem(g_app.MainDialogWindow, IDC_UPDATE), 0);
+  EnableWindow(GetDlgItem(g_app.MainDialogWindow, IDC_EXIT), 0);
+  ShowDurationNote();
+
+  if (g_app.NoVersionCheck == 0 && revision_order < kDriveSame) {
+    ShowDialogMessage(g_app.MsgWrongFile);
+    return kUpdateRefused;
+  }
+  if (g_app.NoLoaderVersionCheck == 0 && code_order < kDriveSame) {
+    ShowDialogMessage(g_app.MsgWrongFile);
+    return kUpdateRefused;
+  }
+  const bool image_due = g_app.NoVersionCheck == 1 || revision_order == kDriveOlder;
+  if (!image_due && code_order == kDriveSame) {
+    ShowDialogMessage(g_app.MsgAlreadyUpdated);
+    return kUpdateRefused;
+  }
+  const UpdatedDrive drive = RememberUpdatedDrive(adapter, target, t71);
+  if (image_due && WriteImage() != kUpdateFinished) return kUpdateStopped;
+  if (loader_due && WriteLoaderData(drive, values, image_due) != kUpdateFinished) {
+    return kUpdateStopped;
+  }
+  g_app.ProgressCount = 1000;
+  PaintProgress(1000);
+  ShowDialogMessage(MsgLoadSucceeded());
+  return kUpdateFinished;
+}
