@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "state/app_state.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/launcher.h"
+#include "app/launcher.h"
 
 int main(int argc, char** argv) {
   LaunchOptions options;

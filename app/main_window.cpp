@@ -1,10 +1,10 @@
 #include "app/main_window.h"
 
-#include "app/app_state.h"
 #include "drive/auto_insert.h"
 #include "drive/discovery.h"
 #include "platform/files.h"
 #include "resume/resume_state.h"
+#include "state/app_state.h"
 #include "ui/agreement.h"
 #include "update/main_dialog.h"
 

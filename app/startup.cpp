@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/catalogue.h"
 #include "app/main_window.h"
 #include "drive/auto_insert.h"
 #include "package/package_files.h"
@@ -12,6 +10,8 @@
 #include "platform/files.h"
 #include "platform/system.h"
 #include "resume/resume_state.h"
+#include "state/app_state.h"
+#include "state/catalogue.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/dialogs/model.h"
 #include "resources/resource.h"
 #include "ui/agreement.h"

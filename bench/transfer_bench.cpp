@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-# The catalogue's Japanese texts are written in UTF-8 (app/catalogue_texts.h)
+# The catalogue's Japanese texts are written in UTF-8 (state/catalogue_texts.h)
 # and turned into code page 932 tables once, at build time.
 add_executable(qv_catalogue_gen ${CMAKE_SOURCE_DIR}/tools/gen/catalogue_gen.cpp)
 target_include_directories(qv_catalogue_gen PRIVATE ${CMAKE_SOURCE_DIR})
@@ -8,7 +8,7 @@ add_custom_command(
   OUTPUT ${QV_CATALOGUE_CP932}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
   COMMAND qv_catalogue_gen ${QV_CATALOGUE_CP932}
-  DEPENDS qv_catalogue_gen ${CMAKE_SOURCE_DIR}/app/catalogue_texts.h
+  DEPENDS qv_catalogue_gen ${CMAKE_SOURCE_DIR}/state/catalogue_texts.h
   COMMENT "Converting the catalogue's Japanese texts to code page 932"
   VERBATIM)
 list(APPEND QV_GENERATED_SOURCES ${QV_CATALOGUE_CP932})

@@ -1,6 +1,6 @@
 # The dialog templates and the version resource live in resources/quorvanta.rc;
 # a small compiler turns them into the dialog model's tables at build time.
-add_executable(qv_rcgen ${CMAKE_SOURCE_DIR}/resources/rcgen.cpp
+add_executable(qv_rcgen ${CMAKE_SOURCE_DIR}/tools/gen/rcgen.cpp
                         ${CMAKE_SOURCE_DIR}/platform/text_convert.cpp)
 target_include_directories(qv_rcgen PRIVATE ${CMAKE_SOURCE_DIR})
 

@@ -3,11 +3,10 @@
 #include <cstddef>
 #include <cstring>
 
-#include "app/app_state.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
-#include "update/progress.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -317,7 +316,15 @@ bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD st
   return good;
 }
 
-void AdvanceProgress(int n) {
-  g_app.ProgressCount += n;
-  PaintProgress(g_app.ProgressCount);
+namespace {
+ProgressSink g_progress_sink = nullptr;
 }
+
+void SetProgressSink(ProgressSink sink) { g_progress_sink = sink; }
+
+void ReportProgress(std::int32_t count) {
+  g_app.ProgressCount = count;
+  if (g_progress_sink != nullptr) g_progress_sink(count);
+}
+
+void AdvanceProgress(int n) { ReportProgress(g_app.ProgressCount + n); }

@@ -130,5 +130,11 @@ int ParkedRequestCount();
 bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD step_ms,
                       DWORD limit_ms, bool progress);
 
-// Adds `n` to ProgressCount and repaints.
+// Where the drive room reports progress: the room above that shows it
+// installs a sink; with none installed the count still moves, unseen.
+using ProgressSink = void (*)(std::int32_t count);
+void SetProgressSink(ProgressSink sink);
+// Sets ProgressCount to `count` and reports it.
+void ReportProgress(std::int32_t count);
+// Adds `n` to ProgressCount and reports it.
 void AdvanceProgress(int n);

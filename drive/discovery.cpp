@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
 #include "drive/channel.h"
 #include "drive/transfer.h"
 #include "platform/dialogs.h"
+#include "state/app_state.h"
 
 namespace {
 

@@ -2,11 +2,10 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
 #include "drive/channel.h"
 #include "platform/clock.h"
 #include "platform/files.h"
-#include "update/progress.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -89,8 +88,7 @@ int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target) {
     } else {
       g_app.TargetBusyFlag = 0;
       WriteBufferFinal(adapter, target, kDownloadSaveMode, offset, buffer);
-      g_app.ProgressCount = 1000;
-      PaintProgress(g_app.ProgressCount);
+      ReportProgress(1000);
     }
     ReleaseChunkBuffer(buffer);
     if (g_app.AbortFlag == 1) break;

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/app_state.h"
 #include "fuzz/memory_platform.h"
 #include "package/package_files.h"
+#include "state/app_state.h"
 
 namespace {
 

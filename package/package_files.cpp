@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 

@@ -235,6 +235,9 @@ BOOL SetWindowTextA(HWND window, const char* text);
 // Copies at most size - 1 bytes and terminates; returns the length copied.
 int GetWindowTextA(HWND window, char* buffer, int size);
 BOOL SetDlgItemTextA(HWND dialog, int id, const char* text);
+// SetDlgItemTextA for a note the user is meant to read: the model also tells
+// the views that a note was shown (even when the control is missing).
+BOOL ShowNoteText(HWND dialog, int id, const char* text);
 // Returns whether the window was visible before.
 BOOL ShowWindow(HWND window, int command);
 BOOL IsWindowVisible(HWND window);

@@ -1,13 +1,13 @@
-#include "app/catalogue_texts.h"
+#include "state/catalogue_texts.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/catalogue.h"
 #include "platform/text_convert.h"
+#include "state/app_state.h"
+#include "state/catalogue.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
 #include "platform/trace.h"
+#include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
 

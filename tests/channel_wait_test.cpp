@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
 

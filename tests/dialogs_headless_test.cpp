@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/views.h"
+#include "state/app_state.h"
 #include "tests/support/dialogs_pc.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/resource_tables.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
 #include "resources/resource.h"
 #include "tests/support/dialogs_user.h"
 

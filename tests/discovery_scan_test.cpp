@@ -9,10 +9,10 @@
 #include <string>
 #include <utility>
 
-#include "app/app_state.h"
 #include "drive/discovery.h"
 #include "platform/dialogs/model.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
+#include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 
 namespace {

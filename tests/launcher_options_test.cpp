@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/launcher.h"
+#include "app/launcher.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "platform/dialogs/model.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 #include "tests/support/dialogs_pc.h"
 #include "tests/support/dialogs_user.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/catalogue.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
+#include "state/app_state.h"
+#include "state/catalogue.h"
 #include "tests/support/fake_pc.h"
 
 namespace {

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/catalogue.h"
 #include "package/package_files.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
+#include "state/app_state.h"
+#include "state/catalogue.h"
 #include "tests/support/fake_pc.h"
 
 namespace {

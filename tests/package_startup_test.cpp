@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/startup.h"
 #include "platform/dialogs/model.h"
+#include "platform/dialogs/transcript.h"
 #include "platform/sim/package_maker.h"
-#include "platform/transcript.h"
+#include "state/app_state.h"
 #include "tests/support/fake_pc.h"
 
 namespace {

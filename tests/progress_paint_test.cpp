@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/app_state.h"
 #include "platform/dialogs/model.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 #include "tests/support/dialogs_user.h"
 #include "update/main_dialog.h"
 #include "update/progress.h"

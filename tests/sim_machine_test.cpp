@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/dialogs/transcript.h"
 #include "platform/sim/virtual_pc.h"
-#include "platform/transcript.h"
 
 namespace fs = std::filesystem;
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "platform/dialogs.h"
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/model_state.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
+#include "state/app_state.h"
 #include "tests/support/fake_pc.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "app/app_state.h"
 #include "drive/channel.h"
 #include "drive/transfer.h"
+#include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
 

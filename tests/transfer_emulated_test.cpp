@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/list_command.h"
 #include "drive/channel.h"
 #include "drive/discovery.h"
@@ -14,6 +13,7 @@
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/sim_aspi.h"
+#include "state/app_state.h"
 #include "tests/support/fake_pc.h"
 
 namespace {

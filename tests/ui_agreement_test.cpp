@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/app_state.h"
 #include "platform/dialogs/model.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 #include "tests/support/dialogs_user.h"
 #include "ui/agreement.h"
 

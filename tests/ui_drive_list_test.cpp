@@ -6,9 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "app/app_state.h"
 #include "platform/dialogs/model.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 #include "tests/support/dialogs_user.h"
 #include "tests/support/fake_aspi.h"
 #include "ui/drive_list.h"

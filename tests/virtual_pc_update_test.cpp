@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <string>
 
-#include "app/app_state.h"
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/virtual_pc.h"
+#include "state/app_state.h"
 
 namespace fs = std::filesystem;
 

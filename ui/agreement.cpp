@@ -1,7 +1,7 @@
 #include "ui/agreement.h"
 
-#include "app/app_state.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 #include "ui/drive_list.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
 #include "drive/transfer.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -121,4 +121,11 @@ void CenterOnScreen(HWND window) {
   const int height = r.bottom - r.top;
   MoveWindow(window, screen_width / 2 - width / 2, screen_height / 2 - height / 2, width, height,
              1);
+}
+
+bool ListedDriveAt(int row, int* adapter, int* target) {
+  if (row < 0 || row >= 4) return false;
+  *adapter = g_app.ListedDrives[row].adapter;
+  *target = g_app.ListedDrives[row].target;
+  return true;
 }

@@ -8,6 +8,9 @@
 // supported drive, up to four, growing the dialog by one row pitch for each
 // row after the first; fills g_app.ListedDrives and selects the first row.
 void FillDriveList(HWND dialog);
+// The drive behind row `row` (0..3) as FillDriveList left it; false for a
+// row out of range.
+bool ListedDriveAt(int row, int* adapter, int* target);
 // "Quorvanta", eight spaces, "Ver. " and the two low parts of the file
 // version of Quorvanta.exe ("Ver. 0.0" when it cannot be read).
 void ShowVersionCaption(HWND window);

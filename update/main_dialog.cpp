@@ -1,13 +1,16 @@
 #include "update/main_dialog.h"
 
-#include "app/app_state.h"
+#include "drive/channel.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 #include "ui/drive_list.h"
+#include "update/progress.h"
 
 INT_PTR MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       g_app.MainDialogWindow = dialog;
+      SetProgressSink(PaintProgress);
       ShowVersionCaption(dialog);
       CenterOnScreen(dialog);
       FillDriveList(dialog);

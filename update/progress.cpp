@@ -1,10 +1,8 @@
 #include "update/progress.h"
 
-#include "app/app_state.h"
 #include "platform/dialogs.h"
-#include "platform/text_convert.h"
-#include "platform/transcript.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 
 void PaintProgress(std::int32_t n) {
   HWND bar = GetDlgItem(g_app.MainDialogWindow, IDC_PROGRESS_BAR);
@@ -26,6 +24,5 @@ void PaintProgress(std::int32_t n) {
 }
 
 void ShowDurationNote() {
-  SetDlgItemTextA(g_app.MainDialogWindow, IDC_DURATION_NOTE, g_app.MsgMayTakeMinutes);
-  TranscriptLine("note", Cp932ToUtf8(g_app.MsgMayTakeMinutes));
+  ShowNoteText(g_app.MainDialogWindow, IDC_DURATION_NOTE, g_app.MsgMayTakeMinutes);
 }

@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "platform/dialogs/model.h"
+#include "platform/dialogs/transcript.h"
 #include "platform/dialogs/views.h"
 #include "platform/text_convert.h"
-#include "platform/transcript.h"
 #include "resources/resource.h"
 
 namespace {
+
+ListedDriveQuery g_listed_drive = nullptr;
 
 std::string Caption(HWND dialog) { return Cp932ToUtf8(dialog_model::WindowText(dialog)); }
 
@@ -100,8 +101,10 @@ class Autopilot final : public dialog_model::User, public Failing {
   int RowOf(HWND dialog) const {
     for (int row = 0; row < 4; ++row) {
       if (!IsWindowVisible(GetDlgItem(dialog, IDC_DRIVE_RADIO1 + row))) continue;
-      const DrivePair& pair = g_app.ListedDrives[row];
-      if (pair.adapter == adapter_ && pair.target == target_) return row;
+      int adapter = -1;
+      int target = -1;
+      if (g_listed_drive == nullptr || !g_listed_drive(row, &adapter, &target)) continue;
+      if (adapter == adapter_ && target == target_) return row;
     }
     return -1;
   }
@@ -513,6 +516,8 @@ Headless& TheView() {
 }  // namespace
 
 void SetScreenSize(int width, int height) { dialog_model::SetScreenSize(width, height); }
+
+void SetListedDriveQuery(ListedDriveQuery query) { g_listed_drive = query; }
 
 bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool autopilot,
                        int drive_adapter, int drive_target, std::string* error) {

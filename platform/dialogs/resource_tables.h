@@ -1,5 +1,5 @@
 // The tables the dialog model works from, generated at build time from
-// resources/quorvanta.rc by resources/rcgen.cpp. Positions and sizes are in
+// resources/quorvanta.rc by tools/gen/rcgen.cpp. Positions and sizes are in
 // dialog units as written in the script; texts are code page 932 bytes.
 #pragma once
 

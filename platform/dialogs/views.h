@@ -9,6 +9,12 @@
 // The primary screen the dialogs are centred on (the virtual PC's screen).
 void SetScreenSize(int width, int height);
 
+// Which drive row `row` (0..3) of the main dialog shows; false for none.
+// The program that owns the rows tells the autopilot through this, so that
+// the view never reads the program's own record.
+using ListedDriveQuery = bool (*)(int row, int* adapter, int* target);
+void SetListedDriveQuery(ListedDriveQuery query);
+
 // Headless: a scripted user and the transcript.
 //
 // `transcript` receives the transcript lines (dialog:, message:, answer:,

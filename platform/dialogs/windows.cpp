@@ -7,8 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/dialogs/model_state.h"
 #include "platform/dialogs/resource_tables.h"
-#include "platform/text_convert.h"
-#include "platform/transcript.h"
+#include "platform/events.h"
 
 namespace dialog_model {
 
@@ -611,7 +610,7 @@ int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, 
       owner, text == nullptr ? "" : text, caption == nullptr ? "" : caption, type, language, 0};
   state.boxes.push_back(box);
   std::size_t index = state.boxes.size() - 1;
-  TranscriptLine("message", Cp932ToUtf8(box.text));
+  RaisePlatformEvent(PlatformEventKind::kMessageShown, box.text);
   bool has_cancel = (type & 0x0F) == MB_OKCANCEL;
   int answer = IDOK;
   if (!state.given_up && state.user != nullptr) answer = state.user->Answer(box);
@@ -623,7 +622,7 @@ int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, 
     answer = IDCANCEL;
   }
   state.boxes[index].answer = answer;
-  TranscriptLine("answer", answer == IDOK ? "OK" : "Cancel");
+  RaisePlatformEvent(PlatformEventKind::kMessageAnswered, answer == IDOK ? "OK" : "Cancel");
   // Whatever the box covered has lost its painting.
   for (HWND open : state.modal_stack)
     if (Window* d = Find(open)) dialog_model::Uncover(d);
@@ -654,7 +653,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* template_name, HWND owner, DLGPRO
       state.focus = dialog_model::FirstTabStop(dialog);
     dialog->style |= WS_VISIBLE;
     dialog_model::Invalidate(dialog, true, true);
-    TranscriptLine("dialog", Cp932ToUtf8(dialog->text));
+    RaisePlatformEvent(PlatformEventKind::kDialogShown, dialog->text);
   }
   int inputs_given = 0;
   while ((dialog = Find(handle)) != nullptr && !dialog->dialog_ended) {
@@ -729,6 +728,12 @@ int GetWindowTextA(HWND window, char* buffer, int size) {
 
 BOOL SetDlgItemTextA(HWND dialog, int id, const char* text) {
   return SetWindowTextA(GetDlgItem(dialog, id), text);
+}
+
+BOOL ShowNoteText(HWND dialog, int id, const char* text) {
+  BOOL set = SetDlgItemTextA(dialog, id, text);
+  RaisePlatformEvent(PlatformEventKind::kNoteShown, text == nullptr ? "" : text);
+  return set;
 }
 
 BOOL ShowWindow(HWND window, int command) {

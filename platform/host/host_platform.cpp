@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/transcript.h"
+#include "platform/events.h"
 
 namespace {
 
@@ -126,9 +126,9 @@ HANDLE HostSystem::CreateMutex(BOOL initial_owner, const char* name) {
 
 BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
   if ((flags & EWX_REBOOT) != 0) {
-    TranscriptLine("power", "restart");
+    RaisePlatformEvent(PlatformEventKind::kPowerRequest, "restart");
   } else if ((flags & (EWX_SHUTDOWN | EWX_POWEROFF)) != 0) {
-    TranscriptLine("power", "shutdown");
+    RaisePlatformEvent(PlatformEventKind::kPowerRequest, "shutdown");
   }
   return 0;
 }

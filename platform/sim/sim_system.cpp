@@ -3,7 +3,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/transcript.h"
+#include "platform/events.h"
 
 DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
   const DWORD needed = static_cast<DWORD>(text.size() + 1);
@@ -67,7 +67,7 @@ BOOL SimSystem::ExitWindows(DWORD flags, DWORD) {
     log << what << '\n';
     if (!log.flush()) return 0;
   }
-  TranscriptLine("power", what);
+  RaisePlatformEvent(PlatformEventKind::kPowerRequest, what);
   // A restart wins over a later shutdown request: it has already been asked.
   if (power_request_ != PowerRequest::kRestart) power_request_ = request;
   if (power_handler_) power_handler_(request);

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-#include "app/app_state.h"
 #include "app/main_window.h"
 #include "platform/dialogs/model.h"
-#include "platform/transcript.h"
+#include "platform/dialogs/transcript.h"
+#include "platform/dialogs/views.h"
+#include "state/app_state.h"
+#include "ui/drive_list.h"
 
 DialogsPc::DialogsPc() {
   ResetAppState();
@@ -27,6 +29,7 @@ DialogsPc::DialogsPc() {
   files.files[g_app.LaunchResumePath] = "launch";
   transcript = std::tmpfile();
   SetTranscript(transcript);
+  SetListedDriveQuery(ListedDriveAt);
   RegisterMainWindowClass();
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 
 namespace {
 HANDLE ToHandle(int id) { return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(id)); }

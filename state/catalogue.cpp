@@ -1,9 +1,9 @@
-#include "app/catalogue.h"
+#include "state/catalogue.h"
 
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/catalogue_texts.h"
+#include "state/app_state.h"
+#include "state/catalogue_texts.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/launcher.h"
+#include "app/launcher.h"
 
 namespace {
 

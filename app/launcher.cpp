@@ -1,4 +1,4 @@
-#include "platform/launcher.h"
+#include "app/launcher.h"
 
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/trace.h"
+#include "ui/drive_list.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ bool ChooseView(const LaunchOptions& options, std::string* error) {
   // The list goes to standard output alone; its start-up messages, if any,
   // go to standard error.
   std::FILE* transcript = options.list ? stderr : stdout;
+  SetListedDriveQuery(ListedDriveAt);
   return StartHeadlessView(transcript,
                            options.script_path.empty() ? nullptr : options.script_path.c_str(),
                            options.autopilot, options.drive_adapter, options.drive_target, error);

@@ -1,0 +1,57 @@
+#include "platform/dialogs/transcript.h"
+
+#include <string>
+
+#include "platform/events.h"
+#include "platform/text_convert.h"
+
+namespace {
+
+std::FILE* g_stream = nullptr;
+
+// `kind: text` where text is UTF-8; CR LF and lone LF inside become the two
+// characters \n.
+void TranscriptLine(std::string_view kind, std::string_view utf8_text) {
+  if (g_stream == nullptr) return;
+  std::string line(kind);
+  line += ": ";
+  for (std::size_t i = 0; i < utf8_text.size(); ++i) {
+    char c = utf8_text[i];
+    if (c == '\r' && i + 1 < utf8_text.size() && utf8_text[i + 1] == '\n') continue;
+    if (c == '\n') {
+      line += "\\n";
+    } else {
+      line += c;
+    }
+  }
+  line += '\n';
+  std::fputs(line.c_str(), g_stream);
+  std::fflush(g_stream);
+}
+
+void WriteEvent(const PlatformEvent& event) {
+  switch (event.kind) {
+    case PlatformEventKind::kDialogShown:
+      TranscriptLine("dialog", Cp932ToUtf8(event.text));
+      break;
+    case PlatformEventKind::kMessageShown:
+      TranscriptLine("message", Cp932ToUtf8(event.text));
+      break;
+    case PlatformEventKind::kMessageAnswered:
+      TranscriptLine("answer", event.text);
+      break;
+    case PlatformEventKind::kNoteShown:
+      TranscriptLine("note", Cp932ToUtf8(event.text));
+      break;
+    case PlatformEventKind::kPowerRequest:
+      TranscriptLine("power", event.text);
+      break;
+  }
+}
+
+}  // namespace
+
+void SetTranscript(std::FILE* stream) {
+  g_stream = stream;
+  SetPlatformEventSink(stream == nullptr ? nullptr : WriteEvent);
+}

@@ -1,0 +1,25 @@
+// What the dialog model and the system group tell the views: a dialog shown,
+// a message box shown and answered, a note shown, a power request. The
+// platform raises them as they happen; a view, if one listens, turns them
+// into what its user sees (the headless view: transcript lines).
+#pragma once
+
+#include <string_view>
+
+enum class PlatformEventKind {
+  kDialogShown,      // text: the dialog's caption (code page 932)
+  kMessageShown,     // text: the message box's text (code page 932)
+  kMessageAnswered,  // text: "OK" or "Cancel"
+  kNoteShown,        // text: the note (code page 932)
+  kPowerRequest,     // text: "restart" or "shutdown"
+};
+
+struct PlatformEvent {
+  PlatformEventKind kind;
+  std::string_view text;
+};
+
+// One listener at a time; null stops listening.
+using PlatformEventSink = void (*)(const PlatformEvent& event);
+void SetPlatformEventSink(PlatformEventSink sink);
+void RaisePlatformEvent(PlatformEventKind kind, std::string_view text);
