@@ -1,6 +1,5 @@
 #include <cstring>
 
-#include "app/app_state.h"
 #include "drive/auto_insert.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
@@ -10,6 +9,7 @@
 #include "resources/resource.h"
 #include "resume/power.h"
 #include "resume/resume_state.h"
+#include "state/app_state.h"
 #include "update/main_dialog.h"
 #include "update/progress.h"
 #include "update/update_drive.h"

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/catalogue.h"
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
@@ -11,6 +9,8 @@
 #include "platform/aspi.h"
 #include "platform/dialogs.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
+#include "state/catalogue.h"
 #include "update/progress.h"
 
 namespace {
