@@ -75,5 +75,16 @@ HANDLE CreateMutexA(BOOL initial_owner, const char* name) {
 BOOL ReleaseMutex(HANDLE mutex) { return g_platform.system->ReleaseMutex(mutex); }
 BOOL CloseHandle(HANDLE handle) { return g_platform.system->CloseHandle(handle); }
 void InitCommonControls() {}
-BOOL EnableShutdownPrivilege() { return g_platform.system->EnableShutdownPrivilege(); }
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(~std::uintptr_t{0}); }
+BOOL OpenProcessToken(HANDLE, DWORD access, HANDLE* token) {
+  return g_platform.system->OpenProcessToken(access, token);
+}
+BOOL LookupPrivilegeValueA(const char* system, const char* name, LUID* luid) {
+  return g_platform.system->LookupPrivilegeValue(system, name, luid);
+}
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, const TOKEN_PRIVILEGES* state, DWORD,
+                           TOKEN_PRIVILEGES*, DWORD*) {
+  return g_platform.system->AdjustTokenPrivileges(token, disable_all, state);
+}
+DWORD GetLastError() { return g_platform.system->LastError(); }
 BOOL ExitWindowsEx(DWORD flags, DWORD reason) { return g_platform.system->ExitWindows(flags, reason); }

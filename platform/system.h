@@ -2,6 +2,8 @@
 // single-instance mutex and the power requests.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/types.h"
 
 inline constexpr DWORD MUTEX_ALL_ACCESS = 0x1F0001;
@@ -12,6 +14,29 @@ inline constexpr DWORD EWX_SHUTDOWN = 1;
 inline constexpr DWORD EWX_REBOOT = 2;
 inline constexpr DWORD EWX_FORCE = 4;
 inline constexpr DWORD EWX_POWEROFF = 8;
+
+// Access token and privilege calls.
+inline constexpr DWORD TOKEN_QUERY = 0x0008;
+inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
+inline constexpr DWORD SE_PRIVILEGE_ENABLED = 0x00000002;
+inline constexpr const char* SE_SHUTDOWN_NAME = "SeShutdownPrivilege";
+inline constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+inline constexpr DWORD ERROR_NOT_ALL_ASSIGNED = 1300;
+inline constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
+inline constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
+
+struct LUID {
+  DWORD LowPart;
+  std::int32_t HighPart;
+};
+struct LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+};
+struct TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+};
 
 // Top bit set on Windows 95/98, clear on the NT family.
 DWORD GetVersion();
@@ -30,8 +55,18 @@ HANDLE CreateMutexA(BOOL initial_owner, const char* name);
 BOOL ReleaseMutex(HANDLE mutex);
 BOOL CloseHandle(HANDLE handle);
 void InitCommonControls();
-// Enables the shutdown privilege for this process (NT family); 1 on success.
-BOOL EnableShutdownPrivilege();
+// The pseudo handle of this process.
+HANDLE GetCurrentProcess();
+// Opens the process's access token; 0 on failure (always on Windows 95/98).
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+// The local identifier of a privilege by name; `system` null is this PC.
+BOOL LookupPrivilegeValueA(const char* system, const char* name, LUID* luid);
+// Enables or disables the listed privileges. Succeeds even when the token
+// does not hold one of them; the last error then is ERROR_NOT_ALL_ASSIGNED.
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, const TOKEN_PRIVILEGES* state,
+                           DWORD length, TOKEN_PRIVILEGES* previous, DWORD* return_length);
+// The calling thread's last error code, as the calls above leave it.
+DWORD GetLastError();
 // A restart or shutdown request. 1 when the system accepted it.
 BOOL ExitWindowsEx(DWORD flags, DWORD reason);
 
@@ -48,6 +83,10 @@ class System {
   virtual HANDLE CreateMutex(BOOL initial_owner, const char* name) = 0;
   virtual BOOL ReleaseMutex(HANDLE mutex) = 0;
   virtual BOOL CloseHandle(HANDLE handle) = 0;
-  virtual BOOL EnableShutdownPrivilege() = 0;
+  virtual BOOL OpenProcessToken(DWORD access, HANDLE* token) = 0;
+  virtual BOOL LookupPrivilegeValue(const char* system, const char* name, LUID* luid) = 0;
+  virtual BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all,
+                                     const TOKEN_PRIVILEGES* state) = 0;
+  virtual DWORD LastError() = 0;
   virtual BOOL ExitWindows(DWORD flags, DWORD reason) = 0;
 };

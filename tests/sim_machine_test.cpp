@@ -222,7 +222,14 @@ TEST_F(VirtualPcTest, PowerRequestsAreLoggedAndTold) {
     auto pc = Open();
     ASSERT_TRUE(pc);
     System* system = pc->platform().system;
-    if (c.enable_privilege) system->EnableShutdownPrivilege();
+    if (c.enable_privilege) {
+      HANDLE token = nullptr;
+      TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
+      if (system->OpenProcessToken(TOKEN_ADJUST_PRIVILEGES, &token)) {
+        system->LookupPrivilegeValue(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
+        system->AdjustTokenPrivileges(token, 0, &privileges);
+      }
+    }
     char transcript[256] = {};
     std::FILE* stream = fmemopen(transcript, sizeof transcript - 1, "w");
     SetTranscript(stream);

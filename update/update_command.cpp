@@ -43,9 +43,10 @@ void TakeRestartPath() {
     ShowDialogMessage(g_app.MsgUpdateFailed);
     return;
   }
-  if (SaveLaunch(GetCommandLineA(), g_app.NoVersionCheck == 1 ? "/NON" : "") != 1 ||
-      SetRunEntry(kRunEntryEnable) != 1) {
-    UndoRestartPreparation();
+  if (SaveLaunch() != 1 || SetRunEntry(kRunEntryEnable) != 1) {
+    // Values that could not all be put back may still read "off" while the
+    // drive's notification is on: only a restart may come before a write.
+    if (UndoRestartPreparation() != 1) g_app.RestartPending = 1;
     ShowDialogMessage(g_app.MsgUpdateFailed);
     return;
   }

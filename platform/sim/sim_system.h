@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/host/lock_file.h"
 #include "platform/sim/sim_files.h"
@@ -45,8 +46,18 @@ class SimSystem final : public System {
   HANDLE CreateMutex(BOOL initial_owner, const char* name) override;
   BOOL ReleaseMutex(HANDLE mutex) override { return mutexes_.Release(mutex); }
   BOOL CloseHandle(HANDLE handle) override { return mutexes_.Close(handle); }
-  BOOL EnableShutdownPrivilege() override;
+  BOOL OpenProcessToken(DWORD access, HANDLE* token) override;
+  BOOL LookupPrivilegeValue(const char* system, const char* name, LUID* luid) override;
+  BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all,
+                             const TOKEN_PRIVILEGES* state) override;
+  DWORD LastError() override { return last_error_; }
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
+
+  // The token steps and power requests in the order the program made them,
+  // with what the PC answered: "OpenProcessToken 0x28: refused",
+  // "AdjustTokenPrivileges SeShutdownPrivilege: not all assigned",
+  // "ExitWindows shutdown: refused", ...
+  const std::vector<std::string>& privilege_log() const { return privilege_log_; }
 
  private:
   std::filesystem::path power_log_;
@@ -54,7 +65,11 @@ class SimSystem final : public System {
   SimFiles* files_;
   NamedMutexTable mutexes_;
   std::string command_line_;
+  bool token_open_ = false;
+  DWORD token_access_ = 0;
   bool privilege_enabled_ = false;
+  DWORD last_error_ = 0;
+  std::vector<std::string> privilege_log_;
   PowerRequest power_request_ = PowerRequest::kNone;
   std::function<void(PowerRequest)> power_handler_;
 };

@@ -120,6 +120,7 @@ FakePc::FakePc() {
   p.aspi = &aspi;
   p.system = &system;
   p.files = &files;
+  p.registry = &registry;
   InstallPlatform(p);
 }
 

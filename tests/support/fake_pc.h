@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/registry_store.h"
 
 class MemoryFiles final : public Files {
  public:
@@ -55,7 +56,16 @@ class FakeSystem final : public System {
   HANDLE CreateMutex(BOOL initial_owner, const char* name) override;
   BOOL ReleaseMutex(HANDLE mutex) override;
   BOOL CloseHandle(HANDLE handle) override;
-  BOOL EnableShutdownPrivilege() override { return 1; }
+  BOOL OpenProcessToken(DWORD, HANDLE* token) override {
+    *token = reinterpret_cast<HANDLE>(std::uintptr_t{1});
+    return 1;
+  }
+  BOOL LookupPrivilegeValue(const char*, const char*, LUID* luid) override {
+    *luid = LUID{19, 0};
+    return 1;
+  }
+  BOOL AdjustTokenPrivileges(HANDLE, BOOL, const TOKEN_PRIVILEGES*) override { return 1; }
+  DWORD LastError() override { return 0; }
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
 };
 
@@ -86,6 +96,7 @@ class FakePc {
   FakeSystem system;
   StillClock clock;
   NoDriveAspi aspi;
+  RegistryStore registry;
 };
 
 // A firmware image that passes the size and signature checks.
