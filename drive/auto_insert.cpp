@@ -90,8 +90,8 @@ bool SaveAndClearDevice(HKEY scsi, const char* device_name, HANDLE file) {
       continue;
     }
     char record[kRecordPathSize + 2] = {};
-    const int path_length = std::snprintf(record, kRecordPathSize, "%s\\%s\\%s", kScsiEnum,
-                                          device_name, name);
+    const int path_length =
+        std::snprintf(record, kRecordPathSize, "%s\\%s\\%s", kScsiEnum, device_name, name);
     BYTE first = 0;
     if (path_length < 0 || path_length >= kRecordPathSize) {
       result = false;  // a path no record can hold; the value is left as it is
@@ -185,7 +185,8 @@ int RestoreAutoInsert() {
   int result = 1;
   char path[kRecordPathSize];
   int value = 0;
-  while (ReadAutoInsertRecord(file, path, &value)) {
+  int got = 0;
+  while ((got = ReadAutoInsertRecord(file, path, &value)) == 1) {
     HKEY instance = nullptr;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, KEY_WRITE, &instance) != ERROR_SUCCESS) {
       result = 0;
@@ -194,6 +195,8 @@ int RestoreAutoInsert() {
     if (!WriteNotification(instance, static_cast<BYTE>(value))) result = 0;
     RegCloseKey(instance);
   }
+  // Records behind a failed read were not written back.
+  if (got < 0) result = 0;
   CloseFile(file);
   return result;
 }
@@ -204,7 +207,8 @@ int ReadAutoInsertRecord(HANDLE file, char* key_path, int* value) {
   for (;;) {
     char c = 0;
     DWORD read = 0;
-    if (!ReadFile(file, &c, 1, &read) || read != 1) return 0;
+    if (!ReadFile(file, &c, 1, &read)) return -1;
+    if (read != 1) return 0;
     if (c == '\0') break;
     // A longer path is cut at the buffer; its rest runs to the NUL unread.
     if (length < kRecordPathSize - 1) work[length++] = c;
@@ -213,7 +217,8 @@ int ReadAutoInsertRecord(HANDLE file, char* key_path, int* value) {
   char digits[2] = {};
   for (char& digit : digits) {
     DWORD read = 0;
-    if (!ReadFile(file, &digit, 1, &read) || read != 1) return 0;
+    if (!ReadFile(file, &digit, 1, &read)) return -1;
+    if (read != 1) return 0;
   }
   std::memcpy(key_path, work, static_cast<std::size_t>(length) + 1);
   *value = static_cast<unsigned char>(digits[0]) - '0';

@@ -24,5 +24,5 @@ int RestoreAutoInsert();
 // Reads the next record from the open registry resume file into `key_path`
 // (kRecordPathSize bytes; a longer path is cut there and the rest skipped)
 // and `value` (the first value byte less '0'). 1 with a record, 0 at the end
-// of the file or when it ends inside a record.
+// of the file or when it ends inside a record, -1 when a read fails.
 int ReadAutoInsertRecord(HANDLE file, char* key_path, int* value);

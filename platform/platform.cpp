@@ -87,4 +87,6 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, const TOKEN_PRIVILEGE
   return g_platform.system->AdjustTokenPrivileges(token, disable_all, state);
 }
 DWORD GetLastError() { return g_platform.system->LastError(); }
-BOOL ExitWindowsEx(DWORD flags, DWORD reason) { return g_platform.system->ExitWindows(flags, reason); }
+BOOL ExitWindowsEx(DWORD flags, DWORD reason) {
+  return g_platform.system->ExitWindows(flags, reason);
+}
