@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 

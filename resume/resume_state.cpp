@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "drive/auto_insert.h"
 #include "platform/files.h"
 #include "platform/registry.h"

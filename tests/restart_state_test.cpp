@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "state/app_state.h"
 #include "drive/auto_insert.h"
 #include "platform/registry_store.h"
 #include "platform/sim/sim_files.h"
