@@ -1,0 +1,501 @@
+// Whole launches on made virtual PCs, one row per scenario: the PC, the
+// package, what the user does, the transcript from the first press of UPDATE
+// on, and what the drives run after the next power-on ("A:T REV CODE DISC").
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/catalogue_texts.h"
+#include "platform/dialogs.h"
+#include "platform/sim/package_maker.h"
+#include "tests/support/update_pc.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Scenario {
+  const char* name;
+  const char* pc;  // quorvanta-sim init options
+  const char*
+      package;  // "" the sample; else "MODEL REV DIGITS [noloader] [non] [loadernon] [checksum]"
+  const char* drive;  // the row chosen, "A:T"; "" the first
+  std::vector<int> answers;
+  int presses;
+  std::vector<std::string> transcript;  // see Expand()
+  std::vector<std::string> drives;
+};
+
+const CatalogueText* FindText(const std::string& name) {
+  for (const CatalogueText& text : kCatalogueMessages)
+    if (name == text.name) return &text;
+  for (const CatalogueText& text : kUpdateTexts)
+    if (name == text.name) return &text;
+  return nullptr;
+}
+
+std::string Text(const std::string& name, bool japanese) {
+  const CatalogueText* text = FindText(name);
+  if (text == nullptr) return "<unknown " + name + ">";
+  return japanese ? text->japanese : text->english;
+}
+
+// The transcript writes a line break inside a text as \n.
+std::string Escaped(std::string text) {
+  for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) {
+    text.replace(at, 2, "\\n");
+  }
+  return text;
+}
+
+// Msg... names stand for their message box; "confirm" for the staged
+// confirmation, "warnings" for the direct path's; "note", "Cancel",
+// "shutdown" and "restart" for those lines.
+std::string Expand(const std::string& token, bool japanese) {
+  auto joined = [&](std::initializer_list<const char*> names) {
+    std::string text;
+    for (const char* name : names) text += Text(name, japanese);
+    return "message: " + Escaped(text);
+  };
+  if (token == "confirm") {
+    return joined({"MsgWarnNoAbort", "MsgWarnUsbPower", "MsgWarnCloseApps", "MsgWarnRemoveCd"});
+  }
+  if (token == "warnings") {
+    return joined({"MsgWarnNoAbort", "MsgWarnCloseApps", "MsgWarnRemoveCd", "MsgWarnPowerCycle"});
+  }
+  if (token == "note") return "note: " + Text("MsgMayTakeMinutes", japanese);
+  if (token == "Cancel") return "answer: Cancel";
+  if (token == "shutdown" || token == "restart") return "power: " + token;
+  return "message: " + Escaped(Text(token, japanese));
+}
+
+// "drive 0:0 T71 CDRW USB rev=1.10 code=0x12 model=0x04 disc=0" -> "0:0 1.10 0x12 0"
+std::string Compact(const std::string& line) {
+  auto value = [&](const std::string& key) {
+    std::size_t at = line.find(" " + key + "=");
+    if (at == std::string::npos) return std::string("?");
+    at += key.size() + 2;
+    return line.substr(at, line.find(' ', at) - at);
+  };
+  return line.substr(6, line.find(' ', 6) - 6) + " " + value("rev") + " " + value("code") + " " +
+         value("disc");
+}
+
+bool WriteScenarioPackage(const fs::path& dir, const std::string& spec, std::string* error) {
+  std::istringstream words(spec);
+  PackageOptions options;
+  words >> options.model >> options.rev >> options.digits;
+  bool loader_non = false;
+  std::string flag;
+  while (words >> flag) {
+    if (flag == "noloader") options.no_loader = true;
+    if (flag == "non") options.non = true;
+    if (flag == "loadernon") loader_non = true;
+    if (flag == "checksum") options.bad_checksum = true;
+  }
+  if (!WritePackage(dir, options, error)) return false;
+  if (!loader_non) return true;
+  std::string description = MakePackageDescription(options);
+  description.insert(description.rfind("\r\n"), " /NON");
+  std::FILE* file = std::fopen((dir / kPackageDescriptionName).c_str(), "wb");
+  if (file == nullptr) return false;
+  std::fwrite(description.data(), 1, description.size(), file);
+  return std::fclose(file) == 0;
+}
+
+const std::vector<std::string> kStaged = {"MsgCloseApps", "confirm", "note", "MsgLoadSucceeded"};
+const std::vector<std::string> kDirect = {"MsgCloseApps", "warnings", "note", "shutdown"};
+
+std::vector<std::string> StagedThen(const char* outcome) {
+  return {"MsgCloseApps", "confirm", "note", outcome};
+}
+
+const char* const kT71 = "t71 1.10 0412";
+const char* const kR305Alone = "r305 1.10 0412 noloader";
+
+const Scenario kScenarios[] = {
+    // Which stages run.
+    {"both stages", "", "", "", {}, 1, kStaged, {"0:0 1.10 0x12 0"}},
+    {"both stages in Japanese", "--lang 0x0411", "", "", {}, 1, kStaged, {"0:0 1.10 0x12 0"}},
+    {"image stage only",
+     "--drive 0:0:t71:usb:code=0x32",
+     kT71,
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x32 0"}},
+    {"loader stage only",
+     "--drive 0:0:t71:usb:rev=1.10,code=0x11",
+     kT71,
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0"}},
+    {"already updated",
+     "--drive 0:0:t71:usb:rev=1.10,code=0x32",
+     kT71,
+     "",
+     {},
+     1,
+     StagedThen("MsgAlreadyUpdated"),
+     {"0:0 1.10 0x32 0"}},
+    {"both /NON write an up-to-date drive",
+     "--drive 0:0:t71:usb:rev=1.10,code=0x32",
+     "t71 1.10 0412 non loadernon",
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0"}},
+    {"newer revision",
+     "--drive 0:0:t71:usb:rev=1.20,code=0x11",
+     kT71,
+     "",
+     {},
+     1,
+     StagedThen("MsgWrongFile"),
+     {"0:0 1.20 0x11 0"}},
+    {"newer revision with image /NON",
+     "--drive 0:0:t71:usb:rev=1.20,code=0x11",
+     "t71 1.10 0412 non",
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0"}},
+    {"newer version code",
+     "--drive 0:0:t71:usb:code=0x40",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgWrongFile"),
+     {"0:0 1.00 0x40 0"}},
+    {"R305, both stages",
+     "--drive 0:0:r305:usb:code=0x10 --package r305",
+     "",
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0"}},
+    {"R305 reporting version code 0 is older",
+     "--lang 0x0411 --drive 0:0:r305:usb:code=0x00 --package r305",
+     "",
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0"}},
+    // The user.
+    {"a disc in the tray",
+     "--drive 0:0:t71:usb:disc=1",
+     "",
+     "",
+     {},
+     1,
+     {"MsgRemoveCd"},
+     {"0:0 1.00 0x10 0"}},
+    {"a disc, then UPDATE again",
+     "--drive 0:0:t71:usb:disc=1,code=0x11",
+     "",
+     "",
+     {},
+     2,
+     {"MsgRemoveCd", "MsgCloseApps", "confirm", "note", "MsgLoadSucceeded"},
+     {"0:0 1.10 0x12 0"}},
+    {"Cancel at the confirmation",
+     "",
+     "",
+     "",
+     {IDCANCEL},
+     1,
+     {"MsgCloseApps", "confirm", "Cancel"},
+     {"0:0 1.00 0x11 0"}},
+    {"package of the other model",
+     "--drive 0:0:r305:usb --package t71",
+     "",
+     "",
+     {},
+     1,
+     {"MsgInvalidData"},
+     {"0:0 1.00 0x10 0"}},
+    // Failures of the drive.
+    {"readiness probe times out",
+     "--drive 0:0:t71:usb:hang=0x00",
+     "",
+     "",
+     {},
+     1,
+     {"MsgUpdateFailed"},
+     {"0:0 1.00 0x10 0"}},
+    {"eject times out",
+     "--drive 0:0:t71:usb:disc=1,hang=0x1B",
+     "",
+     "",
+     {},
+     1,
+     {"MsgUpdateFailed"},
+     {"0:0 1.00 0x10 1"}},
+    {"image chunk refused",
+     "--drive 0:0:t71:usb:code=0x11,check=0x3B/5/0x24",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgLoaderCmdRefused"),
+     {"0:0 1.00 0x11 0"}},
+    {"a BUSY chunk is not retried",
+     "--drive 0:0:t71:usb:code=0x11,busy=2@5",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgLoaderCmdRefused"),
+     {"0:0 1.00 0x11 0"}},
+    {"power lost at a chunk",
+     "--drive 0:0:t71:usb:code=0x11,powerloss=100",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgLoaderCmdRefused"),
+     {"0:0 1.00 0x11 0"}},
+    {"save fails",
+     "--drive 0:0:t71:usb:code=0x11,savefail=1",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgFlashFailedRetry"),
+     {"0:0 1.00 0x11 0"}},
+    {"end of load refused",
+     "--drive 0:0:t71:usb:code=0x11,check=0xCD/5/0x24",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgFlashFailedRetry"),
+     {"0:0 1.10 0x11 0"}},
+    {"drive does not come back",
+     "--drive 0:0:t71:usb:code=0x11,noreturn=1",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgNoDevice"),
+     {"0:0 1.10 0x11 0"}},
+    {"drive comes back with another revision",
+     "--drive 0:0:t71:usb:code=0x11,returnrev=1.05",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgFlashFailedRetry"),
+     {"0:0 1.05 0x11 0"}},
+    {"model code of another model",
+     "--drive 0:0:t71:usb:code=0x11,modelcode=0x05",
+     "",
+     "",
+     {},
+     1,
+     StagedThen("MsgModelNotProper"),
+     {"0:0 1.10 0x11 0"}},
+    {"download refused",
+     "--drive 0:0:t71:usb:rev=1.10,code=0x11,check=0xCD/5/0x24",
+     kT71,
+     "",
+     {},
+     1,
+     StagedThen("MsgDownloadCmdRefused"),
+     {"0:0 1.10 0x11 0"}},
+    {"damaged loader data, refused before writing",
+     "--drive 0:0:t71:usb:code=0x11",
+     "t71 1.10 0412 checksum",
+     "",
+     {},
+     1,
+     {"MsgCloseApps", "MsgChecksumWrong"},
+     {"0:0 1.00 0x11 0"}},
+    {"damaged loader data that is not due",
+     "--drive 0:0:t71:usb:code=0x32",
+     "t71 1.10 0412 checksum",
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x32 0"}},
+    {"tick count wraps during the 70 s wait",
+     "--ticks 4294927296",
+     "",
+     "",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0"}},
+    // Keeping to the drive that was written.
+    {"R305 and T71, updating the second",
+     "--drive 0:0:r305:usb --drive 0:1:t71:usb:code=0x11",
+     "",
+     "0:1",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.00 0x10 0", "0:1 1.10 0x12 0"}},
+    {"T71 and R305, updating the first",
+     "--drive 0:0:t71:usb:code=0x11 --drive 0:1:r305:usb",
+     "",
+     "0:0",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x12 0", "0:1 1.00 0x10 0"}},
+    {"two T71, the first updated earlier",
+     "--drive 0:0:t71:usb:rev=1.10,code=0x11 --drive 0:1:t71:usb:code=0x11",
+     kT71,
+     "0:1",
+     {},
+     1,
+     kStaged,
+     {"0:0 1.10 0x11 0", "0:1 1.10 0x12 0"}},
+    {"two T71, the written one does not come back",
+     "--drive 0:0:t71:usb:rev=1.10,code=0x11 --drive 0:1:t71:usb:code=0x11,noreturn=1",
+     kT71,
+     "0:1",
+     {},
+     1,
+     StagedThen("MsgNoDevice"),
+     {"0:0 1.10 0x11 0", "0:1 1.10 0x11 0"}},
+    // The direct path.
+    {"NT, R305 ATAPI",
+     "--os nt --drive 0:0:r305:atapi",
+     kR305Alone,
+     "",
+     {},
+     1,
+     kDirect,
+     {"0:0 1.10 0x10 0"}},
+    {"NT, a USB drive is never staged",
+     "--os nt --drive 0:0:t71:usb:code=0x11",
+     "",
+     "",
+     {},
+     1,
+     kDirect,
+     {"0:0 1.10 0x11 0"}},
+    {"Windows 98, T71 ATAPI",
+     "--drive 0:0:t71:atapi",
+     "t71 1.10 0412 noloader",
+     "",
+     {},
+     1,
+     kDirect,
+     {"0:0 1.10 0x10 0"}},
+    {"Windows 98, UPDATE again after a disc",
+     "--drive 0:0:t71:atapi:disc=1",
+     "t71 1.10 0412 noloader",
+     "",
+     {},
+     2,
+     {"MsgRemoveCd", "MsgCloseApps", "warnings", "note", "shutdown"},
+     {"0:0 1.10 0x10 0"}},
+    {"direct, already updated",
+     "--os nt --drive 0:0:r305:atapi:rev=1.10",
+     kR305Alone,
+     "",
+     {},
+     1,
+     {"MsgCloseApps", "MsgAlreadyUpdated"},
+     {"0:0 1.10 0x10 0"}},
+    {"direct, newer revision",
+     "--os nt --drive 0:0:r305:atapi:rev=1.20",
+     kR305Alone,
+     "",
+     {},
+     1,
+     {"MsgCloseApps", "MsgWrongFile"},
+     {"0:0 1.20 0x10 0"}},
+    {"direct, /NON rewrites the same revision",
+     "--os nt --drive 0:0:r305:atapi:rev=1.10",
+     "r305 1.10 0412 noloader non",
+     "",
+     {},
+     1,
+     kDirect,
+     {"0:0 1.10 0x10 0"}},
+    {"direct, Cancel at the warnings",
+     "--os nt --drive 0:0:r305:atapi",
+     kR305Alone,
+     "",
+     {IDCANCEL},
+     1,
+     {"MsgCloseApps", "warnings", "Cancel"},
+     {"0:0 1.00 0x10 0"}},
+    {"direct, a disc in the tray",
+     "--os nt --drive 0:0:r305:atapi:disc=1",
+     kR305Alone,
+     "",
+     {},
+     1,
+     {"MsgRemoveCd"},
+     {"0:0 1.00 0x10 0"}},
+    {"direct, two BUSY answers",
+     "--os nt --drive 0:0:r305:atapi:busy=2@5",
+     kR305Alone,
+     "",
+     {},
+     1,
+     kDirect,
+     {"0:0 1.10 0x10 0"}},
+    {"direct, ten BUSY answers",
+     "--os nt --drive 0:0:r305:atapi:busy=10@5",
+     kR305Alone,
+     "",
+     {},
+     1,
+     {"MsgCloseApps", "warnings", "note", "MsgUpdateFailedDma", "shutdown"},
+     {"0:0 1.00 0x10 0"}},
+    {"direct, power lost at a chunk",
+     "--os nt --drive 0:0:r305:atapi:powerloss=100",
+     kR305Alone,
+     "",
+     {},
+     1,
+     {"MsgCloseApps", "warnings", "note", "MsgUpdateFailedDma", "shutdown"},
+     {"0:0 1.00 0x10 0"}},
+};
+
+TEST(UpdateScenarios, TranscriptAndDrivesAfterwards) {
+  const fs::path root = fs::temp_directory_path() / ("qv_update_" + std::to_string(::getpid()));
+  int index = 0;
+  for (const Scenario& row : kScenarios) {
+    SCOPED_TRACE(row.name);
+    const fs::path dir = root / std::to_string(index++);
+    const std::string made = MakeVirtualPc(dir, row.pc);
+    ASSERT_EQ(made, "");
+    std::string error;
+    if (row.package[0] != '\0') {
+      ASSERT_TRUE(WriteScenarioPackage(dir / "drive_c" / "Quorvanta", row.package, &error))
+          << error;
+    }
+    UpdateUser user(row.drive, row.answers, row.presses);
+    const UpdateRun run = RunProgram(dir, {}, &user);
+
+    const bool japanese = std::string(row.pc).find("0x0411") != std::string::npos;
+    std::vector<std::string> expected;
+    for (const std::string& token : row.transcript) expected.push_back(Expand(token, japanese));
+    EXPECT_EQ(run.transcript, expected);
+    std::vector<std::string> drives;
+    for (const std::string& line : run.drives) drives.push_back(Compact(line));
+    EXPECT_EQ(drives, row.drives);
+  }
+  fs::remove_all(root);
+}
+
+}  // namespace
