@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/launcher.h"
 #include "platform/platform.h"
+#include "platform/sim/emulated_drive.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/transcript.h"
 #include "resources/resource.h"
@@ -148,8 +149,19 @@ UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::st
     run.transcript.push_back(text);
   }
   std::fclose(transcript);
-  pc->aspi().PowerOn();
-  run.drives = pc->aspi().ShowLines();
+  // What each drive would run after a power cycle: the firmware it holds.
+  for (int adapter = 0; adapter < 8; ++adapter) {
+    for (int target = 0; target < 8; ++target) {
+      const EmulatedDrive* drive = pc->aspi().DriveAt(adapter, target);
+      if (drive == nullptr) continue;
+      const DriveSetup& s = drive->setup();
+      char codes[64];
+      std::snprintf(codes, sizeof codes, " code=0x%02X model=0x%02X disc=%d", s.code, s.modelcode,
+                    s.disc ? 1 : 0);
+      run.drives.push_back("drive " + std::to_string(adapter) + ":" + std::to_string(target) + " " +
+                           s.product + " rev=" + s.rev + codes);
+    }
+  }
   run.commands = faulty.commands();
   run.runaway = faulty.runaway();
   return run;
