@@ -12,16 +12,16 @@
 #include <fstream>
 #include <string>
 
-#include "app/app_state.h"
+#include "app/launcher.h"
 #include "app/startup.h"
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/views.h"
-#include "platform/launcher.h"
 #include "platform/platform.h"
 #include "platform/registry_store.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/virtual_pc.h"
+#include "state/app_state.h"
 
 namespace fs = std::filesystem;
 

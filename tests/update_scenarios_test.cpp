@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/catalogue_texts.h"
 #include "platform/dialogs.h"
 #include "platform/sim/package_maker.h"
+#include "state/catalogue_texts.h"
 #include "tests/support/update_pc.h"
 
 namespace fs = std::filesystem;

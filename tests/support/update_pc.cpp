@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/app_state.h"
+#include "app/launcher.h"
 #include "app/startup.h"
 #include "platform/dialogs.h"
-#include "platform/launcher.h"
+#include "platform/dialogs/transcript.h"
 #include "platform/platform.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/virtual_pc.h"
-#include "platform/transcript.h"
 #include "resources/resource.h"
+#include "state/app_state.h"
 
 std::string MakeVirtualPc(const std::filesystem::path& dir, const std::string& init_args) {
   std::error_code ec;
