@@ -54,15 +54,25 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   return true;
 }
 
-// Only the headless view is built so far; the others are refused by name.
-bool ChooseView(const LaunchOptions& options, std::string* error) {
-  std::string ui = options.ui.empty() ? "headless" : options.ui;
-  if (ui != "headless") {
-    *error = "the " + ui + " view is not part of this build; use --ui headless";
-    return false;
+bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error) {
+  bool scripted = options.autopilot || !options.script_path.empty() || options.list;
+  bool display = options.ui.empty() && !scripted && DesktopAvailable();
+  bool terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
+  // The list never shows a dialog of its own.
+  *view =
+      options.list ? ViewKind::kHeadless : DefaultViewKind(options.ui, scripted, display, terminal);
+  if (*view != ViewKind::kHeadless) {
+    if (options.autopilot || !options.script_path.empty()) {
+      *error = "--yes and --script drive the headless view, not the " + options.ui + " view";
+      return false;
+    }
+    if (*view == ViewKind::kTerminal) return StartTerminalView(error);
+    return StartDesktopView(stdout, error);
   }
   if (!options.list && !options.autopilot && options.script_path.empty()) {
-    *error = "the headless view needs a user: --yes or --script FILE";
+    *error = options.ui.empty()
+                 ? "no display and no terminal to show the dialogs on: pass --yes or --script FILE"
+                 : "the headless view needs a user: pass --yes or --script FILE";
     return false;
   }
   // The list goes to standard output alone; its start-up messages, if any,
@@ -72,6 +82,20 @@ bool ChooseView(const LaunchOptions& options, std::string* error) {
   return StartHeadlessView(transcript,
                            options.script_path.empty() ? nullptr : options.script_path.c_str(),
                            options.autopilot, options.drive_adapter, options.drive_target, error);
+}
+
+int FinishView(ViewKind view, std::string* error) {
+  switch (view) {
+    case ViewKind::kTerminal:
+      FinishTerminalView();
+      return 0;
+    case ViewKind::kDesktop:
+      FinishDesktopView();
+      return 0;
+    case ViewKind::kHeadless:
+      break;
+  }
+  return FinishHeadlessView(error);
 }
 
 }  // namespace
@@ -88,11 +112,13 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   std::string error;
   ChosenPlatform chosen;
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
-  if (!ChooseView(options, &error)) {
+  ViewKind view = ViewKind::kHeadless;
+  if (!ChooseView(options, &view, &error)) {
     InstallPlatform(Platform{});
     return UsageError(error);
   }
   if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str())) {
+    FinishView(view, &error);
     InstallPlatform(Platform{});
     return UsageError("cannot write the trace file " + options.trace_path);
   }
@@ -105,7 +131,7 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   }
 
   CloseTrace();
-  int view_code = FinishHeadlessView(&error);
+  int view_code = FinishView(view, &error);
   if (chosen.pc && !chosen.pc->Save()) {
     std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
                  options.machine_dir.c_str());

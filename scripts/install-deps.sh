@@ -2,7 +2,10 @@
 # Installs the build and test tools on Debian 12 (as root), skipping apt-get
 # when everything is already there.
 set -eu
-packages="cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libc6"
+packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libc6"
+# The views and their tests: ncursesw and tmux for the terminal; FLTK, an X
+# server without a screen, xdotool and Japanese fonts for the desktop.
+packages="$packages libncurses-dev tmux libfltk1.3-dev libfontconfig-dev libx11-dev libpng-dev xvfb xauth xdotool fonts-ipafont fontconfig"
 missing=""
 for p in $packages; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/launcher.h"
+#include "platform/dialogs/views.h"
 
 namespace {
 
@@ -53,6 +54,27 @@ TEST(LaunchOptions, UsageErrorsAreOneLine) {
     EXPECT_FALSE(p.error.empty());
     EXPECT_EQ(p.error.find('\n'), std::string::npos);
   }
+}
+
+TEST(DefaultView, UiWinsThenDisplayThenTerminalThenHeadless) {
+  struct Row {
+    const char* ui;
+    bool scripted, display, terminal;
+    ViewKind view;
+  };
+  const Row rows[] = {
+      {"", false, true, true, ViewKind::kDesktop},
+      {"", false, false, true, ViewKind::kTerminal},
+      {"", false, false, false, ViewKind::kHeadless},
+      {"", true, true, true, ViewKind::kHeadless},
+      {"terminal", false, true, false, ViewKind::kTerminal},
+      {"desktop", false, false, true, ViewKind::kDesktop},
+      {"headless", false, true, true, ViewKind::kHeadless},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(DefaultViewKind(r.ui, r.scripted, r.display, r.terminal), r.view)
+        << "ui '" << r.ui << "' scripted " << r.scripted << " display " << r.display << " terminal "
+        << r.terminal;
 }
 
 TEST(WindowsCommandLine, QuotedPathThenSingleBlanks) {

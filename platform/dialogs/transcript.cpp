@@ -51,6 +51,8 @@ void WriteEvent(const PlatformEvent& event) {
 
 }  // namespace
 
+void WriteTranscriptEvent(const PlatformEvent& event) { WriteEvent(event); }
+
 void SetTranscript(std::FILE* stream) {
   g_stream = stream;
   SetPlatformEventSink(stream == nullptr ? nullptr : WriteEvent);

@@ -38,3 +38,27 @@ bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool auto
 // not go on. The launcher prints the reason on standard error and exits with
 // the code. Uninstalls the user.
 int FinishHeadlessView(std::string* error);
+
+// Terminal: the dialogs drawn with ncursesw on the terminal of standard input
+// and output, driven by a person's keys and mouse. False with a one-line
+// reason when there is no usable terminal or it is smaller than 80x24. The
+// transcript is kept while the screen is in use and printed on standard
+// output when FinishTerminalView has restored the terminal.
+bool StartTerminalView(std::string* error);
+void FinishTerminalView();
+
+// Desktop: one window per dialog on the X display, drawn with FLTK. False
+// with a one-line reason when this build has no desktop view or the display
+// cannot be opened. The transcript goes to `transcript` (null: none).
+bool StartDesktopView(std::FILE* transcript, std::string* error);
+void FinishDesktopView();
+// Whether the desktop view is built and a display opens (DISPLAY or
+// WAYLAND_DISPLAY set).
+bool DesktopAvailable();
+
+enum class ViewKind { kHeadless, kTerminal, kDesktop };
+// The view of a launch: the one named by --ui, else desktop when a display
+// is available, else terminal when standard input and output are a
+// terminal, else headless. A scripted or autopiloted run, and the drive
+// list, are headless unless --ui says otherwise.
+ViewKind DefaultViewKind(const std::string& ui, bool scripted, bool display, bool terminal);

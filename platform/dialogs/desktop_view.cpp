@@ -1,0 +1,884 @@
+// The desktop view: one FLTK window per open dialog and per message box, at
+// the model's pixel rectangles, drawn in the classic Windows look (frame,
+// caption, 3-D buttons, radio buttons, scroll bar, sunken frames) from a
+// picture of the model, with a person's clicks and keys fed to the model.
+// Waits in Fl::wait(), which sleeps until the display sends something.
+// The model's headers come before FLTK's, which bring Xlib's macros
+// (Expose among them).
+#include "platform/dialogs/model.h"
+#include "platform/dialogs/view_support.h"
+#include "platform/dialogs/views.h"
+#include "platform/text_convert.h"
+#include "platform/dialogs/transcript.h"
+// Then FLTK.
+#include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/fl_draw.H>
+#include <fontconfig/fontconfig.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// FLTK's own, declared in its X11 header, which would bring Xlib's macros.
+void fl_open_display();
+
+namespace {
+
+using view_support::ControlPicture;
+using view_support::DialogPicture;
+using view_support::Face;
+
+// The classic Windows colours.
+const Fl_Color kFace = fl_rgb_color(192, 192, 192);
+const Fl_Color kLight = fl_rgb_color(223, 223, 223);
+const Fl_Color kHighlight = fl_rgb_color(255, 255, 255);
+const Fl_Color kShadow = fl_rgb_color(128, 128, 128);
+const Fl_Color kDarkShadow = fl_rgb_color(0, 0, 0);
+const Fl_Color kCaptionLeft = fl_rgb_color(0, 0, 128);
+const Fl_Color kCaptionRight = fl_rgb_color(16, 132, 208);
+const Fl_Color kGreyText = fl_rgb_color(128, 128, 128);
+
+// 9 points at 96 dpi.
+constexpr int kFontPixels = 12;
+constexpr int kArrowSize = 16;
+constexpr int kWheelLines = 3;
+// How long after an input the program counts as answering it rather than
+// busy with a long operation.
+constexpr auto kTypeAhead = std::chrono::milliseconds(250);
+
+Fl_Font g_font = FL_HELVETICA;
+Fl_Font g_bold = FL_HELVETICA_BOLD;
+
+// The template font through fontconfig: "ＭＳ Ｐゴシック" itself when installed,
+// IPA P Gothic as its usual stand-in, else any Japanese font, with a warning.
+std::string ResolveFamily() {
+  if (!FcInit()) return "";
+  auto japanese_family = [](const char* wanted) -> std::string {
+    FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(wanted));
+    if (pattern == nullptr) return "";
+    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result;
+    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPatternDestroy(pattern);
+    std::string family;
+    FcChar8* name = nullptr;
+    FcCharSet* chars = nullptr;
+    if (match != nullptr && FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch &&
+        FcPatternGetCharSet(match, FC_CHARSET, 0, &chars) == FcResultMatch &&
+        FcCharSetHasChar(chars, 0x3042)) {
+      family = reinterpret_cast<const char*>(name);
+    }
+    if (match != nullptr) FcPatternDestroy(match);
+    return family;
+  };
+  for (const char* wanted : {"ＭＳ Ｐゴシック", "MS PGothic", "IPAPGothic"}) {
+    std::string family = japanese_family(wanted);
+    if (family == wanted) return family;
+  }
+  std::string any = japanese_family(":lang=ja");
+  if (!any.empty()) {
+    std::fprintf(stderr,
+                 "quorvanta: font \"ＭＳ Ｐゴシック\" not found, drawing with \"%s\" instead\n",
+                 any.c_str());
+  } else {
+    std::fprintf(
+        stderr,
+        "quorvanta: no Japanese font found (install fonts-ipafont); Japanese text may not show\n");
+  }
+  return any;
+}
+
+void SetUpFonts() {
+  static std::string regular;
+  static std::string bold;
+  std::string family = ResolveFamily();
+  if (family.empty()) return;
+  // FLTK's Xft names lead with a style letter: blank for regular, B bold.
+  regular = " " + family;
+  bold = "B" + family;
+  Fl::set_font(FL_FREE_FONT, regular.c_str());
+  Fl::set_font(static_cast<Fl_Font>(FL_FREE_FONT + 1), bold.c_str());
+  g_font = FL_FREE_FONT;
+  g_bold = static_cast<Fl_Font>(FL_FREE_FONT + 1);
+}
+
+// --- drawing helpers ---
+
+void Frame(int x, int y, int w, int h, Fl_Color top_left, Fl_Color bottom_right) {
+  if (w <= 0 || h <= 0) return;
+  fl_color(top_left);
+  fl_xyline(x, y, x + w - 1);
+  fl_yxline(x, y, y + h - 1);
+  fl_color(bottom_right);
+  fl_xyline(x, y + h - 1, x + w - 1);
+  fl_yxline(x + w - 1, y, y + h - 1);
+}
+
+void Raised(int x, int y, int w, int h) {
+  Frame(x, y, w, h, kHighlight, kDarkShadow);
+  Frame(x + 1, y + 1, w - 2, h - 2, kLight, kShadow);
+}
+
+void Sunken(int x, int y, int w, int h) {
+  Frame(x, y, w, h, kShadow, kHighlight);
+  Frame(x + 1, y + 1, w - 2, h - 2, kDarkShadow, kLight);
+}
+
+void DottedRect(int x, int y, int w, int h) {
+  fl_color(kDarkShadow);
+  fl_line_style(FL_DOT);
+  fl_rect(x, y, w, h);
+  fl_line_style(0);
+}
+
+int TextWidth(std::string_view utf8) {
+  return static_cast<int>(fl_width(utf8.data(), static_cast<int>(utf8.size())));
+}
+
+void Text(std::string_view utf8, int x, int baseline, bool enabled) {
+  if (!enabled) {
+    fl_color(kHighlight);
+    fl_draw(utf8.data(), static_cast<int>(utf8.size()), x + 1, baseline + 1);
+    fl_color(kGreyText);
+  } else {
+    fl_color(kDarkShadow);
+  }
+  fl_draw(utf8.data(), static_cast<int>(utf8.size()), x, baseline);
+}
+
+// Wrapped lines from the top (or centred vertically), as a static draws.
+void TextBlock(const std::string& text, int x, int y, int w, int h, bool centre_vertically,
+               bool centre_horizontally, bool enabled) {
+  auto lines = view_support::Wrap(text, w, TextWidth);
+  int line_height = fl_height();
+  int top = centre_vertically ? y + (h - line_height * static_cast<int>(lines.size())) / 2 : y;
+  fl_push_clip(x, y, w, h);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    int left = centre_horizontally ? x + (w - TextWidth(lines[i])) / 2 : x;
+    Text(lines[i], left, top + static_cast<int>(i) * line_height + line_height - fl_descent(),
+         enabled);
+  }
+  fl_pop_clip();
+}
+
+void Caption(const std::string& caption, int x, int y, int w) {
+  const int h = dialog_model::kCaptionHeight - 1;
+  uchar r1, g1, b1, r2, g2, b2;
+  Fl::get_color(kCaptionLeft, r1, g1, b1);
+  Fl::get_color(kCaptionRight, r2, g2, b2);
+  for (int i = 0; i < w; ++i) {
+    auto mix = [&](uchar a, uchar b) {
+      return static_cast<uchar>(a + (b - a) * i / std::max(1, w - 1));
+    };
+    fl_color(mix(r1, r2), mix(g1, g2), mix(b1, b2));
+    fl_yxline(x + i, y, y + h - 1);
+  }
+  fl_font(g_bold, kFontPixels);
+  fl_color(FL_WHITE);
+  fl_push_clip(x, y, w, h);
+  fl_draw(caption.c_str(), x + 3, y + (h + fl_height()) / 2 - fl_descent());
+  fl_pop_clip();
+  fl_font(g_font, kFontPixels);
+}
+
+// The scroll bar's parts in its own coordinates.
+struct ScrollParts {
+  int arrow;        // height of each arrow button
+  int trough_top;   // first pixel below the up arrow
+  int trough_size;  // pixels between the arrows
+  int thumb_top;    // relative to the control
+  int thumb_size;
+  int limit;  // the highest position the thumb can take
+};
+
+ScrollParts PartsOf(const ControlPicture& c, int drag_position) {
+  ScrollParts p{};
+  int h = c.rect.bottom - c.rect.top;
+  p.arrow = std::min(kArrowSize, h / 2);
+  p.trough_top = p.arrow;
+  p.trough_size = std::max(0, h - 2 * p.arrow);
+  int span = std::max(1, c.scroll.max - c.scroll.min + 1);
+  p.limit = std::max(c.scroll.min, c.scroll.max - std::max(c.scroll.page - 1, 0));
+  p.thumb_size = c.scroll.page > 0 ? std::max(8, p.trough_size * c.scroll.page / span) : 8;
+  p.thumb_size = std::min(p.thumb_size, p.trough_size);
+  int pos = drag_position >= 0 ? drag_position : c.scroll.pos;
+  int range = std::max(1, p.limit - c.scroll.min);
+  p.thumb_top = p.trough_top + (pos - c.scroll.min) * (p.trough_size - p.thumb_size) / range;
+  return p;
+}
+
+void Arrow(int x, int y, int w, int h, bool up, bool enabled) {
+  Raised(x, y, w, h);
+  fl_color(enabled ? kDarkShadow : kShadow);
+  int cx = x + w / 2;
+  int cy = y + h / 2;
+  if (up) {
+    fl_polygon(cx - 4, cy + 2, cx + 4, cy + 2, cx, cy - 2);
+  } else {
+    fl_polygon(cx - 4, cy - 2, cx + 4, cy - 2, cx, cy + 2);
+  }
+}
+
+// --- the windows ---
+
+class DesktopView;
+
+class DialogWindow final : public Fl_Double_Window {
+ public:
+  DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture);
+  void SetPicture(DialogPicture picture) {
+    picture_ = std::move(picture);
+    redraw();
+  }
+  const DialogPicture& picture() const { return picture_; }
+
+ protected:
+  void draw() override;
+  int handle(int event) override;
+
+ private:
+  void DrawControl(const ControlPicture& c);
+  const ControlPicture* ControlAt(int x, int y) const;  // client coordinates
+  int ClientX() const { return picture_.client.left - picture_.window.left; }
+  int ClientY() const { return picture_.client.top - picture_.window.top; }
+
+  DesktopView* view_;
+  HWND dialog_;
+  DialogPicture picture_;
+  int pressed_ = 0;      // the control a button-down landed on
+  int dragging_ = 0;     // the scroll bar whose thumb is held
+  int drag_offset_ = 0;  // where on the thumb it was taken
+  int drag_position_ = -1;
+};
+
+class BoxWindow final : public Fl_Double_Window {
+ public:
+  BoxWindow(const dialog_model::MessageBoxRecord& box, int x, int y, int w, int h,
+            std::vector<std::string> lines);
+  int answer() const { return answer_; }
+  // Screen rectangles of the buttons, for the layout record.
+  std::vector<std::pair<std::string, RECT>> ButtonRects() const;
+
+ protected:
+  void draw() override;
+  int handle(int event) override;
+
+ private:
+  RECT ButtonRect(std::size_t i) const;
+
+  dialog_model::MessageBoxRecord box_;
+  std::vector<view_support::BoxButton> buttons_;
+  std::vector<std::string> lines_;
+  std::size_t focus_ = 0;
+  int pressed_ = -1;
+  int answer_ = 0;
+};
+
+class DesktopView final : public dialog_model::User {
+ public:
+  bool Start(std::FILE* transcript, std::string* error);
+  void Stop();
+  bool Act(HWND dialog) override;
+  int Answer(const dialog_model::MessageBoxRecord& box) override;
+  void ScreenChanged();
+  // Input from a window; dropped unless the program waits for it.
+  void Give(std::function<void()> input) {
+    // Input typed ahead of a quick response (a scroll) is kept; during a
+    // long operation it is dropped, as the program has always done.
+    if (accepting_ || std::chrono::steady_clock::now() - input_given_ < kTypeAhead)
+      inputs_.push_back(std::move(input));
+  }
+
+ private:
+  void Sync();
+  void RecordLayout(const char* what, HWND dialog);
+
+  std::map<HWND, std::unique_ptr<DialogWindow>> windows_;
+  std::deque<std::function<void()>> inputs_;
+  bool accepting_ = false;
+  std::chrono::steady_clock::time_point last_paint_{};
+  std::chrono::steady_clock::time_point input_given_{};
+  std::FILE* layout_ = nullptr;
+};
+
+constexpr int kFrame = dialog_model::kDialogFrame;
+
+DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture)
+    : Fl_Double_Window(picture.window.left, picture.window.top,
+                       picture.window.right - picture.window.left,
+                       picture.window.bottom - picture.window.top),
+      view_(view),
+      dialog_(dialog),
+      picture_(picture) {
+  // The frame and caption are the dialog's own, drawn here, so that every
+  // pixel stands where the model says.
+  border(0);
+  label(picture_.caption.c_str());
+  callback([](Fl_Widget*, void*) {});  // no close box: closing does nothing
+  end();
+}
+
+void DialogWindow::draw() {
+  const int w = this->w();
+  const int h = this->h();
+  fl_font(g_font, kFontPixels);
+  fl_color(kFace);
+  fl_rectf(0, 0, w, h);
+  Frame(0, 0, w, h, kLight, kDarkShadow);
+  Frame(1, 1, w - 2, h - 2, kHighlight, kShadow);
+  Caption(picture_.caption, kFrame, kFrame, w - 2 * kFrame);
+  for (const auto& op : picture_.painted) {
+    if (op.kind != dialog_model::PaintOp::Kind::kFill) continue;
+    fl_color(static_cast<uchar>(op.colour & 0xFF), static_cast<uchar>((op.colour >> 8) & 0xFF),
+             static_cast<uchar>((op.colour >> 16) & 0xFF));
+    fl_rectf(ClientX() + op.rect.left, ClientY() + op.rect.top, op.rect.right - op.rect.left,
+             op.rect.bottom - op.rect.top);
+  }
+  for (const ControlPicture& c : picture_.controls)
+    if (c.visible) DrawControl(c);
+}
+
+void DialogWindow::DrawControl(const ControlPicture& c) {
+  const int x = ClientX() + c.rect.left;
+  const int y = ClientY() + c.rect.top;
+  const int w = c.rect.right - c.rect.left;
+  const int h = c.rect.bottom - c.rect.top;
+  fl_font(g_font, kFontPixels);
+  switch (c.face) {
+    case Face::kPushButton:
+    case Face::kDefaultButton: {
+      bool pressed = pressed_ == c.id && c.enabled;
+      int bx = x, by = y, bw = w, bh = h;
+      fl_color(kFace);
+      fl_rectf(x, y, w, h);
+      if (c.face == Face::kDefaultButton || c.focused) {
+        fl_color(kDarkShadow);
+        fl_rect(x, y, w, h);
+        bx += 1, by += 1, bw -= 2, bh -= 2;
+      }
+      if (pressed) {
+        Frame(bx, by, bw, bh, kShadow, kShadow);
+      } else {
+        Raised(bx, by, bw, bh);
+      }
+      int shift = pressed ? 1 : 0;
+      TextBlock(c.text, bx + 2 + shift, by + 2 + shift, bw - 4, bh - 4, true, true, c.enabled);
+      if (c.focused) DottedRect(bx + 3, by + 3, bw - 6, bh - 6);
+      break;
+    }
+    case Face::kRadioButton: {
+      const int d = 12;
+      int cy = y + (h - d) / 2;
+      fl_color(kShadow);
+      fl_arc(x, cy, d, d, 45, 225);
+      fl_color(kHighlight);
+      fl_arc(x, cy, d, d, 225, 405);
+      fl_color(c.enabled ? kHighlight : kFace);
+      fl_pie(x + 2, cy + 2, d - 4, d - 4, 0, 360);
+      fl_color(kDarkShadow);
+      fl_arc(x + 1, cy + 1, d - 2, d - 2, 45, 225);
+      if (c.checked) {
+        fl_color(c.enabled ? kDarkShadow : kShadow);
+        fl_pie(x + 4, cy + 4, 4, 4, 0, 360);
+      }
+      int tx = x + d + 4;
+      TextBlock(c.text, tx, y, w - (tx - x), h, true, false, c.enabled);
+      if (c.focused)
+        DottedRect(tx - 1, y + (h - fl_height()) / 2 - 1, TextWidth(c.text) + 3, fl_height() + 2);
+      break;
+    }
+    case Face::kText:
+      TextBlock(c.text, x, y, w, h, c.centre_vertically, false, c.enabled);
+      break;
+    case Face::kSunkenFrame:
+      Frame(x, y, w, h, kShadow, kHighlight);
+      break;
+    case Face::kTextArea:
+      fl_color(kDarkShadow);
+      fl_rect(x, y, w, h);
+      Sunken(x + 1, y + 1, w - 2, h - 2);
+      break;
+    case Face::kScrollBar: {
+      ScrollParts p = PartsOf(c, dragging_ == c.id ? drag_position_ : -1);
+      fl_color(fl_rgb_color(224, 224, 224));
+      fl_rectf(x, y, w, h);
+      Arrow(x, y, w, p.arrow, true, c.enabled);
+      Arrow(x, y + h - p.arrow, w, p.arrow, false, c.enabled);
+      if (p.trough_size > 0 && c.enabled) {
+        fl_color(kFace);
+        fl_rectf(x, y + p.thumb_top, w, p.thumb_size);
+        Raised(x, y + p.thumb_top, w, p.thumb_size);
+      }
+      if (c.focused) DottedRect(x + 2, y + p.thumb_top + 2, w - 4, p.thumb_size - 4);
+      break;
+    }
+    case Face::kOther:
+      break;
+  }
+  // What the program painted into the control's client area.
+  int cx = ClientX() + c.client.left;
+  int cy = ClientY() + c.client.top;
+  fl_push_clip(cx, cy, c.client.right - c.client.left, c.client.bottom - c.client.top);
+  for (const auto& op : c.painted) {
+    if (op.kind == dialog_model::PaintOp::Kind::kFill) {
+      fl_color(static_cast<uchar>(op.colour & 0xFF), static_cast<uchar>((op.colour >> 8) & 0xFF),
+               static_cast<uchar>((op.colour >> 16) & 0xFF));
+      fl_rectf(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
+               op.rect.bottom - op.rect.top);
+    } else {
+      std::string text = Cp932ToUtf8(op.text);
+      fl_push_clip(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
+                   op.rect.bottom - op.rect.top);
+      fl_color(kDarkShadow);
+      fl_draw(text.c_str(), cx + op.rect.left, cy + op.rect.top + fl_height() - fl_descent());
+      fl_pop_clip();
+    }
+  }
+  fl_pop_clip();
+}
+
+const ControlPicture* DialogWindow::ControlAt(int x, int y) const {
+  for (auto it = picture_.controls.rbegin(); it != picture_.controls.rend(); ++it)
+    if (it->visible && x >= it->rect.left && x < it->rect.right && y >= it->rect.top &&
+        y < it->rect.bottom)
+      return &*it;
+  return nullptr;
+}
+
+int DialogWindow::handle(int event) {
+  const int x = Fl::event_x() - ClientX();
+  const int y = Fl::event_y() - ClientY();
+  HWND dialog = dialog_;
+  switch (event) {
+    case FL_FOCUS:
+    case FL_UNFOCUS:
+    case FL_ENTER:
+    case FL_LEAVE:
+    case FL_MOVE:
+      return 1;
+    case FL_PUSH: {
+      if (Fl::event_button() != FL_LEFT_MOUSE) return 1;
+      const ControlPicture* c = ControlAt(x, y);
+      if (c == nullptr) return 1;
+      int id = c->id;
+      if (c->face == Face::kScrollBar) {
+        ScrollParts p = PartsOf(*c, -1);
+        int at = y - c->rect.top;
+        int h = c->rect.bottom - c->rect.top;
+        if (at < p.arrow) {
+          view_->Give([=] { dialog_model::Scroll(dialog, id, SB_LINEUP); });
+        } else if (at >= h - p.arrow) {
+          view_->Give([=] { dialog_model::Scroll(dialog, id, SB_LINEDOWN); });
+        } else if (at < p.thumb_top) {
+          view_->Give([=] { dialog_model::Scroll(dialog, id, SB_PAGEUP); });
+        } else if (at >= p.thumb_top + p.thumb_size) {
+          view_->Give([=] { dialog_model::Scroll(dialog, id, SB_PAGEDOWN); });
+        } else {
+          dragging_ = id;
+          drag_offset_ = at - p.thumb_top;
+          drag_position_ = c->scroll.pos;
+        }
+        return 1;
+      }
+      pressed_ = c->enabled ? id : 0;
+      redraw();
+      return 1;
+    }
+    case FL_DRAG: {
+      if (dragging_ == 0) return 1;
+      for (const ControlPicture& c : picture_.controls) {
+        if (c.id != dragging_ || c.face != Face::kScrollBar) continue;
+        ScrollParts p = PartsOf(c, -1);
+        int room = std::max(1, p.trough_size - p.thumb_size);
+        int top = y - c.rect.top - drag_offset_ - p.trough_top;
+        drag_position_ = c.scroll.min + std::clamp(top, 0, room) * (p.limit - c.scroll.min) / room;
+        redraw();
+      }
+      return 1;
+    }
+    case FL_RELEASE: {
+      if (dragging_ != 0) {
+        int id = dragging_;
+        int position = drag_position_;
+        dragging_ = 0;
+        drag_position_ = -1;
+        view_->Give([=] { dialog_model::DragThumb(dialog, id, position); });
+        return 1;
+      }
+      const ControlPicture* c = ControlAt(x, y);
+      int pressed = pressed_;
+      pressed_ = 0;
+      redraw();
+      if (c != nullptr && c->id == pressed)
+        view_->Give([=] { dialog_model::Click(dialog, pressed); });
+      return 1;
+    }
+    case FL_MOUSEWHEEL: {
+      for (const ControlPicture& c : picture_.controls) {
+        if (c.face != Face::kScrollBar || !c.visible) continue;
+        int id = c.id;
+        int request = Fl::event_dy() < 0 ? SB_LINEUP : SB_LINEDOWN;
+        for (int i = 0; i < kWheelLines; ++i)
+          view_->Give([=] { dialog_model::Scroll(dialog, id, request); });
+        break;
+      }
+      return 1;
+    }
+    case FL_SHORTCUT:
+    case FL_KEYBOARD: {
+      UINT key = 0;
+      switch (Fl::event_key()) {
+        case FL_Tab:
+          if (Fl::event_state(FL_SHIFT)) {
+            std::size_t stops = view_support::TabStops(picture_).size();
+            view_->Give([=] {
+              for (std::size_t i = 1; i < stops; ++i) dialog_model::PressKey(dialog, VK_TAB);
+            });
+            return 1;
+          }
+          key = VK_TAB;
+          break;
+        case FL_Enter:
+        case FL_KP_Enter:
+          key = VK_RETURN;
+          break;
+        case FL_Escape:
+          key = VK_ESCAPE;
+          break;
+        case ' ':
+          key = VK_SPACE;
+          break;
+        case FL_Up:
+          key = VK_UP;
+          break;
+        case FL_Down:
+          key = VK_DOWN;
+          break;
+        case FL_Left:
+          key = VK_LEFT;
+          break;
+        case FL_Right:
+          key = VK_RIGHT;
+          break;
+        case FL_Page_Up:
+          key = VK_PRIOR;
+          break;
+        case FL_Page_Down:
+          key = VK_NEXT;
+          break;
+        case FL_Home:
+          key = VK_HOME;
+          break;
+        case FL_End:
+          key = VK_END;
+          break;
+        default:
+          return 1;
+      }
+      view_->Give([=] { dialog_model::PressKey(dialog, key); });
+      return 1;
+    }
+    default:
+      return Fl_Double_Window::handle(event);
+  }
+}
+
+BoxWindow::BoxWindow(const dialog_model::MessageBoxRecord& box, int x, int y, int w, int h,
+                     std::vector<std::string> lines)
+    : Fl_Double_Window(x, y, w, h),
+      box_(box),
+      buttons_(view_support::BoxButtons(box)),
+      lines_(std::move(lines)) {
+  border(0);
+  callback([](Fl_Widget*, void*) {});
+  end();
+}
+
+constexpr int kBoxButtonWidth = 75;
+constexpr int kBoxButtonHeight = 23;
+constexpr int kBoxMargin = 12;
+
+RECT BoxWindow::ButtonRect(std::size_t i) const {
+  int count = static_cast<int>(buttons_.size());
+  int total = count * kBoxButtonWidth + (count - 1) * 6;
+  int left = (w() - total) / 2 + static_cast<int>(i) * (kBoxButtonWidth + 6);
+  int top = h() - kFrame - kBoxMargin - kBoxButtonHeight;
+  return RECT{left, top, left + kBoxButtonWidth, top + kBoxButtonHeight};
+}
+
+std::vector<std::pair<std::string, RECT>> BoxWindow::ButtonRects() const {
+  std::vector<std::pair<std::string, RECT>> out;
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    RECT r = ButtonRect(i);
+    out.push_back(
+        {buttons_[i].label, RECT{r.left + x(), r.top + y(), r.right + x(), r.bottom + y()}});
+  }
+  return out;
+}
+
+void BoxWindow::draw() {
+  fl_font(g_font, kFontPixels);
+  fl_color(kFace);
+  fl_rectf(0, 0, w(), h());
+  Frame(0, 0, w(), h(), kLight, kDarkShadow);
+  Frame(1, 1, w() - 2, h() - 2, kHighlight, kShadow);
+  Caption(Cp932ToUtf8(box_.caption), kFrame, kFrame, w() - 2 * kFrame);
+  int top = kFrame + dialog_model::kCaptionHeight + kBoxMargin;
+  // The exclamation sign of the box's style.
+  int icon = 0;
+  if ((box_.style & 0xF0) == MB_ICONEXCLAMATION) {
+    icon = 32 + kBoxMargin;
+    int ix = kFrame + kBoxMargin;
+    fl_color(fl_rgb_color(255, 255, 0));
+    fl_polygon(ix + 16, top, ix, top + 30, ix + 32, top + 30);
+    fl_color(kDarkShadow);
+    fl_loop(ix + 16, top, ix, top + 30, ix + 32, top + 30);
+    fl_rectf(ix + 15, top + 9, 3, 12);
+    fl_rectf(ix + 15, top + 24, 3, 3);
+  }
+  for (std::size_t i = 0; i < lines_.size(); ++i)
+    Text(lines_[i], kFrame + kBoxMargin + icon,
+         top + static_cast<int>(i + 1) * fl_height() - fl_descent(), true);
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    RECT r = ButtonRect(i);
+    int bx = r.left, by = r.top, bw = r.right - r.left, bh = r.bottom - r.top;
+    if (i == focus_) {
+      fl_color(kDarkShadow);
+      fl_rect(bx, by, bw, bh);
+      bx += 1, by += 1, bw -= 2, bh -= 2;
+    }
+    if (pressed_ == static_cast<int>(i)) {
+      Frame(bx, by, bw, bh, kShadow, kShadow);
+    } else {
+      Raised(bx, by, bw, bh);
+    }
+    TextBlock(buttons_[i].label, bx, by, bw, bh, true, true, true);
+    if (i == focus_) DottedRect(bx + 3, by + 3, bw - 6, bh - 6);
+  }
+}
+
+int BoxWindow::handle(int event) {
+  auto at = [&]() -> int {
+    for (std::size_t i = 0; i < buttons_.size(); ++i) {
+      RECT r = ButtonRect(i);
+      if (Fl::event_x() >= r.left && Fl::event_x() < r.right && Fl::event_y() >= r.top &&
+          Fl::event_y() < r.bottom)
+        return static_cast<int>(i);
+    }
+    return -1;
+  };
+  switch (event) {
+    case FL_FOCUS:
+    case FL_UNFOCUS:
+    case FL_ENTER:
+    case FL_LEAVE:
+    case FL_MOVE:
+    case FL_DRAG:
+      return 1;
+    case FL_PUSH:
+      pressed_ = at();
+      redraw();
+      return 1;
+    case FL_RELEASE: {
+      int released = at();
+      if (released >= 0 && released == pressed_)
+        answer_ = buttons_[static_cast<std::size_t>(released)].answer;
+      pressed_ = -1;
+      redraw();
+      return 1;
+    }
+    case FL_SHORTCUT:
+    case FL_KEYBOARD:
+      switch (Fl::event_key()) {
+        case FL_Tab:
+        case FL_Left:
+        case FL_Right:
+          focus_ = (focus_ + 1) % buttons_.size();
+          redraw();
+          return 1;
+        case FL_Enter:
+        case FL_KP_Enter:
+        case ' ':
+          answer_ = buttons_[focus_].answer;
+          return 1;
+        case FL_Escape:
+          answer_ = view_support::CloseAnswer(box_);
+          return 1;
+        default:
+          return 1;
+      }
+    default:
+      return Fl_Double_Window::handle(event);
+  }
+}
+
+bool DesktopView::Start(std::FILE* transcript, std::string* error) {
+  if (!DesktopAvailable()) {
+    *error = "the desktop view cannot open the display (is DISPLAY set?)";
+    return false;
+  }
+  fl_open_display();
+  SetUpFonts();
+  Fl::visual(FL_DOUBLE | FL_RGB);
+  SetTranscript(transcript);
+  if (const char* path = std::getenv("QV_VIEW_LAYOUT"); path != nullptr && *path != '\0')
+    layout_ = std::fopen(path, "w");
+  return true;
+}
+
+void DesktopView::Stop() {
+  windows_.clear();
+  Fl::flush();
+  if (layout_ != nullptr) std::fclose(layout_);
+  layout_ = nullptr;
+  SetTranscript(nullptr);
+}
+
+void DesktopView::Sync() {
+  std::vector<HWND> open = dialog_model::OpenDialogs();
+  for (auto it = windows_.begin(); it != windows_.end();) {
+    if (std::find(open.begin(), open.end(), it->first) == open.end()) {
+      it = windows_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  for (HWND dialog : open) {
+    DialogPicture picture = view_support::Snapshot(dialog);
+    auto& window = windows_[dialog];
+    if (!window) {
+      window = std::make_unique<DialogWindow>(this, dialog, picture);
+      window->show();
+    }
+    const RECT& r = picture.window;
+    if (window->x() != r.left || window->y() != r.top || window->w() != r.right - r.left ||
+        window->h() != r.bottom - r.top)
+      window->resize(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    window->SetPicture(std::move(picture));
+  }
+  Fl::flush();
+  last_paint_ = std::chrono::steady_clock::now();
+}
+
+// For tests and screenshots: where the model put each window and control, in
+// screen pixels, with their state, every time the program waits.
+void DesktopView::RecordLayout(const char* what, HWND dialog) {
+  if (layout_ == nullptr) return;
+  DialogPicture d = view_support::Snapshot(dialog);
+  std::fprintf(layout_, "%s %s %ld %ld %ld %ld\n", what, dialog_model::TemplateName(dialog).c_str(),
+               static_cast<long>(d.window.left), static_cast<long>(d.window.top),
+               static_cast<long>(d.window.right - d.window.left),
+               static_cast<long>(d.window.bottom - d.window.top));
+  for (const ControlPicture& c : d.controls) {
+    int bar = dialog_model::PaintedWidth(c.handle, 0xFF0000);
+    std::fprintf(
+        layout_, "control %d %ld %ld %ld %ld %s%s%s%s pos=%d bar=%d\n", c.id,
+        static_cast<long>(d.client.left + c.rect.left),
+        static_cast<long>(d.client.top + c.rect.top), static_cast<long>(c.rect.right - c.rect.left),
+        static_cast<long>(c.rect.bottom - c.rect.top), c.visible ? "v" : "-", c.enabled ? "e" : "-",
+        c.checked ? "c" : "-", c.focused ? "f" : "-", c.scroll.pos, bar);
+  }
+  std::fflush(layout_);
+}
+
+bool DesktopView::Act(HWND dialog) {
+  Sync();
+  RecordLayout("wait", dialog);
+  accepting_ = true;
+  while (inputs_.empty()) {
+    if (Fl::wait() < 0) break;
+    if (Fl::first_window() == nullptr) break;
+  }
+  accepting_ = false;
+  if (inputs_.empty()) return false;
+  auto input = std::move(inputs_.front());
+  inputs_.pop_front();
+  input_given_ = std::chrono::steady_clock::now();
+  input();
+  return true;
+}
+
+int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
+  Sync();
+  fl_font(g_font, kFontPixels);
+  std::string text = Cp932ToUtf8(box.text);
+  auto lines = view_support::Wrap(text, 480, TextWidth);
+  int text_width = 0;
+  for (const auto& line : lines) text_width = std::max(text_width, TextWidth(line));
+  int icon = (box.style & 0xF0) == MB_ICONEXCLAMATION ? 32 + kBoxMargin : 0;
+  int buttons = static_cast<int>(view_support::BoxButtons(box).size());
+  int width = std::max({icon + text_width + 2 * kBoxMargin,
+                        buttons * (kBoxButtonWidth + 6) + 2 * kBoxMargin,
+                        TextWidth(Cp932ToUtf8(box.caption)) + 40}) +
+              2 * kFrame;
+  int height = kFrame * 2 + dialog_model::kCaptionHeight + kBoxMargin * 3 + kBoxButtonHeight +
+               std::max(static_cast<int>(lines.size()) * fl_height(), icon > 0 ? 32 : 0);
+  int x = (Fl::w() - width) / 2;
+  int y = (Fl::h() - height) / 2;
+  BoxWindow window(box, x, y, width, height, std::move(lines));
+  std::vector<HWND> open = dialog_model::OpenDialogs();
+  if (!open.empty() && windows_.count(open.back()) != 0) window.set_modal();
+  window.show();
+  Fl::flush();
+  if (layout_ != nullptr) {
+    std::fprintf(layout_, "box %d %d %d %d\n", x, y, width, height);
+    for (const auto& [label, r] : window.ButtonRects())
+      std::fprintf(layout_, "button %s %ld %ld %ld %ld\n", label.c_str(), static_cast<long>(r.left),
+                   static_cast<long>(r.top), static_cast<long>(r.right - r.left),
+                   static_cast<long>(r.bottom - r.top));
+    std::fflush(layout_);
+  }
+  while (window.answer() == 0) {
+    if (Fl::wait() < 0) break;
+  }
+  int answer = window.answer() != 0 ? window.answer() : view_support::CloseAnswer(box);
+  window.hide();
+  Fl::flush();
+  return answer;
+}
+
+void DesktopView::ScreenChanged() {
+  // Painting while the program is busy: bring the windows up to date at most
+  // every frame; events are handled so the windows stay drawn, but any input
+  // they carry is dropped (accepting_ is false).
+  auto now = std::chrono::steady_clock::now();
+  if (now - last_paint_ < std::chrono::milliseconds(15)) return;
+  Sync();
+  Fl::check();
+}
+
+std::unique_ptr<DesktopView>& TheDesktop() {
+  static std::unique_ptr<DesktopView> view;
+  return view;
+}
+
+}  // namespace
+
+bool StartDesktopView(std::FILE* transcript, std::string* error) {
+  auto& view = TheDesktop();
+  view = std::make_unique<DesktopView>();
+  if (!view->Start(transcript, error)) {
+    view.reset();
+    return false;
+  }
+  dialog_model::SetUser(view.get());
+  dialog_model::SetScreenListener([v = view.get()] { v->ScreenChanged(); });
+  return true;
+}
+
+void FinishDesktopView() {
+  auto& view = TheDesktop();
+  dialog_model::SetUser(nullptr);
+  dialog_model::SetScreenListener(nullptr);
+  if (view) view->Stop();
+  view.reset();
+}

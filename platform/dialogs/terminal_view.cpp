@@ -1,0 +1,633 @@
+// The terminal view: the open dialog as a box of character cells scaled from
+// its pixel rectangle, drawn with ncursesw, and a person's keys and mouse
+// clicks fed to the model. Blocks in the terminal read while the program
+// waits for input, so it costs no processor time then.
+#include <langinfo.h>
+// The wide-character half of ncursesw.
+#define NCURSES_WIDECHAR 1
+#include <ncursesw/curses.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs/model.h"
+#include "platform/dialogs/view_support.h"
+#include "platform/dialogs/views.h"
+#include "platform/text_convert.h"
+#include "platform/dialogs/transcript.h"
+
+namespace {
+
+using view_support::ControlPicture;
+using view_support::DialogPicture;
+using view_support::Face;
+
+constexpr int kMinColumns = 80;
+constexpr int kMinRows = 24;
+// Pixels per cell at the least: about one character of the template font,
+// so that a text line that fits its control on Windows fits its cells.
+constexpr int kMinCellWidth = 6;
+constexpr int kMinCellHeight = dialog_model::kBaseUnitY;
+
+// How long after an input the program counts as answering it rather than
+// busy with a long operation.
+constexpr auto kTypeAhead = std::chrono::milliseconds(250);
+
+enum Pair : short { kFace = 1, kCaption, kBar, kFocus };
+
+// --- text in cells ---
+
+std::wstring Wide(std::string_view utf8) {
+  std::wstring out;
+  std::mbstate_t state{};
+  const char* at = utf8.data();
+  std::size_t left = utf8.size();
+  while (left > 0) {
+    wchar_t wc = 0;
+    std::size_t n = std::mbrtowc(&wc, at, left, &state);
+    if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2)) {
+      out += L'?';
+      state = std::mbstate_t{};
+      n = 1;
+    } else if (n == 0) {
+      n = 1;
+    }
+    if (wc != 0 && wc != L'\r') out += wc;
+    at += n;
+    left -= n;
+  }
+  return out;
+}
+
+int CharWidth(wchar_t wc) {
+  int w = ::wcwidth(wc);
+  return w < 0 ? 1 : w;
+}
+
+int Columns(std::string_view utf8) {
+  int width = 0;
+  for (wchar_t wc : Wide(utf8)) width += CharWidth(wc);
+  return width;
+}
+
+// Puts text at (row, col), never past `max_columns` cells and never half a
+// wide character.
+void Put(int row, int col, std::string_view utf8, int max_columns) {
+  if (row < 0 || row >= LINES) return;
+  int used = 0;
+  for (wchar_t wc : Wide(utf8)) {
+    int w = CharWidth(wc);
+    if (used + w > max_columns || col + used + w > COLS) break;
+    if (col + used >= 0) {
+      wchar_t one[2] = {wc, 0};
+      mvaddnwstr(row, col + used, one, 1);
+    }
+    used += w;
+  }
+}
+
+void Box(int top, int left, int rows, int cols) {
+  if (rows < 2 || cols < 2) return;
+  mvaddch(top, left, ACS_ULCORNER);
+  mvhline(top, left + 1, ACS_HLINE, cols - 2);
+  mvaddch(top, left + cols - 1, ACS_URCORNER);
+  mvvline(top + 1, left, ACS_VLINE, rows - 2);
+  mvvline(top + 1, left + cols - 1, ACS_VLINE, rows - 2);
+  mvaddch(top + rows - 1, left, ACS_LLCORNER);
+  mvhline(top + rows - 1, left + 1, ACS_HLINE, cols - 2);
+  mvaddch(top + rows - 1, left + cols - 1, ACS_LRCORNER);
+}
+
+void FillCells(int top, int left, int rows, int cols) {
+  for (int r = 0; r < rows; ++r) mvhline(top + r, left, ' ', cols);
+}
+
+// --- where things are on the screen, for mouse clicks ---
+
+struct Hit {
+  enum class What { kControl, kScrollUp, kScrollDown, kPageUp, kPageDown, kBoxButton };
+  What what;
+  int value;                     // control id or a box answer
+  int top, left, bottom, right;  // cells, bottom and right exclusive
+};
+
+// One dialog laid out in cells.
+struct Layout {
+  int top = 0, left = 0, rows = 0, cols = 0;  // the box, border included
+  int cell_width = kMinCellWidth;
+  int cell_height = kMinCellHeight;
+
+  int Row(LONG y) const { return top + 1 + static_cast<int>(y) / cell_height; }
+  int Col(LONG x) const { return left + 1 + static_cast<int>(x) / cell_width; }
+  // The rows a pixel band covers: at least one.
+  int RowsOf(const RECT& r) const { return std::max(1, Row(r.bottom - 1) - Row(r.top) + 1); }
+  int ColsOf(const RECT& r) const { return std::max(1, Col(r.right) - Col(r.left)); }
+};
+
+Layout LayOut(const DialogPicture& d) {
+  Layout l;
+  int width = static_cast<int>(d.client.right - d.client.left);
+  int height = static_cast<int>(d.client.bottom - d.client.top);
+  int avail_cols = std::max(1, COLS - 2);
+  int avail_rows = std::max(1, LINES - 2);
+  l.cell_width = std::max(kMinCellWidth, (width + avail_cols - 1) / avail_cols);
+  l.cell_height = std::max(kMinCellHeight, (height + avail_rows - 1) / avail_rows);
+  l.cols = (width + l.cell_width - 1) / l.cell_width + 2;
+  l.rows = (height + l.cell_height - 1) / l.cell_height + 2;
+  l.top = std::max(0, (LINES - l.rows) / 2);
+  l.left = std::max(0, (COLS - l.cols) / 2);
+  return l;
+}
+
+class TerminalView final : public dialog_model::User {
+ public:
+  bool Start(std::string* error);
+  void Stop();
+  // Gives the terminal back for now; the next drawing takes it again.
+  void Suspend() {
+    if (screen_ != nullptr && !isendwin()) endwin();
+  }
+  bool Act(HWND dialog) override;
+  int Answer(const dialog_model::MessageBoxRecord& box) override;
+  void ScreenChanged();
+
+ private:
+  void Draw(const dialog_model::MessageBoxRecord* box, int box_focus);
+  void DrawDialog(const DialogPicture& d);
+  void DrawControl(const Layout& l, const ControlPicture& c);
+  void DrawBox(const dialog_model::MessageBoxRecord& box, int focus);
+  bool TooSmall() const { return COLS < kMinColumns || LINES < kMinRows; }
+  // Reads one key or mouse event; false when input has ended.
+  bool Read(int* kind, wint_t* key);
+  bool Feed(HWND dialog, int kind, wint_t key);
+  bool Mouse(HWND dialog);
+  void ShiftTab(HWND dialog);
+
+  bool colours_ = false;
+  std::vector<Hit> hits_;
+  std::chrono::steady_clock::time_point last_paint_{};
+  std::chrono::steady_clock::time_point input_given_{};
+  SCREEN* screen_ = nullptr;
+};
+
+TerminalView* g_active = nullptr;
+
+void RestoreTerminal() {
+  if (g_active != nullptr && !isendwin()) endwin();
+}
+
+void OnSignal(int signal_number) {
+  RestoreTerminal();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+bool TerminalView::Start(std::string* error) {
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
+    *error = "the terminal view needs a terminal on standard input and output";
+    return false;
+  }
+  // Wide characters and their widths need a UTF-8 character type.
+  std::setlocale(LC_CTYPE, "");
+  if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
+  screen_ = newterm(nullptr, stdout, stdin);
+  if (screen_ == nullptr) {
+    *error = "the terminal view cannot drive this terminal (TERM=" +
+             std::string(std::getenv("TERM") == nullptr ? "" : std::getenv("TERM")) + ")";
+    return false;
+  }
+  g_active = this;
+  if (TooSmall()) {
+    int cols = COLS;
+    int rows = LINES;
+    Stop();
+    *error = "the terminal is " + std::to_string(cols) + "x" + std::to_string(rows) +
+             "; the terminal view needs at least 80x24 (enlarge it, or use --ui headless --yes)";
+    return false;
+  }
+  std::atexit(RestoreTerminal);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, OnSignal);
+  cbreak();
+  noecho();
+  keypad(stdscr, TRUE);
+  set_escdelay(25);
+  curs_set(0);
+  mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);
+  mouseinterval(0);
+  if (has_colors()) {
+    start_color();
+    use_default_colors();
+    init_pair(kFace, COLOR_BLACK, COLOR_WHITE);
+    init_pair(kCaption, COLOR_WHITE, COLOR_BLUE);
+    init_pair(kBar, COLOR_BLUE, COLOR_WHITE);
+    init_pair(kFocus, COLOR_WHITE, COLOR_BLACK);
+    colours_ = true;
+  }
+  Draw(nullptr, 0);
+  return true;
+}
+
+void TerminalView::Stop() {
+  if (screen_ == nullptr) return;
+  endwin();
+  delscreen(screen_);
+  screen_ = nullptr;
+  g_active = nullptr;
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_DFL);
+}
+
+void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, int box_focus) {
+  hits_.clear();
+  erase();
+  if (TooSmall()) {
+    std::string text = "The terminal is " + std::to_string(COLS) + "x" + std::to_string(LINES) +
+                       "; please make it at least 80x24.";
+    Put(LINES / 2, 0, text, COLS);
+  } else {
+    for (HWND dialog : dialog_model::OpenDialogs()) DrawDialog(view_support::Snapshot(dialog));
+    if (box != nullptr) DrawBox(*box, box_focus);
+  }
+  refresh();
+  last_paint_ = std::chrono::steady_clock::now();
+}
+
+void TerminalView::DrawDialog(const DialogPicture& d) {
+  Layout l = LayOut(d);
+  attrset(colours_ ? COLOR_PAIR(kFace) : A_NORMAL);
+  FillCells(l.top, l.left, l.rows, l.cols);
+  Box(l.top, l.left, l.rows, l.cols);
+  attrset(colours_ ? COLOR_PAIR(kCaption) | A_BOLD : A_REVERSE);
+  std::string caption = " " + d.caption + " ";
+  Put(l.top, l.left + 2, caption, l.cols - 4);
+  attrset(colours_ ? COLOR_PAIR(kFace) : A_NORMAL);
+  // Scroll bars last: a neighbour's border may share their column.
+  for (bool bars : {false, true})
+    for (const ControlPicture& c : d.controls)
+      if (c.visible && (c.face == Face::kScrollBar) == bars) DrawControl(l, c);
+  attrset(A_NORMAL);
+}
+
+void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
+  const attr_t face = colours_ ? COLOR_PAIR(kFace) : A_NORMAL;
+  const attr_t state = c.enabled ? A_NORMAL : A_DIM;
+  const attr_t focus = c.focused ? (colours_ ? COLOR_PAIR(kFocus) : A_REVERSE) : face;
+  int top = l.Row(c.rect.top);
+  int left = l.Col(c.rect.left);
+  int rows = l.RowsOf(c.rect);
+  int cols = l.ColsOf(c.rect);
+  int middle = l.Row((c.rect.top + c.rect.bottom) / 2);
+  switch (c.face) {
+    case Face::kPushButton:
+    case Face::kDefaultButton: {
+      std::string label = "[ " + c.text + " ]";
+      int w = Columns(label);
+      int at = l.Col((c.rect.left + c.rect.right) / 2) - w / 2;
+      attrset(focus | state | (c.face == Face::kDefaultButton ? A_BOLD : A_NORMAL));
+      Put(middle, at, label, w);
+      hits_.push_back({Hit::What::kControl, c.id, middle, at, middle + 1, at + w});
+      break;
+    }
+    case Face::kRadioButton: {
+      attrset(face | state);
+      Put(middle, left, c.checked ? "(*)" : "( )", 3);
+      attrset(focus | state);
+      Put(middle, left + 4, c.text, std::max(cols - 4, Columns(c.text)));
+      hits_.push_back(
+          {Hit::What::kControl, c.id, middle, left, middle + 1, left + 4 + Columns(c.text)});
+      break;
+    }
+    case Face::kText: {
+      attrset(face | state);
+      if (c.centre_vertically) {
+        // One line, as Windows draws it; cells are coarser than pixels, so
+        // it may run on to the dialog's edge rather than lose characters.
+        Put(middle, left, c.text, std::max(cols, l.left + l.cols - 1 - left));
+        hits_.push_back({Hit::What::kControl, c.id, middle, left, middle + 1, left + cols});
+        break;
+      }
+      auto lines = view_support::Wrap(c.text, cols, Columns);
+      for (std::size_t i = 0; i < lines.size() && static_cast<int>(i) < rows; ++i)
+        Put(top + static_cast<int>(i), left, lines[i], cols);
+      hits_.push_back({Hit::What::kControl, c.id, top, left, top + rows, left + cols});
+      break;
+    }
+    case Face::kSunkenFrame: {
+      // The bar: what the program filled, in whole cells of the frame.
+      int inner = std::max(1, cols - 2);
+      int client_width = std::max<int>(1, c.client.right - c.client.left);
+      int filled = 0;
+      for (const auto& op : c.painted)
+        if (op.kind == dialog_model::PaintOp::Kind::kFill && op.rect.left <= 0)
+          filled = std::max(filled, static_cast<int>(op.rect.right) * inner / client_width);
+      attrset(face);
+      Put(middle, left, "[", 1);
+      Put(middle, left + cols - 1, "]", 1);
+      attrset(colours_ ? COLOR_PAIR(kBar) : A_NORMAL);
+      for (int i = 0; i < inner; ++i) Put(middle, left + 1 + i, i < filled ? "█" : "░", 1);
+      break;
+    }
+    case Face::kTextArea: {
+      attrset(face | state);
+      Box(top, left, std::max(rows, 3), std::max(cols, 3));
+      std::vector<const dialog_model::PaintOp*> texts;
+      for (const auto& op : c.painted)
+        if (op.kind == dialog_model::PaintOp::Kind::kText) texts.push_back(&op);
+      std::stable_sort(texts.begin(), texts.end(),
+                       [](auto* a, auto* b) { return a->rect.top < b->rect.top; });
+      for (std::size_t i = 0; i < texts.size() && static_cast<int>(i) < rows - 2; ++i)
+        Put(top + 1 + static_cast<int>(i), left + 1, Cp932ToUtf8(texts[i]->text), cols - 2);
+      hits_.push_back({Hit::What::kControl, c.id, top, left, top + rows, left + cols});
+      break;
+    }
+    case Face::kScrollBar: {
+      attrset(focus | state);
+      int bottom = top + rows - 1;
+      Put(top, left, "▲", 1);
+      Put(bottom, left, "▼", 1);
+      int trough = std::max(0, rows - 2);
+      int limit = std::max(c.scroll.min, c.scroll.max - std::max(c.scroll.page - 1, 0));
+      int span = std::max(1, limit - c.scroll.min);
+      int thumb = trough > 0 ? top + 1 + (c.scroll.pos - c.scroll.min) * (trough - 1) / span : top;
+      for (int r = top + 1; r < bottom; ++r) Put(r, left, r == thumb ? "█" : "░", 1);
+      hits_.push_back({Hit::What::kScrollUp, c.id, top, left, top + 1, left + 1});
+      hits_.push_back({Hit::What::kScrollDown, c.id, bottom, left, bottom + 1, left + 1});
+      hits_.push_back({Hit::What::kPageUp, c.id, top + 1, left, thumb, left + 1});
+      hits_.push_back({Hit::What::kPageDown, c.id, thumb + 1, left, bottom, left + 1});
+      break;
+    }
+    case Face::kOther:
+      break;
+  }
+  attrset(face);
+}
+
+void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, int focus) {
+  auto buttons = view_support::BoxButtons(box);
+  int max_text = std::min(COLS - 8, 60);
+  auto lines = view_support::Wrap(Cp932ToUtf8(box.text), max_text, Columns);
+  std::string caption = " " + Cp932ToUtf8(box.caption) + " ";
+  int width = Columns(caption) + 2;
+  for (const auto& line : lines) width = std::max(width, Columns(line));
+  int buttons_width = 0;
+  for (const auto& b : buttons) buttons_width += Columns(b.label) + 6;
+  width = std::max(width, buttons_width) + 4;
+  int height = static_cast<int>(lines.size()) + 4;
+  int top = std::max(0, (LINES - height) / 2);
+  int left = std::max(0, (COLS - width) / 2);
+  attrset(colours_ ? COLOR_PAIR(kFace) : A_NORMAL);
+  FillCells(top, left, height, width);
+  Box(top, left, height, width);
+  attrset(colours_ ? COLOR_PAIR(kCaption) | A_BOLD : A_REVERSE);
+  Put(top, left + 2, caption, width - 4);
+  attrset(colours_ ? COLOR_PAIR(kFace) : A_NORMAL);
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    Put(top + 1 + static_cast<int>(i), left + 2, lines[i], width - 4);
+  int row = top + height - 2;
+  int at = left + (width - buttons_width) / 2 + 1;
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    std::string label = "[ " + buttons[i].label + " ]";
+    int w = Columns(label);
+    attrset(static_cast<int>(i) == focus ? (colours_ ? COLOR_PAIR(kFocus) : A_REVERSE)
+                                         : (colours_ ? COLOR_PAIR(kFace) : A_NORMAL));
+    Put(row, at, label, w);
+    hits_.push_back({Hit::What::kBoxButton, buttons[i].answer, row, at, row + 1, at + w});
+    at += w + 2;
+  }
+  attrset(A_NORMAL);
+}
+
+bool TerminalView::Read(int* kind, wint_t* key) {
+  int got = get_wch(key);
+  if (got == ERR) return false;  // input has ended (or the terminal went away)
+  *kind = got;
+  return true;
+}
+
+void TerminalView::ShiftTab(HWND dialog) {
+  // The dialog manager only steps forward; going round all the way but one
+  // lands on the previous stop.
+  std::size_t stops = view_support::TabStops(view_support::Snapshot(dialog)).size();
+  for (std::size_t i = 1; i < stops; ++i) dialog_model::PressKey(dialog, VK_TAB);
+}
+
+bool TerminalView::Feed(HWND dialog, int kind, wint_t key) {
+  if (kind == KEY_CODE_YES) {
+    switch (key) {
+      case KEY_UP:
+        dialog_model::PressKey(dialog, VK_UP);
+        return true;
+      case KEY_DOWN:
+        dialog_model::PressKey(dialog, VK_DOWN);
+        return true;
+      case KEY_LEFT:
+        dialog_model::PressKey(dialog, VK_LEFT);
+        return true;
+      case KEY_RIGHT:
+        dialog_model::PressKey(dialog, VK_RIGHT);
+        return true;
+      case KEY_PPAGE:
+        dialog_model::PressKey(dialog, VK_PRIOR);
+        return true;
+      case KEY_NPAGE:
+        dialog_model::PressKey(dialog, VK_NEXT);
+        return true;
+      case KEY_HOME:
+        dialog_model::PressKey(dialog, VK_HOME);
+        return true;
+      case KEY_END:
+        dialog_model::PressKey(dialog, VK_END);
+        return true;
+      case KEY_ENTER:
+        dialog_model::PressKey(dialog, VK_RETURN);
+        return true;
+      case KEY_BTAB:
+        ShiftTab(dialog);
+        return true;
+      case KEY_MOUSE:
+        return Mouse(dialog);
+      default:
+        return false;
+    }
+  }
+  switch (key) {
+    case L'\t':
+      dialog_model::PressKey(dialog, VK_TAB);
+      return true;
+    case L'\n':
+    case L'\r':
+      dialog_model::PressKey(dialog, VK_RETURN);
+      return true;
+    case L' ':
+      dialog_model::PressKey(dialog, VK_SPACE);
+      return true;
+    case 27:
+      dialog_model::PressKey(dialog, VK_ESCAPE);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TerminalView::Mouse(HWND dialog) {
+  MEVENT event;
+  if (getmouse(&event) != OK) return false;
+  if ((event.bstate & (BUTTON4_PRESSED | BUTTON5_PRESSED)) != 0) {
+    // The wheel scrolls the dialog's scroll bar, a line at a time.
+    for (const ControlPicture& c : view_support::Snapshot(dialog).controls) {
+      if (c.face != Face::kScrollBar || !c.visible) continue;
+      return dialog_model::Scroll(dialog, c.id,
+                                  (event.bstate & BUTTON4_PRESSED) != 0 ? SB_LINEUP : SB_LINEDOWN);
+    }
+    return false;
+  }
+  for (const Hit& h : hits_) {
+    if (event.y < h.top || event.y >= h.bottom || event.x < h.left || event.x >= h.right) continue;
+    switch (h.what) {
+      case Hit::What::kControl:
+        return dialog_model::Click(dialog, h.value);
+      case Hit::What::kScrollUp:
+        return dialog_model::Scroll(dialog, h.value, SB_LINEUP);
+      case Hit::What::kScrollDown:
+        return dialog_model::Scroll(dialog, h.value, SB_LINEDOWN);
+      case Hit::What::kPageUp:
+        return dialog_model::Scroll(dialog, h.value, SB_PAGEUP);
+      case Hit::What::kPageDown:
+        return dialog_model::Scroll(dialog, h.value, SB_PAGEDOWN);
+      case Hit::What::kBoxButton:
+        return false;
+    }
+  }
+  return false;
+}
+
+bool TerminalView::Act(HWND dialog) {
+  for (;;) {
+    Draw(nullptr, 0);
+    int kind = 0;
+    wint_t key = 0;
+    if (!Read(&kind, &key)) return false;
+    if (TooSmall()) continue;
+    input_given_ = std::chrono::steady_clock::now();
+    if (Feed(dialog, kind, key)) return true;
+  }
+}
+
+int TerminalView::Answer(const dialog_model::MessageBoxRecord& box) {
+  auto buttons = view_support::BoxButtons(box);
+  int focus = 0;
+  for (;;) {
+    Draw(&box, focus);
+    int kind = 0;
+    wint_t key = 0;
+    if (!Read(&kind, &key)) return view_support::CloseAnswer(box);
+    if (TooSmall()) continue;
+    int count = static_cast<int>(buttons.size());
+    if (kind == KEY_CODE_YES) {
+      if (key == KEY_LEFT || key == KEY_RIGHT || key == KEY_BTAB) focus = (focus + 1) % count;
+      if (key == KEY_ENTER) return buttons[static_cast<std::size_t>(focus)].answer;
+      if (key == KEY_MOUSE) {
+        MEVENT event;
+        if (getmouse(&event) != OK || (event.bstate & BUTTON1_PRESSED) == 0) continue;
+        for (const Hit& h : hits_)
+          if (h.what == Hit::What::kBoxButton && event.y >= h.top && event.y < h.bottom &&
+              event.x >= h.left && event.x < h.right)
+            return h.value;
+      }
+      continue;
+    }
+    if (key == L'\t') focus = (focus + 1) % count;
+    if (key == L'\n' || key == L'\r' || key == L' ')
+      return buttons[static_cast<std::size_t>(focus)].answer;
+    if (key == 27) return view_support::CloseAnswer(box);
+  }
+}
+
+void TerminalView::ScreenChanged() {
+  // Painting while the program is busy: bring the screen up to date at most
+  // every frame, and drop whatever the user typed meanwhile.
+  auto now = std::chrono::steady_clock::now();
+  if (now - last_paint_ < std::chrono::milliseconds(15)) return;
+  Draw(nullptr, 0);
+  // Keys typed ahead of a quick response (a scroll) are kept; during a long
+  // operation they are dropped, as the program has always done.
+  if (now - input_given_ < kTypeAhead) return;
+  nodelay(stdscr, TRUE);
+  wint_t key;
+  while (get_wch(&key) != ERR) {
+  }
+  nodelay(stdscr, FALSE);
+}
+
+struct Terminal {
+  std::unique_ptr<TerminalView> view;
+  char* transcript_text = nullptr;
+  std::size_t transcript_size = 0;
+  std::FILE* transcript = nullptr;
+};
+
+Terminal& TheTerminal() {
+  static Terminal terminal;
+  return terminal;
+}
+
+// Restores the terminal and prints the transcript kept so far; later lines
+// go straight to standard output.
+void ReleaseTerminal(bool for_good) {
+  Terminal& t = TheTerminal();
+  if (t.view) {
+    if (for_good) {
+      t.view->Stop();
+    } else {
+      t.view->Suspend();
+    }
+  }
+  if (t.transcript == nullptr) return;
+  std::fclose(t.transcript);
+  t.transcript = nullptr;
+  if (t.transcript_text != nullptr) std::fwrite(t.transcript_text, 1, t.transcript_size, stdout);
+  std::free(t.transcript_text);
+  t.transcript_text = nullptr;
+  std::fflush(stdout);
+  SetTranscript(stdout);
+}
+
+}  // namespace
+
+bool StartTerminalView(std::string* error) {
+  Terminal& t = TheTerminal();
+  t.view = std::make_unique<TerminalView>();
+  if (!t.view->Start(error)) {
+    t.view.reset();
+    return false;
+  }
+  // The transcript would scribble over the screen: it is kept and printed
+  // once the terminal is restored.
+  t.transcript = open_memstream(&t.transcript_text, &t.transcript_size);
+  SetTranscript(t.transcript);
+  // A restart request on a virtual PC ends the process at once: the terminal
+  // is given back first, with what the transcript holds so far.
+  SetPlatformEventSink([](const PlatformEvent& event) {
+    WriteTranscriptEvent(event);
+    if (event.kind == PlatformEventKind::kPowerRequest) ReleaseTerminal(false);
+  });
+  dialog_model::SetUser(t.view.get());
+  dialog_model::SetScreenListener([view = t.view.get()] { view->ScreenChanged(); });
+  return true;
+}
+
+void FinishTerminalView() {
+  ReleaseTerminal(true);
+  dialog_model::SetUser(nullptr);
+  dialog_model::SetScreenListener(nullptr);
+  SetTranscript(nullptr);
+  TheTerminal() = Terminal{};
+}

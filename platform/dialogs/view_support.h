@@ -1,0 +1,87 @@
+// What the terminal and desktop views share: a plain picture of an open
+// dialog taken from the model, line wrapping, and the buttons and texts of a
+// message box. Texts here are UTF-8, converted from the model's code page
+// 932 bytes at this edge.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "platform/dialogs/model.h"
+
+namespace view_support {
+
+enum class Face {
+  kPushButton,
+  kDefaultButton,
+  kRadioButton,
+  kText,         // a plain static text
+  kSunkenFrame,  // a sunken static, e.g. the progress bar
+  kTextArea,     // a bordered static the program paints into
+  kScrollBar,
+  kOther,
+};
+
+struct ScrollBarPicture {
+  int min = 0;
+  int max = 0;
+  int page = 0;
+  int pos = 0;
+  bool vertical = true;
+};
+
+struct ControlPicture {
+  HWND handle = nullptr;
+  int id = 0;
+  Face face = Face::kOther;
+  RECT rect{};    // the control's window in the dialog's client coordinates
+  RECT client{};  // its client area in the same coordinates (inside edges)
+  std::string text;
+  bool visible = false;
+  bool enabled = false;
+  bool checked = false;
+  bool focused = false;
+  bool tab_stop = false;
+  bool centre_vertically = false;
+  ScrollBarPicture scroll;
+  std::vector<dialog_model::PaintOp> painted;  // client coordinates of the control
+};
+
+struct DialogPicture {
+  HWND handle = nullptr;
+  std::string caption;
+  RECT window{};                               // screen coordinates
+  RECT client{};                               // screen coordinates of the client area
+  bool close_box = false;                      // only a dialog with a system menu has one
+  std::vector<dialog_model::PaintOp> painted;  // the dialog's own client area
+  std::vector<ControlPicture> controls;        // template order
+};
+
+DialogPicture Snapshot(HWND dialog);
+
+// The usable tab stops of a picture, in tab order.
+std::vector<const ControlPicture*> TabStops(const DialogPicture& dialog);
+
+// Splits text into lines no wider than `width` as `measure` counts: at CR LF
+// and LF, then after the last blank that fits, else between characters (never
+// inside one, so Japanese text without blanks still breaks).
+std::vector<std::string> Wrap(std::string_view utf8, int width,
+                              const std::function<int(std::string_view)>& measure);
+
+// The length in bytes of the UTF-8 character starting at text[0] (1 for a
+// stray byte, so a damaged text still advances).
+std::size_t CharLength(std::string_view text);
+
+struct BoxButton {
+  int answer;  // IDOK or IDCANCEL
+  std::string label;
+};
+// OK, or OK and Cancel, labelled in the box's language.
+std::vector<BoxButton> BoxButtons(const dialog_model::MessageBoxRecord& box);
+// The answer a box gives when it is closed without a button (Escape).
+int CloseAnswer(const dialog_model::MessageBoxRecord& box);
+
+}  // namespace view_support

@@ -1,0 +1,96 @@
+#!/bin/sh
+# The terminal view under tmux, a real terminal emulator: the whole dialogue
+# by keys (and one mouse click) in 80x24, in English and in Japanese; the
+# refusal of a 60x20 terminal; the terminal given back to the shell.
+# Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+test_name=views_terminal
+. "$(dirname "$0")/../cli/lib/common.sh"
+command -v tmux >/dev/null || { echo "tmux is missing (scripts/install-deps.sh installs it)"; exit 1; }
+
+socket=""
+tm() { tmux -S "$socket" "$@"; }
+trap 'for s in "$WORK"/*.sock; do tmux -S "$s" kill-server 2>/dev/null; done; rm -rf "$WORK"' EXIT
+
+# A shell with a known prompt in a detached terminal of the given size, one
+# tmux server each.
+start_terminal() {  # COLUMNS ROWS
+  socket="$WORK/$1x$2.sock"
+  tm -f /dev/null new-session -d -x "$1" -y "$2" -e LANG=C.UTF-8 "env -u TMUX sh"
+  tm send-keys "PS1='qv\$ '" Enter
+}
+screen() { tm capture-pane -p -J; }
+# Waits until the pane shows TEXT (2 seconds at most), else fails.
+wait_for() {  # TEXT WHAT
+  i=0
+  while [ $i -lt 40 ]; do
+    screen | grep -qF -- "$1" && return 0
+    sleep 0.05
+    i=$((i + 1))
+  done
+  fail "$2: '$1' not shown"
+  screen
+  return 1
+}
+# A left click at a cell, as an xterm-compatible terminal reports it.
+click() {  # COLUMN ROW (0-based)
+  b=$(printf "\\$(printf %o $((33 + $1)))")
+  r=$(printf "\\$(printf %o $((33 + $2)))")
+  tm send-keys -l "$(printf '\033[M %s%s' "$b" "$r")"
+  tm send-keys -l "$(printf '\033[M#%s%s' "$b" "$r")"
+}
+run() {  # PC
+  tm send-keys "clear; '$QV' --machine '$1' --ui terminal; echo exit=\$?" Enter
+}
+# Reads the agreement to its end with Page Down, accepts it, and goes on.
+accept() {  # ACCEPT-LABEL
+  wait_for "Quorvanta        Ver. 1.0" "agreement" || return
+  for _ in 1 2 3 4 5 6 7 8 9; do tm send-keys NPage; done
+  tm send-keys Tab Tab Space
+  wait_for "(*) $1" "accept checked" || return
+  tm send-keys Enter
+}
+finished() {  # the program ended, the terminal is the shell's again
+  wait_for "exit=0" "exit code" || return
+  [ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "still on the alternate screen"
+  screen | grep -v '^$' | tail -n 1 | grep -qx 'qv\$ *' || { fail "no shell prompt after the run"; screen; }
+}
+
+"$SIM" init "$WORK/en" --drive '0:0:t71:usb:rev=1.00,code=0x11' \
+  --drive '0:1:t71:usb:rev=1.00,code=0x12' >/dev/null || fail "init en"
+"$SIM" init "$WORK/ja" --lang 0x0411 --drive '0:0:t71:usb:rev=1.00,code=0x11' >/dev/null ||
+  fail "init ja"
+
+# English, 80x24: the agreement, the two drive rows, the second chosen with
+# the mouse, EXIT by keys; the transcript follows once the screen is back.
+start_terminal 80 24
+run "$WORK/en"
+accept Accept
+wait_for "[ UPDATE ]" "main dialog"
+wait_for "[ EXIT ]" "main dialog"
+screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(11\)' || { fail "first drive row"; screen; }
+row=$(screen | grep -n '( ) USB' | head -n 1 | cut -d: -f1)
+line=$(screen | sed -n "${row}p")
+col=$(printf '%s' "${line%%( ) USB*}" | wc -m)
+click "$((col + 1))" "$((row - 1))"
+wait_for "(*) USB       F/W         version    1.00 (12)" "second drive chosen by the mouse"
+tm send-keys Tab Tab Enter
+finished
+[ "$(screen | grep -c '^dialog: Quorvanta        Ver. 1.0$')" = 2 ] || { fail "transcript after the run"; screen; }
+
+# Japanese: the same by keys alone.
+run "$WORK/ja"
+accept 許諾する
+wait_for "[ UPDATE ]" "Japanese main dialog"
+screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(11\)' || { fail "Japanese drive row"; screen; }
+tm send-keys Tab Enter
+finished
+
+# Too small: one clear line, exit code 2, the terminal untouched.
+start_terminal 60 20
+tm send-keys "'$QV' --machine '$WORK/en' --ui terminal; echo exit=\$?" Enter
+wait_for "exit=2" "60x20 run"
+screen | grep -qF "quorvanta: the terminal is 60x20; the terminal view needs at least 80x24" ||
+  { fail "no clear message for 60x20"; screen; }
+finish
