@@ -1,6 +1,5 @@
 #include "app/main_window.h"
 
-#include "drive/auto_insert.h"
 #include "drive/discovery.h"
 #include "platform/files.h"
 #include "resume/resume_state.h"
@@ -39,9 +38,7 @@ void RunDialogue(HWND window) {
   }
   // A continued update leaves nothing behind, whatever happened above.
   if (g_app.NoRestartNeeded == 1 && g_app.IsNT == 0) {
-    RestoreAutoInsert();
-    DeleteFileA(g_app.RegistryResumePath);
-    DeleteFileA(g_app.LaunchResumePath);
+    RemoveResumeState();
     SetRunEntry(kRunEntryDisable);
   }
   if (result == 0) SendMessageA(window, WM_CLOSE, 0, 0);

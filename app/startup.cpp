@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "app/main_window.h"
-#include "drive/auto_insert.h"
 #include "package/package_files.h"
 #include "platform/aspi.h"
 #include "platform/dialogs.h"
@@ -45,12 +44,6 @@ void CopyWord(char* destination, const char* text) {
     ++i;
   }
   destination[i] = '\0';
-}
-
-void CleanUpResumeState() {
-  RestoreAutoInsert();
-  DeleteFileA(g_app.RegistryResumePath);
-  DeleteFileA(g_app.LaunchResumePath);
 }
 
 }  // namespace
@@ -170,7 +163,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   // 15. Package checks; each shows its own message.
   if (!CheckImageSize() || !ReadImageSignature(SignatureOffset, g_app.ImageRevisions)) {
     SetRunEntry(kRunEntryDisable);
-    if (g_app.NoRestartNeeded == 1 && g_app.IsNT == 0) CleanUpResumeState();
+    if (g_app.NoRestartNeeded == 1 && g_app.IsNT == 0) RemoveResumeState();
     return 0;
   }
 

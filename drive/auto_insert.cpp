@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "state/app_state.h"
 #include "platform/files.h"
 #include "platform/registry.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -146,9 +146,9 @@ int IsAutoInsertEnabled() {
 
 int SaveAndClearAutoInsert() {
   // A file left by a preparation that never finished holds the user's values
-  // while the registry holds zeros; replacing it would lose them, so they go
-  // back first, and nothing is touched when they cannot.
-  if (FileExists(g_app.RegistryResumePath) && !RestoreAutoInsert()) return 0;
+  // while the registry may hold zeros; replacing it would lose them, so they
+  // go back first.
+  if (FileExists(g_app.RegistryResumePath)) RestoreAutoInsert();
   HANDLE file = CreateAlwaysFile(g_app.RegistryResumePath);
   if (file == INVALID_HANDLE_VALUE) return 0;
   int result = 1;

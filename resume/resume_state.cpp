@@ -3,11 +3,11 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "state/app_state.h"
 #include "drive/auto_insert.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -107,13 +107,18 @@ int SetRunEntry(int enable) {
   return done == ERROR_SUCCESS ? 1 : 0;
 }
 
-int UndoRestartPreparation() {
+int RemoveResumeState() {
   int result = RestoreAutoInsert();
-  // A value that could not go back keeps its record for a later clean-up.
-  if (result && FileExists(g_app.RegistryResumePath) && !DeleteFileA(g_app.RegistryResumePath)) {
-    result = 0;
-  }
-  if (FileExists(g_app.LaunchResumePath) && !DeleteFileA(g_app.LaunchResumePath)) result = 0;
+  // The launch file goes first: a registry resume file left alone is never
+  // taken for a resumed launch, and its values are back already.
+  if (!DeleteFileA(g_app.LaunchResumePath) && FileExists(g_app.LaunchResumePath)) result = 0;
+  // A value that could not go back keeps its record for a later try.
+  if (result == 1 && !DeleteFileA(g_app.RegistryResumePath)) result = 0;
+  return result;
+}
+
+int UndoRestartPreparation() {
+  int result = RemoveResumeState();
   if (!SetRunEntry(kRunEntryDisable)) result = 0;
   return result;
 }

@@ -21,6 +21,10 @@ int SaveLaunch();
 // enable = 1 writes the Run entry; any other value deletes it, which counts
 // as done when it is not there. 1 on success.
 int SetRunEntry(int enable);
+// The clean-up of a continued update: the saved auto-insert values go back
+// into the registry, then the launch file and (once every value is back) the
+// registry resume file are removed. 1 when all of it was done.
+int RemoveResumeState();
 // Takes back a restart preparation that cannot go on: the saved auto-insert
 // values go back into the registry, and the registry resume file (once every
 // value is back), the launch file and the Run entry are removed. 1 when all

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "state/app_state.h"
 #include "drive/auto_insert.h"
 #include "platform/registry_store.h"
 #include "platform/sim/sim_files.h"
@@ -20,6 +19,7 @@
 #include "platform/sim/virtual_pc.h"
 #include "resume/power.h"
 #include "resume/resume_state.h"
+#include "state/app_state.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;

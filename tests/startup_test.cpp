@@ -210,8 +210,10 @@ TEST_F(StartupTest, ResumedLaunchCleansUpWhenThePackageFails) {
   pc.files.files["C:\\WINDOWS\\Tellmr2.DAT"] = "y";
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(g_app.NoRestartNeeded, 1);
+  // The launch file goes first, so that a crash between leaves no launch
+  // that takes itself for a resumed one.
   EXPECT_EQ(pc.files.deleted,
-            (std::vector<std::string>{"C:\\WINDOWS\\Tellmr1.DAT", "C:\\WINDOWS\\Tellmr2.DAT"}));
+            (std::vector<std::string>{"C:\\WINDOWS\\Tellmr2.DAT", "C:\\WINDOWS\\Tellmr1.DAT"}));
 }
 
 TEST_F(StartupTest, NtNeverCleansUpResumeFiles) {

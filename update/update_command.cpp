@@ -85,9 +85,7 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   // A resumed run that did not look at the registry during this press
   // finishes the resume clean-up before it writes.
   if (g_app.IsNT == 0 && !registry_consulted) {
-    RestoreAutoInsert();
-    DeleteFileA(g_app.RegistryResumePath);
-    DeleteFileA(g_app.LaunchResumePath);
+    RemoveResumeState();
     if (SetRunEntry(kRunEntryDisable) == 0) ShowDialogMessage(g_app.MsgUpdateFailed);
   }
   ShowDurationNote();

@@ -247,6 +247,16 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
       pc->files_->FailCall(fault.operation, fault.nth);
     }
   }
+  if (const char* die = std::getenv(kDieAtEnvironment); die != nullptr && *die != '\0') {
+    std::uint64_t n = 0;
+    if (!ParseSettingNumber(die, 0xFFFFFFFF, &n)) {
+      return fail(std::string("bad ") + kDieAtEnvironment + ": " + die);
+    }
+    pc->crash_ = std::make_unique<CrashPoint>(n);
+    pc->crashing_files_ = std::make_unique<CrashingFiles>(pc->files_.get(), pc->crash_.get());
+    pc->crashing_registry_ =
+        std::make_unique<CrashingRegistry>(pc->registry_.get(), pc->crash_.get());
+  }
   if (const char* end = std::getenv(kEndOnRestartEnvironment); end != nullptr && *end == '1') {
     pc->end_on_restart_ = true;
   }
@@ -268,6 +278,10 @@ Platform VirtualPc::platform() {
   p.system = system_.get();
   p.files = files_.get();
   p.registry = registry_.get();
+  if (crash_) {
+    p.files = crashing_files_.get();
+    p.registry = crashing_registry_.get();
+  }
   return p;
 }
 

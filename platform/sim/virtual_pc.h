@@ -40,6 +40,7 @@
 
 #include "platform/platform.h"
 #include "platform/registry_store.h"
+#include "platform/sim/crash_point.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_system.h"
@@ -86,6 +87,11 @@ inline constexpr const char* kRunEntryEnvironment = "QUORVANTA_SIM_RUN_ENTRY";
 // Set (to 1) by `quorvanta-sim run` for every boot: a restart request ends
 // the process as Windows would (see EndProcessOnRestart).
 inline constexpr const char* kEndOnRestartEnvironment = "QUORVANTA_SIM_END_ON_RESTART";
+// The crash knob (see crash_point.h): set to N, the program is killed just
+// before its Nth call on the registry or on a file in C:\WINDOWS. It is read
+// at power-on and applies to this one launch; crash tests set it for a
+// single run of the program, never for quorvanta-sim run.
+inline constexpr const char* kDieAtEnvironment = "QUORVANTA_SIM_DIE_AT";
 
 class VirtualPc {
  public:
@@ -134,4 +140,8 @@ class VirtualPc {
   std::unique_ptr<SimAspi> aspi_;
   bool from_run_entry_ = false;
   bool end_on_restart_ = false;
+  // Only with the crash knob set: the groups the program is given instead.
+  std::unique_ptr<CrashPoint> crash_;
+  std::unique_ptr<CrashingFiles> crashing_files_;
+  std::unique_ptr<CrashingRegistry> crashing_registry_;
 };

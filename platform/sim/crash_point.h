@@ -1,0 +1,71 @@
+// The virtual PC's crash knob: the program is killed just before its Nth
+// call that touches the PC's own state, as a power cut or a killed process
+// would end it there.
+//
+// Counted are every registry call and every files call on a file in
+// C:\WINDOWS (opening, creating, deleting it, and reading, writing or closing
+// it through its handle), counted from power-on. Reads of the package are
+// not counted: dying there leaves the same state behind as dying at the next
+// counted call. Everything the program changed before dies with it as it
+// stands: the registry is replaced whole on every change, files keep the
+// bytes written so far.
+#pragma once
+
+#include <cstdint>
+#include <set>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/sim/sim_files.h"
+
+class CrashPoint {
+ public:
+  // 0: never.
+  explicit CrashPoint(std::uint64_t die_at) : die_at_(die_at) {}
+  // Counts one call; at the chosen one the process is killed (SIGKILL).
+  void Count();
+  std::uint64_t calls() const { return calls_; }
+
+ private:
+  std::uint64_t die_at_;
+  std::uint64_t calls_ = 0;
+};
+
+class CrashingFiles final : public Files {
+ public:
+  CrashingFiles(SimFiles* files, CrashPoint* crash) : files_(files), crash_(crash) {}
+  HANDLE OpenExisting(const char* path) override;
+  HANDLE CreateAlways(const char* path) override;
+  BOOL Read(HANDLE file, void* buffer, DWORD size, DWORD* read) override;
+  BOOL Write(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
+  DWORD SeekBegin(HANDLE file, DWORD offset) override;
+  DWORD Size(HANDLE file) override;
+  BOOL Close(HANDLE file) override;
+  BOOL Delete(const char* path) override;
+
+ private:
+  bool InWindows(const char* path) const;
+  void CountHandle(HANDLE file) {
+    if (windows_handles_.count(file) != 0) crash_->Count();
+  }
+  SimFiles* files_;
+  CrashPoint* crash_;
+  std::set<HANDLE> windows_handles_;
+};
+
+class CrashingRegistry final : public Registry {
+ public:
+  CrashingRegistry(Registry* registry, CrashPoint* crash) : registry_(registry), crash_(crash) {}
+  long OpenKey(HKEY parent, const char* subkey, DWORD access, HKEY* result) override;
+  long CreateKey(HKEY parent, const char* subkey, DWORD access, HKEY* result) override;
+  long QueryInfoKey(HKEY key, DWORD* subkey_count) override;
+  long EnumKey(HKEY key, DWORD index, char* name, DWORD size) override;
+  long QueryValue(HKEY key, const char* value, DWORD* type, BYTE* data, DWORD* size) override;
+  long SetValue(HKEY key, const char* value, DWORD type, const BYTE* data, DWORD size) override;
+  long DeleteValue(HKEY key, const char* value) override;
+  long CloseKey(HKEY key) override;
+
+ private:
+  Registry* registry_;
+  CrashPoint* crash_;
+};

@@ -1,0 +1,118 @@
+#!/bin/sh
+# The program killed at every call that touches the PC's own state (the
+# registry and C:\WINDOWS), one launch at a time: the restart preparation of
+# a fresh launch, the clean-ups of the resumed launch that updates the drive,
+# and start-up's clean-up of a resumed launch whose package is damaged. After
+# each kill the PC is booted and run on with the autopilot; in every case the
+# registry must still read, both auto-insert values be back at 1, no Run
+# entry and no launch file be left (a registry resume file alone may stay: it
+# only holds the values the registry has again), and where the package is
+# whole the drive ends up updated, at the latest after one more start.
+# The virtual PC is deterministic, so a kill that leaves the very same state
+# as the one before it is not run on again.
+# Usage: sh crash_points.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+test_name=crash_points
+. "$(dirname "$0")/lib/common.sh"
+
+# Windows 98, an ATAPI T71 drive with two instance keys at 1, a T71 package
+# without loader data: the update needs a restart first.
+"$SIM" init "$WORK/fresh" --drive 0:0:t71:atapi:rev=1.00 >/dev/null || fail "init"
+rm -f "$WORK/fresh/drive_c/Quorvanta/Tellumar."*
+"$SIM" pack "$WORK/fresh/drive_c/Quorvanta" --model t71 --rev 1.10 --no-loader >/dev/null || fail "pack"
+printf '\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VANTROS_T71_CDRW_USB\\USBSTOR&A0&T0]\r\n"AutoInsertNotification"=hex:01\r\n' \
+  >>"$WORK/fresh/registry.reg"
+
+# The same PC right after the restart: prepared, the Run entry written.
+cp -r "$WORK/fresh" "$WORK/prepared"
+"$QV" --machine "$WORK/prepared" --ui headless --yes >/dev/null 2>&1 || fail "preparation"
+"$SIM" show "$WORK/prepared" | grep -q '^run Quorvanta=' || fail "the preparation wrote no Run entry"
+
+# ... and with its firmware image cut short.
+cp -r "$WORK/prepared" "$WORK/damaged"
+truncate -s 1000 "$WORK/damaged/drive_c/Quorvanta/Tellumar.bin"
+
+# The state a launch leaves behind: the registry, C:\WINDOWS, the power log
+# and the drives.
+state_of() {
+  for f in "$1/registry.reg" "$1/power.log" "$1/drives/"* "$1/drive_c/WINDOWS/"*; do
+    [ -f "$f" ] && echo "$f" && cat "$f"
+  done | cksum
+}
+# PHASE TEMPLATE RUN-ENTRY(0|1) UPDATED(0|1)
+crash_phase() {
+  phase=$1
+  n=1
+  previous=none
+  total=0
+  states=0
+  while :; do
+    pc="$WORK/pc-$phase"
+    rm -rf "$pc"
+    cp -r "$WORK/$2" "$pc"
+    if [ "$3" = 1 ]; then
+      QUORVANTA_SIM_RUN_ENTRY='C:\Quorvanta\Quorvanta.exe' QUORVANTA_SIM_DIE_AT=$n \
+        "$QV" --machine "$pc" --ui headless --yes >"$WORK/killed-$phase.txt" 2>&1
+    else
+      QUORVANTA_SIM_DIE_AT=$n "$QV" --machine "$pc" --ui headless --yes >"$WORK/killed-$phase.txt" 2>&1
+    fi
+    rc=$?
+    [ "$rc" = 137 ] || break  # the launch ran to its end: every call was tried
+    total=$((total + 1))
+    state=$(state_of "$pc")
+    if [ "$state" = "$previous" ]; then
+      n=$((n + 1))
+      continue
+    fi
+    previous=$state
+    states=$((states + 1))
+    "$SIM" run "$pc" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$phase@$n: the next boot's run failed"
+    if [ "$4" = 1 ] && ! "$SIM" show "$pc" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 '; then
+      # A launch file that was made but not yet written makes the next start
+      # a resumed one with nothing to resume: it says so, cleans up, and the
+      # start after it updates.
+      grep -q '^message: Failed' "$WORK/after-$phase.txt" || fail "$phase@$n: no update and no message"
+      echo "$phase@$n: the next run showed a failure message and cleaned up; one more start updates"
+      "$SIM" run "$pc" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$phase@$n: the second run failed"
+    fi
+    if ! "$SIM" show "$pc" >"$WORK/show-$phase.txt" 2>&1; then
+      fail "$phase@$n: the PC no longer opens"
+      cat "$WORK/show-$phase.txt"
+    else
+      for line in 'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\ATAPI&A0&T0 01' \
+        'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\USBSTOR&A0&T0 01' \
+        'resume C:\WINDOWS\Tellmr2.DAT absent' 'run Quorvanta absent'; do
+        grep -qxF "$line" "$WORK/show-$phase.txt" || fail "$phase@$n: missing '$line'"
+      done
+      if [ "$4" = 1 ]; then
+        grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' "$WORK/show-$phase.txt" || fail "$phase@$n: drive not updated"
+      fi
+    fi
+    if grep -qxF 'resume C:\WINDOWS\Tellmr1.DAT present' "$WORK/show-$phase.txt"; then
+      echo "$phase@$n: a registry resume file stayed behind"
+    fi
+    n=$((n + 1))
+  done
+  [ "$rc" = 0 ] || fail "$phase: the launch without a kill gave exit code $rc"
+  echo "$phase: $total crash points, leaving $states different states"
+}
+
+# The three phases run side by side; each reports into its own log.
+crash_phase preparation fresh 0 1 >"$WORK/preparation.log" 2>&1 &
+crash_phase resumed prepared 1 1 >"$WORK/resumed.log" 2>&1 &
+crash_phase damaged damaged 1 0 >"$WORK/damaged.log" 2>&1 &
+wait
+for phase in preparation resumed damaged; do
+  cat "$WORK/$phase.log"
+  grep -q "^$phase: [0-9]* crash points" "$WORK/$phase.log" || fail "$phase did not finish"
+  failures=$((failures + $(grep -c '^FAIL:' "$WORK/$phase.log")))
+done
+total=0
+for count in $(sed -n 's/^[a-z]*: \([0-9]*\) crash points.*/\1/p' "$WORK/"*.log); do
+  total=$((total + count))
+done
+echo "crash points tried: $total"
+[ "${total:-0}" -gt 300 ] || fail "too few crash points were reached ($total)"
+
+finish
