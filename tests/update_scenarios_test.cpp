@@ -28,6 +28,7 @@ struct Scenario {
   int presses;
   std::vector<std::string> transcript;  // see Expand()
   std::vector<std::string> drives;
+  const char* system = "";  // RunProgram's system line, when it matters
 };
 
 const CatalogueText* FindText(const std::string& name) {
@@ -115,6 +116,7 @@ std::vector<std::string> StagedThen(const char* outcome) {
 }
 
 const char* const kT71 = "t71 1.10 0412";
+const char* const kT71Alone = "t71 1.10 0412 noloader";
 const char* const kR305Alone = "r305 1.10 0412 noloader";
 
 const Scenario kScenarios[] = {
@@ -372,6 +374,52 @@ const Scenario kScenarios[] = {
      1,
      StagedThen("MsgNoDevice"),
      {"0:0 1.10 0x11 0", "0:1 1.10 0x11 0"}},
+    // Restart first, when the drive's auto-insert notification is on.
+    {"restart first",
+     "--drive 0:0:t71:atapi",
+     kT71Alone,
+     "",
+     {},
+     1,
+     {"MsgRestartNow", "restart"},
+     {"0:0 1.00 0x10 0"},
+     "autoinsert=00 resume=11 run=1"},
+    {"UPDATE before the restart asks for it again",
+     "--drive 0:0:t71:atapi",
+     kT71Alone,
+     "",
+     {},
+     2,
+     {"MsgRestartNow", "restart", "MsgRestartNow", "restart"},
+     {"0:0 1.00 0x10 0"},
+     "autoinsert=00 resume=11 run=1"},
+    {"Cancel at the restart question",
+     "--drive 0:0:t71:atapi",
+     kT71Alone,
+     "",
+     {IDCANCEL},
+     1,
+     {"MsgRestartNow", "Cancel"},
+     {"0:0 1.00 0x10 0"},
+     "autoinsert=01 resume=00 run=0"},
+    {"launch file cannot be written",
+     "--drive 0:0:t71:atapi --fail files.create@2",
+     kT71Alone,
+     "",
+     {},
+     1,
+     {"MsgRestartNow", "MsgUpdateFailed"},
+     {"0:0 1.00 0x10 0"},
+     "autoinsert=01 resume=00 run=0"},
+    {"Run entry cannot be written",
+     "--drive 0:0:t71:atapi --fail registry.set@2",
+     kT71Alone,
+     "",
+     {},
+     1,
+     {"MsgRestartNow", "MsgUpdateFailed"},
+     {"0:0 1.00 0x10 0"},
+     "autoinsert=01 resume=00 run=0"},
     // The direct path.
     {"NT, R305 ATAPI",
      "--os nt --drive 0:0:r305:atapi",
@@ -494,6 +542,9 @@ TEST(UpdateScenarios, TranscriptAndDrivesAfterwards) {
     std::vector<std::string> drives;
     for (const std::string& line : run.drives) drives.push_back(Compact(line));
     EXPECT_EQ(drives, row.drives);
+    if (row.system[0] != '\0') {
+      EXPECT_EQ(run.system, row.system);
+    }
   }
   fs::remove_all(root);
 }

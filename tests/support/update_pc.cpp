@@ -162,6 +162,30 @@ UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::st
                            s.product + " rev=" + s.rev + codes);
     }
   }
+  run.system = "autoinsert=";
+  if (RegistryStore::Key* scsi = pc->registry().Find("Enum\\SCSI")) {
+    for (const auto& device : scsi->subkeys) {
+      for (const auto& instance : device->subkeys) {
+        for (const auto& value : instance->values) {
+          if (value.name != "AutoInsertNotification") continue;
+          for (BYTE b : value.data) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", b);
+            run.system += hex;
+          }
+        }
+      }
+    }
+  }
+  run.system += " resume=";
+  for (const char* path : {"C:\\WINDOWS\\Tellmr1.DAT", "C:\\WINDOWS\\Tellmr2.DAT"}) {
+    std::filesystem::path host;
+    const bool there =
+        pc->files().Map(path, false, &host) && std::filesystem::is_regular_file(host);
+    run.system += there ? "1" : "0";
+  }
+  run.system +=
+      pc->registry().FindValue(kRunKeyPath, kRunValueName) != nullptr ? " run=1" : " run=0";
   run.commands = faulty.commands();
   run.runaway = faulty.runaway();
   return run;

@@ -74,6 +74,9 @@ struct UpdateRun {
   std::vector<std::string> transcript;
   // `drive A:T ...` lines of the drives as they run after a power cycle.
   std::vector<std::string> drives;
+  // "autoinsert=01 resume=00 run=0": the drives' AutoInsertNotification
+  // bytes, whether each resume file exists, whether the Run entry does.
+  std::string system;
   int commands = 0;  // sent to the faulty drive
   bool runaway = false;
 };
