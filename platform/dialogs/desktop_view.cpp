@@ -6,10 +6,10 @@
 // The model's headers come before FLTK's, which bring Xlib's macros
 // (Expose among them).
 #include "platform/dialogs/model.h"
+#include "platform/dialogs/transcript.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/text_convert.h"
-#include "platform/dialogs/transcript.h"
 // Then FLTK.
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
@@ -29,6 +29,9 @@
 
 // FLTK's own, declared in its X11 header, which would bring Xlib's macros.
 void fl_open_display();
+// desktop_probe.cpp
+void CloseDesktopProbe();
+void SyncDesktop();
 
 namespace {
 
@@ -248,6 +251,8 @@ class DialogWindow final : public Fl_Double_Window {
  private:
   void DrawControl(const ControlPicture& c);
   const ControlPicture* ControlAt(int x, int y) const;  // client coordinates
+  // The position of the held thumb for the pointer at client row y.
+  int DragPosition(int y) const;
   int ClientX() const { return picture_.client.left - picture_.window.left; }
   int ClientY() const { return picture_.client.top - picture_.window.top; }
 
@@ -397,7 +402,14 @@ void DialogWindow::DrawControl(const ControlPicture& c) {
       break;
     }
     case Face::kText:
-      TextBlock(c.text, x, y, w, h, c.centre_vertically, false, c.enabled);
+      if (c.centre_vertically) {
+        // One line, as Windows draws a static centred vertically.
+        fl_push_clip(x, y, w, h);
+        Text(c.text, x, y + (h + fl_height()) / 2 - fl_descent(), c.enabled);
+        fl_pop_clip();
+      } else {
+        TextBlock(c.text, x, y, w, h, false, false, c.enabled);
+      }
       break;
     case Face::kSunkenFrame:
       Frame(x, y, w, h, kShadow, kHighlight);
@@ -454,6 +466,17 @@ const ControlPicture* DialogWindow::ControlAt(int x, int y) const {
   return nullptr;
 }
 
+int DialogWindow::DragPosition(int y) const {
+  for (const ControlPicture& c : picture_.controls) {
+    if (c.id != dragging_ || c.face != Face::kScrollBar) continue;
+    ScrollParts p = PartsOf(c, -1);
+    int room = std::max(1, p.trough_size - p.thumb_size);
+    int top = y - c.rect.top - drag_offset_ - p.trough_top;
+    return c.scroll.min + std::clamp(top, 0, room) * (p.limit - c.scroll.min) / room;
+  }
+  return 0;
+}
+
 int DialogWindow::handle(int event) {
   const int x = Fl::event_x() - ClientX();
   const int y = Fl::event_y() - ClientY();
@@ -493,22 +516,16 @@ int DialogWindow::handle(int event) {
       redraw();
       return 1;
     }
-    case FL_DRAG: {
-      if (dragging_ == 0) return 1;
-      for (const ControlPicture& c : picture_.controls) {
-        if (c.id != dragging_ || c.face != Face::kScrollBar) continue;
-        ScrollParts p = PartsOf(c, -1);
-        int room = std::max(1, p.trough_size - p.thumb_size);
-        int top = y - c.rect.top - drag_offset_ - p.trough_top;
-        drag_position_ = c.scroll.min + std::clamp(top, 0, room) * (p.limit - c.scroll.min) / room;
+    case FL_DRAG:
+      if (dragging_ != 0) {
+        drag_position_ = DragPosition(y);
         redraw();
       }
       return 1;
-    }
     case FL_RELEASE: {
       if (dragging_ != 0) {
         int id = dragging_;
-        int position = drag_position_;
+        int position = DragPosition(y);
         dragging_ = 0;
         drag_position_ = -1;
         view_->Give([=] { dialog_model::DragThumb(dialog, id, position); });
@@ -727,6 +744,7 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
     return false;
   }
   fl_open_display();
+  CloseDesktopProbe();
   SetUpFonts();
   Fl::visual(FL_DOUBLE | FL_RGB);
   SetTranscript(transcript);
@@ -755,17 +773,20 @@ void DesktopView::Sync() {
   for (HWND dialog : open) {
     DialogPicture picture = view_support::Snapshot(dialog);
     auto& window = windows_[dialog];
-    if (!window) {
-      window = std::make_unique<DialogWindow>(this, dialog, picture);
-      window->show();
-    }
+    bool fresh = !window;
+    if (fresh) window = std::make_unique<DialogWindow>(this, dialog, picture);
     const RECT& r = picture.window;
     if (window->x() != r.left || window->y() != r.top || window->w() != r.right - r.left ||
         window->h() != r.bottom - r.top)
       window->resize(r.left, r.top, r.right - r.left, r.bottom - r.top);
     window->SetPicture(std::move(picture));
+    if (fresh) {
+      window->show();
+      window->wait_for_expose();
+    }
   }
   Fl::flush();
+  SyncDesktop();
   last_paint_ = std::chrono::steady_clock::now();
 }
 
@@ -828,7 +849,9 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   std::vector<HWND> open = dialog_model::OpenDialogs();
   if (!open.empty() && windows_.count(open.back()) != 0) window.set_modal();
   window.show();
+  window.wait_for_expose();
   Fl::flush();
+  SyncDesktop();
   if (layout_ != nullptr) {
     std::fprintf(layout_, "box %d %d %d %d\n", x, y, width, height);
     for (const auto& [label, r] : window.ButtonRects())

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "platform/dialogs/model.h"
+#include "platform/dialogs/transcript.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/text_convert.h"
-#include "platform/dialogs/transcript.h"
 
 namespace {
 

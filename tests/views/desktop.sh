@@ -1,0 +1,131 @@
+#!/bin/sh
+# The desktop view on one Xvfb display, driven with xdotool as a person
+# would: the agreement read to its end (wheel, Page Down, a thumb drag),
+# accepted, NEXT, the second of two drives chosen, EXIT; then a Japanese run
+# by the keyboard. The view's layout record says what the model holds after
+# each step; pixels of the screen say that the buttons and the progress
+# frame stand where the model puts them (within one pixel) and that Japanese
+# text is drawn. With QV_SHOTS=DIR set, the screenshots are kept there.
+# Usage: sh desktop.sh QUORVANTA_BIN QUORVANTA_SIM_BIN BUILD_DIR
+QV=$1
+SIM=$2
+SHOT="$3/qv_xshot"
+test_name=views_desktop
+. "$(dirname "$0")/../cli/lib/common.sh"
+for tool in Xvfb xdotool; do
+  command -v $tool >/dev/null || { echo "$tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
+done
+[ -x "$SHOT" ] || { echo "$SHOT is missing: this build has no desktop view"; exit 1; }
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+xvfb=$!
+program=""
+trap 'kill $program $xvfb 2>/dev/null; rm -rf "$WORK"' EXIT
+i=0
+while [ ! -s "$WORK/display" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+DISPLAY=":$(cat "$WORK/display")"
+export DISPLAY
+layout="$WORK/layout.txt"
+
+# Waits until the view has recorded LINE (a grep pattern) since the last
+# wait for the program's input (3 seconds at most).
+wait_layout() {  # PATTERN WHAT
+  i=0
+  while [ $i -lt 60 ]; do
+    sed -n '/^wait /h;/^wait /!H;${x;p}' "$layout" 2>/dev/null | grep -q -- "$1" && return 0
+    sleep 0.05
+    i=$((i + 1))
+  done
+  fail "$2: no '$1' in the layout"
+  return 1
+}
+# The last recorded rectangle of a control: X Y W H.
+rect() { grep "^control $1 " "$layout" | tail -n 1 | cut -d' ' -f3-6; }
+centre() { set -- $(rect "$1"); echo "$(($1 + $3 / 2)) $(($2 + $4 / 2))"; }
+click() { set -- $(centre "$1"); xdotool mousemove "$1" "$2" click 1; }
+# The rectangle found on the screen against the model's, one pixel of slack.
+check_edges() {  # ID WHAT
+  what=$2
+  want=$(rect "$1")
+  got=$("$SHOT" edges $want)
+  set -- $want $got
+  for k in 1 2 3 4; do
+    eval "a=\${$k}; b=\${$((k + 4))}"
+    d=$((a - b))
+    [ "$d" -le 1 ] && [ "$d" -ge -1 ] || { fail "$what: model $want, screen $got"; return; }
+  done
+}
+start() {  # PC
+  rm -f "$layout"
+  QV_VIEW_LAYOUT="$layout" "$QV" --machine "$1" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+}
+ended() {  # waits for the program (3 seconds at most); it must end with 0
+  i=0
+  while kill -0 "$program" 2>/dev/null && [ $i -lt 60 ]; do sleep 0.05; i=$((i + 1)); done
+  kill "$program" 2>/dev/null
+  wait "$program"
+  rc=$?
+  program=""
+  [ "$rc" = 0 ] || { fail "exit code $rc"; cat "$WORK/err.txt"; }
+}
+shot() {  # NAME: the dialog last recorded
+  [ -n "${QV_SHOTS:-}" ] || return 0
+  set -- "$1" $(grep '^wait ' "$layout" | tail -n 1 | cut -d' ' -f3-6)
+  "$SHOT" save "$QV_SHOTS/$1.png" "$2" "$3" "$4" "$5" || fail "screenshot $1"
+}
+
+"$SIM" init "$WORK/en" --drive '0:0:t71:usb:rev=1.00,code=0x11' \
+  --drive '0:1:t71:usb:rev=1.00,code=0x12' >/dev/null || fail "init en"
+"$SIM" init "$WORK/ja" --lang 0x0411 --drive '0:0:t71:usb:rev=1.00,code=0x11' >/dev/null ||
+  fail "init ja"
+
+# English, with the mouse; no --ui: a display is there, so the desktop view.
+start "$WORK/en"
+wait_layout "^wait KYODAKUUS" "agreement"
+check_edges 1 "NEXT"
+shot agreement-en
+set -- $(centre 1011)
+xdotool mousemove "$1" "$2" click 5
+wait_layout "^control 1006 .* pos=3 " "wheel"
+xdotool key Next
+wait_layout "^control 1006 .* pos=14 " "Page Down"
+set -- $(rect 1006)
+thumb_x=$(($1 + $3 / 2))
+xdotool mousemove "$thumb_x" $(($2 + 16 + 40)) mousedown 1 mousemove "$thumb_x" $(($2 + $4 - 2)) mouseup 1
+wait_layout "^control 1004 .* ve-- " "thumb dragged to the end enables Accept"
+click 1004
+wait_layout "^control 1004 .* vec" "Accept checked"
+click 1
+wait_layout "^wait MainDialogUS" "main dialog"
+for id in 1001 1002 1013; do check_edges $id "control $id"; done
+shot main-en
+click 1004
+wait_layout "^control 1004 .* vec" "second drive chosen"
+click 1002
+ended
+[ "$(grep -c '^dialog: Quorvanta        Ver. 1.0$' "$WORK/out.txt")" = 2 ] ||
+  { fail "transcript"; cat "$WORK/out.txt"; }
+
+# Japanese, with the keyboard: Japanese text is drawn in the labels.
+start "$WORK/ja"
+wait_layout "^wait KYODAKU " "Japanese agreement"
+set -- $(rect 1004)
+[ "$("$SHOT" ink $(($1 + 16)) "$2" $(($3 - 16)) "$4")" -gt 40 ] || fail "no Japanese label drawn"
+set -- $(rect 1011)
+[ "$("$SHOT" ink $(($1 + 3)) $(($2 + 3)) $(($3 - 6)) 20)" -gt 100 ] || fail "no Japanese text drawn"
+shot agreement-ja
+set -- $(centre 1011)
+xdotool mousemove "$1" "$2"
+for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+wait_layout "^control 1004 .* ve-- " "Page Down to the end"
+xdotool key Tab Tab space
+wait_layout "^control 1004 .* vecf" "Japanese accept"
+xdotool key Return
+wait_layout "^wait MainDialog " "Japanese main dialog"
+set -- $(rect 1016)
+[ "$("$SHOT" ink "$1" "$2" "$3" "$4")" -gt 40 ] || fail "no drive row label drawn"
+shot main-ja
+xdotool key Tab Return
+ended
+finish
