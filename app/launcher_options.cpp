@@ -56,6 +56,12 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
         return false;
       }
       *out = argv[++i];
+      // An empty value would quietly mean "not given" (--machine "" ran on
+      // this host), so it is refused as a missing one is.
+      if (out->empty()) {
+        *error = std::string("option ") + name + " needs a non-empty value";
+        return false;
+      }
       return true;
     };
     if (arg == "--") {

@@ -46,7 +46,8 @@ TEST(LaunchOptions, UsageErrorsAreOneLine) {
   const std::vector<std::vector<const char*>> bad = {
       {"--bogus"},        {"--machine"}, {"--ui", "fancy"}, {"--drive", "8:0"},
       {"--drive", "0-0"}, {"--json"},    {"--drive", ":1"}, {"--yes", "--script", "s"},
-      {"--trace"},
+      {"--trace"},        {"--machine", ""}, {"--script", ""}, {"--trace", ""},
+      {"--ui", ""},       {"--drive", ""},
   };
   for (const auto& args : bad) {
     Parsed p = Parse(args);
