@@ -272,7 +272,7 @@ TEST(EmuPersistence, SaveAndLoadKeepFirmwareRevisionCodesAndKnobs) {
     EXPECT_EQ(aspi->ShowLines(),
               (std::vector<std::string>{
                   "drive 0:0 T71 CDRW USB rev=1.00 code=0x11 model=0x04 disc=0",
-                  "drive 1:2 R305 CDRW USB 2 rev=2.00 code=0x10 model=0x04 disc=1"}));
+                  "drive 1:2 R305 CDRW USB 2 rev=2.00 code=0x11 model=0x04 disc=1"}));
     aspi->DriveAt(0, 0)->set_firmware(image);
     aspi->DriveAt(1, 2)->ChangeDisc(false);
     ASSERT_TRUE(aspi->Save());

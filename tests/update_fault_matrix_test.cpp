@@ -37,7 +37,7 @@ const MatrixCase kCases[] = {
     // The direct path reports nothing on success; it shuts down with no
     // failure shown.
     {"direct", "--os nt --drive 0:0:r305:atapi --package r305", "power: shutdown",
-     "drive 0:0 R305 CDRW USB rev=1.10 code=0x10 model=0x04 disc=0"},
+     "drive 0:0 R305 CDRW USB rev=1.10 code=0x11 model=0x04 disc=0"},
 };
 
 const char* const kFaultNames[] = {"time-out", "check condition", "busy storm", "power loss"};

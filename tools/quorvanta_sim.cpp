@@ -38,7 +38,8 @@ constexpr const char* kUsage =
     "       quorvanta-sim run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]\n"
     "       quorvanta-sim pack OUTDIR --model t71|r305 --rev NEW [--digits DDDD]\n"
     "                         [--no-loader] [--non]\n"
-    "DRIVE is A:T:MODEL:LINK[:key=value,...], or none for a PC without drives.\n";
+    "DRIVE is A:T:MODEL:LINK[:key=value,...], or none for a PC without drives;\n"
+    "a drive starts at rev=1.00 code=0x11 modelcode=0x04 disc=0 unless its keys say else.\n";
 
 constexpr const char* kScsiEnum = "Enum\\SCSI";
 constexpr int kMaxBoots = 16;
@@ -113,6 +114,7 @@ int Init(const std::vector<std::string>& args) {
     const std::string& option = args[i];
     if (i + 1 >= args.size()) return UsageError("option " + option + " needs a value");
     const std::string& value = args[++i];
+    if (value.empty()) return UsageError("option " + option + " needs a non-empty value");
     std::uint64_t n = 0;
     std::string error;
     if (option == "--os") {
@@ -177,7 +179,7 @@ int Init(const std::vector<std::string>& args) {
   if (!drive_given) {
     DriveSetup setup;
     std::string error;
-    ParseDriveSetup("0:0:t71:usb:rev=1.00,code=0x11,modelcode=0x04,disc=0", &setup, &error);
+    ParseDriveSetup("0:0:t71:usb", &setup, &error);
     options.drives.push_back(setup);
   }
   int highest_adapter = -1;
@@ -384,6 +386,7 @@ int Run(const std::vector<std::string>& args) {
       options.push_back(option);
     } else if (option == "--ui" || option == "--script" || option == "--drive") {
       if (i + 1 >= args.size()) return UsageError("option " + option + " needs a value");
+      if (args[i + 1].empty()) return UsageError("option " + option + " needs a non-empty value");
       options.push_back(option);
       options.push_back(args[++i]);
     } else {

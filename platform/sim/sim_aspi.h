@@ -12,7 +12,8 @@
 //             that model's image rules, any other accepts no image)
 //   LINK      usb | atapi (the vendor commands 0xCC and 0xCD exist on usb only)
 //
-// Keys (numbers are decimal or 0x-prefixed hexadecimal):
+// Keys (numbers are decimal or 0x-prefixed hexadecimal; the values shown are
+// a drive's defaults, the same for `quorvanta-sim init` with or without --drive):
 //   rev=1.00          firmware revision, exactly 4 printable characters
 //   code=0x11         version code (answer byte 12 of the vendor query 0xCC)
 //   modelcode=0x04    model code (answer byte 13 of 0xCC)
@@ -66,7 +67,7 @@ struct DriveSetup {
   bool quoted_product = false;           // MODEL was given as a quoted product id
   DriveLink link = DriveLink::kUsb;
   std::string rev = "1.00";  // exactly 4 characters
-  BYTE code = 0x10;
+  BYTE code = 0x11;
   BYTE modelcode = 0x04;
   bool disc = false;
 

@@ -41,7 +41,7 @@ cmp -s "$WORK/order.txt" "$WORK/expected.txt" || {
   diff "$WORK/expected.txt" "$WORK/order.txt"
 }
 "$SIM" show "$WORK/pc" >"$WORK/show.txt"
-expect_line "$WORK/show.txt" 'drive 0:0 T71 CDRW USB rev=1.10 code=0x10 model=0x04 disc=0'
+expect_line "$WORK/show.txt" 'drive 0:0 T71 CDRW USB rev=1.10 code=0x11 model=0x04 disc=0'
 expect_line "$WORK/show.txt" 'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\ATAPI&A0&T0 01'
 expect_line "$WORK/show.txt" 'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\USBSTOR&A0&T0 01'
 expect_line "$WORK/show.txt" 'resume C:\WINDOWS\Tellmr1.DAT absent'

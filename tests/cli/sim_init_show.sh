@@ -24,11 +24,12 @@ expect_line "$WORK/show.txt" "power none"
 
 # Two models on two adapters, NT, auto-insert off.
 "$SIM" init "$WORK/pc2" --os nt --lang 0x0411 --ticks 4294967000 --screen 800x600 \
-  --drive '0:1:t71:usb:rev=1.00,code=0x11' --drive '1:3:r305:usb:rev=2.00,disc=1' \
+  --drive '0:1:t71:usb' --drive '1:3:r305:usb:rev=2.00,disc=1' \
   --package r305 --autoinsert 0 || fail "init with options"
 "$SIM" show "$WORK/pc2" >"$WORK/show2.txt" || fail "show pc2"
 expect_line "$WORK/show2.txt" "machine os=nt lang=0x0411 ticks=4294967000 screen=800x600 adapters=2 realtime=0"
 expect_line "$WORK/show2.txt" 'autoinsert Enum\SCSI\VANTROS_R305_CDRW_USB\USB&A1&T3 00'
+expect_line "$WORK/show2.txt" "drive 0:1 T71 CDRW USB rev=1.00 code=0x11 model=0x04 disc=0"
 grep -q '^drive 1:3 R305 CDRW USB rev=2.00 .* disc=1$' "$WORK/show2.txt" || fail "r305 drive line"
 
 "$SIM" init "$WORK/pc3/" --drive none --package none || fail "init without drives"
@@ -46,6 +47,10 @@ for args in "--os 95" "--lang 0x10000" "--ticks 4294967296" "--screen 10x10" \
   [ "$(wc -l <"$WORK/err.txt")" = 1 ] || fail "init $args: not one line on stderr"
   [ -e "$WORK/bad" ] && fail "init $args left $WORK/bad behind"
 done
+# An empty value is refused as a missing one is.
+"$SIM" init "$WORK/bad" --fail "" 2>/dev/null
+[ $? = 2 ] || fail "init with an empty --fail"
+[ -e "$WORK/bad" ] && fail "init with an empty value left $WORK/bad behind"
 ls "$WORK" | grep -q '\.init-' && fail "init left a temporary directory"
 
 # A virtual PC is never overwritten.
