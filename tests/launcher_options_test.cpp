@@ -44,9 +44,9 @@ TEST(LaunchOptions, DriveAddress) {
 
 TEST(LaunchOptions, UsageErrorsAreOneLine) {
   const std::vector<std::vector<const char*>> bad = {
-      {"--bogus"},        {"--machine"}, {"--ui", "fancy"}, {"--drive", "8:0"},
-      {"--drive", "0-0"}, {"--json"},    {"--drive", ":1"}, {"--yes", "--script", "s"},
-      {"--trace"},        {"--machine", ""}, {"--script", ""}, {"--trace", ""},
+      {"--bogus"},        {"--machine"},     {"--ui", "fancy"}, {"--drive", "8:0"},
+      {"--drive", "0-0"}, {"--json"},        {"--drive", ":1"}, {"--yes", "--script", "s"},
+      {"--trace"},        {"--machine", ""}, {"--script", ""},  {"--trace", ""},
       {"--ui", ""},       {"--drive", ""},
   };
   for (const auto& args : bad) {
