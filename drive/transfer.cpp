@@ -176,6 +176,10 @@ void WriteBufferFinal(std::uint8_t adapter, std::uint8_t target, std::uint8_t mo
     // Nothing can change before the next tenth or the deadline, except the
     // command ending (which an SS_ERR command has already done).
     DWORD wait = 100 - now % 100;
+    // The count wraps at 2^32, which is no multiple of 100: the digit also
+    // changes at reading 0, so the wait must stop there too.
+    const DWORD to_wrap = 0u - now;
+    if (to_wrap != 0 && to_wrap < wait) wait = to_wrap;
     const DWORD to_deadline = kSaveDeadlineMs - elapsed + 1;
     if (to_deadline < wait) wait = to_deadline;
     WaitTicks(status == SS_PENDING ? request : nullptr, wait);
