@@ -311,7 +311,9 @@ bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD st
   }
   EndRequest(request, timed_out);
   const bool good = !timed_out && request->SRB_Status == SS_COMP;
-  if (!timed_out && data_in) std::memcpy(g_app.SharedBuffer, in_area, buffer_length);
+  // Only an answer is copied: after a failure the area may still hold the
+  // previous command's data.
+  if (good && data_in) std::memcpy(g_app.SharedBuffer, in_area, buffer_length);
   ReleaseCommandRequest(request);
   return good;
 }

@@ -125,8 +125,9 @@ int ParkedRequestCount();
 // with SS_COMP; false at once when `buffer_length` exceeds SharedBuffer.
 // Never touches AbortFlag.
 // Data-in commands (at most 256 bytes) land in an area of the record's own
-// and are copied to the start of SharedBuffer when the command ends in time,
-// so a late completion of a timed-out command never writes into SharedBuffer.
+// and are copied to the start of SharedBuffer only when the command ends in
+// time with SS_COMP, so neither a late completion of a timed-out command nor
+// a failed one ever writes into SharedBuffer.
 bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD step_ms,
                       DWORD limit_ms, bool progress);
 

@@ -267,6 +267,14 @@ TEST_F(ChannelCommandsTest, SharedRecordStillHeldIsReplacedByAFreshOne) {
   aspi_.script = [](const FakeCommand&) { return Good(); };
   EXPECT_EQ(FinishImageLoad(), 1);
   EXPECT_EQ(aspi_.commands.back().record, &g_app.SharedRequest);
+
+  // A query that fails copies nothing: an earlier answer still in the
+  // record's area must not come back into SharedBuffer.
+  std::memset(g_app.SharedBuffer, 0xEE, 64);
+  aspi_.script = [](const FakeCommand&) { return CheckCondition(5, 0x24); };
+  EXPECT_EQ(ReadDriveInfo(), 0);
+  EXPECT_EQ(g_app.SharedBuffer[12], 0xEE);
+  EXPECT_EQ(g_app.DriveVersionCode, 0x21);
 }
 
 TEST_F(ChannelCommandsTest, TraceWritesOneLinePerCommand) {
