@@ -50,6 +50,7 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   chosen->host = HostPlatform::Create(error);
   if (!chosen->host) return false;
   chosen->host->SetCommandLine(BuildWindowsCommandLine(OwnProgramPath(argv0), options.arguments));
+  chosen->host->SetWindows98(options.family_98);
   InstallPlatform(chosen->host->platform());
   return true;
 }

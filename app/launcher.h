@@ -15,6 +15,8 @@ struct LaunchOptions {
   bool list = false;
   bool json = false;
   std::string trace_path;
+  bool family_98 = false;  // --family 98 (this host only)
+  bool family_given = false;
   bool help = false;
   bool version = false;
   std::vector<std::string> arguments;  // IMAGE [OPTION] and anything after

@@ -36,6 +36,9 @@ const char* LauncherUsage() {
          "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
+         "  --family 98|nt    this host only: the Windows family the program acts as;\n"
+         "                    nt (default) updates directly, 98 uses the two-stage\n"
+         "                    update for drives that answer the vendor query\n"
          "  --help, --version\n";
 }
 
@@ -85,6 +88,15 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
         *error = "--drive wants A:T with adapter and target 0 to 7, not '" + text + "'";
         return false;
       }
+    } else if (arg == "--family") {
+      std::string text;
+      if (!value("--family", &text)) return false;
+      if (text != "98" && text != "nt") {
+        *error = "--family wants 98 or nt, not '" + text + "'";
+        return false;
+      }
+      options->family_98 = text == "98";
+      options->family_given = true;
     } else if (arg == "--list") {
       options->list = true;
     } else if (arg == "--json") {
@@ -102,6 +114,10 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
   }
   if (options->json && !options->list) {
     *error = "--json goes with --list";
+    return false;
+  }
+  if (options->family_given && !options->machine_dir.empty()) {
+    *error = "--family is for this host; a virtual PC has its own (quorvanta-sim init --os)";
     return false;
   }
   if (options->autopilot && !options->script_path.empty()) {

@@ -23,6 +23,7 @@ inline constexpr BYTE SS_ERR = 0x04;
 inline constexpr BYTE SS_INVALID_CMD = 0x80;
 inline constexpr BYTE SS_INVALID_HA = 0x81;
 inline constexpr BYTE SS_NO_DEVICE = 0x82;
+inline constexpr BYTE SS_NO_ADAPTERS = 0xE8;  // GetASPI32SupportInfo: no adapter at all
 
 // SRB_Flags bits.
 inline constexpr BYTE SRB_POSTING = 0x01;

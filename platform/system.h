@@ -38,6 +38,11 @@ struct TOKEN_PRIVILEGES {
   LUID_AND_ATTRIBUTES Privileges[1];
 };
 
+// GetVersion() of the two families the program tells apart (bit 31 set:
+// Windows 95/98).
+inline constexpr DWORD kVersionWindows98 = 0xC0000A04;
+inline constexpr DWORD kVersionWindowsNt = 0x0A280105;
+
 // Top bit set on Windows 95/98, clear on the NT family.
 DWORD GetVersion();
 LANGID GetUserDefaultLangID();

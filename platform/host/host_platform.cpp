@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -11,20 +12,6 @@
 #include "platform/events.h"
 
 namespace {
-
-std::int64_t MonotonicMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void SleepUntilMs(std::int64_t deadline_ms) {
-  timespec ts;
-  ts.tv_sec = static_cast<time_t>(deadline_ms / 1000);
-  ts.tv_nsec = static_cast<long>((deadline_ms % 1000) * 1000000);
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-  }
-}
 
 DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
   const DWORD needed = static_cast<DWORD>(text.size() + 1);
@@ -44,18 +31,10 @@ DWORD HostClock::TickCount() { return static_cast<DWORD>(MonotonicMs()); }
 
 void HostClock::Wait(const SRB_ExecSCSICmd* request, DWORD ms) {
   const std::int64_t deadline = MonotonicMs() + ms;
-  if (request == nullptr) {
+  if (pump_ != nullptr) {
+    pump_->WaitUntil(request, deadline);
+  } else if (request == nullptr || request->SRB_Status == SS_PENDING) {
     SleepUntilMs(deadline);
-    return;
-  }
-  // The transport ends a request from its own thread; read the status anew
-  // each time round.
-  const volatile BYTE* status = &request->SRB_Status;
-  for (;;) {
-    if (*status != SS_PENDING) return;
-    std::int64_t now = MonotonicMs();
-    if (now >= deadline) return;
-    SleepUntilMs(now + 1);
   }
 }
 
@@ -97,7 +76,7 @@ HostSystem::HostSystem(std::filesystem::path state_dir, std::filesystem::path lo
       mutexes_(std::move(lock_dir), std::move(lock_prefix)),
       language_(LanguageFromEnvironment()) {}
 
-DWORD HostSystem::Version() { return 0x0A280105; }  // an NT-family version
+DWORD HostSystem::Version() { return windows_98_ ? kVersionWindows98 : kVersionWindowsNt; }
 
 DWORD HostSystem::WindowsDirectory(char* buffer, DWORD size) {
   return CopyOut(state_dir_.string(), buffer, size);
@@ -133,17 +112,6 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
   return 0;
 }
 
-DWORD HostAspi::Send(SRB_ExecSCSICmd* request) {
-  if (request == nullptr) return SS_ERR;
-  // No adapter exists, so every request ends at once as ASPI ends one for a
-  // bad adapter number.
-  request->SRB_Status = SS_INVALID_HA;
-  if ((request->SRB_Flags & SRB_POSTING) != 0 && request->SRB_PostProc != nullptr) {
-    request->SRB_PostProc(request);
-  }
-  return SS_INVALID_HA;
-}
-
 std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   auto host = std::unique_ptr<HostPlatform>(new HostPlatform());
   host->state_dir_ = StateDirectory();
@@ -170,6 +138,11 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     return nullptr;
   }
   host->registry_->AttachFile(host->state_dir_ / "registry.reg");
+  host->aspi_ = std::make_unique<SgAspi>("/sys/class/scsi_generic", "/dev",
+                                         [](const std::string& line) {
+                                           std::fprintf(stderr, "quorvanta: %s\n", line.c_str());
+                                         });
+  host->clock_ = std::make_unique<HostClock>(host->aspi_.get());
   const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
   // /tmp is shared by every user: the user id keeps one user's lock apart
   // from another's.
@@ -181,8 +154,8 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
 
 Platform HostPlatform::platform() {
   Platform p;
-  p.clock = &clock_;
-  p.aspi = &aspi_;
+  p.clock = clock_.get();
+  p.aspi = aspi_.get();
   p.system = system_.get();
   p.files = &files_;
   p.registry = registry_.get();

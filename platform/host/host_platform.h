@@ -7,7 +7,8 @@
 //   $XDG_RUNTIME_DIR (else /tmp); power requests never power this host off.
 // - files: native paths, '\' read as '/'.
 // - registry: the registry store in the state directory (registry.reg).
-// - aspi: no host adapters yet.
+// - aspi: the kernel's SCSI generic driver (SgAspi).
+// - family: the NT family, or Windows 95/98 when asked for (--family 98).
 //
 // The state directory is $QUORVANTA_STATE_DIR, else $XDG_STATE_HOME/quorvanta,
 // else ~/.local/state/quorvanta; it is created when missing.
@@ -21,6 +22,7 @@
 #include "platform/aspi.h"
 #include "platform/clock.h"
 #include "platform/host/lock_file.h"
+#include "platform/host/sg_aspi.h"
 #include "platform/host/posix_files.h"
 #include "platform/platform.h"
 #include "platform/registry_store.h"
@@ -28,10 +30,15 @@
 
 class HostClock final : public Clock {
  public:
+  explicit HostClock(CompletionPump* pump = nullptr) : pump_(pump) {}
   DWORD TickCount() override;
-  // Sleeps to the deadline; with a request, wakes every millisecond to look
-  // at its status, so a command's end is seen within a tick.
+  // Sleeps to the deadline inside the pump, which reads the drives' answers
+  // meanwhile and ends the wait early once `request` has ended; without a
+  // pump, a plain sleep.
   void Wait(const SRB_ExecSCSICmd* request, DWORD ms) override;
+
+ private:
+  CompletionPump* pump_;
 };
 
 // The language id for a locale name such as "ja_JP.UTF-8" or "C".
@@ -54,6 +61,7 @@ class HostSystem final : public System {
              std::string lock_prefix);
 
   void set_command_line(std::string text) { command_line_ = std::move(text); }
+  void set_windows_98(bool on) { windows_98_ = on; }
 
   DWORD Version() override;
   LANGID UserDefaultLangID() override { return language_; }
@@ -85,13 +93,7 @@ class HostSystem final : public System {
   NamedMutexTable mutexes_;
   std::string command_line_;
   LANGID language_;
-};
-
-class HostAspi final : public AspiLayer {
- public:
-  DWORD SupportInfo() override { return 0; }  // no adapters, ASPI not there
-  DWORD Send(SRB_ExecSCSICmd* request) override;
-  bool Holds(const SRB_ExecSCSICmd*) const override { return false; }
+  bool windows_98_ = false;
 };
 
 class HostPlatform {
@@ -102,6 +104,9 @@ class HostPlatform {
 
   Platform platform();
   void SetCommandLine(std::string text) { system_->set_command_line(std::move(text)); }
+  // Windows 95/98 instead of the NT family: the two-stage update for drives
+  // that answer the vendor query.
+  void SetWindows98(bool on) { system_->set_windows_98(on); }
   const std::filesystem::path& state_dir() const { return state_dir_; }
   RegistryStore& registry() { return *registry_; }
 
@@ -109,8 +114,8 @@ class HostPlatform {
   HostPlatform() = default;
 
   std::filesystem::path state_dir_;
-  HostClock clock_;
-  HostAspi aspi_;
+  std::unique_ptr<SgAspi> aspi_;
+  std::unique_ptr<HostClock> clock_;
   HostFiles files_;
   std::unique_ptr<HostSystem> system_;
   std::unique_ptr<RegistryStore> registry_;

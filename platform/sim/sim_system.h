@@ -22,8 +22,6 @@ struct SimSystemSettings {
   bool shutdown_right = true;
 };
 
-inline constexpr DWORD kVersionWindows98 = 0xC0000A04;
-inline constexpr DWORD kVersionWindowsNt = 0x0A280105;
 
 class SimSystem final : public System {
  public:
