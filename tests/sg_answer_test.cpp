@@ -1,0 +1,130 @@
+// This host's SCSI generic transport without a device: how the kernel's
+// answers become ASPI statuses (recorded answers of QEMU's drives and
+// scsi_debug, plus the transport failures), how hosts become adapter
+// numbers, and what an empty machine reports. The transport against real
+// devices is tested inside a QEMU guest (tests/qemu/).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "emu_harness.h"
+#include "platform/host/sg_answer.h"
+#include "platform/host/sg_aspi.h"
+
+namespace {
+
+// An answer fixture: status, host_status, driver_status, sb_len_wr, sense.
+SgAnswer AnswerFixture(const std::string& name) {
+  const std::vector<BYTE> bytes = emu_test::Fixture(name);
+  SgAnswer answer;
+  if (bytes.size() < 4) return answer;
+  answer.status = bytes[0];
+  answer.host_status = bytes[1];
+  answer.driver_status = bytes[2];
+  answer.sense_length = bytes[3];
+  for (std::size_t i = 4; i < bytes.size() && i - 4 < sizeof answer.sense; ++i) {
+    answer.sense[i - 4] = bytes[i];
+  }
+  return answer;
+}
+
+SRB_ExecSCSICmd Record() {
+  SRB_ExecSCSICmd r;
+  std::memset(&r, 0xEE, sizeof r);  // whatever the translation leaves is visible
+  r.SRB_SenseLen = SENSE_LEN;
+  return r;
+}
+
+struct Row {
+  const char* name;
+  SgAnswer answer;
+  BYTE status;
+  BYTE ha;
+  BYTE targ;
+  BYTE key, asc, ascq;
+};
+
+SgAnswer With(SgAnswer answer, int os_error, WORD host, WORD driver) {
+  answer.os_error = os_error;
+  answer.host_status = host;
+  answer.driver_status = driver;
+  return answer;
+}
+
+SgAnswer Status(BYTE status) {
+  SgAnswer answer;
+  answer.status = status;
+  return answer;
+}
+
+}  // namespace
+
+TEST(SgAnswer, TakesTheWorstThatAppliesAndFillsTheRecordAsAspiDoes) {
+  const SgAnswer no_disc = AnswerFixture("sg_tur_no_disc.hex");
+  const Row rows[] = {
+      {"good INQUIRY", AnswerFixture("sg_inquiry_good.hex"), SS_COMP, 0, 0, 0, 0, 0},
+      {"no disc", no_disc, SS_ERR, 0, STATUS_CHKCOND, 2, 0x3A, 0},
+      {"vendor query refused", AnswerFixture("sg_vendor_query_refused.hex"), SS_ERR, 0,
+       STATUS_CHKCOND, 5, 0x20, 0},
+      {"page 0x81 refused", AnswerFixture("sg_revision_page_refused.hex"), SS_ERR, 0,
+       STATUS_CHKCOND, 5, 0x24, 0},
+      {"unit attention", AnswerFixture("sg_power_on_attention.hex"), SS_ERR, 0, STATUS_CHKCOND, 6,
+       0x29, 1},
+      {"BUSY", Status(0x08), SS_ERR, 0, STATUS_BUSY, 0, 0, 0},
+      {"reservation conflict", Status(0x18), SS_ERR, 0, 0x18, 0, 0, 0},
+      // The transport's failures outrank whatever status and sense came along.
+      {"node gone", With(no_disc, ENODEV, 0, 0), SS_NO_DEVICE, 0, 0, 0, 0, 0},
+      {"write refused", With(no_disc, EIO, 0, 0), SS_ERR, 0, 0, 0, 0, 0},
+      {"target did not answer", With(no_disc, 0, 0x01, 0x08), SS_ERR, HASTAT_SEL_TO, 0, 0, 0, 0},
+      {"kernel time-out", With(no_disc, 0, 0x03, 0x08), SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0, 0,
+       0},
+      {"aborted", With(no_disc, 0, 0x05, 0), SS_ABORTED, HASTAT_COMMAND_TIMEOUT, 0, 0, 0, 0},
+      {"bus reset", With(no_disc, 0, 0x08, 0), SS_ERR, HASTAT_BUS_RESET, 0, 0, 0, 0},
+      {"unknown host status", With(no_disc, 0, 0x07, 0), SS_ERR, HASTAT_PHASE_ERR, 0, 0, 0, 0},
+      {"driver time-out", With(Status(0x08), 0, 0, 0x06), SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0, 0,
+       0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    SRB_ExecSCSICmd r = Record();
+    EXPECT_EQ(TranslateSgAnswer(row.answer, &r), row.status);
+    EXPECT_EQ(r.SRB_HaStat, row.ha);
+    EXPECT_EQ(r.SRB_TargStat, row.targ);
+    EXPECT_EQ(r.SenseArea[2] & 0x0F, row.key);
+    EXPECT_EQ(r.SenseArea[12], row.asc);
+    EXPECT_EQ(r.SenseArea[13], row.ascq);
+    // Only the SRB_SenseLen bytes the program asked for are copied.
+    EXPECT_EQ(r.SenseArea[14], 0);
+    EXPECT_EQ(r.SenseArea[15], 0);
+  }
+}
+
+TEST(SgAnswer, HostsBecomeAdaptersInAscendingOrderUpToTheLimit) {
+  EXPECT_EQ(AdapterNumbers({7, 2, 7, 0, 12, 3, 4, 5, 6, 9, 11}, 8),
+            (std::vector<int>{6, 1, 6, 0, -1, 2, 3, 4, 5, 7, -1}));
+  EXPECT_EQ(AdapterNumbers({}, 8), std::vector<int>{});
+}
+
+TEST(SgAspi, AMachineWithoutDrivesHasNoAdapterAndEndsEveryRequestAtOnce) {
+  std::vector<std::string> notes;
+  SgAspi layer("/nonexistent/scsi_generic", "/dev",
+               [&notes](const std::string& line) { notes.push_back(line); });
+  EXPECT_EQ(layer.SupportInfo(), static_cast<DWORD>(SS_NO_ADAPTERS) << 8);
+
+  static int posted;
+  posted = 0;
+  SRB_ExecSCSICmd r;
+  std::memset(&r, 0, sizeof r);
+  r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  r.SRB_Flags = SRB_POSTING;
+  r.SRB_CDBLen = 6;
+  r.SRB_PostProc = [](SRB_ExecSCSICmd*) { ++posted; };
+  layer.Send(&r);
+  EXPECT_EQ(r.SRB_Status, SS_NO_DEVICE);
+  EXPECT_EQ(posted, 1);
+  EXPECT_FALSE(layer.Holds(&r));
+  EXPECT_TRUE(notes.empty());
+}
