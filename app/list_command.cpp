@@ -96,6 +96,9 @@ int FormatDriveList(bool json, char* out, int size) {
 int RunListCommand(bool json) {
   char text[2048];
   FormatDriveList(json, text, sizeof text);
+  // A scan that ended at a failed command (its message already shown) lists
+  // nothing: a partial list would pass for the whole one.
+  if (g_app.AbortFlag != 0) return 1;
   // The listing is the command line's own output, written at its edge.
   std::fputs(text, stdout);
   std::fflush(stdout);

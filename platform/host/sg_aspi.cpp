@@ -328,8 +328,9 @@ DWORD SgAspi::Send(SRB_ExecSCSICmd* request) {
   return SS_PENDING;
 }
 
-void SgAspi::DrainAnswers(int fd) {
+void SgAspi::DrainAnswers(int fd, const SRB_ExecSCSICmd* watched) {
   for (;;) {
+    if (watched != nullptr && watched->SRB_Status != SS_PENDING) return;
     sg_io_hdr_t header{};
     header.interface_id = 'S';
     const ssize_t got = ::read(fd, &header, sizeof header);
@@ -362,6 +363,13 @@ void SgAspi::DrainAnswers(int fd) {
 }
 
 void SgAspi::WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms) {
+  // A fast device has answered already: one read, no poll.
+  for (const auto& held : held_) {
+    if (held->request == watched && held->device->fd >= 0) {
+      DrainAnswers(held->device->fd, watched);
+      break;
+    }
+  }
   for (;;) {
     if (watched != nullptr && watched->SRB_Status != SS_PENDING) return;
     const std::int64_t now = MonotonicMs();
@@ -386,7 +394,7 @@ void SgAspi::WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms)
     const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready <= 0) continue;
     for (const pollfd& p : fds) {
-      if (p.revents != 0) DrainAnswers(p.fd);
+      if (p.revents != 0) DrainAnswers(p.fd, watched);
     }
   }
 }

@@ -84,7 +84,8 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   bool MakeExclusive(SgDevice& device);
   void EndRequest(Held& held, const SgAnswer& answer);
   void EndAllOn(const SgDevice& device, int os_error);
-  void DrainAnswers(int fd);
+  // Reads the answers waiting on `fd`, until `watched` (may be null) has ended.
+  void DrainAnswers(int fd, const SRB_ExecSCSICmd* watched);
   void NoteOnce(const std::string& key, const std::string& text);
   void StartInhibit();
   void StopInhibit();
