@@ -6,6 +6,9 @@ packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libben
 # The views and their tests: ncursesw and tmux for the terminal; FLTK, an X
 # server without a screen, xdotool and Japanese fonts for the desktop.
 packages="$packages libncurses-dev tmux libfltk1.3-dev libfontconfig-dev libx11-dev libpng-dev xvfb xauth xdotool fonts-ipafont fontconfig"
+# The real-drive tests boot Debian's kernel under QEMU with a busybox initramfs
+# holding sg3-utils (tests/qemu/).
+packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"
 missing=""
 for p in $packages; do
   dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

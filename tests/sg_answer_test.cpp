@@ -3,6 +3,8 @@
 // scsi_debug, plus the transport failures), how hosts become adapter
 // numbers, and what an empty machine reports. The transport against real
 // devices is tested inside a QEMU guest (tests/qemu/).
+#include "platform/host/sg_answer.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "emu_harness.h"
-#include "platform/host/sg_answer.h"
 #include "platform/host/sg_aspi.h"
 
 namespace {
@@ -79,8 +80,7 @@ TEST(SgAnswer, TakesTheWorstThatAppliesAndFillsTheRecordAsAspiDoes) {
       {"node gone", With(no_disc, ENODEV, 0, 0), SS_NO_DEVICE, 0, 0, 0, 0, 0},
       {"write refused", With(no_disc, EIO, 0, 0), SS_ERR, 0, 0, 0, 0, 0},
       {"target did not answer", With(no_disc, 0, 0x01, 0x08), SS_ERR, HASTAT_SEL_TO, 0, 0, 0, 0},
-      {"kernel time-out", With(no_disc, 0, 0x03, 0x08), SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0, 0,
-       0},
+      {"kernel time-out", With(no_disc, 0, 0x03, 0x08), SS_ERR, HASTAT_COMMAND_TIMEOUT, 0, 0, 0, 0},
       {"aborted", With(no_disc, 0, 0x05, 0), SS_ABORTED, HASTAT_COMMAND_TIMEOUT, 0, 0, 0, 0},
       {"bus reset", With(no_disc, 0, 0x08, 0), SS_ERR, HASTAT_BUS_RESET, 0, 0, 0, 0},
       {"unknown host status", With(no_disc, 0, 0x07, 0), SS_ERR, HASTAT_PHASE_ERR, 0, 0, 0, 0},

@@ -16,11 +16,11 @@ inline constexpr BYTE HASTAT_PHASE_ERR = 0x14;
 // The output fields of one sg_io_hdr, or the error of the system call that
 // should have carried it.
 struct SgAnswer {
-  int os_error = 0;         // errno of a failed write() or read(); 0 when the answer was read
-  BYTE status = 0;          // SCSI status byte
-  WORD host_status = 0;     // DID_* of the host adapter driver
-  WORD driver_status = 0;   // DRIVER_* (DRIVER_SENSE only says sense was fetched)
-  BYTE sense_length = 0;    // sb_len_wr: bytes of sense written
+  int os_error = 0;        // errno of a failed write() or read(); 0 when the answer was read
+  BYTE status = 0;         // SCSI status byte
+  WORD host_status = 0;    // DID_* of the host adapter driver
+  WORD driver_status = 0;  // DRIVER_* (DRIVER_SENSE only says sense was fetched)
+  BYTE sense_length = 0;   // sb_len_wr: bytes of sense written
   BYTE sense[32] = {};
 };
 

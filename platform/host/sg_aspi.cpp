@@ -123,8 +123,9 @@ std::shared_ptr<SgDevice> SgAspi::OpenNode(const std::string& name) {
                    "again) or run as root");
     } else if (err == EBUSY) {
       NoteOnce("busy " + device->node,
-               device->node + " is held by another program (a firmware update?); it is "
-                              "left out until that program ends");
+               device->node +
+                   " is held by another program (a firmware update?); it is "
+                   "left out until that program ends");
     }
     return nullptr;
   }
@@ -248,8 +249,9 @@ bool SgAspi::MakeExclusive(SgDevice& device) {
   if (device.fd < 0) device.gone = true;
   if (err == EBUSY) {
     NoteOnce("excl " + device.node,
-             device.node + " is open in another program; a drive takes firmware from one "
-                           "program at a time: end the other one and try again");
+             device.node +
+                 " is open in another program; a drive takes firmware from one "
+                 "program at a time: end the other one and try again");
   } else {
     NoteOnce("excl " + device.node,
              "cannot open " + device.node + " for writing: " + std::strerror(err));
@@ -406,8 +408,9 @@ void SgAspi::StartInhibit() {
                          ::access("/run/dbus/system_bus_socket", F_OK) == 0 &&
                          ExecutableOnPath("systemd-inhibit");
   if (!reachable) {
-    NoteOnce("inhibit", "note: sleep and shutdown are not held off during the firmware write "
-                        "(systemd-logind is not reachable); keep this computer awake");
+    NoteOnce("inhibit",
+             "note: sleep and shutdown are not held off during the firmware write "
+             "(systemd-logind is not reachable); keep this computer awake");
     return;
   }
   int fds[2];

@@ -27,7 +27,6 @@
 #include <thread>
 #include <vector>
 
-#include "state/app_state.h"
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
@@ -35,6 +34,7 @@
 #include "platform/host/sg_aspi.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
+#include "state/app_state.h"
 
 namespace fs = std::filesystem;
 
@@ -109,7 +109,7 @@ std::string Slurp(const std::string& path) {
 
 // Runs a program with its output in files (no pipes to drain), as `uid`.
 Outcome RunProgram(const std::vector<std::string>& args, uid_t uid = 0,
-               const std::string& state_dir = "/tmp/state") {
+                   const std::string& state_dir = "/tmp/state") {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -128,8 +128,7 @@ Outcome RunProgram(const std::vector<std::string>& args, uid_t uid = 0,
   Outcome run;
   int status = 0;
   ::waitpid(pid, &status, 0);
-  run.seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   run.out = Slurp("/tmp/run.out");
   run.err = Slurp("/tmp/run.err");
@@ -359,10 +358,18 @@ TEST_F(SgGuest, Sg3UtilsAgreeWithOurLayerByteForByte) {
     const std::vector<Cmd> cmds = {
         {{"/bin/sg_turs", "-vv", drive.node}, {0, 0, 0, 0, 0, 0}, SRB_DIR_IN, 32, 2, 0x3A},
         {{"/bin/sg_raw", "-v", "-r", "255", drive.node, "12", "01", "81", "00", "ff", "00"},
-         {0x12, 1, 0x81, 0, 0xFF, 0}, SRB_DIR_IN, 255, 5, 0x24},
-        {{"/bin/sg_raw", "-v", "-r", "256", drive.node, "cc", "00", "01", "00", "00", "00", "00", "00",
-          "00", "12", "00", "00"},
-         {0xCC, 0, 1, 0, 0, 0, 0, 0, 0, 0x12, 0, 0}, SRB_DIR_IN, 256, 5, 0x20},
+         {0x12, 1, 0x81, 0, 0xFF, 0},
+         SRB_DIR_IN,
+         255,
+         5,
+         0x24},
+        {{"/bin/sg_raw", "-v", "-r", "256", drive.node, "cc", "00", "01", "00", "00", "00", "00",
+          "00", "00", "12", "00", "00"},
+         {0xCC, 0, 1, 0, 0, 0, 0, 0, 0, 0x12, 0, 0},
+         SRB_DIR_IN,
+         256,
+         5,
+         0x20},
     };
     OpenTrace("/tmp/agree.trace");
     for (const Cmd& c : cmds) {
@@ -371,8 +378,8 @@ TEST_F(SgGuest, Sg3UtilsAgreeWithOurLayerByteForByte) {
       const std::vector<BYTE> sense = HexAfter(tool.out + tool.err, "Raw sense data", false);
       ASSERT_GE(sense.size(), 14u) << tool.out << tool.err;
       // The channel's own round trip, traced as the program traces it.
-      CommandSetup setup{static_cast<BYTE>(adapter), 0, c.flags, nullptr, 0,
-                         c.length, nullptr, c.length, nullptr};
+      CommandSetup setup{
+          static_cast<BYTE>(adapter), 0, c.flags, nullptr, 0, c.length, nullptr, c.length, nullptr};
       BYTE cdb[kCdbSize] = {};
       std::copy(c.cdb.begin(), c.cdb.end(), cdb);
       setup.cdb = cdb;
@@ -471,7 +478,8 @@ void MeasureTestUnitReady(const char* what, int adapter, const std::string& node
     for (int i = 0; i < kCount; ++i) TestUnitReady(static_cast<BYTE>(adapter), 0);
     program += seconds_since(start);
     start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kCount; ++i) g_layer->Exchange(adapter, 0, {0, 0, 0, 0, 0, 0}, 0, nullptr, 0);
+    for (int i = 0; i < kCount; ++i)
+      g_layer->Exchange(adapter, 0, {0, 0, 0, 0, 0, 0}, 0, nullptr, 0);
     bare += seconds_since(start);
     Outcome run = RunProgram({"/bin/sg_turs", "-n", std::to_string(kCount), node});
     tool += run.seconds;
@@ -480,12 +488,12 @@ void MeasureTestUnitReady(const char* what, int adapter, const std::string& node
   }
   EXPECT_EQ(g_app.AbortFlag, abort_before) << what;
   const double each = (tool - tool_start) / (2.0 * (kCount - 1));
-  std::printf("figure: TEST UNIT READY on %s, %d x 2: sg_turs -n %d %.1f us each "
-              "(start-up %.1f ms taken off); TestUnitReady (32-byte data-in) %.1f us each, "
-              "ratio %.3f; bare record, no data %.1f us each, ratio %.3f\n",
-              what, kCount, kCount, each * 1e6, tool_start * 1e3 / 2, program * 1e6 / (2 * kCount),
-              program / (2 * kCount) / each, bare * 1e6 / (2 * kCount),
-              bare / (2 * kCount) / each);
+  std::printf(
+      "figure: TEST UNIT READY on %s, %d x 2: sg_turs -n %d %.1f us each "
+      "(start-up %.1f ms taken off); TestUnitReady (32-byte data-in) %.1f us each, "
+      "ratio %.3f; bare record, no data %.1f us each, ratio %.3f\n",
+      what, kCount, kCount, each * 1e6, tool_start * 1e3 / 2, program * 1e6 / (2 * kCount),
+      program / (2 * kCount) / each, bare * 1e6 / (2 * kCount), bare / (2 * kCount) / each);
 }
 
 TEST_F(SgGuest, FiguresAgainstSgTurs) {
