@@ -26,7 +26,15 @@ trap 'rm -rf "$WORK"' EXIT
 ROOT=$WORK/root
 mkdir -p "$ROOT/bin" "$ROOT/mod" "$ROOT/pkg" "$ROOT/proc" "$ROOT/sys" "$ROOT/dev" "$ROOT/tmp"
 
-# Programs and the shared libraries they load, at the paths they load them from.
+# Programs and the shared libraries they load, at the paths they load them
+# from; a merged /usr (/lib -> usr/lib) is kept as it is, since glibc finds
+# its gconv modules through the path it was built with.
+for dir in lib lib64; do
+  if [ -L "/$dir" ]; then
+    mkdir -p "$ROOT/$(readlink "/$dir")"
+    ln -s "$(readlink "/$dir")" "$ROOT/$dir"
+  fi
+done
 cp "$(command -v busybox)" "$ROOT/bin/busybox"
 for prog in "$BIN/quorvanta" "$BIN/qv_sg_guest" "$(command -v sg_inq)" \
             "$(command -v sg_turs)" "$(command -v sg_raw)"; do
@@ -38,7 +46,7 @@ for prog in "$BIN/quorvanta" "$BIN/qv_sg_guest" "$(command -v sg_inq)" \
 done
 
 # The code page conversion the transcript goes through (glibc's gconv).
-GCONV=$(dirname "$(find /usr/lib -name CP932.so -path '*gconv*' | head -n 1)")
+GCONV=$(dirname "$(ldd "$BIN/quorvanta" | awk '/libc\.so/ { print $3 }')")/gconv
 mkdir -p "$ROOT$GCONV"
 cp -r "$GCONV/CP932.so" "$GCONV"/gconv-modules* "$ROOT$GCONV/"
 
