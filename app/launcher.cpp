@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/launch.h"
 #include "app/list_command.h"
 #include "app/startup.h"
 #include "platform/dialogs/views.h"
@@ -110,6 +111,7 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
     std::puts("quorvanta 1.0");
     return 0;
   }
+  ResetLaunch();
   std::string error;
   ChosenPlatform chosen;
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);

@@ -23,6 +23,7 @@ static_assert(offsetof(RequestBlock, request) == 0);
 RequestBlock* g_parked = nullptr;
 int g_parked_count = 0;
 DWORD g_submitted_at = 0;
+ProgressSink g_progress_sink = nullptr;
 
 // Data-in area of g_app.SharedRequest: the transport writes here, never into
 // SharedBuffer, so a late completion after a time-out cannot overwrite what a
@@ -266,6 +267,13 @@ void ReleaseParkedRequests(bool at_exit) {
 
 int ParkedRequestCount() { return g_parked_count; }
 
+void ResetChannel() {
+  ReleaseParkedRequests(true);
+  g_submitted_at = 0;
+  std::memset(g_shared_in_area, 0, sizeof g_shared_in_area);
+  g_progress_sink = nullptr;
+}
+
 bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD step_ms,
                       DWORD limit_ms, bool progress) {
   if (buffer_length > static_cast<DWORD>(kSharedBufferSize)) return false;
@@ -316,10 +324,6 @@ bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD st
   if (good && data_in) std::memcpy(g_app.SharedBuffer, in_area, buffer_length);
   ReleaseCommandRequest(request);
   return good;
-}
-
-namespace {
-ProgressSink g_progress_sink = nullptr;
 }
 
 void SetProgressSink(ProgressSink sink) { g_progress_sink = sink; }

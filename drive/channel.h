@@ -115,6 +115,10 @@ void ReleaseChunkBuffer(BYTE* buffer);
 void ReleaseParkedRequests(bool at_exit);
 // How many parked records are waiting (tests).
 int ParkedRequestCount();
+// Forgets what the channel holds for a launch: the parked records (the layer
+// that held them has gone with its launch), the submit time, the shared
+// record's data-in area and the progress sink.
+void ResetChannel();
 
 // --- the shared request ---
 

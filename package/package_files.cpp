@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "state/app_state.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -195,6 +195,8 @@ int PrepareLoaderData() {
 }
 
 int LoaderBytesLoaded() { return g_loader_bytes_loaded; }
+
+void ResetLoaderBytes() { g_loader_bytes_loaded = 0; }
 
 int LoaderPayloadLength() { return (g_app.SharedBuffer[62] << 8) | g_app.SharedBuffer[63]; }
 

@@ -39,6 +39,8 @@ int PrepareLoaderData();
 // Rules of the loaded loader data, read from SharedBuffer after LoadLoaderData.
 // Bytes that the last LoadLoaderData put into SharedBuffer.
 int LoaderBytesLoaded();
+// Forgets the loaded byte count, as at the start of a launch.
+void ResetLoaderBytes();
 // Payload length L: header bytes 62..63, big-endian (0..65535, not clamped).
 int LoaderPayloadLength();
 // 1 when L <= MaxPayloadLength and the file held both the whole payload

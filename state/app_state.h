@@ -106,7 +106,8 @@ struct AppState {
   std::int32_t TopLine;
 };
 
-// The record itself. Tests reset it with ResetAppState().
+// The record itself. ResetAppState() clears it alone; ResetLaunch()
+// (app/launch.h) clears it with everything else a launch holds.
 extern AppState g_app;
 void ResetAppState();
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/launch.h"
 #include "app/main_window.h"
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/transcript.h"
@@ -10,8 +11,7 @@
 #include "ui/drive_list.h"
 
 DialogsPc::DialogsPc() {
-  ResetAppState();
-  dialog_model::Reset();
+  ResetLaunch();
   aspi.Install(&files);
   Platform platform = CurrentPlatform();
   platform.system = &system;
