@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "drive/opcodes.h"
 #include "platform/clock.h"
 #include "platform/platform.h"
 #include "platform/trace.h"
@@ -100,7 +101,7 @@ void PutBigEndian24(BYTE* at, DWORD value) {
 
 BYTE BuildInquiryCdb(BYTE* cdb, bool vital_product_data, BYTE page, BYTE allocation_length) {
   std::memset(cdb, 0, kCdbSize);
-  cdb[0] = 0x12;
+  cdb[0] = kOpInquiry;
   if (vital_product_data) {
     cdb[1] = 0x01;  // EVPD
     cdb[2] = page;
@@ -111,12 +112,13 @@ BYTE BuildInquiryCdb(BYTE* cdb, bool vital_product_data, BYTE page, BYTE allocat
 
 BYTE BuildTestUnitReadyCdb(BYTE* cdb) {
   std::memset(cdb, 0, kCdbSize);
+  cdb[0] = kOpTestUnitReady;
   return kCdb6;
 }
 
 BYTE BuildEjectCdb(BYTE* cdb) {
   std::memset(cdb, 0, kCdbSize);
-  cdb[0] = 0x1B;
+  cdb[0] = kOpStartStopUnit;
   cdb[4] = 0x02;  // LoEj 1, Start 0
   return kCdb6;
 }
@@ -125,7 +127,7 @@ BYTE BuildWriteBufferCdb(BYTE* cdb, BYTE mode, DWORD offset, DWORD length, BYTE 
   std::memset(cdb, 0, kCdbSize);
   if (offset > 0xFFFFFFu || length > 0xFFFFFFu) return 0;
   if (cdb_length != kCdb10 && cdb_length != kCdb12) return 0;
-  cdb[0] = 0x3B;
+  cdb[0] = kOpWriteBuffer;
   cdb[1] = mode;
   cdb[2] = 0x00;  // buffer id
   PutBigEndian24(cdb + 3, offset);
@@ -135,7 +137,7 @@ BYTE BuildWriteBufferCdb(BYTE* cdb, BYTE mode, DWORD offset, DWORD length, BYTE 
 
 BYTE BuildDriveInfoQueryCdb(BYTE* cdb) {
   std::memset(cdb, 0, kCdbSize);
-  cdb[0] = 0xCC;
+  cdb[0] = kOpDriveInfoQuery;
   cdb[2] = 0x01;
   cdb[9] = 0x12;  // the 18-byte answer
   return kCdb12;
@@ -143,14 +145,14 @@ BYTE BuildDriveInfoQueryCdb(BYTE* cdb) {
 
 BYTE BuildFinishLoadCdb(BYTE* cdb) {
   std::memset(cdb, 0, kCdbSize);
-  cdb[0] = 0xCD;
+  cdb[0] = kOpVendorLoad;
   cdb[1] = 0xFF;
   return kCdb12;
 }
 
 BYTE BuildLoaderDownloadCdb(BYTE* cdb, const BYTE header_bytes[4]) {
   std::memset(cdb, 0, kCdbSize);
-  cdb[0] = 0xCD;
+  cdb[0] = kOpVendorLoad;
   std::memcpy(cdb + 6, header_bytes, 4);
   return kCdb12;
 }

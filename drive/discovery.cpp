@@ -3,14 +3,13 @@
 #include <cstring>
 
 #include "drive/channel.h"
+#include "drive/opcodes.h"
 #include "drive/transfer.h"
 #include "platform/dialogs.h"
 #include "state/app_state.h"
 
 namespace {
 
-constexpr BYTE kInquiryOpcode = 0x12;
-constexpr BYTE kStartStopOpcode = 0x1B;
 constexpr BYTE kRevisionPage = 0x81;
 constexpr DWORD kShortTimeoutMs = 10000;
 constexpr DWORD kEjectTimeoutMs = 60000;
@@ -44,7 +43,7 @@ void RunAndRelease(const CommandSetup& setup, DWORD timeout_ms) {
 
 void StoreProductId(SRB_ExecSCSICmd* request) {
   // The revision INQUIRY has the same opcode; its EVPD bit tells it apart.
-  if (request->CDBByte[0] != kInquiryOpcode || (request->CDBByte[1] & 0x01) != 0) return;
+  if (request->CDBByte[0] != kOpInquiry || (request->CDBByte[1] & 0x01) != 0) return;
   if (request->SRB_Status != SS_COMP) return;
   const int slot = SlotOf(request);
   if (slot < 0 || !AnswerHolds(request, 16 + kProductIdBytes - 1)) return;
@@ -53,7 +52,7 @@ void StoreProductId(SRB_ExecSCSICmd* request) {
 }
 
 void StoreRevision(SRB_ExecSCSICmd* request) {
-  if (request->CDBByte[0] != kInquiryOpcode || (request->CDBByte[1] & 0x01) == 0) return;
+  if (request->CDBByte[0] != kOpInquiry || (request->CDBByte[1] & 0x01) == 0) return;
   if (request->SRB_Status != SS_COMP) return;
   const int slot = SlotOf(request);
   if (slot < 0 || !AnswerHolds(request, 32 + kRevisionBytes - 1)) return;
@@ -63,7 +62,7 @@ void StoreRevision(SRB_ExecSCSICmd* request) {
 
 // The channel frees the record once the routine has run; nothing is stored.
 void ReleaseEjectRequest(SRB_ExecSCSICmd* request) {
-  if (request->CDBByte[0] != kStartStopOpcode) return;
+  if (request->CDBByte[0] != kOpStartStopUnit) return;
 }
 
 void InquiryStandard(std::uint8_t adapter, std::uint8_t target) {

@@ -3,15 +3,14 @@
 #include <cstring>
 
 #include "drive/channel.h"
+#include "drive/opcodes.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "state/app_state.h"
+#include "state/loader_data.h"
 
 namespace {
 
-constexpr BYTE kDriveInfoOpcode = 0xCC;
-constexpr BYTE kDownloadMode = 6;
-constexpr BYTE kDownloadSaveMode = 7;
 constexpr DWORD kChunkTimeoutMs = 60000;
 constexpr DWORD kQueryTimeoutMs = 60000;
 constexpr DWORD kSaveDeadlineMs = 120000;
@@ -78,7 +77,7 @@ int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target) {
     if (offset < kFinalChunkOffset) {
       for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
         g_app.TargetBusyFlag = 0;
-        WriteBufferChunk(adapter, target, kDownloadMode, offset, buffer);
+        WriteBufferChunk(adapter, target, kModeDownload, offset, buffer);
         if (g_app.TargetBusyFlag == 0) break;
       }
       // Still BUSY after the last attempt: the drive never took this chunk,
@@ -87,7 +86,7 @@ int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target) {
       AdvanceProgress(1);
     } else {
       g_app.TargetBusyFlag = 0;
-      WriteBufferFinal(adapter, target, kDownloadSaveMode, offset, buffer);
+      WriteBufferFinal(adapter, target, kModeDownloadSave, offset, buffer);
       ReportProgress(1000);
     }
     ReleaseChunkBuffer(buffer);
@@ -194,7 +193,7 @@ void WriteBufferFinal(std::uint8_t adapter, std::uint8_t target, std::uint8_t mo
 }
 
 void StoreDriveInfo(SRB_ExecSCSICmd* request) {
-  if (request->CDBByte[0] != kDriveInfoOpcode) return;
+  if (request->CDBByte[0] != kOpDriveInfoQuery) return;
   if (request->SRB_Status != SS_COMP || request->SRB_TargStat != STATUS_GOOD) return;
   if (request->SRB_BufPointer == nullptr || request->SRB_BufLen < 14) return;
   g_app.DriveInfoValid = 1;
@@ -234,11 +233,11 @@ void CloseImageFile() {
 }
 
 int SendImageChunk(int index) {
-  return SendImage(index, kDownloadMode, kImageStepMs, kImageLimitMs, false);
+  return SendImage(index, kModeDownload, kImageStepMs, kImageLimitMs, false);
 }
 
 int SendImageFinal(int index) {
-  return SendImage(index, kDownloadSaveMode, kSaveStepMs, kSaveLimitMs, true);
+  return SendImage(index, kModeDownloadSave, kSaveStepMs, kSaveLimitMs, true);
 }
 
 int FinishImageLoad() {
@@ -258,12 +257,15 @@ int ReadDriveInfo() {
 
 int SendLoaderData() {
   BYTE* shared = g_app.SharedBuffer;
-  const DWORD length = static_cast<DWORD>(shared[62]) * 256 + shared[63];
+  const int length = LoaderPayloadLength();
   // The payload must lie within SharedBuffer; a longer one is refused rather
   // than read (and sent) from beyond it.
-  if (length > kMaxLoaderPayload) return 0;
+  if (length > MaxPayloadLength) return 0;
   BYTE cdb[kCdbSize];
   BuildLoaderDownloadCdb(cdb, shared + 60);
-  std::memmove(shared, shared + 64, length);
-  return RunSharedCommand(cdb, SRB_DIR_OUT, length, kVendorStepMs, kVendorLimitMs, true) ? 1 : 0;
+  std::memmove(shared, shared + LoaderHeaderSize, static_cast<std::size_t>(length));
+  return RunSharedCommand(cdb, SRB_DIR_OUT, static_cast<DWORD>(length), kVendorStepMs,
+                          kVendorLimitMs, true)
+             ? 1
+             : 0;
 }

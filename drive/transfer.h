@@ -16,8 +16,6 @@
 inline constexpr DWORD kImageChunkBytes = 2048;
 inline constexpr int kImageChunks = 257;
 inline constexpr DWORD kFinalChunkOffset = 0x80000;
-// Payload bytes that fit in SharedBuffer behind the 64-byte loader header.
-inline constexpr DWORD kMaxLoaderPayload = 0xC000 - 64;
 
 // Direct path: returns AbortFlag (0 success, 1 failure). A chunk still BUSY at
 // its tenth attempt, or an image read that fails, ends it as a failure.
@@ -44,5 +42,5 @@ int SendImageChunk(int index);
 int SendImageFinal(int index);
 int FinishImageLoad();
 int ReadDriveInfo();
-// Refuses (0, nothing sent) a payload length beyond kMaxLoaderPayload.
+// Refuses (0, nothing sent) a payload length beyond MaxPayloadLength.
 int SendLoaderData();

@@ -198,8 +198,6 @@ int LoaderBytesLoaded() { return g_loader_bytes_loaded; }
 
 void ResetLoaderBytes() { g_loader_bytes_loaded = 0; }
 
-int LoaderPayloadLength() { return (g_app.SharedBuffer[62] << 8) | g_app.SharedBuffer[63]; }
-
 int LoaderDataComplete() {
   const int length = LoaderPayloadLength();
   return length <= MaxPayloadLength && g_loader_bytes_loaded >= LoaderHeaderSize + length &&

@@ -2,13 +2,12 @@
 #pragma once
 
 #include "platform/types.h"
+#include "state/loader_data.h"
 
 inline constexpr DWORD ImageFileSize = 526336;    // 0x80800: 257 chunks of 2048
 inline constexpr DWORD SignatureOffset = 499660;  // 0x79FCC
 inline constexpr int SignatureBlockSize = 38;
 inline constexpr int VersionDigitsOffset = 28732;  // 0x703C
-inline constexpr int LoaderHeaderSize = 64;
-inline constexpr int MaxPayloadLength = 49088;  // the shared buffer less the header
 // The smallest loader data file that holds its version digits.
 inline constexpr int MinLoaderFileSize = VersionDigitsOffset + 4;  // 28,736
 
@@ -41,8 +40,6 @@ int PrepareLoaderData();
 int LoaderBytesLoaded();
 // Forgets the loaded byte count, as at the start of a launch.
 void ResetLoaderBytes();
-// Payload length L: header bytes 62..63, big-endian (0..65535, not clamped).
-int LoaderPayloadLength();
 // 1 when L <= MaxPayloadLength and the file held both the whole payload
 // (64 + L bytes) and the version digits (MinLoaderFileSize bytes).
 int LoaderDataComplete();
