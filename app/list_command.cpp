@@ -3,12 +3,10 @@
 #include <cstdio>
 
 #include "drive/discovery.h"
-#include "drive/transfer.h"
 #include "state/app_state.h"
+#include "ui/drive_list.h"
 
 namespace {
-
-constexpr int kListedRows = 4;
 
 // Bytes of a device-table text field up to its terminator; JSON-escaped
 // when asked. Control bytes become blanks so a line stays a line.
@@ -35,58 +33,49 @@ int FormatDriveList(bool json, char* out, int size) {
   g_app.SecondModelCount = 0;
   ScanDrives(1);
 
-  int listed = 0;
+  ListedDrive drives[kListedDriveRows];
+  const int listed = CollectListedDrives(drives);
   if (json) AppendText(out, size, "[");
-  for (int adapter = 0; adapter < g_app.AdapterCount && adapter < 8; ++adapter) {
-    for (int target = 0; target < 8 && listed < kListedRows; ++target) {
-      const int slot = adapter * 8 + target;
-      if (g_app.DeviceSupported[slot] != 1) continue;
-      const auto a = static_cast<std::uint8_t>(adapter);
-      const auto t = static_cast<std::uint8_t>(target);
-      const bool usb = ProbeDriveInfo(a, t) != 0;
-      if (usb) {
-        g_app.CurrentAdapter = a;
-        g_app.CurrentTarget = t;
-        ReadDriveInfo();
-      }
-      char code[8];
-      if (usb) {
-        std::snprintf(code, sizeof code, "%02x", g_app.DriveVersionCode);
-      } else {
-        std::snprintf(code, sizeof code, "-");
-      }
-      char address[16];
-      std::snprintf(address, sizeof address, "%d:%d", adapter, target);
-      if (json) {
-        AppendText(out, size, listed == 0 ? "\n  {\"address\": \"" : ",\n  {\"address\": \"");
-        AppendText(out, size, address);
-        AppendText(out, size, "\", \"product\": \"");
-        AppendField(out, size, g_app.DeviceProductId[slot], 20, true);
-        AppendText(out, size, "\", \"revision\": \"");
-        AppendField(out, size, g_app.DeviceRevision[slot], 5, true);
-        AppendText(out, size, "\", \"version_code\": ");
-        if (usb) {
-          AppendText(out, size, "\"");
-          AppendText(out, size, code);
-          AppendText(out, size, "\"");
-        } else {
-          AppendText(out, size, "null");
-        }
-        AppendText(out, size, ", \"link\": \"");
-        AppendText(out, size, usb ? "USB" : "ATAPI");
-        AppendText(out, size, "\"}");
-      } else {
-        AppendText(out, size, address);
-        AppendText(out, size, "\t");
-        AppendField(out, size, g_app.DeviceProductId[slot], 20, false);
-        AppendText(out, size, "\t");
-        AppendField(out, size, g_app.DeviceRevision[slot], 5, false);
-        AppendText(out, size, "\t");
+  for (int row = 0; row < listed; ++row) {
+    const ListedDrive& drive = drives[row];
+    char code[8];
+    if (drive.usb) {
+      std::snprintf(code, sizeof code, "%02x", drive.version_code);
+    } else {
+      std::snprintf(code, sizeof code, "-");
+    }
+    char address[16];
+    std::snprintf(address, sizeof address, "%d:%d", drive.adapter, drive.target);
+    const char* product = g_app.DeviceProductId[drive.slot];
+    const char* revision = g_app.DeviceRevision[drive.slot];
+    if (json) {
+      AppendText(out, size, row == 0 ? "\n  {\"address\": \"" : ",\n  {\"address\": \"");
+      AppendText(out, size, address);
+      AppendText(out, size, "\", \"product\": \"");
+      AppendField(out, size, product, 20, true);
+      AppendText(out, size, "\", \"revision\": \"");
+      AppendField(out, size, revision, 5, true);
+      AppendText(out, size, "\", \"version_code\": ");
+      if (drive.usb) {
+        AppendText(out, size, "\"");
         AppendText(out, size, code);
-        AppendText(out, size, "\t");
-        AppendText(out, size, usb ? "USB\n" : "ATAPI\n");
+        AppendText(out, size, "\"");
+      } else {
+        AppendText(out, size, "null");
       }
-      ++listed;
+      AppendText(out, size, ", \"link\": \"");
+      AppendText(out, size, drive.usb ? "USB" : "ATAPI");
+      AppendText(out, size, "\"}");
+    } else {
+      AppendText(out, size, address);
+      AppendText(out, size, "\t");
+      AppendField(out, size, product, 20, false);
+      AppendText(out, size, "\t");
+      AppendField(out, size, revision, 5, false);
+      AppendText(out, size, "\t");
+      AppendText(out, size, code);
+      AppendText(out, size, "\t");
+      AppendText(out, size, drive.usb ? "USB\n" : "ATAPI\n");
     }
   }
   if (json) AppendText(out, size, listed == 0 ? "]\n" : "\n]\n");

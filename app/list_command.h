@@ -2,7 +2,7 @@
 #pragma once
 
 // After start-up has filled g_app (adapters, LoaderFileName): runs the first
-// scan, probes each listed drive as the drive rows do (at most four) and
+// scan, takes the drives the main dialog lists (CollectListedDrives) and
 // prints one line per drive to standard output:
 //   A:T<TAB>product id<TAB>revision<TAB>version code (2 hex digits) or -<TAB>USB|ATAPI
 // or, with json, the same as a JSON array of objects. Returns the exit code 0.

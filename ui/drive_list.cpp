@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr int kMaxRows = 4;
-constexpr int kRevisionIds[kMaxRows] = {IDC_REVISION1, IDC_REVISION2, IDC_REVISION3, IDC_REVISION4};
+constexpr int kRevisionIds[kListedDriveRows] = {IDC_REVISION1, IDC_REVISION2, IDC_REVISION3,
+                                                IDC_REVISION4};
 // The controls below the rows, in the order they are moved.
 constexpr int kMovedIds[] = {IDC_UPDATE, IDC_PROGRESS_BAR, IDC_EXIT, IDC_DURATION_NOTE};
 
@@ -38,45 +38,55 @@ void MakeRoomForRow(HWND dialog) {
 
 }  // namespace
 
-void FillDriveList(HWND dialog) {
-  int rows = 0;
+int CollectListedDrives(ListedDrive rows[kListedDriveRows]) {
+  int count = 0;
   for (int adapter = 0; adapter < g_app.AdapterCount; ++adapter) {
     for (int target = 0; target < 8; ++target) {
       const int slot = adapter * 8 + target;
       if (slot >= kDeviceSlots || g_app.DeviceSupported[slot] != 1) continue;
-      const auto a = static_cast<std::uint8_t>(adapter);
-      const auto t = static_cast<std::uint8_t>(target);
-      char code_text[16] = "";
-      const char* caption = "ATAPI";
-      if (ProbeDriveInfo(a, t) != 0) {
-        g_app.CurrentAdapter = a;
-        g_app.CurrentTarget = t;
+      ListedDrive drive{static_cast<std::uint8_t>(adapter), static_cast<std::uint8_t>(target), slot,
+                        false, 0};
+      if (ProbeDriveInfo(drive.adapter, drive.target) != 0) {
+        g_app.CurrentAdapter = drive.adapter;
+        g_app.CurrentTarget = drive.target;
         ReadDriveInfo();
-        std::snprintf(code_text, sizeof code_text, " (%2x)",
-                      static_cast<unsigned>(g_app.DriveVersionCode));
-        caption = "USB";
+        drive.usb = true;
+        drive.version_code = g_app.DriveVersionCode;
       }
-      ++rows;
-      if (rows > kMaxRows) return;
-      if (rows >= 2) MakeRoomForRow(dialog);
+      if (count == kListedDriveRows) return count;
+      rows[count++] = drive;
+    }
+  }
+  return count;
+}
 
-      HWND radio = GetDlgItem(dialog, IDC_DRIVE_RADIO1 + rows - 1);
-      SetWindowTextA(radio, caption);
-      ShowWindow(radio, SW_SHOW);
-      char revision[32];
-      CopyText(revision, 5, g_app.DeviceRevision[slot]);
-      AppendText(revision, sizeof revision, code_text);
-      HWND revision_text = GetDlgItem(dialog, kRevisionIds[rows - 1]);
-      SetWindowTextA(revision_text, revision);
-      ShowWindow(revision_text, SW_SHOW);
-      ShowWindow(GetDlgItem(dialog, IDC_FW_LABEL1 + rows - 1), SW_SHOW);
+void FillDriveList(HWND dialog) {
+  ListedDrive drives[kListedDriveRows];
+  const int count = CollectListedDrives(drives);
+  for (int row = 0; row < count; ++row) {
+    const ListedDrive& drive = drives[row];
+    if (row >= 1) MakeRoomForRow(dialog);
+    char code_text[16] = "";
+    if (drive.usb) {
+      std::snprintf(code_text, sizeof code_text, " (%2x)",
+                    static_cast<unsigned>(drive.version_code));
+    }
+    HWND radio = GetDlgItem(dialog, IDC_DRIVE_RADIO1 + row);
+    SetWindowTextA(radio, drive.usb ? "USB" : "ATAPI");
+    ShowWindow(radio, SW_SHOW);
+    char revision[32];
+    CopyText(revision, 5, g_app.DeviceRevision[drive.slot]);
+    AppendText(revision, sizeof revision, code_text);
+    HWND revision_text = GetDlgItem(dialog, kRevisionIds[row]);
+    SetWindowTextA(revision_text, revision);
+    ShowWindow(revision_text, SW_SHOW);
+    ShowWindow(GetDlgItem(dialog, IDC_FW_LABEL1 + row), SW_SHOW);
 
-      g_app.ListedDrives[rows - 1] = DrivePair{a, t};
-      if (rows == 1) {
-        CheckDlgButton(dialog, IDC_DRIVE_RADIO1, BST_CHECKED);
-        g_app.SelectedAdapter = a;
-        g_app.SelectedTarget = t;
-      }
+    g_app.ListedDrives[row] = DrivePair{drive.adapter, drive.target};
+    if (row == 0) {
+      CheckDlgButton(dialog, IDC_DRIVE_RADIO1, BST_CHECKED);
+      g_app.SelectedAdapter = drive.adapter;
+      g_app.SelectedTarget = drive.target;
     }
   }
 }
@@ -124,7 +134,7 @@ void CenterOnScreen(HWND window) {
 }
 
 bool ListedDriveAt(int row, int* adapter, int* target) {
-  if (row < 0 || row >= 4) return false;
+  if (row < 0 || row >= kListedDriveRows) return false;
   *adapter = g_app.ListedDrives[row].adapter;
   *target = g_app.ListedDrives[row].target;
   return true;

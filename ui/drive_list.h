@@ -2,7 +2,30 @@
 // dialogs.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/dialogs.h"
+
+inline constexpr int kListedDriveRows = 4;
+
+// A drive the main dialog lists: its address, its device-table slot, and
+// whether it answered the drive information query (a USB bridge does), with
+// the version code it gave.
+struct ListedDrive {
+  std::uint8_t adapter;
+  std::uint8_t target;
+  int slot;
+  bool usb;
+  std::uint8_t version_code;
+};
+
+// The drives the main dialog lists, in its order: the supported drives of
+// the device table, adapter by adapter, at most kListedDriveRows. Each is
+// probed with the drive information query and, when it answers, its codes
+// are read (CurrentAdapter and CurrentTarget are left at it). A fifth
+// supported drive is probed too, as the dialog always has, but not listed.
+// Returns how many rows were filled.
+int CollectListedDrives(ListedDrive rows[kListedDriveRows]);
 
 // One row (radio button, "F/W         version" label, revision text) per
 // supported drive, up to four, growing the dialog by one row pitch for each
