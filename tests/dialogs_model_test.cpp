@@ -11,9 +11,9 @@
 
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/resource_tables.h"
-#include "platform/dialogs/transcript.h"
 #include "resources/resource.h"
 #include "tests/support/dialogs_user.h"
+#include "tests/support/transcript_capture.h"
 
 namespace {
 
@@ -134,8 +134,7 @@ INT_PTR Plain(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
 
 TEST(DialogTest, RunsInWindowsOrderAndEndsWithTheResultItWasGiven) {
   dialog_model::Reset();
-  std::FILE* transcript = std::tmpfile();
-  SetTranscript(transcript);
+  TranscriptCapture transcript;
   DialogsTestUser user;
   dialog_model::SetUser(&user);
   dialog_model::RecordMessages(true);
@@ -155,20 +154,14 @@ TEST(DialogTest, RunsInWindowsOrderAndEndsWithTheResultItWasGiven) {
   for (const auto& m : dialog_model::Messages()) order.push_back(m.message);
   EXPECT_EQ(order, (std::vector<UINT>{WM_INITDIALOG, WM_PAINT, WM_COMMAND, WM_DESTROY}));
   EXPECT_EQ(dialog_model::Messages()[0].lparam, 9);
-  SetTranscript(nullptr);
-  std::rewind(transcript);
-  char line[128] = "";
-  ASSERT_NE(std::fgets(line, sizeof line, transcript), nullptr);
-  EXPECT_STREQ(line, "dialog: Quorvanta\n");  // the template's caption: nobody set another
-  EXPECT_EQ(std::fgets(line, sizeof line, transcript), nullptr);
-  std::fclose(transcript);
+  // The template's caption: nobody set another.
+  EXPECT_EQ(transcript.Text(), "dialog: Quorvanta\n");
   dialog_model::Reset();
 }
 
 TEST(MessageBoxTest, AnswersFollowTheStyleAndGoToTheTranscriptInUtf8) {
   dialog_model::Reset();
-  std::FILE* transcript = std::tmpfile();
-  SetTranscript(transcript);
+  TranscriptCapture transcript;
   DialogsTestUser user;
   dialog_model::SetUser(&user);
   user.answers = {IDCANCEL, IDCANCEL, IDOK};
@@ -178,13 +171,7 @@ TEST(MessageBoxTest, AnswersFollowTheStyleAndGoToTheTranscriptInUtf8) {
   EXPECT_EQ(MessageBoxExA(nullptr, "q", "Quorvanta", MB_OKCANCEL, 0x0409), IDOK);
   dialog_model::GiveUp();
   EXPECT_EQ(MessageBoxExA(nullptr, "late", "Quorvanta", MB_OKCANCEL, 0x0409), IDCANCEL);
-  SetTranscript(nullptr);
-  std::rewind(transcript);
-  std::string all;
-  char line[128];
-  while (std::fgets(line, sizeof line, transcript) != nullptr) all += line;
-  std::fclose(transcript);
-  EXPECT_EQ(all,
+  EXPECT_EQ(transcript.Text(),
             "message: one\\ntwo\nanswer: OK\n"
             "message: \xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\nanswer: Cancel\n"
             "message: q\nanswer: OK\n"

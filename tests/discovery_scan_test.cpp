@@ -11,9 +11,9 @@
 
 #include "drive/discovery.h"
 #include "platform/dialogs/model.h"
-#include "platform/dialogs/transcript.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
+#include "tests/support/transcript_capture.h"
 
 namespace {
 
@@ -32,12 +32,6 @@ class ScanTest : public ::testing::Test {
     CopyText(g_app.MsgUpdateFailed, kMessageSize, "Failed to update the firmware.");
     aspi_.Install();
     aspi_.script = [this](const FakeCommand& command) { return Answer(command); };
-    transcript_ = std::tmpfile();
-    SetTranscript(transcript_);
-  }
-  void TearDown() override {
-    SetTranscript(nullptr);
-    std::fclose(transcript_);
   }
 
   FakeReply Answer(const FakeCommand& command) {
@@ -61,17 +55,7 @@ class ScanTest : public ::testing::Test {
   }
 
   // Message boxes shown so far.
-  int Messages() {
-    std::fflush(transcript_);
-    std::rewind(transcript_);
-    int count = 0;
-    char line[512];
-    while (std::fgets(line, sizeof line, transcript_) != nullptr) {
-      if (std::strncmp(line, "message: ", 9) == 0) ++count;
-    }
-    std::fseek(transcript_, 0, SEEK_END);
-    return count;
-  }
+  int Messages() { return static_cast<int>(transcript_.Of("message").size()); }
 
   int Supported() {
     int n = 0;
@@ -81,7 +65,7 @@ class ScanTest : public ::testing::Test {
 
   std::map<std::pair<int, int>, Drive> drives_;
   FakeAspi aspi_{1000};
-  std::FILE* transcript_ = nullptr;
+  TranscriptCapture transcript_;
 };
 
 TEST_F(ScanTest, ProductIdDecidesTheModel) {

@@ -7,36 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/dialogs/transcript.h"
 #include "state/app_state.h"
 #include "state/catalogue.h"
 #include "tests/support/fake_pc.h"
+#include "tests/support/transcript_capture.h"
 
 namespace {
 
 // The message boxes shown, one "message: TEXT" line each.
 class Messages {
  public:
-  Messages() : file_(std::tmpfile()) { SetTranscript(file_); }
-  ~Messages() {
-    SetTranscript(nullptr);
-    std::fclose(file_);
-  }
-  std::vector<std::string> Shown() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::vector<std::string> shown;
-    char line[1024];
-    while (std::fgets(line, sizeof line, file_) != nullptr) {
-      std::string text(line);
-      if (!text.empty() && text.back() == '\n') text.pop_back();
-      if (text.rfind("message: ", 0) == 0) shown.push_back(text.substr(9));
-    }
-    return shown;
-  }
+  std::vector<std::string> Shown() { return capture_.Of("message"); }
 
  private:
-  std::FILE* file_;
+  TranscriptCapture capture_;
 };
 
 class PackageTest : public ::testing::Test {

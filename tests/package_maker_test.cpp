@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "package/package_files.h"
-#include "platform/dialogs/transcript.h"
 #include "state/app_state.h"
 #include "state/catalogue.h"
 #include "tests/support/fake_pc.h"
+#include "tests/support/transcript_capture.h"
 
 namespace {
 
@@ -37,8 +37,7 @@ Checked CheckPackage(const PackageOptions& options, std::uint16_t language = 0x0
   pc.files.files[kPackageImageName] = MakePackageImage(options);
   if (!options.no_loader) pc.files.files[kPackageLoaderName] = MakeLoaderData(options);
 
-  std::FILE* transcript = std::tmpfile();
-  SetTranscript(transcript);
+  TranscriptCapture transcript;
   Checked checked;
   char data_option[kMaxPath] = {};
   char loader_option[kMaxPath] = {};
@@ -51,13 +50,7 @@ Checked CheckPackage(const PackageOptions& options, std::uint16_t language = 0x0
     checked.loader = PrepareLoaderData();
     checked.checksum_ok = LoaderChecksumOk();
   }
-  SetTranscript(nullptr);
-  std::rewind(transcript);
-  char line[1024];
-  while (std::fgets(line, sizeof line, transcript) != nullptr) {
-    if (std::strncmp(line, "message: ", 9) == 0) checked.messages += line + 9;
-  }
-  std::fclose(transcript);
+  for (const std::string& text : transcript.Of("message")) checked.messages += text + "\n";
   return checked;
 }
 

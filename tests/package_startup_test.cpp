@@ -9,10 +9,10 @@
 
 #include "app/startup.h"
 #include "platform/dialogs/model.h"
-#include "platform/dialogs/transcript.h"
 #include "platform/sim/package_maker.h"
 #include "state/app_state.h"
 #include "tests/support/fake_pc.h"
+#include "tests/support/transcript_capture.h"
 
 namespace {
 
@@ -37,24 +37,16 @@ std::string RunWith(const StartupCase& c, LANGID language, int* go_on) {
   if (!c.missing_image) pc.files.files[kPackageImageName] = MakePackageImage(options);
   if (!options.no_loader) pc.files.files[kPackageLoaderName] = MakeLoaderData(options);
 
-  std::FILE* transcript = std::tmpfile();
-  SetTranscript(transcript);
+  TranscriptCapture transcript;
   int exit_code = -1;
   *go_on = RunStartupChecks(nullptr, nullptr, &exit_code);
-  SetTranscript(nullptr);
   if (!*go_on) {
     EXPECT_EQ(exit_code, 0);
   }
   EXPECT_EQ(pc.files.open_handles(), 0);
 
   std::string messages;
-  std::rewind(transcript);
-  char line[1024];
-  while (std::fgets(line, sizeof line, transcript) != nullptr) {
-    std::string text(line);
-    if (text.rfind("message: ", 0) == 0) messages += text.substr(9);
-  }
-  std::fclose(transcript);
+  for (const std::string& text : transcript.Of("message")) messages += text + "\n";
   return messages;
 }
 

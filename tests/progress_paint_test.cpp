@@ -6,10 +6,10 @@
 #include <string>
 
 #include "platform/dialogs/model.h"
-#include "platform/dialogs/transcript.h"
 #include "resources/resource.h"
 #include "state/app_state.h"
 #include "tests/support/dialogs_user.h"
+#include "tests/support/transcript_capture.h"
 #include "update/main_dialog.h"
 #include "update/progress.h"
 
@@ -89,21 +89,14 @@ TEST_F(ProgressTest, AMessageBoxWipesTheBarUntilTheCountNextChanges) {
 
 TEST_F(ProgressTest, DurationNoteSetsTheTextAndIsWrittenToTheTranscript) {
   CopyText(g_app.MsgMayTakeMinutes, kMessageSize, "Note: This may take several minutes.");
-  std::FILE* transcript = std::tmpfile();
-  SetTranscript(transcript);
+  TranscriptCapture transcript;
   InDialog([](HWND d) {
     EXPECT_EQ(dialog_model::WindowText(GetDlgItem(d, IDC_DURATION_NOTE)), "");
     ShowDurationNote();
     EXPECT_EQ(dialog_model::WindowText(GetDlgItem(d, IDC_DURATION_NOTE)),
               "Note: This may take several minutes.");
   });
-  SetTranscript(nullptr);
-  std::rewind(transcript);
-  char line[256];
-  std::string all;
-  while (std::fgets(line, sizeof line, transcript) != nullptr) all += line;
-  std::fclose(transcript);
-  EXPECT_EQ(all,
+  EXPECT_EQ(transcript.Text(),
             "dialog: Quorvanta        Ver. 1.0\n"
             "note: Note: This may take several minutes.\n");
 }

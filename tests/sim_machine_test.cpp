@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/dialogs/transcript.h"
 #include "platform/sim/virtual_pc.h"
+#include "tests/support/transcript_capture.h"
 
 namespace fs = std::filesystem;
 
@@ -230,16 +230,12 @@ TEST_F(VirtualPcTest, PowerRequestsAreLoggedAndTold) {
         system->AdjustTokenPrivileges(token, 0, &privileges);
       }
     }
-    char transcript[256] = {};
-    std::FILE* stream = fmemopen(transcript, sizeof transcript - 1, "w");
-    SetTranscript(stream);
+    TranscriptCapture transcript;
     EXPECT_EQ(system->ExitWindows(c.flags, 0), c.result) << c.machine << c.flags;
-    SetTranscript(nullptr);
-    std::fclose(stream);
     EXPECT_EQ(ReadFile(dir_ / "power.log"), c.logged) << c.machine << c.flags;
     EXPECT_EQ(pc->power_request(), c.request) << c.machine << c.flags;
     std::string told = c.logged[0] ? std::string("power: ") + c.logged : "";
-    EXPECT_EQ(std::string(transcript), told) << c.machine << c.flags;
+    EXPECT_EQ(transcript.Text(), told) << c.machine << c.flags;
     pc.reset();
     TearDown();
   }

@@ -12,33 +12,11 @@
 #include "platform/dialogs.h"
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/model_state.h"
-#include "platform/dialogs/transcript.h"
 #include "state/app_state.h"
 #include "tests/support/fake_pc.h"
+#include "tests/support/transcript_capture.h"
 
 namespace {
-
-// Captures the headless transcript of one start-up.
-class TranscriptCapture {
- public:
-  TranscriptCapture() : file_(std::tmpfile()) { SetTranscript(file_); }
-  ~TranscriptCapture() {
-    SetTranscript(nullptr);
-    std::fclose(file_);
-  }
-  std::string Text() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    char buffer[512];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) text.append(buffer, n);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-};
 
 struct ArgumentCase {
   const char* command_line;

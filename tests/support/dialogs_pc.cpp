@@ -5,9 +5,9 @@
 #include "app/launch.h"
 #include "app/main_window.h"
 #include "platform/dialogs/model.h"
-#include "platform/dialogs/transcript.h"
 #include "platform/dialogs/views.h"
 #include "state/app_state.h"
+#include "tests/support/transcript_capture.h"
 #include "ui/drive_list.h"
 
 DialogsPc::DialogsPc() {
@@ -27,8 +27,8 @@ DialogsPc::DialogsPc() {
   CopyText(g_app.AgreementLabelDecline, 16, "Do not Accept");
   files.files[g_app.RegistryResumePath] = "saved";
   files.files[g_app.LaunchResumePath] = "launch";
-  transcript = std::tmpfile();
-  SetTranscript(transcript);
+  capture = std::make_unique<TranscriptCapture>();
+  transcript = capture->stream();
   SetListedDriveQuery(ListedDriveAt);
   RegisterMainWindowClass();
 }
@@ -41,8 +41,7 @@ void DialogsPc::RegisterMainWindowClass() {
 }
 
 DialogsPc::~DialogsPc() {
-  SetTranscript(nullptr);
-  if (transcript != nullptr) std::fclose(transcript);
+  capture.reset();
   dialog_model::Reset();
 }
 
@@ -66,19 +65,7 @@ HWND DialogsPc::CreateMainWindow() {
                          nullptr, nullptr, nullptr);
 }
 
-std::vector<std::string> DialogsPc::TranscriptLines() {
-  std::fflush(transcript);
-  std::rewind(transcript);
-  std::vector<std::string> lines;
-  char line[512];
-  while (std::fgets(line, sizeof line, transcript) != nullptr) {
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    lines.push_back(text);
-  }
-  std::fseek(transcript, 0, SEEK_END);
-  return lines;
-}
+std::vector<std::string> DialogsPc::TranscriptLines() { return capture->Lines(); }
 
 bool DialogsPc::Deleted(const char* path) const {
   return std::find(files.deleted.begin(), files.deleted.end(), path) != files.deleted.end();

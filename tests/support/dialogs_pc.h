@@ -5,16 +5,18 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/registry_store.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
+#include "tests/support/transcript_capture.h"
 
 class DialogsPc {
  public:
-  DialogsPc();   // resets AppState and the dialog model, installs everything
+  DialogsPc();   // starts a fresh launch, installs everything
   ~DialogsPc();  // uninstalls, resets the dialog model
 
   // Creates the hidden main window as start-up does; null when it closed
@@ -31,7 +33,8 @@ class DialogsPc {
   FakeSystem system;
   RegistryStore registry;
   bool drive_present = true;
-  std::FILE* transcript = nullptr;
+  std::unique_ptr<TranscriptCapture> capture;
+  std::FILE* transcript = nullptr;  // the capture's stream
 
  private:
   FakeReply Bus(const FakeCommand& command) const;
