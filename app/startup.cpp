@@ -80,12 +80,14 @@ void ExtractProgramPath(const char* command_line, char* program_path) {
   CopyText(program_path, kMaxPath, copy[0] == '\0' ? copy : copy + 1);
 }
 
+int IsNoCheckOption(const char* option) { return std::strcmp(option, "/NON") == 0 ? 1 : 0; }
+
 int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   StartupBuffers buffers;
   std::memset(&buffers, 0, sizeof buffers);
   *exit_code = 0;
 
-  // 1. Single instance: a second copy ends silently.
+  // A second copy ends silently.
   HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, 0, kInstanceMutexName);
   if (other != nullptr) {
     CloseHandle(other);
@@ -93,7 +95,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   }
   g_app.InstanceMutex = CreateMutexA(0, kInstanceMutexName);
 
-  // 2. Window class.
+  // The hidden main window's class, registered by the first instance only.
   if (previous == nullptr) {
     WNDCLASSA window_class = {};
     window_class.lpfnWndProc = MainWindowProc;
@@ -110,23 +112,21 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
     }
   }
 
-  // 3-5.
   g_app.AppInstance = instance;
   g_app.IsNT = (GetVersion() & 0x80000000u) == 0 ? 1 : 0;
   InitCommonControls();
 
-  // 6-7. Language and catalogue.
+  // The user's language picks the catalogue's texts.
   LANGID language = GetUserDefaultLangID();
   g_app.PrimaryLanguage = static_cast<std::uint16_t>(language & 0x3FF);
   g_app.MessageLanguage =
       static_cast<std::uint16_t>(g_app.PrimaryLanguage | ((language >> 10) << 10));
   FillCatalogue();
 
-  // 8. Resume file paths.
   BuildResumePath(g_app.RegistryResumePath, "Tellmr1.DAT");
   BuildResumePath(g_app.LaunchResumePath, "Tellmr2.DAT");
 
-  // 9. A launch that finds both resume files continues an interrupted update.
+  // A launch that finds both resume files continues an interrupted update.
   if (FileExists(g_app.RegistryResumePath) && FileExists(g_app.LaunchResumePath)) {
     g_app.NoRestartNeeded = 1;
     if (!LoadLaunch(buffers.command_line, buffers.working_directory, g_app.DataFileName,
@@ -140,41 +140,37 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
     CopyText(buffers.command_line, kMaxPath, GetCommandLineA());
   }
 
-  // 10-11.
   if (g_app.NoRestartNeeded == 0) {
     ParseCommandLineArguments(buffers.command_line, g_app.DataFileName, buffers.data_option);
   }
   if (g_app.IsNT == 1) g_app.NoRestartNeeded = 1;
 
-  // 12. Package description.
+  // Without an image on the command line the package description names it.
   if (g_app.DataFileName[0] == '\0' && (g_app.NoRestartNeeded == 0 || g_app.IsNT == 1)) {
     ReadPackageDescription(g_app.DataFileName, buffers.data_option, g_app.LoaderFileName,
                            buffers.loader_option);
   }
 
-  // 13. Options, compared case-sensitively and whole.
-  g_app.NoVersionCheck = std::strcmp(buffers.data_option, "/NON") == 0 ? 1 : 0;
-  g_app.NoLoaderVersionCheck = std::strcmp(buffers.loader_option, "/NON") == 0 ? 1 : 0;
+  g_app.NoVersionCheck = IsNoCheckOption(buffers.data_option);
+  g_app.NoLoaderVersionCheck = IsNoCheckOption(buffers.loader_option);
 
-  // 14. Program path.
   CopyText(buffers.work_copy, kMaxPath, buffers.command_line);
   ExtractProgramPath(buffers.work_copy, g_app.ProgramPath);
 
-  // 15. Package checks; each shows its own message.
+  // The package checks each show their own message.
   if (!CheckImageSize() || !ReadImageSignature(SignatureOffset, g_app.ImageRevisions)) {
     SetRunEntry(kRunEntryDisable);
     if (g_app.NoRestartNeeded == 1 && g_app.IsNT == 0) RemoveResumeState();
     return 0;
   }
 
-  // 16. Loader data. A refused file has shown its own message already.
+  // A refused loader file has shown its own message already.
   int loader = PrepareLoaderData();
   if (loader != 1) {
     if (loader == 0) ShowStartupMessage(g_app.MsgNoDataFile);
     return 0;
   }
 
-  // 17. ASPI.
   g_app.AspiSupportInfo = GetASPI32SupportInfo();
   g_app.AdapterCount = static_cast<std::uint8_t>(g_app.AspiSupportInfo & 0xFF);
   return 1;
@@ -184,13 +180,13 @@ int AppMain(HINSTANCE instance, HINSTANCE previous) {
   int exit_code = 0;
   if (!RunStartupChecks(instance, previous, &exit_code)) return exit_code;
 
-  // 18. The hidden main window; its creation runs the whole dialogue.
+  // The hidden main window: its creation runs the whole dialogue.
   g_app.MainWindow = CreateWindowExA(
       0, kWindowClassName, "ASPI for WIN32 Sample Application", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
   if (g_app.MainWindow == nullptr) return 0;
 
-  // 19. The window survived its creation: the main dialog could not be shown.
+  // The window survived its creation: the main dialog could not be shown.
   // It is never visible and nobody could close it, so it is destroyed here;
   // its destroy step posts the quit message and the loop ends at once.
   const bool aspi_ready =
@@ -211,7 +207,6 @@ int AppMain(HINSTANCE instance, HINSTANCE previous) {
     quit_code = static_cast<int>(message.wParam);
   }
 
-  // 20.
   ReleaseMutex(g_app.InstanceMutex);
   return quit_code;
 }

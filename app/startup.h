@@ -16,6 +16,10 @@ int AppMain(HINSTANCE instance, HINSTANCE previous);
 // *exit_code set.
 int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code);
 
+// 1 when an option turns a version check off: "/NON" exactly, compared
+// case-sensitively and whole ("/non" and "/NONE" do not).
+int IsNoCheckOption(const char* option);
+
 // Splits a Windows-style command line into the image file name and its option
 // (both 261-byte buffers, cut at 260 characters). Leaves both empty when no
 // closing quote of the program path is found.

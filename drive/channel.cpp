@@ -64,7 +64,7 @@ struct ParkedAtExit {
 
 }  // namespace
 
-// The two-branch rule of the tick count (deadline before or beyond the wrap)
+// Whether the deadline lies before or beyond the tick count's wrap, the test
 // comes down to "more than timeout_ms after start" in wrapping arithmetic.
 // Written that way it also ends when start + timeout_ms is 0xFFFFFFFF, where
 // no reading can lie above the deadline and the plain comparison would spin

@@ -255,7 +255,7 @@ TEST_F(ScanTest, AnAddressThatStopsAnsweringKeepsItsProductId) {
   CopyText(g_app.DeviceProductId[4], 20, "T71 CDRW USB ");
   drives_ = {};
   // No drive answers at 0:4 any more, yet the slot still says T71 and the
-  // drive does not answer 0xCC either: it is taken as the table says.
+  // drive does not answer 0xCC either: the device table's entry stands.
   EXPECT_EQ(ScanDrives(3), 1);
   EXPECT_EQ(g_app.DeviceSupported[4], 1);
 }

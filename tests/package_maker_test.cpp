@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/startup.h"
 #include "package/package_files.h"
 #include "state/app_state.h"
 #include "state/catalogue.h"
@@ -42,7 +43,7 @@ Checked CheckPackage(const PackageOptions& options, std::uint16_t language = 0x0
   char data_option[kMaxPath] = {};
   char loader_option[kMaxPath] = {};
   ReadPackageDescription(g_app.DataFileName, data_option, g_app.LoaderFileName, loader_option);
-  g_app.NoVersionCheck = std::strcmp(data_option, "/NON") == 0;
+  g_app.NoVersionCheck = IsNoCheckOption(data_option);
   checked.size_ok = CheckImageSize();
   if (checked.size_ok)
     checked.signature_ok = ReadImageSignature(SignatureOffset, g_app.ImageRevisions);

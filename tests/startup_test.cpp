@@ -147,10 +147,13 @@ TEST_F(StartupTest, ImageOnTheCommandLineSkipsTheDescription) {
   EXPECT_EQ(g_app.NoVersionCheck, 1);
   EXPECT_STREQ(g_app.LoaderFileName, "");
 
-  ResetAppState();
-  pc.system.command_line = "\"C:\\Quorvanta\\Quorvanta.exe\" fw.bin /non";
-  ASSERT_EQ(Run(), 100);
-  EXPECT_EQ(g_app.NoVersionCheck, 0);
+  // Only "/NON" itself turns the check off.
+  for (const char* option : {"/non", "/NONE", "/NO"}) {
+    ResetAppState();
+    pc.system.command_line = std::string("\"C:\\Quorvanta\\Quorvanta.exe\" fw.bin ") + option;
+    ASSERT_EQ(Run(), 100);
+    EXPECT_EQ(g_app.NoVersionCheck, 0) << option;
+  }
 }
 
 TEST_F(StartupTest, NtFamilyNeedsNoRestart) {
