@@ -2,16 +2,18 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
+#include "app/launch.h"
 #include "app/launcher.h"
 #include "app/startup.h"
 #include "platform/dialogs.h"
-#include "platform/dialogs/transcript.h"
 #include "platform/platform.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/virtual_pc.h"
 #include "resources/resource.h"
 #include "state/app_state.h"
+#include "tests/support/transcript_capture.h"
 
 std::string MakeVirtualPc(const std::filesystem::path& dir, const std::string& init_args) {
   std::error_code ec;
@@ -122,8 +124,7 @@ UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::st
     run.transcript.push_back("cannot open the virtual PC: " + error);
     return run;
   }
-  ResetAppState();
-  dialog_model::Reset();
+  ResetLaunch();
   pc->SetCommandLine(BuildWindowsCommandLine(kProgramWindowsPath, arguments));
   Platform platform = pc->platform();
   FaultyAspi faulty(platform.aspi, plan.adapter, plan.target, plan.fault, plan.at);
@@ -131,24 +132,19 @@ UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::st
   InstallPlatform(platform);
   dialog_model::SetScreenSize(pc->screen_width(), pc->screen_height());
   dialog_model::SetUser(user);
-  std::FILE* transcript = std::tmpfile();
-  SetTranscript(transcript);
+  auto transcript = std::make_unique<TranscriptCapture>();
 
   AppMain(nullptr, nullptr);
 
-  SetTranscript(nullptr);
+  const std::vector<std::string> lines = transcript->Lines();
+  transcript.reset();
   dialog_model::SetUser(nullptr);
   dialog_model::Reset();
   InstallPlatform(Platform{});
-  std::rewind(transcript);
-  char line[2048];
-  while (std::fgets(line, sizeof line, transcript) != nullptr) {
-    std::string text(line);
-    if (!text.empty() && text.back() == '\n') text.pop_back();
+  for (const std::string& text : lines) {
     if (text.rfind("dialog: ", 0) == 0 || text == "answer: OK") continue;
     run.transcript.push_back(text);
   }
-  std::fclose(transcript);
   // What each drive would run after a power cycle: the firmware it holds.
   for (int adapter = 0; adapter < 8; ++adapter) {
     for (int target = 0; target < 8; ++target) {
