@@ -374,7 +374,11 @@ void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, int focus)
   auto buttons = view_support::BoxButtons(box);
   int max_text = std::min(COLS - 8, 60);
   auto lines = view_support::Wrap(Cp932ToUtf8(box.text), max_text, Columns);
-  std::string caption = " " + Cp932ToUtf8(box.caption) + " ";
+  // Appended piece by piece: GCC 12 at -O3 takes " " + string + " " for an
+  // overlapping copy (-Wrestrict) and the release build stops.
+  std::string caption = " ";
+  caption += Cp932ToUtf8(box.caption);
+  caption += " ";
   int width = Columns(caption) + 2;
   for (const auto& line : lines) width = std::max(width, Columns(line));
   int buttons_width = 0;
