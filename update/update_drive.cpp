@@ -264,8 +264,17 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   const int revision_order = CompareRevision(g_app.ImageRevisions);
   if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
   const int code_order = CodeOrder(g_app.DriveVersionCode, values);
+  const bool image_due = g_app.NoVersionCheck == 1 || revision_order == kDriveOlder;
   const bool loader_due = g_app.NoLoaderVersionCheck == 1 || code_order == kDriveOlder;
-  if (loader_due && !checksum_ok) return Stop(MsgChecksumWrong());
+  // The refusals come after the confirmation, as they always have.
+  const char* refusal = nullptr;
+  if ((g_app.NoVersionCheck == 0 && revision_order < kDriveSame) ||
+      (g_app.NoLoaderVersionCheck == 0 && code_order < kDriveSame)) {
+    refusal = g_app.MsgWrongFile;
+  } else if (!image_due && code_order == kDriveSame) {
+    refusal = g_app.MsgAlreadyUpdated;
+  }
+  if (refusal == nullptr && loader_due && !checksum_ok) return Stop(MsgChecksumWrong());
 
   char confirmation[kConfirmationSize];
   AssembleConfirmation(confirmation);
@@ -273,18 +282,8 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   EnableWindow(GetDlgItem(g_app.MainDialogWindow, IDC_UPDATE), 0);
   EnableWindow(GetDlgItem(g_app.MainDialogWindow, IDC_EXIT), 0);
   ShowDurationNote();
-
-  if (g_app.NoVersionCheck == 0 && revision_order < kDriveSame) {
-    ShowDialogMessage(g_app.MsgWrongFile);
-    return kUpdateRefused;
-  }
-  if (g_app.NoLoaderVersionCheck == 0 && code_order < kDriveSame) {
-    ShowDialogMessage(g_app.MsgWrongFile);
-    return kUpdateRefused;
-  }
-  const bool image_due = g_app.NoVersionCheck == 1 || revision_order == kDriveOlder;
-  if (!image_due && code_order == kDriveSame) {
-    ShowDialogMessage(g_app.MsgAlreadyUpdated);
+  if (refusal != nullptr) {
+    ShowDialogMessage(refusal);
     return kUpdateRefused;
   }
   const UpdatedDrive drive = RememberUpdatedDrive(adapter, target, t71);
