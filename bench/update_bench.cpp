@@ -17,7 +17,7 @@
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/views.h"
 #include "platform/platform.h"
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/virtual_pc.h"

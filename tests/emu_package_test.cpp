@@ -44,7 +44,7 @@ TEST(EmuPackage, MadeImagesFitTheirModelOnly) {
     bench.TestUnitReady();
     EXPECT_EQ(bench.SendImage(0, 0, image).status, c.status) << c.drive << " " << c.package;
     if (c.status == SS_COMP) {
-      EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().rev, options.rev);
+      EXPECT_EQ(bench.aspi->DriveAt(0, 0)->BootSetup().rev, options.rev);
     }
   }
 }
@@ -55,15 +55,15 @@ TEST(EmuPackage, MadeLoaderDataSetsTheCodesOfItsDigits) {
   bench.TestUnitReady();
   Sense first = SendLoaderFile(bench, Bytes(MakeLoaderData(options)));
   ASSERT_EQ(first.status, SS_COMP) << int(first.key) << " " << int(first.asc);
-  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().code, 0x12);
-  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().modelcode, 0x04);
+  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->BootSetup().code, 0x12);
+  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->BootSetup().modelcode, 0x04);
 
   options.bad_checksum = true;
   options.digits = "0499";
   Sense s = SendLoaderFile(bench, Bytes(MakeLoaderData(options)));
   EXPECT_EQ(s.status, SS_ERR);
   EXPECT_EQ(s.asc, 0x26);
-  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().code, 0x12);
+  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->BootSetup().code, 0x12);
 }
 
 }  // namespace

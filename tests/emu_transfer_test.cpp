@@ -145,8 +145,8 @@ TEST(EmuTransfer, LoaderPayloadSetsTheCodesOnlyWhenItsSumIsZero) {
     if (c.status != SS_COMP) {
       EXPECT_EQ(s.key, 0x05) << c.what;
     }
-    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().code, c.code) << c.what;
-    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->setup().modelcode, c.modelcode) << c.what;
+    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->BootSetup().code, c.code) << c.what;
+    EXPECT_EQ(bench.aspi->DriveAt(0, 0)->BootSetup().modelcode, c.modelcode) << c.what;
   }
   // A length beyond the buffer handed over is refused, not read past.
   Bench bench({"0:0:t71:usb"});

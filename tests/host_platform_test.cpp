@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/host/lock_file.h"
+#include "platform/posix/lock_file.h"
 
 namespace fs = std::filesystem;
 

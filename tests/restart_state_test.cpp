@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "drive/auto_insert.h"
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_system.h"
 #include "platform/sim/virtual_pc.h"

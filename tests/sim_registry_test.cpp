@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 
 namespace fs = std::filesystem;
 

@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/text_convert.h"
 #include "tools/sim_package.h"

@@ -41,6 +41,34 @@ void PutPadded(std::vector<BYTE>& out, std::size_t at, std::size_t width, std::s
   for (std::size_t i = 0; i < width; ++i) out[at + i] = i < text.size() ? text[i] : ' ';
 }
 
+// Commands from 0x20 on carry at least ten bytes, the vendor ones twelve.
+bool BlockComplete(std::span<const BYTE> cdb) {
+  if (cdb[0] >= 0xC0) return cdb.size() >= 12;
+  if (cdb[0] >= 0x20) return cdb.size() >= 10;
+  return true;
+}
+
+struct WriteBlock {
+  BYTE mode;
+  std::size_t offset;
+  std::size_t length;  // parameter list length
+};
+
+// A WRITE BUFFER the drive takes, or nothing for an invalid field. The host
+// buffer may be larger than the list (4096 declared, 2048 sent), never
+// smaller; and the list must fit the download area.
+std::optional<WriteBlock> ParseWriteBuffer(std::span<const BYTE> cdb,
+                                           std::span<const BYTE> data_out) {
+  const WriteBlock block{static_cast<BYTE>(cdb[1] & 0x1F), Be24(cdb, 3), Be24(cdb, 6)};
+  const BYTE buffer_id = cdb[2];
+  if (block.mode != kModeDownload && block.mode != kModeDownloadSave) return std::nullopt;
+  if (buffer_id != 0 || block.length > data_out.size() || block.offset > kImageSize ||
+      block.length > kImageSize - block.offset) {
+    return std::nullopt;
+  }
+  return block;
+}
+
 bool IsDigit(BYTE c) { return c >= '0' && c <= '9'; }
 BYTE PackedBcd(BYTE hi, BYTE lo) { return static_cast<BYTE>(((hi - '0') << 4) | (lo - '0')); }
 
@@ -53,12 +81,14 @@ std::uint64_t LinkDurationMs(DriveLink link, std::size_t bytes) {
   return 1 + (bytes + 7999) / 8000;
 }
 
-EmulatedDrive::EmulatedDrive(const DriveSetup& setup)
-    : setup_(setup),
-      running_rev_(setup.rev),
-      download_(kImageSize, 0),
-      chunk_arrived_(kChunkCount, false),
-      busy_left_(setup.busy_count) {}
+EmulatedDrive::EmulatedDrive(const DriveSetup& setup) : setup_(setup) {
+  state_.boot_rev = setup.rev;
+  state_.running_rev = setup.rev;
+  state_.code = setup.code;
+  state_.modelcode = setup.modelcode;
+  state_.disc = setup.disc;
+  state_.busy_left = setup.busy_count;
+}
 
 const EmulatedDrive::Command* EmulatedDrive::FindCommand(BYTE opcode) {
   // A pending unit attention waits for the drive's next standard command
@@ -84,27 +114,92 @@ DriveAnswer EmulatedDrive::Execute(std::span<const BYTE> cdb, std::span<const BY
                                    std::uint64_t now) {
   if (cdb.size() < 6) return CheckCondition(sense::kInvalidOpcode);
   const BYTE opcode = cdb[0];
+  const Command* command = FindCommand(opcode);
+  // Behind ATAPI there is no bridge: the vendor opcodes reach the drive as
+  // unknown commands.
+  if (command != nullptr && opcode >= 0xC0 && setup_.link != DriveLink::kUsb) command = nullptr;
+  const bool attention =
+      state_.unit_attention && (command == nullptr || !command->skips_unit_attention);
+  if (std::optional<DriveAnswer> fault = FaultBefore(command, attention, cdb, data_out)) {
+    return std::move(*fault);
+  }
+  if (attention) {
+    state_.unit_attention = false;
+    return CheckCondition(sense::kResetOccurred);
+  }
+  if (command == nullptr || !BlockComplete(cdb)) return CheckCondition(sense::kInvalidOpcode);
+  DriveAnswer answer = (this->*command->build)(cdb, data_out, now);
+  FaultAfter(&answer);
+  return answer;
+}
+
+std::optional<DriveAnswer> EmulatedDrive::FaultBefore(const Command* command, bool attention,
+                                                      std::span<const BYTE> cdb,
+                                                      std::span<const BYTE> data_out) {
+  const BYTE opcode = cdb[0];
+  // A command that never ends never reaches the drive, so it does not take
+  // a pending unit attention either.
   if (setup_.hang_opcode == opcode) {
     DriveAnswer hang;
     hang.outcome = Outcome::kHang;
     return hang;
   }
-  const Command* command = FindCommand(opcode);
-  // Behind ATAPI there is no bridge: the vendor opcodes reach the drive as
-  // unknown commands.
-  if (command != nullptr && opcode >= 0xC0 && setup_.link != DriveLink::kUsb) command = nullptr;
-  if (unit_attention_ && (command == nullptr || !command->skips_unit_attention)) {
-    unit_attention_ = false;
-    return CheckCondition(sense::kResetOccurred);
-  }
+  if (attention) return std::nullopt;
   if (setup_.check_opcode == opcode) {
     return CheckCondition({setup_.check_key, setup_.check_asc, 0});
   }
-  if (command == nullptr) return CheckCondition(sense::kInvalidOpcode);
-  // The block must hold every byte the builder reads.
-  if (opcode >= 0x20 && cdb.size() < 10) return CheckCondition(sense::kInvalidOpcode);
-  if (opcode >= 0xC0 && cdb.size() < 12) return CheckCondition(sense::kInvalidOpcode);
-  return (this->*command->build)(cdb, data_out, now);
+  // The remaining knobs act on a WRITE BUFFER the drive would take, at the
+  // start of a chunk.
+  if (command == nullptr || opcode != kOpWriteBuffer || !BlockComplete(cdb)) return std::nullopt;
+  const std::optional<WriteBlock> block = ParseWriteBuffer(cdb, data_out);
+  if (!block || block->offset % kChunkSize != 0) return std::nullopt;
+  const int chunk = static_cast<int>(block->offset / kChunkSize);
+  if (chunk == setup_.powerloss_chunk && !state_.power_lost) {
+    state_.power_lost = true;
+    state_.present = false;
+    state_.back_at = UINT64_MAX;
+    ResetDownload();
+    DriveAnswer lost;
+    lost.outcome = Outcome::kLost;
+    lost.duration_ms = LinkDurationMs(setup_.link, block->length);
+    return lost;
+  }
+  if (chunk == setup_.busy_chunk && state_.busy_left > 0) {
+    --state_.busy_left;
+    DriveAnswer busy;
+    busy.outcome = Outcome::kBusy;
+    busy.duration_ms = LinkDurationMs(setup_.link, 0);
+    return busy;
+  }
+  return std::nullopt;
+}
+
+void EmulatedDrive::FaultAfter(DriveAnswer* answer) {
+  switch (answer->effect) {
+    case DriveAnswer::Effect::kNone:
+      break;
+    case DriveAnswer::Effect::kSave: {
+      const std::uint64_t transfer = answer->duration_ms - DefaultSaveMs();
+      const std::uint64_t save =
+          setup_.save_ms >= 0 ? static_cast<std::uint64_t>(setup_.save_ms) : DefaultSaveMs();
+      if (setup_.save_fail) {
+        // The save runs its full time and keeps the old firmware.
+        ResetDownload();
+        *answer = CheckCondition(sense::kWriteError);
+      }
+      answer->duration_ms = transfer + save;
+      break;
+    }
+    case DriveAnswer::Effect::kRestart:
+      if (setup_.no_return || !setup_.return_rev.empty()) {
+        answer->on_end = [this, restart = std::move(answer->on_end)](std::uint64_t end) {
+          restart(end);
+          if (setup_.no_return) state_.back_at = UINT64_MAX;
+          state_.comes_back_as = setup_.return_rev;
+        };
+      }
+      break;
+  }
 }
 
 DriveAnswer EmulatedDrive::Good(std::vector<BYTE> data, std::size_t allocation,
@@ -126,7 +221,7 @@ DriveAnswer EmulatedDrive::CheckCondition(SenseCode code) const {
 
 DriveAnswer EmulatedDrive::TestUnitReady(std::span<const BYTE>, std::span<const BYTE>,
                                          std::uint64_t) {
-  if (!setup_.disc) return CheckCondition(sense::kNoMedium);
+  if (!state_.disc) return CheckCondition(sense::kNoMedium);
   return Good({}, 0, 0);
 }
 
@@ -138,9 +233,9 @@ std::vector<BYTE> EmulatedDrive::StandardInquiry() const {
   d[3] = 0x02;                                        // response data format 2
   d[4] = static_cast<BYTE>(kStandardInquiryLen - 5);  // additional length
   // 5..7: no optional features
-  PutPadded(d, 8, 8, "VANTROS");         // 8..15 vendor identification
-  PutPadded(d, 16, 16, setup_.product);  // 16..31 product identification
-  PutPadded(d, 32, 4, running_rev_);     // 32..35 product revision level
+  PutPadded(d, 8, 8, "VANTROS");            // 8..15 vendor identification
+  PutPadded(d, 16, 16, setup_.product);     // 16..31 product identification
+  PutPadded(d, 32, 4, state_.running_rev);  // 32..35 product revision level
   return d;
 }
 
@@ -153,7 +248,7 @@ std::vector<BYTE> EmulatedDrive::RevisionPage() const {
   PutPadded(d, 4, 8, "VANTROS");                   // 4..11 vendor
   PutPadded(d, 12, 16, setup_.product);            // 12..27 product
   // 28..31 reserved
-  PutPadded(d, 32, 4, running_rev_);  // 32..35 firmware revision
+  PutPadded(d, 32, 4, state_.running_rev);  // 32..35 firmware revision
   return d;
 }
 
@@ -189,7 +284,7 @@ DriveAnswer EmulatedDrive::StartStopUnit(std::span<const BYTE> cdb, std::span<co
   if (load_eject) {
     answer.duration_ms += kTrayMs;
     // Opening the tray hands the disc to the operator; closing brings none.
-    if (!start) setup_.disc = false;
+    if (!start) state_.disc = false;
   }
   return answer;
 }
@@ -209,85 +304,50 @@ bool EmulatedDrive::ImageFitsModel(std::span<const BYTE> image) const {
   return false;
 }
 
-void EmulatedDrive::ResetDownload() {
-  std::fill(download_.begin(), download_.end(), 0);
-  std::fill(chunk_arrived_.begin(), chunk_arrived_.end(), false);
+std::uint64_t EmulatedDrive::DefaultSaveMs() const {
+  return setup_.link == DriveLink::kUsb ? kUsbSaveMs : kAtapiSaveMs;
 }
 
 DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<const BYTE> data_out,
                                        std::uint64_t) {
-  const BYTE mode = cdb[1] & 0x1F;
-  const BYTE buffer_id = cdb[2];
-  const std::size_t offset = Be24(cdb, 3);
-  const std::size_t length = Be24(cdb, 6);  // parameter list length
-  if (mode != kModeDownload && mode != kModeDownloadSave) {
-    return CheckCondition(sense::kInvalidField);
+  const std::optional<WriteBlock> block = ParseWriteBuffer(cdb, data_out);
+  if (!block) return CheckCondition(sense::kInvalidField);
+  std::vector<BYTE>& area = state_.download;
+  if (area.size() != kImageSize) area.resize(kImageSize);
+  std::copy_n(data_out.begin(), block->length,
+              area.begin() + static_cast<std::ptrdiff_t>(block->offset));
+  for (std::size_t c = (block->offset + kChunkSize - 1) / kChunkSize;
+       (c + 1) * kChunkSize <= block->offset + block->length; ++c) {
+    state_.chunk_arrived.set(c);
   }
-  // The host buffer may be larger than the list (4096 declared, 2048 sent),
-  // never smaller; and the list must fit the download area.
-  if (buffer_id != 0 || length > data_out.size() || offset > kImageSize ||
-      length > kImageSize - offset) {
-    return CheckCondition(sense::kInvalidField);
-  }
-  const bool aligned = offset % kChunkSize == 0;
-  const int chunk = static_cast<int>(offset / kChunkSize);
-  if (aligned && chunk == setup_.powerloss_chunk) {
-    setup_.powerloss_chunk = -1;
-    present_ = false;
-    back_at_ = UINT64_MAX;
-    ResetDownload();
-    DriveAnswer lost;
-    lost.outcome = Outcome::kLost;
-    lost.duration_ms = LinkDurationMs(setup_.link, length);
-    return lost;
-  }
-  if (aligned && chunk == setup_.busy_chunk && busy_left_ > 0) {
-    --busy_left_;
-    DriveAnswer busy;
-    busy.outcome = Outcome::kBusy;
-    busy.duration_ms = LinkDurationMs(setup_.link, 0);
-    return busy;
-  }
-  std::copy_n(data_out.begin(), length, download_.begin() + static_cast<std::ptrdiff_t>(offset));
-  for (std::size_t c = (offset + kChunkSize - 1) / kChunkSize;
-       (c + 1) * kChunkSize <= offset + length; ++c) {
-    chunk_arrived_[c] = true;
-  }
-  DriveAnswer answer = Good({}, 0, length);
-  if (mode == kModeDownload) return answer;
+  DriveAnswer answer = Good({}, 0, block->length);
+  if (block->mode == kModeDownload) return answer;
 
-  const bool whole =
-      std::all_of(chunk_arrived_.begin(), chunk_arrived_.end(), [](bool b) { return b; });
-  if (!whole || !ImageFitsModel(download_)) {
+  if (!state_.chunk_arrived.all() || !ImageFitsModel(area)) {
     ResetDownload();
     answer = CheckCondition(sense::kInvalidParamField);
-    answer.duration_ms = LinkDurationMs(setup_.link, length);
+    answer.duration_ms = LinkDurationMs(setup_.link, block->length);
     return answer;
   }
-  const std::uint64_t save_ms = setup_.save_ms >= 0
-                                    ? static_cast<std::uint64_t>(setup_.save_ms)
-                                    : (setup_.link == DriveLink::kUsb ? kUsbSaveMs : kAtapiSaveMs);
-  if (setup_.save_fail) {
-    ResetDownload();
-    answer = CheckCondition(sense::kWriteError);
-    answer.duration_ms = LinkDurationMs(setup_.link, length) + save_ms;
-    return answer;
-  }
-  answer.duration_ms += save_ms;
+  answer.duration_ms += DefaultSaveMs();
+  answer.effect = DriveAnswer::Effect::kSave;
   answer.on_end = [this](std::uint64_t) {
-    firmware_ = download_;
+    // The area becomes the firmware; the old firmware's storage becomes the
+    // next download area.
+    state_.firmware.swap(state_.download);
+    state_.firmware_dirty = true;
     std::string rev(4, '?');
     for (std::size_t i = 0; i < 4; ++i) {
-      const BYTE c = download_[kImageRevisionOffset + i];
+      const BYTE c = state_.firmware[kImageRevisionOffset + i];
       if (c >= 0x20 && c < 0x7F && c != ',' && c != ':') rev[i] = static_cast<char>(c);
     }
-    setup_.rev = rev;
+    state_.boot_rev = rev;
     ResetDownload();
     // Behind ATAPI the drive starts the new code at once; behind the USB
     // bridge it runs the old code until the end-of-load restart.
     if (setup_.link == DriveLink::kAtapi) {
-      running_rev_ = setup_.rev;
-      unit_attention_ = true;
+      state_.running_rev = state_.boot_rev;
+      state_.unit_attention = true;
     }
   };
   return answer;
@@ -297,11 +357,11 @@ DriveAnswer EmulatedDrive::VendorQuery(std::span<const BYTE> cdb, std::span<cons
                                        std::uint64_t) {
   if (cdb[2] != 0x01) return CheckCondition(sense::kInvalidField);
   std::vector<BYTE> d(kVendorQueryLen, 0);
-  PutPadded(d, 0, 8, "VANTROS");     // 0..7 vendor
-  PutPadded(d, 8, 4, running_rev_);  // 8..11 running firmware revision
-  d[12] = setup_.code;               // version code
-  d[13] = setup_.modelcode;          // model code
-  d[14] = setup_.disc ? 1 : 0;       // disc present
+  PutPadded(d, 0, 8, "VANTROS");           // 0..7 vendor
+  PutPadded(d, 8, 4, state_.running_rev);  // 8..11 running firmware revision
+  d[12] = state_.code;                     // version code
+  d[13] = state_.modelcode;                // model code
+  d[14] = state_.disc ? 1 : 0;             // disc present
   // 15..17 reserved
   return Good(std::move(d), Be16(cdb, 8), 0);
 }
@@ -311,6 +371,7 @@ DriveAnswer EmulatedDrive::VendorLoad(std::span<const BYTE> cdb, std::span<const
   if (cdb[1] == kEndOfLoad) {
     DriveAnswer answer = Good({}, 0, 0);
     answer.duration_ms += kEndOfLoadMs;
+    answer.effect = DriveAnswer::Effect::kRestart;
     answer.on_end = [this](std::uint64_t end) { Restart(end); };
     return answer;
   }
@@ -331,45 +392,61 @@ DriveAnswer EmulatedDrive::VendorLoad(std::span<const BYTE> cdb, std::span<const
   const BYTE modelcode = PackedBcd(digits[0], digits[1]);
   const BYTE code = PackedBcd(digits[2], digits[3]);
   answer.on_end = [this, modelcode, code](std::uint64_t) {
-    setup_.modelcode = modelcode;
-    setup_.code = code;
+    state_.modelcode = modelcode;
+    state_.code = code;
   };
   return answer;
 }
 
 void EmulatedDrive::Restart(std::uint64_t end) {
   ResetDownload();
-  present_ = false;
-  back_at_ = setup_.no_return ? UINT64_MAX : end + static_cast<std::uint64_t>(setup_.absent_ms);
+  state_.present = false;
+  state_.back_at = end + static_cast<std::uint64_t>(setup_.absent_ms);
 }
 
 bool EmulatedDrive::Present(std::uint64_t now) const {
-  return present_ || (back_at_ != UINT64_MAX && back_at_ <= now);
+  return state_.present || (state_.back_at != UINT64_MAX && state_.back_at <= now);
 }
 
-std::uint64_t EmulatedDrive::NextEventAt() const { return present_ ? UINT64_MAX : back_at_; }
+std::uint64_t EmulatedDrive::NextEventAt() const {
+  return state_.present ? UINT64_MAX : state_.back_at;
+}
 
 void EmulatedDrive::RunUntil(std::uint64_t now) {
-  if (present_ || back_at_ > now) return;
-  present_ = true;
-  back_at_ = UINT64_MAX;
-  if (!setup_.return_rev.empty()) setup_.rev = setup_.return_rev;
-  running_rev_ = setup_.rev;
-  unit_attention_ = true;
+  if (state_.present || state_.back_at > now) return;
+  state_.present = true;
+  state_.back_at = UINT64_MAX;
+  if (!state_.comes_back_as.empty()) state_.boot_rev = state_.comes_back_as;
+  state_.running_rev = state_.boot_rev;
+  state_.unit_attention = true;
 }
 
 void EmulatedDrive::PowerOn() {
-  present_ = true;
-  back_at_ = UINT64_MAX;
-  running_rev_ = setup_.rev;
-  unit_attention_ = true;
-  busy_left_ = setup_.busy_count;
+  state_.present = true;
+  state_.back_at = UINT64_MAX;
+  state_.comes_back_as.clear();
+  state_.running_rev = state_.boot_rev;
+  state_.unit_attention = true;
+  state_.busy_left = setup_.busy_count;
   ResetDownload();
 }
 
 void EmulatedDrive::ChangeDisc(bool present) {
-  setup_.disc = present;
-  unit_attention_ = true;
+  state_.disc = present;
+  state_.unit_attention = true;
 }
 
-DriveSetup EmulatedDrive::BootSetup() const { return setup_; }
+void EmulatedDrive::set_firmware(std::vector<BYTE> image) {
+  state_.firmware = std::move(image);
+  state_.firmware_dirty = true;
+}
+
+DriveSetup EmulatedDrive::BootSetup() const {
+  DriveSetup boot = setup_;
+  boot.rev = state_.boot_rev;
+  boot.code = state_.code;
+  boot.modelcode = state_.modelcode;
+  boot.disc = state_.disc;
+  if (state_.power_lost) boot.powerloss_chunk = -1;
+  return boot;
+}

@@ -5,8 +5,10 @@
 // command ends.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -58,6 +60,32 @@ struct DriveAnswer {
   std::uint64_t duration_ms = 0;
   // State change that takes effect at the instant the command ends.
   std::function<void(std::uint64_t end)> on_end;
+  // What the command sets going, for the fault knobs that act on it.
+  enum class Effect { kNone, kSave, kRestart } effect = Effect::kNone;
+};
+
+// What a drive remembers and changes while it runs; its DriveSetup stays the
+// description it was made from.
+struct DriveState {
+  std::string boot_rev;     // the revision it comes up with at its next start
+  std::string running_rev;  // the revision it answers with now
+  BYTE code = 0;
+  BYTE modelcode = 0;
+  bool disc = false;
+  bool unit_attention = true;
+  bool present = true;
+  std::uint64_t back_at = UINT64_MAX;  // restarting: present again then
+  std::string comes_back_as;           // set: the revision after the restart
+  bool power_lost = false;             // the powerloss knob has fired
+  int busy_left = 0;
+  std::vector<BYTE> firmware;
+  // The download area: sized when the first WRITE BUFFER arrives. Its bytes
+  // are only ever read once every chunk has arrived since the last reset, so
+  // a reset clears the arrival marks and leaves the bytes.
+  std::vector<BYTE> download;
+  std::bitset<emulated::kChunkCount> chunk_arrived;
+  // Firmware changed since it was last read or saved.
+  bool firmware_dirty = false;
 };
 
 // Link timing: a fixed cost per command plus the bytes at the link's rate.
@@ -85,11 +113,15 @@ class EmulatedDrive {
   // codes, disc, knobs still armed).
   DriveSetup BootSetup() const;
   const DriveSetup& setup() const { return setup_; }
-  const std::string& running_revision() const { return running_rev_; }
-  bool disc() const { return setup_.disc; }
-  bool unit_attention_pending() const { return unit_attention_; }
-  const std::vector<BYTE>& firmware() const { return firmware_; }
-  void set_firmware(std::vector<BYTE> image) { firmware_ = std::move(image); }
+  const DriveState& state() const { return state_; }
+  const std::string& running_revision() const { return state_.running_rev; }
+  bool disc() const { return state_.disc; }
+  bool unit_attention_pending() const { return state_.unit_attention; }
+  const std::vector<BYTE>& firmware() const { return state_.firmware; }
+  void set_firmware(std::vector<BYTE> image);
+  // The firmware has changed since it was set or last marked saved.
+  bool firmware_dirty() const { return state_.firmware_dirty; }
+  void MarkFirmwareSaved() { state_.firmware_dirty = false; }
 
  private:
   using Builder = DriveAnswer (EmulatedDrive::*)(std::span<const BYTE> cdb,
@@ -100,6 +132,13 @@ class EmulatedDrive {
     bool skips_unit_attention;
   };
   static const Command* FindCommand(BYTE opcode);
+
+  // The fault knobs, kept out of the command handlers: before dispatch they
+  // may answer in the drive's place; after it they change how a save or a
+  // restart the command set going turns out.
+  std::optional<DriveAnswer> FaultBefore(const Command* command, bool attention,
+                                         std::span<const BYTE> cdb, std::span<const BYTE> data_out);
+  void FaultAfter(DriveAnswer* answer);
 
   DriveAnswer TestUnitReady(std::span<const BYTE> cdb, std::span<const BYTE> out,
                             std::uint64_t now);
@@ -115,16 +154,10 @@ class EmulatedDrive {
   std::vector<BYTE> StandardInquiry() const;
   std::vector<BYTE> RevisionPage() const;
   bool ImageFitsModel(std::span<const BYTE> image) const;
-  void ResetDownload();
+  std::uint64_t DefaultSaveMs() const;
+  void ResetDownload() { state_.chunk_arrived.reset(); }
   void Restart(std::uint64_t end);
 
-  DriveSetup setup_;  // rev here is the revision the drive boots with
-  std::string running_rev_;
-  std::vector<BYTE> firmware_;
-  std::vector<BYTE> download_;
-  std::vector<bool> chunk_arrived_;
-  bool unit_attention_ = true;
-  bool present_ = true;
-  std::uint64_t back_at_ = UINT64_MAX;  // restarting: present again then
-  int busy_left_ = 0;
+  const DriveSetup setup_;
+  DriveState state_;
 };

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <utility>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/sim/emulated_drive.h"
 
 namespace fs = std::filesystem;
@@ -27,35 +28,27 @@ bool ReadWholeFile(const fs::path& path, std::string* text) {
   return !in.bad();
 }
 
-// Write, flush, rename: a crash leaves the old file or the new one, never half.
-bool ReplaceFile(const fs::path& path, const void* data, std::size_t size) {
-  fs::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    out.flush();
-    if (!out) return false;
-  }
-  std::error_code ec;
-  fs::rename(temporary, path, ec);
-  return !ec;
-}
-
-bool WriteDriveFiles(const fs::path& dir, const DriveSetup& setup,
-                     const std::vector<BYTE>& firmware, std::string* error) {
-  const std::string name = AddressName(setup.adapter, setup.target);
-  const std::string line = FormatDriveSetup(setup) + "\n";
-  if (!ReplaceFile(dir / (name + ".drive"), line.data(), line.size())) {
-    if (error != nullptr) *error = "cannot write " + (dir / (name + ".drive")).string();
+// The description line of a drive file.
+bool WriteDriveLine(const fs::path& dir, const std::string& line, int adapter, int target,
+                    std::string* error) {
+  const fs::path file = dir / (AddressName(adapter, target) + ".drive");
+  if (!ReplaceFileAtomically(file, line + "\n", nullptr)) {
+    if (error != nullptr) *error = "cannot write " + file.string();
     return false;
   }
-  const fs::path image = dir / (name + ".firmware");
+  return true;
+}
+
+// The firmware beside a drive file; none is kept for a drive without one.
+bool WriteFirmware(const fs::path& dir, const std::vector<BYTE>& firmware, int adapter, int target,
+                   std::string* error) {
+  const fs::path image = dir / (AddressName(adapter, target) + ".firmware");
   std::error_code ec;
   if (firmware.empty()) {
     fs::remove(image, ec);
-  } else if (!ReplaceFile(image, firmware.data(), firmware.size())) {
+  } else if (!ReplaceFileAtomically(
+                 image, {reinterpret_cast<const char*>(firmware.data()), firmware.size()},
+                 nullptr)) {
     if (error != nullptr) *error = "cannot write " + image.string();
     return false;
   }
@@ -75,6 +68,7 @@ struct SimAspi::Held {
 SimAspi::SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSetup>& setups)
     : adapter_count_(std::clamp(adapter_count, 0, 255)), clock_(clock) {
   for (const DriveSetup& setup : setups) drives_.push_back(std::make_unique<EmulatedDrive>(setup));
+  saved_lines_.resize(drives_.size());
   if (clock_ != nullptr) clock_->Attach(this);
 }
 
@@ -159,6 +153,8 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
   layer->machine_dir_ = machine_dir;
   for (std::size_t i = 0; i < images.size(); ++i) {
     layer->drives_[i]->set_firmware(std::move(images[i]));
+    layer->drives_[i]->MarkFirmwareSaved();
+    layer->saved_lines_[i] = FormatDriveSetup(setups[i]);
   }
   return layer;
 }
@@ -186,7 +182,10 @@ bool SimAspi::WriteDrives(const fs::path& machine_dir, const std::vector<DriveSe
     if (ext == ".drive" || ext == ".firmware") fs::remove(entry.path(), ec);
   }
   for (const DriveSetup& setup : setups) {
-    if (!WriteDriveFiles(dir, setup, {}, error)) return false;
+    if (!WriteDriveLine(dir, FormatDriveSetup(setup), setup.adapter, setup.target, error) ||
+        !WriteFirmware(dir, {}, setup.adapter, setup.target, error)) {
+      return false;
+    }
   }
   return true;
 }
@@ -196,8 +195,20 @@ bool SimAspi::Save() {
   const fs::path dir = machine_dir_ / "drives";
   std::error_code ec;
   fs::create_directories(dir, ec);
-  for (const auto& drive : drives_) {
-    if (!WriteDriveFiles(dir, drive->BootSetup(), drive->firmware(), nullptr)) return false;
+  // Only what changed since the PC was opened or last saved is written.
+  for (std::size_t i = 0; i < drives_.size(); ++i) {
+    EmulatedDrive& drive = *drives_[i];
+    const std::string line = FormatDriveSetup(drive.BootSetup());
+    const int adapter = drive.setup().adapter;
+    const int target = drive.setup().target;
+    if (line != saved_lines_[i]) {
+      if (!WriteDriveLine(dir, line, adapter, target, nullptr)) return false;
+      saved_lines_[i] = line;
+    }
+    if (drive.firmware_dirty()) {
+      if (!WriteFirmware(dir, drive.firmware(), adapter, target, nullptr)) return false;
+      drive.MarkFirmwareSaved();
+    }
   }
   return true;
 }
@@ -212,9 +223,10 @@ std::vector<std::string> SimAspi::ShowLines() const {
   std::vector<std::string> lines;
   for (const EmulatedDrive* drive : order) {
     const DriveSetup& s = drive->setup();
+    const DriveState& state = drive->state();
     char codes[64];
-    std::snprintf(codes, sizeof codes, " code=0x%02X model=0x%02X disc=%d", s.code, s.modelcode,
-                  s.disc ? 1 : 0);
+    std::snprintf(codes, sizeof codes, " code=0x%02X model=0x%02X disc=%d", state.code,
+                  state.modelcode, state.disc ? 1 : 0);
     lines.push_back("drive " + std::to_string(s.adapter) + ":" + std::to_string(s.target) + " " +
                     s.product + " rev=" + drive->running_revision() + codes);
   }

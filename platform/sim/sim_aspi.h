@@ -116,7 +116,9 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
 
   // Persists each drive: its description line (revision it will boot with,
   // codes, disc, remaining knobs) and its firmware image, replacing the files
-  // atomically. False when there is no machine directory or a write failed.
+  // atomically; a file whose contents have not changed since the PC was
+  // opened or last saved is left alone. False when there is no machine
+  // directory or a write failed.
   bool Save();
   // One line per drive in address order:
   // `drive A:T PRODUCT rev=REV code=0xNN model=0xNN disc=0|1`.
@@ -154,6 +156,8 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   VirtualClock* clock_;
   std::filesystem::path machine_dir_;
   std::vector<std::unique_ptr<EmulatedDrive>> drives_;
+  // Each drive's description line as its file holds it; empty when unknown.
+  std::vector<std::string> saved_lines_;
   std::vector<Held> held_;
   std::uint64_t next_sequence_ = 0;
   int refused_resubmits_ = 0;

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/host/posix_files.h"
+#include "platform/posix/posix_files.h"
 
 class SimFiles final : public PosixFiles {
  public:

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/lock_file.h"
+#include "platform/posix/lock_file.h"
 #include "platform/sim/sim_files.h"
 #include "platform/system.h"
 

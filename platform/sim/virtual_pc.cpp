@@ -291,7 +291,9 @@ void VirtualPc::SetCommandLine(std::string text) {
 }
 
 bool VirtualPc::Save() {
-  bool registry_saved = registry_->Save();
+  // Each registry change was saved as it was made; only one that could not
+  // be is written again.
+  bool registry_saved = registry_->SaveChanges();
   bool drives_saved = aspi_->Save();
   return registry_saved && drives_saved;
 }

@@ -39,7 +39,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 #include "platform/sim/crash_point.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/sim_files.h"

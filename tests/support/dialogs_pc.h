@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
 #include "tests/support/transcript_capture.h"

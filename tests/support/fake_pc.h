@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 
 class MemoryFiles final : public Files {
  public:

@@ -55,6 +55,9 @@ class RegistryStore final : public Registry {
   void AttachFile(const std::filesystem::path& file) { file_ = file; }
   // Writes the whole registry to the attached file atomically.
   bool Save(std::string* error = nullptr);
+  // Saves only when the file may differ from the store: a change could not
+  // be saved, or a key was reached through Find or Make since the last save.
+  bool SaveChanges(std::string* error = nullptr) { return !unsaved_ || Save(error); }
 
   // The next call of `operation` ("open", "create", "info", "enum", "query",
   // "set", "delete", "close") fails with `code` without touching anything;
@@ -97,9 +100,5 @@ class RegistryStore final : public Registry {
   std::uintptr_t next_handle_ = 0x1000;
   CallFaults faults_;
   std::filesystem::path file_;
+  bool unsaved_ = false;
 };
-
-// Atomically replaces `file` with `bytes` (temporary file in the same
-// directory, fsync, rename, fsync of the directory).
-bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
-                           std::string* error);

@@ -1,13 +1,11 @@
-#include "platform/registry_store.h"
-
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/posix/registry_store.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "platform/posix/atomic_file.h"
 
 namespace {
 
@@ -189,6 +187,7 @@ std::unique_ptr<RegistryStore> RegistryStore::Load(const std::filesystem::path& 
     if (error) *error = "malformed registry file " + file.string() + ": " + why;
     return nullptr;
   }
+  store->unsaved_ = false;  // it holds what the file holds
   return store;
 }
 
@@ -323,56 +322,10 @@ std::string RegistryStore::Serialize() const {
   return out;
 }
 
-bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
-                           std::string* error) {
-  auto fail = [&](const std::string& what) {
-    if (error) *error = what + " " + file.string() + ": " + std::strerror(errno);
-    return false;
-  };
-  std::filesystem::path temp = file;
-  temp += ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return fail("cannot create");
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      int saved = errno;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      errno = saved;
-      return fail("cannot write");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0) {
-    int saved = errno;
-    ::close(fd);
-    ::unlink(temp.c_str());
-    errno = saved;
-    return fail("cannot flush");
-  }
-  ::close(fd);
-  if (::rename(temp.c_str(), file.c_str()) != 0) {
-    int saved = errno;
-    ::unlink(temp.c_str());
-    errno = saved;
-    return fail("cannot replace");
-  }
-  // The rename itself must reach the disk too.
-  std::filesystem::path dir = file.parent_path().empty() ? "." : file.parent_path();
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return true;
-}
-
 bool RegistryStore::Save(std::string* error) {
   if (file_.empty()) return true;
-  return ReplaceFileAtomically(file_, Serialize(), error);
+  unsaved_ = !ReplaceFileAtomically(file_, Serialize(), error);
+  return !unsaved_;
 }
 
 bool RegistryStore::Resolve(HKEY handle, OpenHandle* out) const {
@@ -396,6 +349,7 @@ HKEY RegistryStore::NewHandle(Key* key, DWORD access) {
 long RegistryStore::Persist() { return Save() ? ERROR_SUCCESS : ERROR_WRITE_FAULT; }
 
 RegistryStore::Key* RegistryStore::Find(std::string_view path) {
+  unsaved_ = true;  // the caller may change what it finds
   std::vector<std::string_view> parts;
   if (!SplitPath(path, &parts)) return nullptr;
   Key* key = &root_;
@@ -407,6 +361,7 @@ RegistryStore::Key* RegistryStore::Find(std::string_view path) {
 }
 
 RegistryStore::Key* RegistryStore::Make(std::string_view path) {
+  unsaved_ = true;
   std::vector<std::string_view> parts;
   if (!SplitPath(path, &parts)) return nullptr;
   Key* key = &root_;

@@ -1,4 +1,4 @@
-#include "platform/host/lock_file.h"
+#include "platform/posix/lock_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

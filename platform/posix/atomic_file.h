@@ -1,0 +1,14 @@
+// Replacing a whole file so that a crash leaves either the old contents or
+// the new, never half of each, and a failure leaves nothing behind.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// Writes `bytes` to `file.tmp` beside `file`, fsyncs it, renames it over
+// `file` and fsyncs the folder so that the rename itself is on disk. On any
+// failure the temporary file is removed, `file` is left as it was, and
+// *error (when not null) names the step and the reason.
+bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                           std::string* error);
