@@ -226,17 +226,20 @@ TEST(EmuKnobs, RestartVariants) {
   struct Case {
     const char* drive;
     std::uint64_t back_after;  // 0: not before power-on
+    const char* image_rev;
     const char* rev;
   };
   const Case cases[] = {
-      {"0:0:t71:usb:absent=5000", 5000, "1.20"},
-      {"0:0:t71:usb:returnrev=1.19", 20000, "1.19"},
-      {"0:0:t71:usb:noreturn=1", 0, "1.20"},
+      {"0:0:t71:usb:absent=5000", 5000, "1.20", "1.20"},
+      {"0:0:t71:usb:returnrev=1.19", 20000, "1.20", "1.19"},
+      {"0:0:t71:usb:noreturn=1", 0, "1.20", "1.20"},
+      // The description's own separators would make the drive file unreadable.
+      {"0:0:t71:usb", 20000, "1,2:", "1?2?"},
   };
   for (const Case& c : cases) {
     Bench bench({c.drive});
     bench.TestUnitReady();
-    ASSERT_EQ(bench.SendImage(0, 0, T71Image("1.20")).status, SS_COMP);
+    ASSERT_EQ(bench.SendImage(0, 0, T71Image(c.image_rev)).status, SS_COMP);
     ASSERT_EQ(bench.EndOfLoad().status, SS_COMP);
     if (c.back_after != 0) {
       bench.clock.Advance(c.back_after - 1);
@@ -248,6 +251,10 @@ TEST(EmuKnobs, RestartVariants) {
       bench.aspi->PowerOn();
     }
     EXPECT_EQ(bench.Revision(), c.rev) << c.drive;
+    DriveSetup again;
+    EXPECT_TRUE(
+        ParseDriveSetup(FormatDriveSetup(bench.aspi->DriveAt(0, 0)->BootSetup()), &again, nullptr))
+        << c.drive;
   }
 }
 
