@@ -1,12 +1,13 @@
-// What the fuzz targets link in place of the platform: one in-memory file
-// system holding the fuzzed bytes, and message boxes that are only counted.
+// What the fuzz targets link in place of the platform: the tests' in-memory
+// file system holding the fuzzed bytes, and message boxes that are only
+// counted.
 #pragma once
 
 #include <map>
 #include <string>
 #include <string_view>
 
-// Installs an in-memory Files group (once) and empties it.
+// Installs an empty in-memory Files group.
 void ResetFuzzFiles();
 // Puts a file of `bytes` under `path`.
 void PutFuzzFile(const char* path, std::string_view bytes);

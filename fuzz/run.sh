@@ -22,7 +22,8 @@ mkdir -p "$out"
 flags="-std=c++20 -g -O1 -Wall -Wextra -Werror -fsanitize=fuzzer,address,undefined \
   -fno-sanitize-recover=all -fno-omit-frame-pointer -I$root"
 common="$root/package/package_files.cpp $root/state/app_state.cpp $root/state/loader_data.cpp \
-  $root/platform/platform.cpp $root/fuzz/memory_platform.cpp"
+  $root/platform/platform.cpp $root/fuzz/memory_platform.cpp \
+  $root/tests/support/memory_files.cpp"
 
 status=0
 for target in description signature loader; do

@@ -10,31 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/registry_store.h"
-
-class MemoryFiles final : public Files {
- public:
-  std::map<std::string, std::string> files;  // path as the program names it
-  std::vector<std::string> deleted;
-
-  HANDLE OpenExisting(const char* path) override;
-  HANDLE CreateAlways(const char* path) override;
-  BOOL Read(HANDLE file, void* buffer, DWORD size, DWORD* read) override;
-  BOOL Write(HANDLE file, const void* buffer, DWORD size, DWORD* written) override;
-  DWORD SeekBegin(HANDLE file, DWORD offset) override;
-  DWORD Size(HANDLE file) override;
-  BOOL Close(HANDLE file) override;
-  BOOL Delete(const char* path) override;
-
-  int open_handles() const { return static_cast<int>(open_.size()); }
-
- private:
-  struct Open {
-    std::string path;
-    std::size_t position = 0;
-  };
-  std::map<int, Open> open_;
-  int next_ = 1;
-};
+#include "tests/support/memory_files.h"
 
 class FakeSystem final : public System {
  public:
