@@ -7,8 +7,11 @@
 // loop spinning on a 1 ms tick count.
 #pragma once
 
-#include "platform/aspi.h"
 #include "platform/types.h"
+
+// A wait may watch a submitted request; only its status byte is read, by the
+// implementations, so the clock group need not bring in the aspi group.
+struct SRB_ExecSCSICmd;
 
 // Milliseconds since power-on, wrapping at 2^32. In virtual time reading it
 // never moves it.

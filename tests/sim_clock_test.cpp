@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/aspi.h"
 #include "platform/sim/virtual_clock.h"
 
 namespace {

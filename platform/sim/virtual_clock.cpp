@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/aspi.h"
+
 namespace {
 std::int64_t WallNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
