@@ -181,13 +181,19 @@ TEST(RegistryStore, SavesAtomicallyAndReadsBackTheSameRegistry) {
 
 TEST(RegistryStore, AChangeThatCannotBeSavedIsUndone) {
   TempDir dir;
-  RegistryStore store;
-  store.AttachFile(dir.path() / "gone" / "registry.reg");  // no such directory
-  HKEY key = Create(store, "K");
-  EXPECT_EQ(SetBinary(store, key, "V", 1), ERROR_WRITE_FAULT);
-  DWORD size = 0;
-  EXPECT_EQ(store.QueryValue(key, "V", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
-  store.CloseKey(key);
+  fs::create_directory(dir.path() / "folder");
+  // No such directory; a folder where the file should be (the temporary
+  // file is written, the rename fails and must not leave it behind).
+  for (const fs::path& file : {dir.path() / "gone" / "registry.reg", dir.path() / "folder"}) {
+    RegistryStore store;
+    store.AttachFile(file);
+    HKEY key = Create(store, "K");
+    EXPECT_EQ(SetBinary(store, key, "V", 1), ERROR_WRITE_FAULT) << file;
+    DWORD size = 0;
+    EXPECT_EQ(store.QueryValue(key, "V", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND) << file;
+    store.CloseKey(key);
+  }
+  EXPECT_FALSE(fs::exists(dir.path() / "folder.tmp"));
 }
 
 TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {
