@@ -67,7 +67,7 @@ bool UpdateOnce(const fs::path& dir) {
   const int view = FinishHeadlessView(&error);
   InstallPlatform(Platform{});
   const EmulatedDrive* drive = pc->aspi().DriveAt(0, 0);
-  return view == 0 && drive != nullptr && drive->setup().code == 0x12;
+  return view == 0 && drive != nullptr && drive->BootSetup().code == 0x12;
 }
 
 void BM_TwoStageUpdateVirtualTime(benchmark::State& state) {

@@ -150,7 +150,7 @@ UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::st
     for (int target = 0; target < 8; ++target) {
       const EmulatedDrive* drive = pc->aspi().DriveAt(adapter, target);
       if (drive == nullptr) continue;
-      const DriveSetup& s = drive->setup();
+      const DriveSetup s = drive->BootSetup();
       char codes[64];
       std::snprintf(codes, sizeof codes, " code=0x%02X model=0x%02X disc=%d", s.code, s.modelcode,
                     s.disc ? 1 : 0);
