@@ -22,9 +22,9 @@
 #include "platform/aspi.h"
 #include "platform/clock.h"
 #include "platform/host/sg_aspi.h"
+#include "platform/platform.h"
 #include "platform/posix/lock_file.h"
 #include "platform/posix/posix_files.h"
-#include "platform/platform.h"
 #include "platform/posix/registry_store.h"
 #include "platform/system.h"
 
