@@ -802,11 +802,11 @@ void DesktopView::RecordLayout(const char* what, HWND dialog) {
   for (const ControlPicture& c : d.controls) {
     int bar = dialog_model::PaintedWidth(c.handle, 0xFF0000);
     std::fprintf(
-        layout_, "control %d %ld %ld %ld %ld %s%s%s%s pos=%d bar=%d\n", c.id,
+        layout_, "control %d %ld %ld %ld %ld %s%s%s%s pos=%d bar=%d text=%zu\n", c.id,
         static_cast<long>(d.client.left + c.rect.left),
         static_cast<long>(d.client.top + c.rect.top), static_cast<long>(c.rect.right - c.rect.left),
         static_cast<long>(c.rect.bottom - c.rect.top), c.visible ? "v" : "-", c.enabled ? "e" : "-",
-        c.checked ? "c" : "-", c.focused ? "f" : "-", c.scroll.pos, bar);
+        c.checked ? "c" : "-", c.focused ? "f" : "-", c.scroll.pos, bar, c.text.size());
   }
   std::fflush(layout_);
 }
@@ -873,10 +873,14 @@ void DesktopView::ScreenChanged() {
   // Painting while the program is busy: bring the windows up to date at most
   // every frame; events are handled so the windows stay drawn, but any input
   // they carry is dropped (accepting_ is false).
+  // While the layout is recorded every change is drawn and recorded, so a
+  // test can follow the bar through an update that virtual time makes short.
   auto now = std::chrono::steady_clock::now();
-  if (now - last_paint_ < std::chrono::milliseconds(15)) return;
+  if (layout_ == nullptr && now - last_paint_ < std::chrono::milliseconds(15)) return;
   Sync();
   Fl::check();
+  std::vector<HWND> open = dialog_model::OpenDialogs();
+  if (!open.empty()) RecordLayout("paint", open.back());
 }
 
 std::unique_ptr<DesktopView>& TheDesktop() {

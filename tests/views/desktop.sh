@@ -1,8 +1,9 @@
 #!/bin/sh
 # The desktop view on one Xvfb display, driven with xdotool as a person
 # would: the agreement read to its end (wheel, Page Down, a thumb drag),
-# accepted, NEXT, the second of two drives chosen, EXIT; then a Japanese run
-# by the keyboard. The view's layout record says what the model holds after
+# accepted, NEXT, the second of two drives chosen, UPDATE with its boxes
+# (the bar and the note drawn while the update blocks), EXIT; then a
+# Japanese run by the keyboard. The view's layout record says what the model holds after
 # each step; pixels of the screen say that the buttons and the progress
 # frame stand where the model puts them (within one pixel) and that Japanese
 # text is drawn. With QV_SHOTS=DIR set, the screenshots are kept there.
@@ -102,6 +103,23 @@ for id in 1001 1002 1013; do check_edges $id "control $id"; done
 shot main-en
 click 1004
 wait_layout "^control 1004 .* vec" "second drive chosen"
+# UPDATE: two notices, the update (the bar and the note painted while it
+# blocks), the outcome; each box answered with its OK button.
+click 1001
+for box in 1 2 3; do
+  i=0
+  until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 60 ]; do sleep 0.05; i=$((i + 1)); done
+  set -- $(grep '^button OK ' "$layout" | tail -n 1 | cut -d' ' -f3-6)
+  xdotool mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) click 1
+done
+i=0
+until [ "$(grep -c '^answer: OK$' "$WORK/out.txt")" -ge 3 ] || [ $i -ge 60 ]; do sleep 0.05; i=$((i + 1)); done
+sed -n '/^paint MainDialogUS/,/^control 1015/p' "$layout" >"$WORK/paints"
+grep -Eq '^control 1013 .* bar=([1-9]|[1-9][0-9]|[12][0-9][0-9]|3[0-2][0-9]) ' "$WORK/paints" ||
+  fail "the bar was never drawn part-way during the update"
+grep -q '^control 1013 .* bar=339 ' "$WORK/paints" || fail "the bar was never drawn full"
+grep -Eq '^control 1015 .* text=[1-9]' "$WORK/paints" || fail "the note was not drawn during the update"
+grep -q '^message: Succeed to load F/W!!$' "$WORK/out.txt" || { fail "update outcome"; cat "$WORK/out.txt"; }
 click 1002
 ended
 [ "$(grep -c '^dialog: Quorvanta        Ver. 1.0$' "$WORK/out.txt")" = 2 ] ||

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The terminal view under tmux, a real terminal emulator: the whole dialogue
 # by keys (and one mouse click) in 80x24, in English and in Japanese; the
-# refusal of a 60x20 terminal; the terminal given back to the shell.
+# refusal of a 60x20 terminal; the terminal given back to the shell. With
+# QV_SHOTS=DIR set, the English screens are kept there as text.
 # Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
 SIM=$2
@@ -40,6 +41,9 @@ click() {  # COLUMN ROW (0-based)
   tm send-keys -l "$(printf '\033[M %s%s' "$b" "$r")"
   tm send-keys -l "$(printf '\033[M#%s%s' "$b" "$r")"
 }
+keep() {  # NAME
+  [ -z "${QV_SHOTS:-}" ] || screen | sed 's/ *$//' >"$QV_SHOTS/$1.txt"
+}
 run() {  # PC
   tm send-keys "clear; '$QV' --machine '$1' --ui terminal; echo exit=\$?" Enter
 }
@@ -66,9 +70,12 @@ finished() {  # the program ended, the terminal is the shell's again
 # the mouse, EXIT by keys; the transcript follows once the screen is back.
 start_terminal 80 24
 run "$WORK/en"
+wait_for "Quorvanta        Ver. 1.0" "agreement"
+keep terminal-agreement-en
 accept Accept
 wait_for "[ UPDATE ]" "main dialog"
 wait_for "[ EXIT ]" "main dialog"
+keep terminal-main-en
 screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(11\)' || { fail "first drive row"; screen; }
 row=$(screen | grep -n '( ) USB' | head -n 1 | cut -d: -f1)
 line=$(screen | sed -n "${row}p")
@@ -86,6 +93,35 @@ wait_for "[ UPDATE ]" "Japanese main dialog"
 screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(11\)' || { fail "Japanese drive row"; screen; }
 tm send-keys Tab Enter
 finished
+
+# A restart request ends the process at once: the terminal comes back first,
+# with the transcript up to the request.
+"$SIM" init "$WORK/restart" --drive 0:0:t71:atapi --package none >/dev/null &&
+  "$SIM" pack "$WORK/restart/drive_c/Quorvanta" --model t71 --rev 1.10 --no-loader >/dev/null ||
+  fail "init restart"
+tm send-keys "clear" Enter
+run "$WORK/restart"
+accept Accept
+wait_for "[ UPDATE ]" "restart main dialog"
+tm send-keys Enter
+wait_for "[ Cancel ]" "restart question"
+tm send-keys Enter
+finished
+wait_for "power: restart" "transcript of the restart"
+
+# Ctrl-C while a dialog waits: the terminal is the shell's again.
+run "$WORK/ja"
+wait_for "許諾する" "Japanese agreement"
+tm send-keys C-c
+i=0
+while [ "$(tm display -p '#{pane_current_command}')" != sh ] && [ $i -lt 40 ]; do
+  sleep 0.05
+  i=$((i + 1))
+done
+tm send-keys "stty -a | grep -o ' echo ' ; echo checked" Enter
+wait_for "checked" "stty after Ctrl-C"
+[ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "Ctrl-C left the alternate screen on"
+screen | grep -qx ' echo *' || { fail "Ctrl-C left the terminal without echo"; screen; }
 
 # Too small: one clear line, exit code 2, the terminal untouched.
 start_terminal 60 20
