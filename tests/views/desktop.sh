@@ -29,10 +29,10 @@ export DISPLAY
 layout="$WORK/layout.txt"
 
 # Waits until the view has recorded LINE (a grep pattern) since the last
-# wait for the program's input (3 seconds at most).
+# wait for the program's input (10 seconds at most: a loaded machine).
 wait_layout() {  # PATTERN WHAT
   i=0
-  while [ $i -lt 60 ]; do
+  while [ $i -lt 200 ]; do
     sed -n '/^wait /h;/^wait /!H;${x;p}' "$layout" 2>/dev/null | grep -q -- "$1" && return 0
     sleep 0.05
     i=$((i + 1))
@@ -61,9 +61,9 @@ start() {  # PC
   QV_VIEW_LAYOUT="$layout" "$QV" --machine "$1" >"$WORK/out.txt" 2>"$WORK/err.txt" &
   program=$!
 }
-ended() {  # waits for the program (3 seconds at most); it must end with 0
+ended() {  # waits for the program (10 seconds at most: a loaded machine); it must end with 0
   i=0
-  while kill -0 "$program" 2>/dev/null && [ $i -lt 60 ]; do sleep 0.05; i=$((i + 1)); done
+  while kill -0 "$program" 2>/dev/null && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
   kill "$program" 2>/dev/null
   wait "$program"
   rc=$?
@@ -108,12 +108,12 @@ wait_layout "^control 1004 .* vec" "second drive chosen"
 click 1001
 for box in 1 2 3; do
   i=0
-  until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 60 ]; do sleep 0.05; i=$((i + 1)); done
+  until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
   set -- $(grep '^button OK ' "$layout" | tail -n 1 | cut -d' ' -f3-6)
   xdotool mousemove $(($1 + $3 / 2)) $(($2 + $4 / 2)) click 1
 done
 i=0
-until [ "$(grep -c '^answer: OK$' "$WORK/out.txt")" -ge 3 ] || [ $i -ge 60 ]; do sleep 0.05; i=$((i + 1)); done
+until [ "$(grep -c '^answer: OK$' "$WORK/out.txt")" -ge 3 ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
 sed -n '/^paint MainDialogUS/,/^control 1015/p' "$layout" >"$WORK/paints"
 grep -Eq '^control 1013 .* bar=([1-9]|[1-9][0-9]|[12][0-9][0-9]|3[0-2][0-9]) ' "$WORK/paints" ||
   fail "the bar was never drawn part-way during the update"

@@ -22,10 +22,10 @@ start_terminal() {  # COLUMNS ROWS
   tm send-keys "PS1='qv\$ '" Enter
 }
 screen() { tm capture-pane -p -J; }
-# Waits until the pane shows TEXT (2 seconds at most), else fails.
+# Waits until the pane shows TEXT (10 seconds at most: a loaded machine), else fails.
 wait_for() {  # TEXT WHAT
   i=0
-  while [ $i -lt 40 ]; do
+  while [ $i -lt 200 ]; do
     screen | grep -qF -- "$1" && return 0
     sleep 0.05
     i=$((i + 1))
@@ -114,7 +114,7 @@ run "$WORK/ja"
 wait_for "許諾する" "Japanese agreement"
 tm send-keys C-c
 i=0
-while [ "$(tm display -p '#{pane_current_command}')" != sh ] && [ $i -lt 40 ]; do
+while [ "$(tm display -p '#{pane_current_command}')" != sh ] && [ $i -lt 200 ]; do
   sleep 0.05
   i=$((i + 1))
 done
