@@ -365,13 +365,6 @@ void SgAspi::DrainAnswers(int fd, const SRB_ExecSCSICmd* watched) {
 }
 
 void SgAspi::WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms) {
-  // A fast device has answered already: one read, no poll.
-  for (const auto& held : held_) {
-    if (held->request == watched && held->device->fd >= 0) {
-      DrainAnswers(held->device->fd, watched);
-      break;
-    }
-  }
   for (;;) {
     if (watched != nullptr && watched->SRB_Status != SS_PENDING) return;
     const std::int64_t now = MonotonicMs();
