@@ -42,6 +42,14 @@ TEST(LaunchOptions, DriveAddress) {
   EXPECT_EQ(p.options.drive_target, 7);
 }
 
+TEST(LaunchOptions, FamilyIsForThisHostOnly) {
+  EXPECT_TRUE(Parse({"--family", "98"}).options.family_98);
+  EXPECT_FALSE(Parse({"--family", "nt"}).options.family_98);
+  EXPECT_FALSE(Parse({}).options.family_98);
+  EXPECT_FALSE(Parse({"--family", "95"}).ok);
+  EXPECT_FALSE(Parse({"--machine", "/tmp/pc", "--family", "98"}).ok);
+}
+
 TEST(LaunchOptions, UsageErrorsAreOneLine) {
   const std::vector<std::vector<const char*>> bad = {
       {"--bogus"},        {"--machine"},     {"--ui", "fancy"}, {"--drive", "8:0"},

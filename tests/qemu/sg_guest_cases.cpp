@@ -265,17 +265,6 @@ class SgGuest : public ::testing::Test {
   }
 
   static std::vector<SgNode> nodes() { return SgNodes(); }
-  static const SgNode& Drive(const std::string& model) {
-    static std::vector<SgNode> all;
-    all = SgNodes();
-    const SgNode* n = NodeByModel(all, model);
-    if (n == nullptr) {
-      ADD_FAILURE() << model << " not found";
-      static SgNode none;
-      return none;
-    }
-    return *n;
-  }
 };
 
 TEST_F(SgGuest, ListShowsBothDrivesAtTheirAdaptersAndIgnoresTheDisk) {
