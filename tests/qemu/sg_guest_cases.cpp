@@ -611,7 +611,10 @@ TEST_F(SgGuest, PermissionDeniedIsOneClearLinePerDrive) {
         << run.err;
   }
   EXPECT_EQ(static_cast<int>(Lines(run.err).size()), cd_nodes) << run.err;
-  EXPECT_EQ(run.err.find("/dev/sg1"), std::string::npos) << "the disk is never opened";
+  const auto all = nodes();
+  const SgNode* disk = NodeByModel(all, "QEMU HARDDISK");
+  ASSERT_NE(disk, nullptr);
+  EXPECT_EQ(run.err.find(disk->node + ":"), std::string::npos) << "the disk is never opened";
 }
 
 TEST_F(SgGuest, ACommandThatNeverEndsTimesOutAtItsLimitWithoutHanging) {
