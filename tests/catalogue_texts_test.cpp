@@ -219,4 +219,23 @@ TEST(UpdateTexts, PickTheirLanguageWhenShown) {
   EXPECT_STREQ(g_app.MsgNoDataFile, "Error: Couldn't find data file.");
 }
 
+// The scan looks at 999 bytes from `start` and no further, and a terminator
+// ends it unless NUL is what it looks for.
+TEST(TextHelpers, FindCharFromLooksAt999BytesAtMost) {
+  const struct {
+    int start;
+    int at;  // where the character is put, counted from `start`
+    char character;
+    int found;
+  } cases[] = {{0, 0, '"', 1},   {0, 998, '"', 999},  {0, 999, '"', 0}, {7, 998, '"', 999},
+               {7, 999, '"', 0}, {0, 998, '\0', 999}, {0, 999, '\0', 0}};
+  for (const auto& c : cases) {
+    std::string text(1100, 'a');
+    text[static_cast<std::size_t>(c.start + c.at)] = c.character;
+    EXPECT_EQ(FindCharFrom(c.start, c.character, text.c_str()), c.found)
+        << c.start << " " << c.at << " " << int(c.character);
+  }
+  EXPECT_EQ(FindCharFrom(0, '"', "ab\0\"c"), 0);  // the terminator comes first
+}
+
 }  // namespace

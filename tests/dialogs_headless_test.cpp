@@ -58,6 +58,7 @@ TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
       {"scroll drag\n", "1: drag needs a position"},
       {"key pagedown 10001\n", "1: a repeat count must be a number up to 10000"},
       {"scroll 1006 down x\n", "1: a repeat count must be a number up to 10000"},
+      {"scroll 1006 down 10001\n", "1: a repeat count must be a number up to 10000"},
       {"expect text 1003\n", "1: wrong number of words for 'expect'"},
       {"expect colour red\n", "1: unknown expectation 'colour'"},
       {"expect bar wide\n", "1: expect bar needs a width in pixels"},
@@ -68,6 +69,13 @@ TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
     std::string error;
     EXPECT_FALSE(StartHeadlessView(nullptr, path.c_str(), false, -1, -1, &error));
     EXPECT_EQ(error, path + ":" + c.error);
+  }
+  // The limit itself is a count like any other.
+  for (const char* text : {"key pagedown 10000\n", "scroll 1006 down 10000\n"}) {
+    std::string path = Script(text);
+    std::string error;
+    EXPECT_TRUE(StartHeadlessView(nullptr, path.c_str(), false, -1, -1, &error)) << error;
+    FinishHeadlessView(&error);
   }
   std::string error;
   EXPECT_FALSE(StartHeadlessView(nullptr, "/nonexistent/x.qvs", false, -1, -1, &error));

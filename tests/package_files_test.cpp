@@ -205,8 +205,8 @@ TEST_F(PackageTest, ShortSignatureReadIsRefused) {
 // --- loader data ------------------------------------------------------------
 
 // A loader data file of `size` bytes with payload length `length`, its
-// payload balanced to sum to 0 unless `balanced` is false.
-std::string LoaderFile(int length, size_t size, bool balanced = true) {
+// payload balanced to sum to `off` (0: the checksum holds).
+std::string LoaderFile(int length, size_t size, unsigned off = 0) {
   std::string file(size, '\0');
   for (size_t i = 0; i < size; ++i) file[i] = static_cast<char>(i * 7 + 3);
   if (size > 63) {
@@ -225,8 +225,7 @@ std::string LoaderFile(int length, size_t size, bool balanced = true) {
     for (size_t w = 1; w < words; ++w)
       sum += (static_cast<unsigned char>(file[64 + 2 * w]) << 8) |
              static_cast<unsigned char>(file[65 + 2 * w]);
-    unsigned balance = (0x10000 - (sum & 0xFFFF)) & 0xFFFF;
-    if (!balanced) balance ^= 1;
+    unsigned balance = (0x10000 + off - (sum & 0xFFFF)) & 0xFFFF;
     file[64] = static_cast<char>(balance >> 8);
     file[65] = static_cast<char>(balance & 0xFF);
   }
@@ -237,7 +236,7 @@ struct LoaderCase {
   const char* name;
   int length;
   size_t size;
-  bool balanced;
+  unsigned off;  // what the payload sums to
   int prepared;
   int checksum_ok;
 };
@@ -247,7 +246,7 @@ class Loader : public PackageTest, public ::testing::WithParamInterface<LoaderCa
 TEST_P(Loader, PreparedAndChecked) {
   const LoaderCase& c = GetParam();
   CopyText(g_app.LoaderFileName, kMaxPath, "Tellmr.bin");
-  pc.files.files["Tellmr.bin"] = LoaderFile(c.length, c.size, c.balanced);
+  pc.files.files["Tellmr.bin"] = LoaderFile(c.length, c.size, c.off);
   EXPECT_EQ(PrepareLoaderData(), c.prepared);
   EXPECT_EQ(LoaderChecksumOk(), c.checksum_ok);
   EXPECT_EQ(messages.Shown(),
@@ -257,18 +256,20 @@ TEST_P(Loader, PreparedAndChecked) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, Loader,
-    ::testing::Values(LoaderCase{"Typical", 28672, 28736, true, LoaderReady, 1},
-                      LoaderCase{"BadChecksum", 28672, 28736, false, LoaderReady, 0},
-                      LoaderCase{"LengthZero", 0, 28736, false, LoaderReady, 1},
-                      LoaderCase{"LengthOne", 1, 28736, false, LoaderReady, 1},
-                      LoaderCase{"Largest", 49088, 49152, true, LoaderReady, 1},
-                      LoaderCase{"LongerFileThanBuffer", 49088, 60000, true, LoaderReady, 1},
-                      LoaderCase{"LengthOverBuffer", 49089, 49152, true, LoaderRefused, 0},
-                      LoaderCase{"LengthFFFF", 0xFFFF, 49152, true, LoaderRefused, 0},
-                      LoaderCase{"ShorterThanPayload", 30000, 30000, true, LoaderRefused, 0},
-                      LoaderCase{"ShorterThanDigits", 100, 28735, true, LoaderRefused, 0},
-                      LoaderCase{"HeaderOnly", 0, 40, true, LoaderRefused, 0},
-                      LoaderCase{"EmptyFile", 0, 0, true, LoaderRefused, 0}),
+    ::testing::Values(LoaderCase{"Typical", 28672, 28736, 0, LoaderReady, 1},
+                      LoaderCase{"BadChecksum", 28672, 28736, 1, LoaderReady, 0},
+                      // The sum is 16 bits wide: a low byte of 0 is not enough.
+                      LoaderCase{"ChecksumOffBy0x100", 28672, 28736, 0x100, LoaderReady, 0},
+                      LoaderCase{"LengthZero", 0, 28736, 1, LoaderReady, 1},
+                      LoaderCase{"LengthOne", 1, 28736, 1, LoaderReady, 1},
+                      LoaderCase{"Largest", 49088, 49152, 0, LoaderReady, 1},
+                      LoaderCase{"LongerFileThanBuffer", 49088, 60000, 0, LoaderReady, 1},
+                      LoaderCase{"LengthOverBuffer", 49089, 49152, 0, LoaderRefused, 0},
+                      LoaderCase{"LengthFFFF", 0xFFFF, 49152, 0, LoaderRefused, 0},
+                      LoaderCase{"ShorterThanPayload", 30000, 30000, 0, LoaderRefused, 0},
+                      LoaderCase{"ShorterThanDigits", 100, 28735, 0, LoaderRefused, 0},
+                      LoaderCase{"HeaderOnly", 0, 40, 0, LoaderRefused, 0},
+                      LoaderCase{"EmptyFile", 0, 0, 0, LoaderRefused, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // With an odd length the last payload byte stays out of the sum.
