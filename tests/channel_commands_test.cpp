@@ -225,6 +225,26 @@ TEST_F(ChannelCommandsTest, TimedOutRecordsAreParkedUntilTheLayerLetsGo) {
   EXPECT_EQ(aspi_.refused_resubmits, 0);
 }
 
+// A layer may set the status before it runs the routine. The caller reads
+// what the routine stores as soon as the command has ended, so the channel
+// runs the routine itself then; the layer's own run later stores the same.
+TEST_F(ChannelCommandsTest, EndedCommandWhoseRoutineIsStillToComeIsStoredAtOnce) {
+  aspi_.script = [](const FakeCommand&) {
+    FakeReply reply = Good(InquiryAnswer("T71 CDRW USB"), 5);
+    reply.routine_after_ms = 1000;
+    return reply;
+  };
+  InquiryStandard(0, 0);
+  EXPECT_EQ(g_app.AbortFlag, 0);
+  EXPECT_STREQ(g_app.DeviceProductId[0], "T71 CDRW USB ");
+  EXPECT_EQ(ParkedRequestCount(), 1);  // the layer holds it until its routine has run
+  aspi_.clock.Advance(1000);
+  EXPECT_STREQ(g_app.DeviceProductId[0], "T71 CDRW USB ");
+  aspi_.script = [](const FakeCommand&) { return Good(); };
+  TestUnitReady(0, 0);
+  EXPECT_EQ(ParkedRequestCount(), 0);
+}
+
 TEST_F(ChannelCommandsTest, ChunkBufferOfATimedOutWriteLivesUntilTheLayerLetsGo) {
   aspi_.script = [](const FakeCommand&) { return Good({}, 65000); };
   BYTE* chunk = NewChunkBuffer();

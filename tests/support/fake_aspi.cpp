@@ -72,6 +72,13 @@ void FakeAspi::RunUntil(std::uint64_t now) {
     auto it = std::find_if(held_.begin(), held_.end(),
                            [now](const Held& held) { return held.due <= now; });
     if (it == held_.end()) return;
+    if (it->ended) {
+      SRB_ExecSCSICmd* record = it->record;
+      record->SRB_PostProc(record);
+      held_.erase(std::find_if(held_.begin(), held_.end(),
+                               [record](const Held& held) { return held.record == record; }));
+      continue;
+    }
     FakeReply reply = it->reply;
     Complete(it->record, reply);
   }
@@ -96,12 +103,18 @@ void FakeAspi::Complete(SRB_ExecSCSICmd* record, const FakeReply& reply) {
     record->SenseArea[13] = reply.ascq;
   }
   record->SRB_Status = reply.status;
+  auto held = std::find_if(held_.begin(), held_.end(),
+                           [record](const Held& h) { return h.record == record; });
   // Held until the routine has run, as the layer's contract says.
   if ((record->SRB_Flags & SRB_POSTING) != 0 && record->SRB_PostProc != nullptr) {
+    if (reply.routine_after_ms > 0) {
+      held->ended = true;
+      held->due = clock.Now() + reply.routine_after_ms;
+      return;
+    }
     record->SRB_PostProc(record);
   }
-  held_.erase(std::find_if(held_.begin(), held_.end(),
-                           [record](const Held& held) { return held.record == record; }));
+  held_.erase(held);
 }
 
 std::vector<const FakeCommand*> FakeAspi::WithOpcode(BYTE opcode) const {

@@ -21,6 +21,9 @@ struct FakeReply {
   // Ends this many ms after submission; 0 ends inside Send (routine included).
   std::uint64_t after_ms = 1;
   bool never = false;  // stays held for good
+  // The completion routine runs this many ms after the status is set; the
+  // record stays held until then (a layer that posts from elsewhere).
+  std::uint64_t routine_after_ms = 0;
 };
 
 // One command as submitted.
@@ -76,6 +79,7 @@ class FakeAspi final : public AspiLayer, public VirtualEventSource {
     SRB_ExecSCSICmd* record;
     std::uint64_t due;
     FakeReply reply;
+    bool ended = false;  // status set, routine still to run
   };
   void Complete(SRB_ExecSCSICmd* record, const FakeReply& reply);
 
