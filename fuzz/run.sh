@@ -1,7 +1,8 @@
 #!/bin/sh
-# Builds the fuzz targets of the package checks with clang's libFuzzer and
-# the address and undefined-behaviour sanitizers, then runs each one over its
-# seed corpus for a bounded number of inputs.
+# Builds the fuzz targets (the package checks, the readers of the launch file
+# and of the registry resume file, the registry's text) with clang's
+# libFuzzer and the address and undefined-behaviour sanitizers, then runs
+# each one over its seed corpus for a bounded number of inputs.
 #
 #   sh fuzz/run.sh BUILD_DIR [RUNS]
 #
@@ -26,14 +27,18 @@ common="$root/package/package_files.cpp $root/state/app_state.cpp $root/state/lo
   $root/tests/support/memory_files.cpp"
 
 status=0
-for target in description signature loader; do
+for target in description signature loader launch record registry; do
+  extra=""
+  max_len=1024
   case $target in
     loader) max_len=50000 ;;
-    *) max_len=1024 ;;
+    launch) extra="$root/resume/resume_state.cpp $root/drive/auto_insert.cpp" ;;
+    record) extra="$root/drive/auto_insert.cpp" ;;
+    registry) extra="$root/platform/registry_store.cpp"; max_len=4096 ;;
   esac
   echo "fuzz: building $target"
   # shellcheck disable=SC2086
-  $cxx $flags -o "$out/${target}_fuzz" "$root/fuzz/${target}_fuzz.cpp" $common
+  $cxx $flags -o "$out/${target}_fuzz" "$root/fuzz/${target}_fuzz.cpp" $common $extra
   mkdir -p "$out/work/$target"
   echo "fuzz: running $target for $runs inputs"
   if ! "$out/${target}_fuzz" -runs="$runs" -seed=1 -max_len=$max_len \

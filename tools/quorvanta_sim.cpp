@@ -442,7 +442,7 @@ int Run(const std::vector<std::string>& args) {
     }
     std::printf("sim: power on, starting %s from the Run entry\n", Cp932ToUtf8(run_entry).c_str());
   }
-  std::printf("sim: stopped after %d boots\n", kMaxBoots);
+  std::printf("sim: stopped after %d boots, each of which asked for a restart\n", kMaxBoots);
   return code;
 }
 
