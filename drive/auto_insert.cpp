@@ -43,15 +43,22 @@ bool WriteNotification(HKEY instance, BYTE value) {
   return RegSetValueExA(instance, kValueName, REG_BINARY, &value, 1) == ERROR_SUCCESS;
 }
 
+// Opens a device key and counts its instances; false (nothing left open)
+// when either fails.
+bool OpenDeviceKey(HKEY scsi, const char* device_name, HKEY* device, DWORD* instances) {
+  if (RegOpenKeyExA(scsi, device_name, KEY_READ, device) != ERROR_SUCCESS) return false;
+  if (RegQueryInfoKeyA(*device, instances) != ERROR_SUCCESS) {
+    RegCloseKey(*device);
+    return false;
+  }
+  return true;
+}
+
 // Whether any listed instance of one device key has the value 1.
 bool DeviceKeyEnabled(HKEY scsi, const char* device_name) {
   HKEY device = nullptr;
-  if (RegOpenKeyExA(scsi, device_name, KEY_READ, &device) != ERROR_SUCCESS) return false;
   DWORD instances = 0;
-  if (RegQueryInfoKeyA(device, &instances) != ERROR_SUCCESS) {
-    RegCloseKey(device);
-    return false;
-  }
+  if (!OpenDeviceKey(scsi, device_name, &device, &instances)) return false;
   bool enabled = false;
   for (DWORD i = 0; i < instances; ++i) {
     char name[kMaxPath] = {};
@@ -74,12 +81,8 @@ bool DeviceKeyEnabled(HKEY scsi, const char* device_name) {
 // once its record is in the file.
 bool SaveAndClearDevice(HKEY scsi, const char* device_name, HANDLE file) {
   HKEY device = nullptr;
-  if (RegOpenKeyExA(scsi, device_name, KEY_READ, &device) != ERROR_SUCCESS) return false;
   DWORD instances = 0;
-  if (RegQueryInfoKeyA(device, &instances) != ERROR_SUCCESS) {
-    RegCloseKey(device);
-    return false;
-  }
+  if (!OpenDeviceKey(scsi, device_name, &device, &instances)) return false;
   bool result = true;
   for (DWORD i = 0; i < instances; ++i) {
     char name[kMaxPath] = {};

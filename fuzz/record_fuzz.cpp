@@ -3,9 +3,9 @@
 // record takes at least three bytes of the file (so reading ends), and the
 // records are the file's NUL-ended paths, cut at 259 bytes, each followed by
 // two value bytes.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     Require(whole);
     Require(strnlen(path.get(), kRecordPathSize) < kRecordPathSize);
-    const std::string expected(file.substr(at, std::min<std::size_t>(nul - at, kRecordPathSize - 1)));
+    const std::string expected(
+        file.substr(at, std::min<std::size_t>(nul - at, kRecordPathSize - 1)));
     Require(std::string(path.get()) == expected);
     Require(value == static_cast<unsigned char>(file[nul + 1]) - '0');
     at = nul + 3;

@@ -7,10 +7,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "platform/dialogs/transcript.h"
 #include "platform/posix/lock_file.h"
 
 namespace fs = std::filesystem;
@@ -119,8 +121,16 @@ TEST(HostState, StateDirectoryFollowsTheEnvironmentAndIsCreated) {
   EXPECT_EQ(std::string(windows, length), (dir.path() / "a" / "b").string());
   EXPECT_EQ(p.system->Version() & 0x80000000u, 0u) << "the NT family";
   EXPECT_EQ(p.aspi->SupportInfo() & 0xFF, 0u) << "no host adapters yet";
-  // The host is never powered off.
+  // The host is never restarted or powered off; the transcript shows what
+  // was asked.
+  char transcript[64] = {};
+  std::FILE* stream = fmemopen(transcript, sizeof transcript - 1, "w");
+  SetTranscript(stream);
+  EXPECT_EQ(p.system->ExitWindows(EWX_REBOOT, 0), 0);
   EXPECT_EQ(p.system->ExitWindows(EWX_SHUTDOWN, 0), 0);
+  SetTranscript(nullptr);
+  std::fclose(stream);
+  EXPECT_STREQ(transcript, "power: restart\npower: shutdown\n");
 
   // The registry lives in the state directory and survives the process.
   HKEY key = nullptr;

@@ -9,14 +9,7 @@ SIM=$2
 test_name=continued_update
 . "$(dirname "$0")/lib/common.sh"
 
-# Windows 98, an ATAPI T71 drive with two instance keys (the second named
-# with a leading U), both with AutoInsertNotification 1; a T71 package
-# without loader data.
-"$SIM" init "$WORK/pc" --drive 0:0:t71:atapi:rev=1.00 >/dev/null || fail "init"
-rm -f "$WORK/pc/drive_c/Quorvanta/Tellumar."*
-"$SIM" pack "$WORK/pc/drive_c/Quorvanta" --model t71 --rev 1.10 --no-loader >/dev/null || fail "pack"
-printf '\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VANTROS_T71_CDRW_USB\\USBSTOR&A0&T0]\r\n"AutoInsertNotification"=hex:01\r\n' \
-  >>"$WORK/pc/registry.reg"
+make_restart_pc "$SIM" "$WORK/pc"
 
 "$SIM" run "$WORK/pc" --yes >"$WORK/out.txt" 2>&1 || fail "run exit code"
 # The transcript, in order: the question, the restart, the resumed run

@@ -16,13 +16,7 @@ SIM=$2
 test_name=crash_points
 . "$(dirname "$0")/lib/common.sh"
 
-# Windows 98, an ATAPI T71 drive with two instance keys at 1, a T71 package
-# without loader data: the update needs a restart first.
-"$SIM" init "$WORK/fresh" --drive 0:0:t71:atapi:rev=1.00 >/dev/null || fail "init"
-rm -f "$WORK/fresh/drive_c/Quorvanta/Tellumar."*
-"$SIM" pack "$WORK/fresh/drive_c/Quorvanta" --model t71 --rev 1.10 --no-loader >/dev/null || fail "pack"
-printf '\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\VANTROS_T71_CDRW_USB\\USBSTOR&A0&T0]\r\n"AutoInsertNotification"=hex:01\r\n' \
-  >>"$WORK/fresh/registry.reg"
+make_restart_pc "$SIM" "$WORK/fresh"
 
 # The same PC right after the restart: prepared, the Run entry written.
 cp -r "$WORK/fresh" "$WORK/prepared"
