@@ -2,8 +2,9 @@
 # The program killed at every call that touches the PC's own state (the
 # registry and C:\WINDOWS), one launch at a time: the restart preparation of
 # a fresh launch, the clean-ups of the resumed launch that updates the drive,
-# and start-up's clean-up of a resumed launch whose package is damaged. After
-# each kill the PC is booted and run on with the autopilot; in every case the
+# and start-up's clean-up of a resumed launch whose package is damaged; and
+# each file or registry call of a fresh launch failing in turn. After each
+# kill or failure the PC is booted and run on with the autopilot; in every case the
 # registry must still read, both auto-insert values be back at 1, no Run
 # entry and no launch file be left (a registry resume file alone may stay: it
 # only holds the values the registry has again), and where the package is
@@ -34,6 +35,41 @@ state_of() {
     [ -f "$f" ] && echo "$f" && cat "$f"
   done | cksum
 }
+# Boots the PC at $2 after what happened to it ($1 names it) and runs on
+# with the autopilot, unless the state it was left in was met just before;
+# then checks what must hold. $3 = 1: the drive must end up updated.
+run_on_and_check() {
+  state=$(state_of "$2")
+  [ "$state" = "$previous" ] && return
+  previous=$state
+  states=$((states + 1))
+  "$SIM" run "$2" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$1: the next boot's run failed"
+  if [ "$3" = 1 ] && ! "$SIM" show "$2" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 '; then
+    # A launch file that was made but not yet written makes the next start
+    # a resumed one with nothing to resume: it says so, cleans up, and the
+    # start after it updates.
+    grep -q '^message: Failed' "$WORK/after-$phase.txt" || fail "$1: no update and no message"
+    echo "$1: the next run showed a failure message and cleaned up; one more start updates"
+    "$SIM" run "$2" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$1: the second run failed"
+  fi
+  if ! "$SIM" show "$2" >"$WORK/show-$phase.txt" 2>&1; then
+    fail "$1: the PC no longer opens"
+    cat "$WORK/show-$phase.txt"
+    return
+  fi
+  for line in 'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\ATAPI&A0&T0 01' \
+    'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\USBSTOR&A0&T0 01' \
+    'resume C:\WINDOWS\Tellmr2.DAT absent' 'run Quorvanta absent'; do
+    grep -qxF "$line" "$WORK/show-$phase.txt" || fail "$1: missing '$line'"
+  done
+  if [ "$3" = 1 ]; then
+    grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' "$WORK/show-$phase.txt" || fail "$1: drive not updated"
+  fi
+  if grep -qxF 'resume C:\WINDOWS\Tellmr1.DAT present' "$WORK/show-$phase.txt"; then
+    echo "$1: a registry resume file stayed behind"
+  fi
+}
+
 # PHASE TEMPLATE RUN-ENTRY(0|1) UPDATED(0|1)
 crash_phase() {
   phase=$1
@@ -54,52 +90,52 @@ crash_phase() {
     rc=$?
     [ "$rc" = 137 ] || break  # the launch ran to its end: every call was tried
     total=$((total + 1))
-    state=$(state_of "$pc")
-    if [ "$state" = "$previous" ]; then
-      n=$((n + 1))
-      continue
-    fi
-    previous=$state
-    states=$((states + 1))
-    "$SIM" run "$pc" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$phase@$n: the next boot's run failed"
-    if [ "$4" = 1 ] && ! "$SIM" show "$pc" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 '; then
-      # A launch file that was made but not yet written makes the next start
-      # a resumed one with nothing to resume: it says so, cleans up, and the
-      # start after it updates.
-      grep -q '^message: Failed' "$WORK/after-$phase.txt" || fail "$phase@$n: no update and no message"
-      echo "$phase@$n: the next run showed a failure message and cleaned up; one more start updates"
-      "$SIM" run "$pc" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$phase@$n: the second run failed"
-    fi
-    if ! "$SIM" show "$pc" >"$WORK/show-$phase.txt" 2>&1; then
-      fail "$phase@$n: the PC no longer opens"
-      cat "$WORK/show-$phase.txt"
-    else
-      for line in 'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\ATAPI&A0&T0 01' \
-        'autoinsert Enum\SCSI\VANTROS_T71_CDRW_USB\USBSTOR&A0&T0 01' \
-        'resume C:\WINDOWS\Tellmr2.DAT absent' 'run Quorvanta absent'; do
-        grep -qxF "$line" "$WORK/show-$phase.txt" || fail "$phase@$n: missing '$line'"
-      done
-      if [ "$4" = 1 ]; then
-        grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' "$WORK/show-$phase.txt" || fail "$phase@$n: drive not updated"
-      fi
-    fi
-    if grep -qxF 'resume C:\WINDOWS\Tellmr1.DAT present' "$WORK/show-$phase.txt"; then
-      echo "$phase@$n: a registry resume file stayed behind"
-    fi
+    run_on_and_check "$phase@$n" "$pc" "$4"
     n=$((n + 1))
   done
   [ "$rc" = 0 ] || fail "$phase: the launch without a kill gave exit code $rc"
   echo "$phase: $total crash points, leaving $states different states"
 }
 
-# The three phases run side by side; each reports into its own log.
+# One file or registry call of a fresh launch failing at a time (the PC's
+# fail= knob, counted from power-on): a restart that was agreed to and did
+# not happen must have said "Failed to update the firmware. ...".
+failure_phase() {
+  phase=failures
+  previous=none
+  total=0
+  states=0
+  for call in registry.open registry.info registry.enum registry.query registry.set \
+    registry.close registry.delete files.create files.write files.close files.open; do
+    for n in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16; do
+      pc="$WORK/pc-$phase"
+      rm -rf "$pc"
+      cp -r "$WORK/fresh" "$pc"
+      echo "fail=$call@$n" >>"$pc/machine.ini"
+      "$QV" --machine "$pc" --ui headless --yes >"$WORK/first-$phase.txt" 2>&1 ||
+        fail "$call@$n: exit code"
+      if grep -q '^message: You must restart' "$WORK/first-$phase.txt" &&
+        ! grep -q '^power: restart' "$WORK/first-$phase.txt"; then
+        grep -q '^message: Failed to update the firmware' "$WORK/first-$phase.txt" ||
+          fail "$call@$n: a restart that did not happen said nothing"
+      fi
+      sed -i '/^fail=/d' "$pc/machine.ini"
+      total=$((total + 1))
+      run_on_and_check "$call@$n" "$pc" 1
+    done
+  done
+  echo "$phase: $total failing calls, leaving $states different states"
+}
+
+# The phases run side by side; each reports into its own log.
 crash_phase preparation fresh 0 1 >"$WORK/preparation.log" 2>&1 &
 crash_phase resumed prepared 1 1 >"$WORK/resumed.log" 2>&1 &
 crash_phase damaged damaged 1 0 >"$WORK/damaged.log" 2>&1 &
+failure_phase >"$WORK/failures.log" 2>&1 &
 wait
-for phase in preparation resumed damaged; do
+for phase in preparation resumed damaged failures; do
   cat "$WORK/$phase.log"
-  grep -q "^$phase: [0-9]* crash points" "$WORK/$phase.log" || fail "$phase did not finish"
+  grep -q "^$phase: [0-9]* " "$WORK/$phase.log" || fail "$phase did not finish"
   failures=$((failures + $(grep -c '^FAIL:' "$WORK/$phase.log")))
 done
 total=0
