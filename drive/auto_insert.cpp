@@ -129,7 +129,10 @@ int IsAutoInsertEnabled() {
     RegCloseKey(scsi);
     return 0;
   }
-  const char* product = g_app.DeviceProductId[g_app.SelectedAdapter * 8 + g_app.SelectedTarget];
+  // A drive outside the table's 8 x 8 addresses has no product id to match.
+  const bool listed = g_app.SelectedAdapter < 8 && g_app.SelectedTarget < 8;
+  const char* product =
+      listed ? g_app.DeviceProductId[g_app.SelectedAdapter * 8 + g_app.SelectedTarget] : "";
   int result = 0;
   for (DWORD i = 0; i < count; ++i) {
     char name[kMaxPath] = {};
