@@ -17,6 +17,11 @@ SIM=$2
 test_name=crash_points
 . "$(dirname "$0")/lib/common.sh"
 
+# Every point in a plain build; a sanitizer build, slower by far and there
+# to catch memory faults rather than lost settings, takes every fifth.
+stride=1
+grep -q __asan_init "$QV" && stride=5
+
 make_restart_pc "$SIM" "$WORK/fresh"
 
 # The same PC right after the restart: prepared, the Run entry written.
@@ -91,7 +96,7 @@ crash_phase() {
     [ "$rc" = 137 ] || break  # the launch ran to its end: every call was tried
     total=$((total + 1))
     run_on_and_check "$phase@$n" "$pc" "$4"
-    n=$((n + 1))
+    n=$((n + stride))
   done
   [ "$rc" = 0 ] || fail "$phase: the launch without a kill gave exit code $rc"
   echo "$phase: $total crash points, leaving $states different states"
@@ -107,7 +112,7 @@ failure_phase() {
   states=0
   for call in registry.open registry.info registry.enum registry.query registry.set \
     registry.close registry.delete files.create files.write files.close files.open; do
-    for n in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16; do
+    for n in $(seq 1 "$stride" 16); do
       pc="$WORK/pc-$phase"
       rm -rf "$pc"
       cp -r "$WORK/fresh" "$pc"
@@ -143,6 +148,6 @@ for count in $(sed -n 's/^[a-z]*: \([0-9]*\) crash points.*/\1/p' "$WORK/"*.log)
   total=$((total + count))
 done
 echo "crash points tried: $total"
-[ "${total:-0}" -gt 300 ] || fail "too few crash points were reached ($total)"
+[ "${total:-0}" -gt $((300 / stride)) ] || fail "too few crash points were reached ($total)"
 
 finish
