@@ -30,6 +30,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "emu_harness.h"
 #include "platform/host/host_platform.h"
 #include "platform/host/sg_aspi.h"
 #include "platform/platform.h"
@@ -209,19 +210,9 @@ struct Layer {
   }
 
   // One command straight through the layer, waited for like the channel does.
-  SRB_ExecSCSICmd Exchange(int adapter, int target, std::vector<BYTE> cdb, BYTE flags, BYTE* data,
-                           DWORD length) {
-    SRB_ExecSCSICmd r;
-    std::memset(&r, 0, sizeof r);
-    r.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    r.SRB_HaId = static_cast<BYTE>(adapter);
-    r.SRB_Target = static_cast<BYTE>(target);
-    r.SRB_Flags = flags;
-    r.SRB_BufLen = length;
-    r.SRB_BufPointer = data;
-    r.SRB_SenseLen = SENSE_LEN;
-    r.SRB_CDBLen = static_cast<BYTE>(cdb.size());
-    std::copy(cdb.begin(), cdb.end(), r.CDBByte);
+  SRB_ExecSCSICmd Exchange(int adapter, int target, std::initializer_list<BYTE> cdb, BYTE flags,
+                           BYTE* data, DWORD length) {
+    SRB_ExecSCSICmd r = emu_test::Bench::Record(adapter, target, cdb, flags, data, length);
     SendASPI32Command(&r);
     EXPECT_TRUE(WaitForCompletion(10000, &r));
     return r;
