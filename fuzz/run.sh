@@ -34,7 +34,10 @@ for target in description signature loader launch record registry; do
     loader) max_len=50000 ;;
     launch) extra="$root/resume/resume_state.cpp $root/drive/auto_insert.cpp" ;;
     record) extra="$root/drive/auto_insert.cpp" ;;
-    registry) extra="$root/platform/registry_store.cpp"; max_len=4096 ;;
+    registry)
+      extra="$root/platform/posix/registry_store.cpp $root/platform/posix/atomic_file.cpp"
+      max_len=4096
+      ;;
   esac
   echo "fuzz: building $target"
   # shellcheck disable=SC2086
