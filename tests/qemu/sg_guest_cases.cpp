@@ -648,7 +648,7 @@ TEST_F(SgGuest, ACommandThatNeverEndsTimesOutAtItsLimitWithoutHanging) {
   ::getrusage(RUSAGE_SELF, &after);
   EXPECT_EQ(g_app.AbortFlag, 1);
   EXPECT_GE(waited, 10001u);
-  EXPECT_LT(waited, 12000u);
+  EXPECT_LT(waited, 20000u) << "a loaded machine may wake the wait late, never early";
   EXPECT_EQ(ParkedRequestCount(), 1) << "the record stays with the layer";
   auto cpu = [](const rusage& r) {
     return r.ru_utime.tv_sec + r.ru_stime.tv_sec + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1e6;
