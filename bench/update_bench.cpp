@@ -12,16 +12,15 @@
 #include <fstream>
 #include <string>
 
+#include "app/launch.h"
 #include "app/launcher.h"
 #include "app/startup.h"
-#include "platform/dialogs/model.h"
 #include "platform/dialogs/views.h"
 #include "platform/platform.h"
 #include "platform/posix/registry_store.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/virtual_pc.h"
-#include "state/app_state.h"
 
 namespace fs = std::filesystem;
 
@@ -58,8 +57,7 @@ bool UpdateOnce(const fs::path& dir) {
   std::string error;
   auto pc = VirtualPc::Open(dir, &error);
   if (!pc) return false;
-  ResetAppState();
-  dialog_model::Reset();
+  ResetLaunch();
   pc->SetCommandLine(BuildWindowsCommandLine(kProgramWindowsPath, {}));
   InstallPlatform(pc->platform());
   StartHeadlessView(nullptr, nullptr, true, -1, -1, &error);

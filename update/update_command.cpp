@@ -105,8 +105,9 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
 void OnUpdatePressed(HWND) {
   const std::uint8_t adapter = g_app.SelectedAdapter;
   const std::uint8_t target = g_app.SelectedTarget;
-  const int slot = adapter < 8 && target < 8 ? adapter * 8 + target : 0;
-  if (!PackageFitsDrive(g_app.DeviceProductId[slot])) {
+  const char* product_id =
+      adapter < 8 && target < 8 ? g_app.DeviceProductId[adapter * 8 + target] : "";
+  if (!PackageFitsDrive(product_id)) {
     ShowDialogMessage(g_app.MsgInvalidData);
     return;
   }
