@@ -210,7 +210,7 @@ ScrollParts PartsOf(const ControlPicture& c, int drag_position) {
   p.trough_top = p.arrow;
   p.trough_size = std::max(0, h - 2 * p.arrow);
   int span = std::max(1, c.scroll.max - c.scroll.min + 1);
-  p.limit = std::max(c.scroll.min, c.scroll.max - std::max(c.scroll.page - 1, 0));
+  p.limit = c.scroll.limit;
   p.thumb_size = c.scroll.page > 0 ? std::max(8, p.trough_size * c.scroll.page / span) : 8;
   p.thumb_size = std::min(p.thumb_size, p.trough_size);
   int pos = drag_position >= 0 ? drag_position : c.scroll.pos;

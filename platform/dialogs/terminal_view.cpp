@@ -354,8 +354,7 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
       Put(top, left, "▲", 1);
       Put(bottom, left, "▼", 1);
       int trough = std::max(0, rows - 2);
-      int limit = std::max(c.scroll.min, c.scroll.max - std::max(c.scroll.page - 1, 0));
-      int span = std::max(1, limit - c.scroll.min);
+      int span = std::max(1, c.scroll.limit - c.scroll.min);
       int thumb = trough > 0 ? top + 1 + (c.scroll.pos - c.scroll.min) * (trough - 1) / span : top;
       for (int r = top + 1; r < bottom; ++r) Put(r, left, r == thumb ? "█" : "░", 1);
       hits_.push_back({Hit::What::kScrollUp, c.id, top, left, top + 1, left + 1});

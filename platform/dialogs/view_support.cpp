@@ -1,5 +1,7 @@
 #include "platform/dialogs/view_support.h"
 
+#include <algorithm>
+
 #include "platform/dialogs/model_state.h"
 #include "platform/text_convert.h"
 
@@ -65,9 +67,10 @@ DialogPicture Snapshot(HWND handle) {
     control.focused = child == focus;
     control.tab_stop = (c->style & WS_TABSTOP) != 0;
     control.centre_vertically = (c->style & SS_CENTERIMAGE) != 0;
+    const int page = static_cast<int>(c->scroll.page);
     control.scroll =
-        ScrollBarPicture{c->scroll.min, c->scroll.max, static_cast<int>(c->scroll.page),
-                         c->scroll.pos, (c->style & SBS_VERT) != 0};
+        ScrollBarPicture{c->scroll.min, c->scroll.max, page, c->scroll.pos,
+                         std::max(c->scroll.min, c->scroll.max - std::max(page - 1, 0))};
     control.painted = c->painted;
     picture.controls.push_back(std::move(control));
   }

@@ -25,12 +25,13 @@ enum class Face {
   kOther,
 };
 
+// A scroll bar's state with what the views derive from it.
 struct ScrollBarPicture {
   int min = 0;
   int max = 0;
   int page = 0;
   int pos = 0;
-  bool vertical = true;
+  int limit = 0;  // the highest position the thumb can take
 };
 
 struct ControlPicture {
