@@ -79,7 +79,7 @@ keep terminal-main-en
 screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(11\)' || { fail "first drive row"; screen; }
 row=$(screen | grep -n '( ) USB' | head -n 1 | cut -d: -f1)
 line=$(screen | sed -n "${row}p")
-col=$(printf '%s' "${line%%( ) USB*}" | wc -m)
+col=$(printf "%s" "${line%%( ) USB*}" | LC_ALL=C.UTF-8 wc -m)
 click "$((col + 1))" "$((row - 1))"
 wait_for "(*) USB       F/W         version    1.00 (12)" "second drive chosen by the mouse"
 tm send-keys Tab Tab Enter
