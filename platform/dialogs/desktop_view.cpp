@@ -235,6 +235,8 @@ void Arrow(int x, int y, int w, int h, bool up, bool enabled) {
 
 class DesktopView;
 
+constexpr int kFrame = dialog_model::kDialogFrame;
+
 class DialogWindow final : public Fl_Double_Window {
  public:
   DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture);
@@ -254,6 +256,11 @@ class DialogWindow final : public Fl_Double_Window {
   // The position of the held thumb for the pointer at client row y.
   int DragPosition(int y) const;
   int ClientX() const { return picture_.client.left - picture_.window.left; }
+  // The close box of a dialog with a system menu, in window coordinates.
+  RECT CloseBox() const {
+    int right = w() - kFrame - 2;
+    return RECT{right - 16, kFrame + 2, right, kFrame + 16};
+  }
   int ClientY() const { return picture_.client.top - picture_.window.top; }
 
   DesktopView* view_;
@@ -315,8 +322,6 @@ class DesktopView final : public dialog_model::User {
   std::FILE* layout_ = nullptr;
 };
 
-constexpr int kFrame = dialog_model::kDialogFrame;
-
 DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture)
     : Fl_Double_Window(picture.window.left, picture.window.top,
                        picture.window.right - picture.window.left,
@@ -341,6 +346,15 @@ void DialogWindow::draw() {
   Frame(0, 0, w, h, kLight, kDarkShadow);
   Frame(1, 1, w - 2, h - 2, kHighlight, kShadow);
   Caption(picture_.caption, kFrame, kFrame, w - 2 * kFrame);
+  if (picture_.close_box) {
+    RECT r = CloseBox();
+    fl_color(kFace);
+    fl_rectf(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    Raised(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    fl_color(kDarkShadow);
+    fl_line(r.left + 4, r.top + 3, r.right - 6, r.bottom - 4);
+    fl_line(r.right - 6, r.top + 3, r.left + 4, r.bottom - 4);
+  }
   for (const auto& op : picture_.painted) {
     if (op.kind != dialog_model::PaintOp::Kind::kFill) continue;
     fl_color(static_cast<uchar>(op.colour & 0xFF), static_cast<uchar>((op.colour >> 8) & 0xFF),
@@ -490,6 +504,15 @@ int DialogWindow::handle(int event) {
       return 1;
     case FL_PUSH: {
       if (Fl::event_button() != FL_LEFT_MOUSE) return 1;
+      if (picture_.close_box) {
+        // Closing a dialog is its cancel command, as Escape gives it.
+        RECT r = CloseBox();
+        if (Fl::event_x() >= r.left && Fl::event_x() < r.right && Fl::event_y() >= r.top &&
+            Fl::event_y() < r.bottom) {
+          view_->Give([=] { dialog_model::PressKey(dialog, VK_ESCAPE); });
+          return 1;
+        }
+      }
       const ControlPicture* c = ControlAt(x, y);
       if (c == nullptr) return 1;
       int id = c->id;
