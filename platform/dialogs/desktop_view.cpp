@@ -55,7 +55,7 @@ constexpr int kArrowSize = 16;
 constexpr int kWheelLines = 3;
 // How long after an input the program counts as answering it rather than
 // busy with a long operation.
-constexpr auto kTypeAhead = std::chrono::milliseconds(250);
+constexpr auto kTypeAhead = std::chrono::seconds(1);
 
 Fl_Font g_font = FL_HELVETICA;
 Fl_Font g_bold = FL_HELVETICA_BOLD;
@@ -241,6 +241,8 @@ class DialogWindow final : public Fl_Double_Window {
  public:
   DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture);
   void SetPicture(DialogPicture picture) {
+    // The window keeps its own copy of the title: the picture's goes.
+    if (picture.caption != picture_.caption) copy_label(picture.caption.c_str());
     picture_ = std::move(picture);
     redraw();
   }
@@ -332,7 +334,7 @@ DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& 
   // The frame and caption are the dialog's own, drawn here, so that every
   // pixel stands where the model says.
   border(0);
-  label(picture_.caption.c_str());
+  copy_label(picture_.caption.c_str());
   callback([](Fl_Widget*, void*) {});  // no close box: closing does nothing
   end();
 }

@@ -40,7 +40,7 @@ constexpr int kMinCellHeight = dialog_model::kBaseUnitY;
 
 // How long after an input the program counts as answering it rather than
 // busy with a long operation.
-constexpr auto kTypeAhead = std::chrono::milliseconds(250);
+constexpr auto kTypeAhead = std::chrono::seconds(1);
 
 enum Pair : short { kFace = 1, kCaption, kBar, kFocus };
 

@@ -17,6 +17,9 @@ for tool in Xvfb xdotool; do
   command -v $tool >/dev/null || { echo "$tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 [ -x "$SHOT" ] || { echo "$SHOT is missing: this build has no desktop view"; exit 1; }
+# Under the sanitizers: the font library's own caches are not the view's.
+LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export LSAN_OPTIONS
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
 xvfb=$!
