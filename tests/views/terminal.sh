@@ -49,7 +49,8 @@ run() {  # PC
 }
 # Reads the agreement to its end with Page Down, accepts it, and goes on.
 accept() {  # ACCEPT-LABEL
-  wait_for "Quorvanta        Ver. 1.0" "agreement" || return
+  # Not the caption: the last run's transcript on the screen shows it too.
+  wait_for "( ) $1" "agreement" || return
   for _ in 1 2 3 4 5 6 7 8 9; do tm send-keys NPage; done
   tm send-keys Tab Tab Space
   wait_for "(*) $1" "accept checked" || return
@@ -70,7 +71,7 @@ finished() {  # the program ended, the terminal is the shell's again
 # the mouse, EXIT by keys; the transcript follows once the screen is back.
 start_terminal 80 24
 run "$WORK/en"
-wait_for "Quorvanta        Ver. 1.0" "agreement"
+wait_for "( ) Accept" "agreement"
 keep terminal-agreement-en
 accept Accept
 wait_for "[ UPDATE ]" "main dialog"
@@ -118,7 +119,8 @@ while [ "$(tm display -p '#{pane_current_command}')" != sh ] && [ $i -lt 200 ]; 
   sleep 0.05
   i=$((i + 1))
 done
-tm send-keys "stty -a | grep -o ' echo ' ; echo checked" Enter
+# (The quotes keep the typed line itself from reading "checked".)
+tm send-keys "stty -a | grep -o ' echo ' ; echo che''cked" Enter
 wait_for "checked" "stty after Ctrl-C"
 [ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "Ctrl-C left the alternate screen on"
 screen | grep -qx ' echo *' || { fail "Ctrl-C left the terminal without echo"; screen; }
