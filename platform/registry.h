@@ -18,6 +18,7 @@ inline constexpr DWORD KEY_ALL_ACCESS = 0xF003F;
 
 inline constexpr DWORD REG_SZ = 1;
 inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
 
 inline HKEY const HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(std::uintptr_t{0x80000002});
 

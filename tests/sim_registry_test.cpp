@@ -208,7 +208,9 @@ TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=hex:012\r\n",
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=\"open\r\n",
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v=\"x\"\r\n",
-      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:00000001\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:1\r\n",  // not 8 digits
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=dword:0000000g\r\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=word:0001\r\n",
       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\X]\r\n\"v\"=hex(zz):01\r\n",
   };
   for (const char* text : bad) {
@@ -233,12 +235,56 @@ TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {
   ASSERT_NE(v, nullptr);
   EXPECT_EQ(v->data.size(), 2u);
 
+  // Deeper than Windows allows: refused on its line. The deepest allowed key
+  // reads, saves and reads back.
+  for (int depth : {513, 60000}) {
+    std::string deep = "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE";
+    for (int i = 0; i < depth; ++i) deep += "\\a";
+    deep += "]\r\n";
+    RegistryStore store;
+    EXPECT_FALSE(store.Parse(deep, &error));
+    EXPECT_EQ(error, "line 3: key deeper than 512 levels");
+  }
+  std::string deepest = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < RegistryStore::kMaxKeyDepth; ++i) deepest += "\\a";
+  deepest += "]\r\n";
+  good = RegistryStore();
+  ASSERT_TRUE(good.Parse(deepest, &error)) << error;
+  reread = RegistryStore();
+  ASSERT_TRUE(reread.Parse(good.Serialize(), &error)) << error;
+  HKEY key = nullptr;
+  ASSERT_EQ(reread.OpenKey(HKEY_LOCAL_MACHINE, std::string(deepest, 30, 1023).c_str(),
+                           KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  HKEY below = nullptr;
+  EXPECT_EQ(reread.CreateKey(key, "b", KEY_ALL_ACCESS, &below), ERROR_INVALID_PARAMETER);
+  reread.CloseKey(key);
+
   TempDir dir;
   std::ofstream(dir.path() / "r.reg") << "garbage";
   EXPECT_FALSE(RegistryStore::Load(dir.path() / "r.reg", true, &error));
   EXPECT_NE(error.find("r.reg"), std::string::npos);
   EXPECT_FALSE(RegistryStore::Load(dir.path() / "missing.reg", false, &error));
   EXPECT_TRUE(RegistryStore::Load(dir.path() / "missing.reg", true, &error));
+}
+
+// What real exports hold: dword values and typed hex values, kept byte for
+// byte across a save whatever their type.
+TEST(RegistryStore, TypedValuesReadAndSaveUnchanged) {
+  const std::string text =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum]\r\n\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI]\r\n"
+      "\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\X]\r\n"
+      "\"Count\"=dword:0000001f\r\n\"Multi\"=hex(7):41,00,00\r\n\"Sixteen\"=hex(10):01,02\r\n"
+      "\"Short\"=hex(4):01,02\r\n\"Expand\"=hex(2):25,00\r\n";
+  RegistryStore store;
+  std::string error;
+  ASSERT_TRUE(store.Parse(text, &error)) << error;
+  const auto* count = store.FindValue("Enum\\SCSI\\X", "Count");
+  ASSERT_NE(count, nullptr);
+  EXPECT_EQ(count->type, REG_DWORD);
+  EXPECT_EQ(count->data, (std::vector<BYTE>{0x1f, 0, 0, 0}));
+  EXPECT_EQ(store.FindValue("Enum\\SCSI\\X", "Sixteen")->type, 0x10u);
+  EXPECT_EQ(store.Serialize(), text);
 }
 
 TEST(RegistryStore, DamagedFilesEitherFailCleanlyOrReadBackStable) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 
 #include "platform/posix/atomic_file.h"
 
@@ -18,6 +19,12 @@ constexpr DWORD kCreateSubKey = 0x0004;
 constexpr DWORD kEnumerateSubKeys = 0x0008;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Lowered(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -44,10 +51,8 @@ bool SplitPath(std::string_view path, std::vector<std::string_view>* parts) {
 }
 
 RegistryStore::Key* FindChild(RegistryStore::Key* key, std::string_view name) {
-  for (auto& child : key->subkeys) {
-    if (SameName(child->name, name)) return child.get();
-  }
-  return nullptr;
+  auto it = key->index.find(Lowered(name));
+  return it == key->index.end() ? nullptr : it->second;
 }
 
 std::vector<RegistryStore::Value>::iterator FindValueIn(RegistryStore::Key* key,
@@ -84,7 +89,25 @@ bool PlainString(const std::vector<BYTE>& data) {
   return true;
 }
 
-void SerializeKey(const RegistryStore::Key& key, const std::string& path, std::string* out) {
+void AppendDword(std::string* out, const std::vector<BYTE>& data) {
+  static const char kDigits[] = "0123456789abcdef";
+  const DWORD value =
+      data[0] | (data[1] << 8) | (data[2] << 16) | (static_cast<DWORD>(data[3]) << 24);
+  *out += "dword:";
+  for (int shift = 28; shift >= 0; shift -= 4) *out += kDigits[(value >> shift) & 15];
+}
+
+void AppendHexType(std::string* out, DWORD type) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), kDigits[type & 15]);
+    type >>= 4;
+  } while (type != 0);
+  *out += "hex(" + digits + "):";
+}
+
+void SerializeValues(const RegistryStore::Key& key, const std::string& path, std::string* out) {
   *out += "\r\n[";
   *out += path;
   *out += "]\r\n";
@@ -101,13 +124,29 @@ void SerializeKey(const RegistryStore::Key& key, const std::string& path, std::s
     } else if (value.type == REG_BINARY) {
       *out += "hex:";
       AppendHex(out, value.data);
+    } else if (value.type == REG_DWORD && value.data.size() == 4) {
+      AppendDword(out, value.data);
     } else {
-      *out += "hex(" + std::to_string(value.type) + "):";
+      AppendHexType(out, value.type);
       AppendHex(out, value.data);
     }
     *out += "\r\n";
   }
-  for (const auto& child : key.subkeys) SerializeKey(*child, path + "\\" + child->name, out);
+}
+
+// The key and every key below it, parents first, subkeys in store order.
+// Iterative: the depth of a registry is input, not something to recurse on.
+void SerializeKey(const RegistryStore::Key& top, const std::string& top_path, std::string* out) {
+  std::vector<std::pair<const RegistryStore::Key*, std::string>> pending;
+  pending.emplace_back(&top, top_path);
+  while (!pending.empty()) {
+    auto [key, path] = std::move(pending.back());
+    pending.pop_back();
+    SerializeValues(*key, path, out);
+    for (auto child = key->subkeys.rbegin(); child != key->subkeys.rend(); ++child) {
+      pending.emplace_back(child->get(), path + "\\" + (*child)->name);
+    }
+  }
 }
 
 // Reads a quoted name or string starting at text[*pos] == '"'.
@@ -135,6 +174,20 @@ int HexDigit(char c) {
   c = Lower(c);
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
+}
+
+// dword:XXXXXXXX, exactly eight hexadecimal digits, as four little-endian bytes.
+bool ReadDword(std::string_view text, std::vector<BYTE>* out) {
+  if (text.size() != 8) return false;
+  DWORD value = 0;
+  for (char c : text) {
+    int digit = HexDigit(c);
+    if (digit < 0) return false;
+    value = value * 16 + static_cast<DWORD>(digit);
+  }
+  *out = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
+          static_cast<BYTE>(value >> 24)};
+  return true;
 }
 
 bool ReadHexBytes(std::string_view text, std::vector<BYTE>* out) {
@@ -202,6 +255,7 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
     int number = 0;
     std::size_t start = 0;
     std::string pending;
+    bool pending_hex = false;  // the joined line so far holds "=hex"
     int pending_line = 0;
     while (start <= text.size()) {
       std::size_t end = text.find('\n', start);
@@ -214,15 +268,20 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
       while (!pending.empty() && !trimmed.empty() && (trimmed[0] == ' ' || trimmed[0] == '\t')) {
         trimmed.remove_prefix(1);
       }
-      // Only a hex list continues on the next line.
-      bool continues = !trimmed.empty() && trimmed.back() == '\\' &&
-                       (pending + std::string(trimmed)).find("=hex") != std::string::npos;
+      // Only a hex list continues on the next line. The mark is looked for
+      // in the new piece and the joint only, so a long list stays linear.
+      const std::size_t joint = pending.size() < 4 ? 0 : pending.size() - 4;
+      const bool hex = pending_hex || (pending.substr(joint) + std::string(trimmed)).find("=hex") !=
+                                          std::string::npos;
+      bool continues = !trimmed.empty() && trimmed.back() == '\\' && hex;
       if (continues) {
         pending.append(trimmed.substr(0, trimmed.size() - 1));
+        pending_hex = true;
       } else {
         pending.append(trimmed);
-        lines.emplace_back(pending_line, pending);
+        lines.emplace_back(pending_line, std::move(pending));
         pending.clear();
+        pending_hex = false;
       }
       if (end == std::string_view::npos) break;
       start = end + 1;
@@ -237,6 +296,9 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
   }
   ++index;
   Key* current = nullptr;
+  // Where each key's values sit, by lower-case name, so that a key with many
+  // values reads in linear time.
+  std::unordered_map<Key*, std::unordered_map<std::string, std::size_t>> value_index;
   for (; index < lines.size(); ++index) {
     const int number = lines[index].first;
     std::string_view line = lines[index].second;
@@ -254,6 +316,9 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
       }
       std::vector<std::string_view> parts;
       if (!SplitPath(path, &parts)) return fail(number, "empty key name");
+      if (parts.size() > static_cast<std::size_t>(kMaxKeyDepth)) {
+        return fail(number, "key deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+      }
       current = Make(path);
       continue;
     }
@@ -278,6 +343,9 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
       value.type = REG_SZ;
       value.data.assign(text_value.begin(), text_value.end());
       value.data.push_back(0);
+    } else if (data.substr(0, 6) == "dword:") {
+      value.type = REG_DWORD;
+      if (!ReadDword(data.substr(6), &value.data)) return fail(number, "malformed dword value");
     } else if (data.substr(0, 4) == "hex:") {
       value.type = REG_BINARY;
       if (!ReadHexBytes(data.substr(4), &value.data)) return fail(number, "malformed hex value");
@@ -299,11 +367,12 @@ bool RegistryStore::Parse(std::string_view text, std::string* error) {
     } else {
       return fail(number, "unsupported value type");
     }
-    auto existing = FindValueIn(current, value.name);
-    if (existing != current->values.end()) {
-      *existing = std::move(value);
-    } else {
+    auto& positions = value_index[current];
+    auto [at, added] = positions.emplace(Lowered(value.name), current->values.size());
+    if (added) {
       current->values.push_back(std::move(value));
+    } else {
+      current->values[at->second] = std::move(value);
     }
   }
   return true;
@@ -330,7 +399,7 @@ bool RegistryStore::Save(std::string* error) {
 
 bool RegistryStore::Resolve(HKEY handle, OpenHandle* out) const {
   if (handle == HKEY_LOCAL_MACHINE) {
-    *out = OpenHandle{const_cast<Key*>(&root_), KEY_ALL_ACCESS};
+    *out = OpenHandle{const_cast<Key*>(&root_), KEY_ALL_ACCESS, 0};
     return true;
   }
   auto it = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
@@ -339,10 +408,10 @@ bool RegistryStore::Resolve(HKEY handle, OpenHandle* out) const {
   return true;
 }
 
-HKEY RegistryStore::NewHandle(Key* key, DWORD access) {
+HKEY RegistryStore::NewHandle(Key* key, DWORD access, std::size_t depth) {
   std::uintptr_t id = next_handle_;
   next_handle_ += 4;
-  handles_[id] = OpenHandle{key, access};
+  handles_[id] = OpenHandle{key, access, depth};
   return reinterpret_cast<HKEY>(id);
 }
 
@@ -360,20 +429,23 @@ RegistryStore::Key* RegistryStore::Find(std::string_view path) {
   return key;
 }
 
+RegistryStore::Key* RegistryStore::AddChild(Key* key, std::string_view name) {
+  auto [at, added] = key->index.emplace(Lowered(name), nullptr);
+  if (added) {
+    key->subkeys.push_back(std::make_unique<Key>());
+    at->second = key->subkeys.back().get();
+    at->second->name = std::string(name);
+  }
+  return at->second;
+}
+
 RegistryStore::Key* RegistryStore::Make(std::string_view path) {
   unsaved_ = true;
   std::vector<std::string_view> parts;
   if (!SplitPath(path, &parts)) return nullptr;
+  if (parts.size() > static_cast<std::size_t>(kMaxKeyDepth)) return nullptr;
   Key* key = &root_;
-  for (auto part : parts) {
-    Key* child = FindChild(key, part);
-    if (child == nullptr) {
-      key->subkeys.push_back(std::make_unique<Key>());
-      child = key->subkeys.back().get();
-      child->name = std::string(part);
-    }
-    key = child;
-  }
+  for (auto part : parts) key = AddChild(key, part);
   return key;
 }
 
@@ -398,7 +470,7 @@ long RegistryStore::OpenKey(HKEY parent, const char* subkey, DWORD access, HKEY*
     key = FindChild(key, part);
     if (key == nullptr) return ERROR_FILE_NOT_FOUND;
   }
-  *result = NewHandle(key, access);
+  *result = NewHandle(key, access, base.depth + parts.size());
   return ERROR_SUCCESS;
 }
 
@@ -420,16 +492,15 @@ long RegistryStore::CreateKey(HKEY parent, const char* subkey, DWORD access, HKE
   }
   if (i < parts.size()) {
     if ((base.access & kCreateSubKey) == 0) return ERROR_ACCESS_DENIED;
-    for (; i < parts.size(); ++i) {
-      key->subkeys.push_back(std::make_unique<Key>());
-      key = key->subkeys.back().get();
-      key->name = std::string(parts[i]);
+    if (base.depth + parts.size() > static_cast<std::size_t>(kMaxKeyDepth)) {
+      return ERROR_INVALID_PARAMETER;
     }
+    for (; i < parts.size(); ++i) key = AddChild(key, parts[i]);
     // A new key that cannot be saved stays in memory only; that is harmless
     // (it holds no value) and the next successful save writes it.
     Persist();
   }
-  *result = NewHandle(key, access);
+  *result = NewHandle(key, access, base.depth + parts.size());
   return ERROR_SUCCESS;
 }
 

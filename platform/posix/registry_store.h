@@ -3,8 +3,15 @@
 //
 // - Keys and value names compare ASCII case-insensitively, as Windows does;
 //   subkeys enumerate in store order (file order, new keys appended).
-// - Values are REG_SZ or REG_BINARY byte strings, kept exactly as written
-//   (a REG_SZ keeps the terminator the caller counted in its size).
+// - Values are byte strings of any type, kept exactly as written (a REG_SZ
+//   keeps the terminator the caller counted in its size). The text holds
+//   REG_SZ as "quoted", REG_BINARY as hex:, a 4-byte REG_DWORD as
+//   dword:XXXXXXXX and every other type N as hex(N): with N in hexadecimal,
+//   as REGEDIT4 does, so a save keeps values of types the program never uses.
+// - Keys nest at most kMaxKeyDepth levels below HKEY_LOCAL_MACHINE, as in
+//   Windows; a deeper key is refused when read and when created. Subkeys are
+//   found through an index by name, so reading and saving take time in
+//   proportion to the size of the registry.
 // - Access is checked per handle: a KEY_READ handle refuses writes with
 //   ERROR_ACCESS_DENIED; a handle not (or no longer) open gives
 //   ERROR_INVALID_HANDLE.
@@ -38,8 +45,11 @@ class RegistryStore final : public Registry {
   struct Key {
     std::string name;
     std::vector<Value> values;
-    std::vector<std::unique_ptr<Key>> subkeys;
+    std::vector<std::unique_ptr<Key>> subkeys;  // in store order
+    // The subkeys by lower-case name; kept by the store, which alone adds keys.
+    std::map<std::string, Key*, std::less<>> index;
   };
+  static constexpr int kMaxKeyDepth = 512;
 
   RegistryStore();
 
@@ -88,11 +98,14 @@ class RegistryStore final : public Registry {
   struct OpenHandle {
     Key* key;
     DWORD access;
+    std::size_t depth;  // levels below HKEY_LOCAL_MACHINE
   };
   bool Failing(std::string_view operation, long* code) { return faults_.Hit(operation, code); }
   // Resolves a handle to its key and access; HKEY_LOCAL_MACHINE is always open.
   bool Resolve(HKEY handle, OpenHandle* out) const;
-  HKEY NewHandle(Key* key, DWORD access);
+  HKEY NewHandle(Key* key, DWORD access, std::size_t depth);
+  // The subkey `name` of `key`, made when missing.
+  static Key* AddChild(Key* key, std::string_view name);
   long Persist();
 
   Key root_;
