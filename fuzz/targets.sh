@@ -1,0 +1,28 @@
+# The fuzz targets and how each is run; sourced by run.sh and campaign.sh.
+#
+#   fuzz_targets            every target, cheapest first
+#   fuzz_max_len TARGET     the longest input worth trying
+#   fuzz_build BUILD_DIR    configures and builds the targets with clang's
+#                           libFuzzer, ASan and UBSan in BUILD_DIR
+
+fuzz_targets="description signature loader launch record registry machine_ini command_line drive_file startup script"
+
+fuzz_max_len() {
+  case $1 in
+    loader) echo 50000 ;;
+    # Large enough for the deep and wide registries that once broke the reader.
+    registry) echo 200000 ;;
+    startup) echo 40000 ;;
+    *) echo 4096 ;;
+  esac
+}
+
+fuzz_build() {
+  CC=${CLANG:-clang} CXX=${CLANGXX:-clang++} cmake -S "$root" -B "$1" -G Ninja \
+    -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g" -DQV_FUZZ=ON -DQV_BUILD_TESTS=OFF \
+    -DQV_BUILD_BENCH=OFF >/dev/null &&
+    ninja -C "$1" -j "$(nproc 2>/dev/null || echo 2)" >"$1/build.log" 2>&1 || {
+    tail -n 30 "$1/build.log" >&2
+    return 1
+  }
+}
