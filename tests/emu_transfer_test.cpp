@@ -298,14 +298,18 @@ TEST(EmuPersistence, SaveAndLoadKeepFirmwareRevisionCodesAndKnobs) {
     std::ofstream(dir / "drives" / "3-3.drive") << "3:3:t72:usb\n";
     EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
     EXPECT_NE(error.find("3-3.drive"), std::string::npos) << error;
+    // A second drive at 0:0, in a file named for another address: a save
+    // would write it to 0-0.drive and the PC would not open again.
     std::ofstream(dir / "drives" / "3-3.drive") << "# a second drive at 0:0\n0:0:r305:usb\n";
     EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
+    EXPECT_NE(error.find("must be named 0-0.drive"), std::string::npos) << error;
     std::ofstream(dir / "drives" / "3-3.drive") << "\n";
     EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
     // A drive behind an adapter the PC does not have would never be scanned.
-    std::ofstream(dir / "drives" / "3-3.drive") << "2:3:t71:usb\n";
+    std::filesystem::remove(dir / "drives" / "3-3.drive");
+    std::ofstream(dir / "drives" / "2-3.drive") << "2:3:t71:usb\n";
     EXPECT_EQ(SimAspi::Load(dir, 2, &clock, &error), nullptr);
-    EXPECT_NE(error.find("3-3.drive"), std::string::npos) << error;
+    EXPECT_NE(error.find("2-3.drive"), std::string::npos) << error;
     VirtualClock other_clock(0, false);
     EXPECT_NE(SimAspi::Load(dir, 3, &other_clock, &error), nullptr) << error;
   }

@@ -122,6 +122,16 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
       if (error != nullptr) *error = where + reason;
       return nullptr;
     }
+    // Saving writes each drive to the file named after its address; a drive
+    // read from another file would then be there twice and the PC would no
+    // longer open.
+    if (file.stem() != AddressName(setup.adapter, setup.target)) {
+      if (error != nullptr)
+        *error = where + "holds the drive at " + std::to_string(setup.adapter) + ":" +
+                 std::to_string(setup.target) + ", so it must be named " +
+                 AddressName(setup.adapter, setup.target) + ".drive";
+      return nullptr;
+    }
     if (setup.adapter >= adapter_count) {
       if (error != nullptr)
         *error = where + "adapter " + std::to_string(setup.adapter) + " but the PC has " +
