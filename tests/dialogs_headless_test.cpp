@@ -79,7 +79,11 @@ TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
   }
   std::string error;
   EXPECT_FALSE(StartHeadlessView(nullptr, "/nonexistent/x.qvs", false, -1, -1, &error));
-  EXPECT_EQ(error, "/nonexistent/x.qvs: cannot be read");
+  EXPECT_EQ(error, "/nonexistent/x.qvs: cannot be read (No such file or directory)");
+  // A directory reads as nothing; it must be refused, not run as an empty script.
+  const std::string dir = ::testing::TempDir();
+  EXPECT_FALSE(StartHeadlessView(nullptr, dir.c_str(), false, -1, -1, &error));
+  EXPECT_EQ(error, dir + ": is a directory, not a file");
 }
 
 TEST_F(HeadlessTest, ArbitraryBytesAreReadOrRefusedButNeverCrash) {

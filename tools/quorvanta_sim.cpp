@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/file_read.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/text_convert.h"
 #include "tools/sim_package.h"
@@ -266,7 +267,9 @@ int Init(const std::vector<std::string>& args) {
 
 std::vector<std::string> PowerLog(const fs::path& dir) {
   std::vector<std::string> lines;
-  std::ifstream in(dir / "power.log", std::ios::binary);
+  std::string text;
+  ReadRegularFile(dir / "power.log", &text, nullptr);  // none yet: no requests
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     if (!line.empty()) lines.push_back(line);
@@ -448,7 +451,9 @@ int Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -464,4 +469,16 @@ int main(int argc, char** argv) {
   if (command == "run") return Run(args);
   if (command == "pack") return Pack(args);
   return UsageError("unknown command " + std::string(command));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Nothing may end the tool with an uncaught exception: a fault still
+  // gives one line and exit code 2.
+  try {
+    return Main(argc, argv);
+  } catch (const std::exception& e) {
+    return UsageError(std::string("internal error: ") + e.what());
+  }
 }

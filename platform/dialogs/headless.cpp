@@ -11,6 +11,7 @@
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/transcript.h"
 #include "platform/dialogs/views.h"
+#include "platform/posix/file_read.h"
 #include "platform/text_convert.h"
 #include "resources/resource.h"
 
@@ -525,11 +526,10 @@ bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool auto
   view = Headless{};
   SetTranscript(transcript);
   if (script_path != nullptr && *script_path != '\0') {
-    std::ifstream in(script_path, std::ios::binary);
-    if (!in) {
-      if (error != nullptr) *error = std::string(script_path) + ": cannot be read";
-      return false;
-    }
+    // A directory or an unreadable file is refused, never read as empty.
+    std::string script;
+    if (!ReadRegularFile(script_path, &script, error)) return false;
+    std::istringstream in(script);
     std::vector<Line> lines;
     std::string text;
     int number = 0;

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/file_read.h"
 
 namespace {
 
@@ -220,23 +221,15 @@ RegistryStore::RegistryStore() { root_.name = std::string(kRootName); }
 std::unique_ptr<RegistryStore> RegistryStore::Load(const std::filesystem::path& file,
                                                    bool missing_ok, std::string* error) {
   auto store = std::make_unique<RegistryStore>();
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) {
-    if (!missing_ok) {
-      if (error) *error = "missing registry file " + file.string();
-      return nullptr;
-    }
-    return store;
-  }
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in) {
-    if (error) *error = "cannot read registry file " + file.string();
+  std::string text;
+  bool missing = false;
+  if (!ReadRegularFile(file, &text, error, &missing)) {
+    if (missing && missing_ok) return store;
+    if (missing && error != nullptr) *error = "missing registry file " + file.string();
     return nullptr;
   }
   std::string why;
-  if (!store->Parse(text.str(), &why)) {
+  if (!store->Parse(text, &why)) {
     if (error) *error = "malformed registry file " + file.string() + ": " + why;
     return nullptr;
   }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/file_read.h"
 #include "platform/sim/emulated_drive.h"
 
 namespace fs = std::filesystem;
@@ -19,13 +20,6 @@ constexpr BYTE kHostSelectionTimeout = 0x11;  // SRB_HaStat: the target went awa
 
 std::string AddressName(int adapter, int target) {
   return std::to_string(adapter) + "-" + std::to_string(target);
-}
-
-bool ReadWholeFile(const fs::path& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  text->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 // The description line of a drive file.
@@ -98,8 +92,9 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
   for (const fs::path& file : files) {
     const std::string where = "drives/" + file.filename().string() + ": ";
     std::string text;
-    if (!ReadWholeFile(file, &text)) {
-      if (error != nullptr) *error = where + "cannot be read";
+    std::string why;
+    if (!ReadRegularFile(file, &text, &why)) {
+      if (error != nullptr) *error = why;
       return nullptr;
     }
     std::istringstream lines(text);
@@ -149,8 +144,9 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
     image_path.replace_extension(".firmware");
     if (fs::exists(image_path, ec)) {
       std::string bytes;
-      if (!ReadWholeFile(image_path, &bytes)) {
-        if (error != nullptr) *error = where + "its firmware cannot be read";
+      std::string why;
+      if (!ReadRegularFile(image_path, &bytes, &why)) {
+        if (error != nullptr) *error = where + "its firmware: " + why;
         return nullptr;
       }
       image.assign(bytes.begin(), bytes.end());

@@ -8,6 +8,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/posix/file_read.h"
+
 namespace {
 
 bool ParseFlag(std::string_view text, bool* out) {
@@ -198,14 +200,15 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec)) return fail("no virtual PC at " + dir.string());
   const auto ini_path = dir / "machine.ini";
-  std::ifstream ini(ini_path, std::ios::binary);
-  if (!ini) return fail("not a virtual PC (no machine.ini): " + dir.string());
-  std::stringstream ini_text;
-  ini_text << ini.rdbuf();
+  std::string ini_text;
+  std::string why;
+  bool missing = false;
+  if (!ReadRegularFile(ini_path, &ini_text, &why, &missing)) {
+    return fail(missing ? "not a virtual PC (no machine.ini): " + dir.string() : why);
+  }
   auto pc = std::unique_ptr<VirtualPc>(new VirtualPc());
   pc->dir_ = dir;
-  std::string why;
-  if (!ParseMachineIni(ini_text.str(), &pc->settings_, &why)) {
+  if (!ParseMachineIni(ini_text, &pc->settings_, &why)) {
     return fail("malformed " + ini_path.string() + ": " + why);
   }
   const auto drive_c = dir / "drive_c";

@@ -2,6 +2,7 @@
 # quorvanta-sim init, show and pack: what a made virtual PC shows, and bad
 # options or directories refused with exit code 2 and nothing changed.
 # Usage: sh sim_init_show.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
 SIM=$2
 test_name=sim_init_show
 . "$(dirname "$0")/lib/common.sh"
@@ -70,6 +71,25 @@ grep -q machine.ini "$WORK/err.txt" || fail "the error does not name machine.ini
 "$SIM" run "$WORK/pc3" --yes 2>/dev/null
 [ $? = 2 ] || fail "run of a malformed PC"
 [ "$before" = "$(snapshot "$WORK/pc3")" ] || fail "a refused PC was changed"
+# A directory where a file of the PC belongs: one line naming it, exit 2,
+# nothing changed, from both programs.
+for part in drives/0-1.drive machine.ini registry.reg; do
+  rm -rf "$WORK/dirpc"
+  cp -r "$WORK/pc" "$WORK/dirpc"
+  rm -f "$WORK/dirpc/$part"
+  mkdir -p "$WORK/dirpc/$part"
+  before=$(snapshot "$WORK/dirpc")
+  "$SIM" show "$WORK/dirpc" >/dev/null 2>"$WORK/err.txt"
+  [ $? = 2 ] || fail "show with a directory for $part"
+  grep -q "$part: is a directory, not a file" "$WORK/err.txt" ||
+    { fail "show does not say that $part is a directory"; cat "$WORK/err.txt"; }
+  "$QV" --machine "$WORK/dirpc" --list >/dev/null 2>"$WORK/err.txt"
+  [ $? = 2 ] || fail "quorvanta with a directory for $part"
+  [ "$(wc -l <"$WORK/err.txt")" = 1 ] || { fail "quorvanta: not one line for $part"; cat "$WORK/err.txt"; }
+  grep -q "$part: is a directory, not a file" "$WORK/err.txt" || fail "quorvanta does not name $part"
+  [ "$before" = "$(snapshot "$WORK/dirpc")" ] || fail "a PC with a directory for $part was changed"
+done
+
 "$SIM" run "$WORK/pc" --nope 2>/dev/null
 [ $? = 2 ] || fail "run with a bad option"
 "$SIM" frobnicate 2>/dev/null

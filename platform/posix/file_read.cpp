@@ -1,0 +1,43 @@
+#include "platform/posix/file_read.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
+                     bool* missing) {
+  if (missing != nullptr) *missing = false;
+  auto fail = [&](const std::string& why) {
+    if (error != nullptr) *error = path.string() + ": " + why;
+    return false;
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno == ENOENT && missing != nullptr) *missing = true;
+    return fail(std::string("cannot be read (") + std::strerror(errno) + ")");
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const bool directory = S_ISDIR(info.st_mode);
+    ::close(fd);
+    return fail(directory ? "is a directory, not a file" : "is not a regular file");
+  }
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      ::close(fd);
+      return fail(std::string("cannot be read (") + std::strerror(saved) + ")");
+    }
+    if (n == 0) break;
+    bytes->append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
