@@ -32,6 +32,9 @@ int FormatDriveList(bool json, char* out, int size) {
   g_app.FirstModelCount = 0;
   g_app.SecondModelCount = 0;
   ScanDrives(1);
+  // The main dialog is never shown after a failed first scan, and no
+  // command follows it; the list is as empty as the dialog would be.
+  if (g_app.AbortFlag != 0) return 0;
 
   ListedDrive drives[kListedDriveRows];
   const int listed = CollectListedDrives(drives);
@@ -86,7 +89,8 @@ int RunListCommand(bool json) {
   char text[2048];
   FormatDriveList(json, text, sizeof text);
   // A scan that ended at a failed command (its message already shown) lists
-  // nothing: a partial list would pass for the whole one.
+  // nothing, and exit code 1 tells it from an empty list: a partial list
+  // would pass for the whole one.
   if (g_app.AbortFlag != 0) return 1;
   // The listing is the command line's own output, written at its edge.
   std::fputs(text, stdout);

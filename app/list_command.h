@@ -5,9 +5,11 @@
 // scan, takes the drives the main dialog lists (CollectListedDrives) and
 // prints one line per drive to standard output:
 //   A:T<TAB>product id<TAB>revision<TAB>version code (2 hex digits) or -<TAB>USB|ATAPI
-// or, with json, the same as a JSON array of objects. Returns the exit code 0.
+// or, with json, the same as a JSON array of objects. Returns the exit code:
+// 0, or 1 when the first scan failed (its message shown, nothing printed,
+// no further command sent), as the main dialog then never appears.
 int RunListCommand(bool json);
 
-// The text RunListCommand prints, built into `out` (always terminated).
-// Returns the number of drives listed.
+// The text RunListCommand prints, built into `out` (always terminated; empty
+// after a failed scan). Returns the number of drives listed.
 int FormatDriveList(bool json, char* out, int size);

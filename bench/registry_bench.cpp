@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/registry_store.h"
+#include "platform/posix/registry_store.h"
 
 namespace {
 

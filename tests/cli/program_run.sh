@@ -68,6 +68,19 @@ rm -f "$WORK/two/drive_c/Quorvanta/"*
 printf '1:0\tR305 CDRW USB\t1.00\t-\tATAPI\n' >"$WORK/list2.want"
 cmp -s "$WORK/list2.txt" "$WORK/list2.want" || { fail "R305 package list"; cat "$WORK/list2.txt"; }
 
+# A scan that fails (the drive at 0:3 never answers its INQUIRY) lists
+# nothing, as no main dialog appears: the message on standard error, exit
+# code 1, and no command to any drive after the one that timed out.
+"$SIM" init "$WORK/hang" --drive '0:0:t71:usb' --drive '0:3:t71:usb:hang=0x12' >/dev/null ||
+  fail "init hang"
+"$QV" --machine "$WORK/hang" --list --trace "$WORK/hang.trace" >"$WORK/hang.txt" 2>"$WORK/hang.err"
+rc=$?
+[ "$rc" = 1 ] || fail "--list after a failed scan gave exit code $rc"
+[ -s "$WORK/hang.txt" ] && { fail "--list after a failed scan printed drives"; cat "$WORK/hang.txt"; }
+grep -q '^message: ' "$WORK/hang.err" || { fail "--list showed no message"; cat "$WORK/hang.err"; }
+tail -n 1 "$WORK/hang.trace" | grep -q '^0:3 cdb=12 ' ||
+  { fail "--list sent commands after the failed INQUIRY"; tail -n 3 "$WORK/hang.trace"; }
+
 # Usage errors: exit code 2 and one line on standard error.
 for args in "--bogus" "--machine" "--machine $WORK/missing --list" "--ui fancy" "--drive 9:9"; do
   # shellcheck disable=SC2086
