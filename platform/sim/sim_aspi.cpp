@@ -311,8 +311,7 @@ std::uint64_t SimAspi::NextEventAt() const {
   for (const Held& h : held_) {
     if (!h.ending) next = std::min(next, h.due);
   }
-  for (const auto& drive : drives_) next = std::min(next, drive->NextEventAt());
-  return next;
+  return std::min(next, returns_at_);
 }
 
 void SimAspi::RunUntil(std::uint64_t now) {
@@ -327,13 +326,17 @@ void SimAspi::RunUntil(std::uint64_t now) {
       }
     }
     if (due == held_.end()) break;
-    for (const auto& drive : drives_) drive->RunUntil(due->due);
+    BringBack(due->due);
 
     due->ending = true;
     const std::uint64_t sequence = due->sequence;
     SRB_ExecSCSICmd* request = due->request;
     DriveAnswer answer = std::move(due->answer);
-    if (answer.on_end) answer.on_end(due->due);
+    if (answer.on_end) {
+      answer.on_end(due->due);
+      // The end may have restarted a drive: its return is an event now.
+      for (const auto& drive : drives_) returns_at_ = std::min(returns_at_, drive->NextEventAt());
+    }
 
     if (!answer.data_in.empty() && request->SRB_BufPointer != nullptr) {
       const std::size_t n = std::min<std::size_t>(answer.data_in.size(), request->SRB_BufLen);
@@ -372,5 +375,14 @@ void SimAspi::RunUntil(std::uint64_t now) {
     // The routine may have sent further records, so find this one afresh.
     std::erase_if(held_, [sequence](const Held& h) { return h.sequence == sequence; });
   }
-  for (const auto& drive : drives_) drive->RunUntil(now);
+  BringBack(now);
+}
+
+void SimAspi::BringBack(std::uint64_t now) {
+  if (returns_at_ > now) return;
+  returns_at_ = UINT64_MAX;
+  for (const auto& drive : drives_) {
+    drive->RunUntil(now);
+    returns_at_ = std::min(returns_at_, drive->NextEventAt());
+  }
 }

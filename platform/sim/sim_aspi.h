@@ -151,6 +151,8 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
  private:
   struct Held;
   std::uint64_t Now() const;
+  // Lets every drive due back by `now` come back.
+  void BringBack(std::uint64_t now);
 
   int adapter_count_;
   VirtualClock* clock_;
@@ -161,4 +163,9 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   std::vector<Held> held_;
   std::uint64_t next_sequence_ = 0;
   int refused_resubmits_ = 0;
+  // No drive comes back before this instant. Only the end of a command can
+  // restart a drive, so it is lowered there; it may be early (a drive
+  // powered on meanwhile), never late. Spares every instant of every wait a
+  // walk over all the drives.
+  std::uint64_t returns_at_ = UINT64_MAX;
 };
