@@ -61,7 +61,14 @@ struct SimAspi::Held {
 
 SimAspi::SimAspi(int adapter_count, VirtualClock* clock, const std::vector<DriveSetup>& setups)
     : adapter_count_(std::clamp(adapter_count, 0, 255)), clock_(clock) {
-  for (const DriveSetup& setup : setups) drives_.push_back(std::make_unique<EmulatedDrive>(setup));
+  for (const DriveSetup& setup : setups) {
+    drives_.push_back(std::make_unique<EmulatedDrive>(setup));
+    // The first drive at an address answers there, as a walk would find it.
+    if (InIndex(setup.adapter, setup.target)) {
+      EmulatedDrive*& slot = by_address_[setup.adapter * 8 + setup.target];
+      if (slot == nullptr) slot = drives_.back().get();
+    }
+  }
   saved_lines_.resize(drives_.size());
   if (clock_ != nullptr) clock_->Attach(this);
 }
@@ -251,6 +258,7 @@ DWORD SimAspi::SupportInfo() {
 std::uint64_t SimAspi::Now() const { return clock_ != nullptr ? clock_->Now() : 0; }
 
 const EmulatedDrive* SimAspi::DriveAt(int adapter, int target) const {
+  if (InIndex(adapter, target)) return by_address_[adapter * 8 + target];
   for (const auto& drive : drives_) {
     if (drive->setup().adapter == adapter && drive->setup().target == target) return drive.get();
   }

@@ -46,6 +46,7 @@
 // report it like any other).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -158,6 +159,11 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   VirtualClock* clock_;
   std::filesystem::path machine_dir_;
   std::vector<std::unique_ptr<EmulatedDrive>> drives_;
+  // The drive at adapter*8+target for the addresses a description can name.
+  static bool InIndex(int adapter, int target) {
+    return adapter >= 0 && adapter < 8 && target >= 0 && target < 8;
+  }
+  std::array<EmulatedDrive*, 64> by_address_{};
   // Each drive's description line as its file holds it; empty when unknown.
   std::vector<std::string> saved_lines_;
   std::vector<Held> held_;
