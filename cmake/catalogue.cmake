@@ -1,7 +1,10 @@
 # The catalogue's Japanese texts are written in UTF-8 (state/catalogue_texts.h)
 # and turned into code page 932 tables once, at build time.
-add_executable(qv_catalogue_gen ${CMAKE_SOURCE_DIR}/tools/gen/catalogue_gen.cpp)
-target_include_directories(qv_catalogue_gen PRIVATE ${CMAKE_SOURCE_DIR})
+# A cross build brings it in from a native build (cmake/win32/host_tools.cmake).
+if(NOT TARGET qv_catalogue_gen)
+  add_executable(qv_catalogue_gen ${CMAKE_SOURCE_DIR}/tools/gen/catalogue_gen.cpp)
+  target_include_directories(qv_catalogue_gen PRIVATE ${CMAKE_SOURCE_DIR})
+endif()
 
 set(QV_CATALOGUE_CP932 ${CMAKE_BINARY_DIR}/generated/catalogue_cp932.cpp)
 add_custom_command(

@@ -20,3 +20,5 @@ if [ -n "$missing" ]; then
   # shellcheck disable=SC2086
   apt-get install -y -q --no-install-recommends $missing
 fi
+# The Windows build and its tests under Wine.
+sh "$(dirname "$0")/install-windows-deps.sh"

@@ -10,6 +10,13 @@ cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 ninja -C build/debug -j "$jobs"
 ctest --test-dir build/debug -j "$jobs" --output-on-failure
 
+# The Windows build from the same tree (its generators come from the debug
+# build), then its tests under Wine and Xvfb (label `wine`).
+cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake -DQV_HOST_TOOLS_DIR=build/debug >/dev/null
+ninja -C build/win32 -j "$jobs"
+ctest --test-dir build/win32 --output-on-failure
+
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON -DQV_BUILD_BENCH=OFF >/dev/null
 ninja -C build/asan -j "$jobs"
 # The tests that start a real component (a guest, an X server, a terminal

@@ -1,0 +1,10 @@
+// The entry point of Quorvanta.exe, the Windows build: the system's own
+// platform is installed and start-up runs as the program always has.
+#include "app/startup.h"
+#include "platform/win32/win32_platform.h"
+
+// Called by the C runtime of a GUI-subsystem program (stdcall on i686).
+extern "C" int QV_WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, char*, int) {
+  InstallWin32Platform();
+  return AppMain(instance, previous);
+}

@@ -1,0 +1,251 @@
+#include "platform/win32/win32_aspi.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+Win32Aspi* g_layer = nullptr;
+
+class Locked {
+ public:
+  explicit Locked(win32::CriticalSection* section) : section_(section) {
+    win32::EnterCriticalSection(section_);
+  }
+  ~Locked() { win32::LeaveCriticalSection(section_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  win32::CriticalSection* section_;
+};
+
+// The pass-through interface's records (ntddscsi.h), in the system's natural
+// alignment.
+constexpr DWORD kIoctlScsiPassThroughDirect = 0x0004D014;
+constexpr DWORD kIoctlScsiGetAddress = 0x00041018;
+constexpr BYTE kDataOut = 0;
+constexpr BYTE kDataIn = 1;
+constexpr BYTE kDataUnspecified = 2;
+// Longer than any command of an update (a save over ATAPI takes 30 s); the
+// caller's own waits give up earlier and leave the record held until then.
+constexpr DWORD kPassThroughTimeoutSeconds = 120;
+constexpr BYTE kHostAdapterError = 0x11;
+
+struct ScsiPassThroughDirect {
+  WORD Length;
+  BYTE ScsiStatus;
+  BYTE PathId;
+  BYTE TargetId;
+  BYTE Lun;
+  BYTE CdbLength;
+  BYTE SenseInfoLength;
+  BYTE DataIn;
+  DWORD DataTransferLength;
+  DWORD TimeOutValue;
+  void* DataBuffer;
+  DWORD SenseInfoOffset;
+  BYTE Cdb[16];
+};
+
+struct PassThroughWithSense {
+  ScsiPassThroughDirect command;
+  DWORD filler;
+  BYTE sense[32];
+};
+
+struct ScsiAddress {
+  DWORD Length;
+  BYTE PortNumber;
+  BYTE PathId;
+  BYTE TargetId;
+  BYTE Lun;
+};
+
+constexpr int kMaxCdromDevices = 26;
+constexpr int kMaxAdapters = 8;
+constexpr int kMaxTargets = 8;
+
+}  // namespace
+
+Win32Aspi::Win32Aspi() {
+  g_layer = this;
+  win32::InitializeCriticalSection(&lock_);
+  completion_event_ = win32::CreateEventA(nullptr, 0, 0, nullptr);
+  HINSTANCE library = win32::LoadLibraryA("wnaspi32.dll");
+  if (library != nullptr) {
+    support_info_ =
+        reinterpret_cast<SupportInfoEntry>(win32::GetProcAddress(library, "GetASPI32SupportInfo"));
+    send_ = reinterpret_cast<SendEntry>(win32::GetProcAddress(library, "SendASPI32Command"));
+    if (support_info_ == nullptr || send_ == nullptr) {
+      support_info_ = nullptr;
+      send_ = nullptr;
+    }
+  }
+  if (send_ == nullptr) OpenPassThroughDevices();
+}
+
+void Win32Aspi::OpenPassThroughDevices() {
+  struct Found {
+    HANDLE handle;
+    ScsiAddress address;
+  };
+  std::vector<Found> found;
+  std::set<std::pair<int, int>> paths;
+  for (int n = 0; n < kMaxCdromDevices; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "\\\\.\\CdRom%d", n);
+    HANDLE device = win32::CreateFileA(name, win32::GENERIC_READ | win32::GENERIC_WRITE,
+                                       win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE, nullptr,
+                                       win32::OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) continue;
+    ScsiAddress address = {};
+    address.Length = sizeof address;
+    DWORD returned = 0;
+    if (!win32::DeviceIoControl(device, kIoctlScsiGetAddress, nullptr, 0, &address, sizeof address,
+                                &returned, nullptr) ||
+        address.TargetId >= kMaxTargets) {
+      win32::CloseHandle(device);
+      continue;
+    }
+    found.push_back({device, address});
+    paths.insert({address.PortNumber, address.PathId});
+  }
+  int adapter = 0;
+  std::map<std::pair<int, int>, int> adapter_of;
+  for (const auto& path : paths) adapter_of[path] = adapter++;
+  for (const Found& each : found) {
+    int number = adapter_of[{each.address.PortNumber, each.address.PathId}];
+    int key = number * kMaxTargets + each.address.TargetId;
+    if (number >= kMaxAdapters || devices_.count(key) != 0) {
+      win32::CloseHandle(each.handle);
+      continue;
+    }
+    devices_[key] = PassThroughDevice{each.handle, number, each.address.TargetId};
+  }
+  adapter_count_ = adapter > kMaxAdapters ? kMaxAdapters : adapter;
+}
+
+HANDLE Win32Aspi::DeviceAt(int adapter, int target) const {
+  auto found = devices_.find(adapter * kMaxTargets + target);
+  return found == devices_.end() ? nullptr : found->second.handle;
+}
+
+DWORD Win32Aspi::SupportInfo() {
+  if (support_info_ != nullptr) return support_info_();
+  // Pass-through needs no driver of its own: it works whenever a device
+  // opened, and says so the way ASPI does.
+  return static_cast<DWORD>(adapter_count_) |
+         (static_cast<DWORD>(adapter_count_ > 0 ? SS_COMP : SS_NO_DEVICE) << 8);
+}
+
+bool Win32Aspi::Holds(const SRB_ExecSCSICmd* request) const {
+  Locked locked(&lock_);
+  return held_.count(request) != 0;
+}
+
+void Win32Aspi::Posted(SRB_ExecSCSICmd* request) { Finish(request); }
+
+void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
+  Win32Aspi* layer = g_layer;
+  Held held;
+  {
+    Locked locked(&layer->lock_);
+    auto found = layer->held_.find(request);
+    if (found == layer->held_.end() || found->second.finishing) return;
+    found->second.finishing = true;
+    held = found->second;
+    request->SRB_PostProc = held.caller_routine;
+    request->SRB_Flags = held.caller_flags;
+  }
+  if (held.caller_routine != nullptr && (held.caller_flags & SRB_POSTING) != 0) {
+    held.caller_routine(request);
+  }
+  {
+    Locked locked(&layer->lock_);
+    layer->held_.erase(request);
+  }
+  win32::SetEvent(layer->completion_event_);
+}
+
+DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
+  auto* request = static_cast<SRB_ExecSCSICmd*>(parameter);
+  HANDLE device = g_layer->DeviceAt(request->SRB_HaId, request->SRB_Target);
+  PassThroughWithSense record = {};
+  ScsiPassThroughDirect& command = record.command;
+  command.Length = sizeof command;
+  command.TargetId = request->SRB_Target;
+  command.CdbLength = request->SRB_CDBLen;
+  command.SenseInfoLength = SENSE_LEN;
+  command.DataIn = (request->SRB_Flags & SRB_DIR_IN) != 0    ? kDataIn
+                   : (request->SRB_Flags & SRB_DIR_OUT) != 0 ? kDataOut
+                                                             : kDataUnspecified;
+  command.DataTransferLength = request->SRB_BufLen;
+  command.TimeOutValue = kPassThroughTimeoutSeconds;
+  command.DataBuffer = request->SRB_BufLen != 0 ? request->SRB_BufPointer : nullptr;
+  command.SenseInfoOffset = offsetof(PassThroughWithSense, sense);
+  std::memcpy(command.Cdb, request->CDBByte, sizeof command.Cdb);
+  DWORD returned = 0;
+  const BOOL sent =
+      win32::DeviceIoControl(device, kIoctlScsiPassThroughDirect, &record, sizeof record, &record,
+                             sizeof record, &returned, nullptr);
+  BYTE status = SS_COMP;
+  if (!sent) {
+    request->SRB_HaStat = kHostAdapterError;
+    status = SS_ERR;
+  } else if (command.ScsiStatus != STATUS_GOOD) {
+    request->SRB_TargStat = command.ScsiStatus;
+    if (command.ScsiStatus == STATUS_CHKCOND) {
+      std::memcpy(request->SenseArea, record.sense, SENSE_LEN);
+    }
+    status = SS_ERR;
+  }
+  // The status is set last: the caller reads the answer once it moves.
+  reinterpret_cast<volatile BYTE*>(&request->SRB_Status)[0] = status;
+  Finish(request);
+  return 0;
+}
+
+DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
+  {
+    Locked locked(&lock_);
+    if (held_.count(request) != 0) return SS_ERR;  // still held: never handed over twice
+    held_[request] = Held{request->SRB_PostProc, request->SRB_Flags, false};
+    if (request->SRB_Cmd == SC_EXEC_SCSI_CMD) {
+      request->SRB_PostProc = Posted;
+      request->SRB_Flags = static_cast<BYTE>(request->SRB_Flags | SRB_POSTING);
+    }
+  }
+  request->SRB_Status = SS_PENDING;
+  if (send_ != nullptr) {
+    DWORD result = send_(request);
+    // A request refused at once is not posted by every ASPI layer.
+    if (result != SS_PENDING && request->SRB_Status != SS_PENDING) Finish(request);
+    return result;
+  }
+  BYTE immediate = SS_PENDING;
+  if (request->SRB_Cmd != SC_EXEC_SCSI_CMD) {
+    immediate = SS_INVALID_CMD;
+  } else if (request->SRB_HaId >= adapter_count_) {
+    immediate = SS_INVALID_HA;
+  } else if (request->SRB_Lun != 0 || DeviceAt(request->SRB_HaId, request->SRB_Target) == nullptr) {
+    immediate = SS_NO_DEVICE;
+  } else if (request->SRB_CDBLen == 0 || request->SRB_CDBLen > 16) {
+    immediate = SS_ERR;
+  }
+  if (immediate == SS_PENDING) {
+    HANDLE thread = win32::CreateThread(nullptr, 0, PassThroughThread, request, 0, nullptr);
+    if (thread != nullptr) {
+      win32::CloseHandle(thread);
+      return SS_PENDING;
+    }
+    immediate = SS_ERR;
+  }
+  request->SRB_Status = immediate;
+  Finish(request);
+  return immediate;
+}

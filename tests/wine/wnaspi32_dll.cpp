@@ -1,0 +1,127 @@
+// A wnaspi32.dll for tests under Wine: the ASPI entry points serve the
+// emulated drives of a virtual PC (the same emulator code the virtual PC
+// runs), in real time, so that a whole update runs inside a genuine Windows
+// process. QV_ASPI_MACHINE names the virtual PC's directory (a Windows path);
+// its machine.ini gives the adapter count and drives/ the drives, whose state
+// is written back there as commands end and when the process ends.
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "platform/sim/sim_aspi.h"
+#include "platform/sim/virtual_clock.h"
+#include "platform/win32/win32_api.h"
+
+namespace {
+
+// How often the drives' state is written back while the program runs.
+constexpr DWORD kSaveEveryMs = 500;
+
+class Locked {
+ public:
+  explicit Locked(win32::CriticalSection* section) : section_(section) {
+    win32::EnterCriticalSection(section_);
+  }
+  ~Locked() { win32::LeaveCriticalSection(section_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  win32::CriticalSection* section_;
+};
+
+struct ServedDrives {
+  win32::CriticalSection lock = {};
+  VirtualClock clock{0, true};
+  std::unique_ptr<SimAspi> aspi;
+  std::set<const SRB_ExecSCSICmd*> in_flight;
+  bool unsaved = false;
+  DWORD saved_at = 0;
+};
+ServedDrives* g_served = nullptr;
+
+int AdapterCount(const std::string& machine) {
+  std::ifstream ini(machine + "\\machine.ini");
+  std::string line;
+  while (std::getline(ini, line)) {
+    if (line.rfind("adapters=", 0) == 0) return std::atoi(line.c_str() + 9);
+  }
+  return 1;
+}
+
+void SaveIfIdle(ServedDrives* served) {
+  for (auto it = served->in_flight.begin(); it != served->in_flight.end();) {
+    it = served->aspi->Holds(*it) ? std::next(it) : served->in_flight.erase(it);
+  }
+  if (!served->unsaved || !served->in_flight.empty()) return;
+  if (win32::GetTickCount() - served->saved_at < kSaveEveryMs) return;
+  served->aspi->Save();
+  served->unsaved = false;
+  served->saved_at = win32::GetTickCount();
+}
+
+// Moves the emulated drives along with the wall clock: commands end, their
+// completion routines run here, as on an adapter's own thread.
+DWORD QV_WINAPI AdvanceDrives(void* parameter) {
+  auto* served = static_cast<ServedDrives*>(parameter);
+  for (;;) {
+    win32::Sleep(1);
+    Locked locked(&served->lock);
+    served->clock.TickCount();
+    SaveIfIdle(served);
+  }
+}
+
+ServedDrives* Served() {
+  if (g_served != nullptr) return g_served;
+  auto* served = new ServedDrives();
+  win32::InitializeCriticalSection(&served->lock);
+  const char* machine = std::getenv("QV_ASPI_MACHINE");
+  std::string error;
+  if (machine != nullptr) {
+    served->aspi = SimAspi::Load(machine, AdapterCount(machine), &served->clock, &error);
+  }
+  if (served->aspi) {
+    served->aspi->PowerOn();
+    win32::CreateThread(nullptr, 0, AdvanceDrives, served, 0, nullptr);
+  }
+  g_served = served;
+  return served;
+}
+
+}  // namespace
+
+namespace exports {
+extern "C" {
+
+__declspec(dllexport) DWORD GetASPI32SupportInfo() {
+  ServedDrives* served = Served();
+  if (!served->aspi) return static_cast<DWORD>(SS_NO_DEVICE) << 8;
+  Locked locked(&served->lock);
+  return served->aspi->SupportInfo();
+}
+
+__declspec(dllexport) DWORD SendASPI32Command(SRB_ExecSCSICmd* request) {
+  ServedDrives* served = Served();
+  if (!served->aspi) {
+    request->SRB_Status = SS_NO_DEVICE;
+    return SS_NO_DEVICE;
+  }
+  Locked locked(&served->lock);
+  DWORD result = served->aspi->Send(request);
+  served->in_flight.insert(request);
+  served->unsaved = true;
+  return result;
+}
+
+BOOL QV_WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+  constexpr DWORD kProcessDetach = 0;
+  if (reason == kProcessDetach && g_served != nullptr && g_served->aspi) g_served->aspi->Save();
+  return 1;
+}
+
+}  // extern "C"
+}  // namespace exports
