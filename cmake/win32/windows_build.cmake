@@ -45,6 +45,11 @@ if(QV_BUILD_TESTS)
   target_include_directories(qvprobe PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(qvprobe PRIVATE user32)
 
+  add_executable(dialog_rects ${CMAKE_SOURCE_DIR}/tests/wine/dialog_rects.cpp
+                              ${CMAKE_SOURCE_DIR}/resources/quorvanta.rc)
+  target_include_directories(dialog_rects PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
+  target_link_libraries(dialog_rects PRIVATE qv_platform_win32 qv_platform)
+
   enable_testing()
   file(GLOB QV_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.sh)
   list(FILTER QV_WINE_TESTS EXCLUDE REGEX ".*/lib_.*")

@@ -29,6 +29,18 @@ wine_prefix() {
       env -u DISPLAY wineboot -i >/dev/null 2>&1 || exit 1
       wineserver -w
     fi
+    # The dialogs' font is not part of Wine: IPA P Gothic stands in for it,
+    # as it does in the desktop view.
+    if [ ! -f "$WINEPREFIX/quorvanta-fonts" ]; then
+      printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+        '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]' \
+        '"ＭＳ Ｐゴシック"="IPAPGothic"' '"MS PGothic"="IPAPGothic"' |
+        iconv -f UTF-8 -t UTF-16LE >"$cache/fonts.body"
+      { printf '\377\376'; cat "$cache/fonts.body"; } >"$cache/fonts.reg"
+      env -u DISPLAY wine regedit /S "$cache/fonts.reg" >/dev/null 2>&1 || exit 1
+      wineserver -w
+      touch "$WINEPREFIX/quorvanta-fonts"
+    fi
   ) 9>"$cache/wine-i686.lock" || fail "cannot make the Wine prefix $WINEPREFIX"
 }
 
@@ -109,3 +121,119 @@ click() {
 
 # A message box shows its text in control 65535.
 MESSAGE_TEXT=65535
+
+# A virtual PC whose drives (one T71 USB drive at 1.00) the test wnaspi32.dll
+# serves, and a 1.10 package in the program's folder. The rest of the PC
+# (version, language, registry, Windows directory) is Wine's.
+make_update_pc() {
+  SIM="$HOST_TOOLS/quorvanta-sim"
+  "$SIM" init "$WORK/pc" --drive 0:0:t71:usb:rev=1.00,code=0x11 --package none >/dev/null
+  "$SIM" pack "$WORK/app" --model t71 --rev 1.10 >/dev/null
+  cp "$BUILD/Quorvanta.exe" "$BUILD/wnaspi32.dll" "$BUILD/qvprobe.exe" "$WORK/app/"
+  export QV_ASPI_MACHINE="Z:$(echo "$WORK/pc" | tr / '\\')"
+  # What an earlier run left in the prefix's registry does not count.
+  wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Quorvanta /f \
+    >/dev/null 2>&1 || true
+}
+
+# Starts Quorvanta.exe in its folder with the user's locale $1 (Wine takes
+# the user's language from it); sets PROGRAM (the wine process).
+start_program() {
+  STARTED=$(date +%s)
+  (cd "$WORK/app" && LANG=$1 LC_ALL=$1 exec wine Quorvanta.exe >"$WORK/program.log" 2>&1) &
+  PROGRAM=$!
+}
+
+# The agreement: the choices and NEXT wait until the text has been read to
+# its end; clicks in the scroll bar's trough, just above its lower arrow,
+# page down. Then Accept and NEXT.
+read_agreement() {
+  wait_window_with 1006 60
+  agreement=$WIN
+  set -- $(control_state "$agreement" 1004)
+  [ "$2" = 0 ] || fail "Accept enabled before the agreement was read"
+  set -- $(control_state "$agreement" 1006)
+  x=$((($4 + $6) / 2))
+  y=$(($7 - ($6 - $4) - 4))
+  pages=0
+  while :; do
+    set -- $(control_state "$agreement" 1004)
+    [ "$2" = 1 ] && break
+    pages=$((pages + 1))
+    [ $pages -le 60 ] || fail "Accept still disabled after 60 pages"
+    xdotool mousemove $x $y click 1
+    sleep 0.1
+    dump
+  done
+  click "$agreement" 1004
+  click "$agreement" 1
+  echo "agreement read in $pages pages and accepted"
+}
+
+# The main dialog lists the drive at 1.00 (version code 0x11), chosen; UPDATE.
+# Sets MAIN.
+start_update() {
+  wait_window_with 1001 60
+  MAIN=$WIN
+  [ "$(control_text "$MAIN" 1003)" = "USB" ] || fail "drive row: $(control_text "$MAIN" 1003)"
+  [ "$(control_text "$MAIN" 31)" = "1.00 (11)" ] || fail "revision: $(control_text "$MAIN" 31)"
+  set -- $(control_state "$MAIN" 1003)
+  [ "$3" = 1 ] || click "$MAIN" 1003
+  click "$MAIN" 1001
+}
+
+# Answers OK to every message box until one whose text starts with $1 (sets
+# LAST), or, with $1 empty, until the program has ended. MESSAGES collects the
+# texts, one a line.
+answer_messages() {
+  MESSAGES=""
+  end=$(($(date +%s) + 400))
+  while :; do
+    dump
+    WIN=$(window_with $MESSAGE_TEXT)
+    if [ -n "$WIN" ]; then
+      LAST=$(control_text "$WIN" $MESSAGE_TEXT)
+      echo "message: $LAST"
+      MESSAGES="$MESSAGES$LAST
+"
+      click "$WIN" 1
+      if [ -n "$1" ]; then
+        case "$LAST" in "$1"*) return 0 ;; esac
+      fi
+      # The next box is a new window: wait for this one to go.
+      while [ "$(window_with $MESSAGE_TEXT)" = "$WIN" ]; do
+        sleep 0.2
+        dump
+      done
+    elif [ -z "$1" ] && ! kill -0 "$PROGRAM" 2>/dev/null; then
+      return 0
+    fi
+    [ "$(date +%s)" -lt "$end" ] || fail "no end of the update within 400 s"
+    sleep 0.5
+  done
+}
+
+# Waits up to $1 seconds for the program to end.
+wait_program_end() {
+  i=0
+  while kill -0 "$PROGRAM" 2>/dev/null; do
+    i=$((i + 1))
+    [ $i -le $(($1 * 10)) ] || fail "the program did not end"
+    sleep 0.1
+  done
+  echo "the program ran $(($(date +%s) - STARTED)) s"
+}
+
+# The emulated drive boots with firmware revision $1.
+expect_drive_revision() {
+  show=$("$SIM" show "$WORK/pc")
+  echo "$show" | grep "^drive 0:0"
+  echo "$show" | grep -q "^drive 0:0 T71 CDRW USB rev=$1 " || fail "drive not at $1: $show"
+}
+
+expect_no_run_entry() {
+  if wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Quorvanta \
+    >/dev/null 2>&1; then
+    fail "a Run entry was left behind"
+  fi
+}

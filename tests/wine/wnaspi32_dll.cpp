@@ -6,8 +6,8 @@
 // is written back there as commands end and when the process ends.
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
-#include <set>
 #include <sstream>
 #include <string>
 
@@ -17,7 +17,9 @@
 
 namespace {
 
-// How often the drives' state is written back while the program runs.
+// How often the drives' state is written back while image chunks stream in;
+// after any other command it is written as soon as nothing is in flight, so
+// that a program ended from outside (a shutdown) loses nothing.
 constexpr DWORD kSaveEveryMs = 500;
 
 class Locked {
@@ -37,8 +39,9 @@ struct ServedDrives {
   win32::CriticalSection lock = {};
   VirtualClock clock{0, true};
   std::unique_ptr<SimAspi> aspi;
-  std::set<const SRB_ExecSCSICmd*> in_flight;
+  std::map<const SRB_ExecSCSICmd*, bool> in_flight;  // true: an image chunk
   bool unsaved = false;
+  bool chunks_only = true;  // every unsaved command was an image chunk
   DWORD saved_at = 0;
 };
 ServedDrives* g_served = nullptr;
@@ -54,12 +57,13 @@ int AdapterCount(const std::string& machine) {
 
 void SaveIfIdle(ServedDrives* served) {
   for (auto it = served->in_flight.begin(); it != served->in_flight.end();) {
-    it = served->aspi->Holds(*it) ? std::next(it) : served->in_flight.erase(it);
+    it = served->aspi->Holds(it->first) ? std::next(it) : served->in_flight.erase(it);
   }
   if (!served->unsaved || !served->in_flight.empty()) return;
-  if (win32::GetTickCount() - served->saved_at < kSaveEveryMs) return;
+  if (served->chunks_only && win32::GetTickCount() - served->saved_at < kSaveEveryMs) return;
   served->aspi->Save();
   served->unsaved = false;
+  served->chunks_only = true;
   served->saved_at = win32::GetTickCount();
 }
 
@@ -111,9 +115,14 @@ __declspec(dllexport) DWORD SendASPI32Command(SRB_ExecSCSICmd* request) {
     return SS_NO_DEVICE;
   }
   Locked locked(&served->lock);
+  constexpr BYTE kWriteBuffer = 0x3B;
+  constexpr BYTE kDownloadMode = 0x06;
+  const bool chunk =
+      request->CDBByte[0] == kWriteBuffer && (request->CDBByte[1] & 0x1F) == kDownloadMode;
   DWORD result = served->aspi->Send(request);
-  served->in_flight.insert(request);
+  served->in_flight[request] = chunk;
   served->unsaved = true;
+  served->chunks_only = served->chunks_only && chunk;
   return result;
 }
 
