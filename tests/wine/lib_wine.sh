@@ -122,12 +122,13 @@ click() {
 # A message box shows its text in control 65535.
 MESSAGE_TEXT=65535
 
-# A virtual PC whose drives (one T71 USB drive at 1.00) the test wnaspi32.dll
-# serves, and a 1.10 package in the program's folder. The rest of the PC
-# (version, language, registry, Windows directory) is Wine's.
+# A virtual PC whose drives the test wnaspi32.dll serves (one drive, $1 in
+# quorvanta-sim's form; a T71 USB drive at 1.00 by default), and a 1.10
+# package in the program's folder. The rest of the PC (version, language,
+# registry, Windows directory) is Wine's.
 make_update_pc() {
   SIM="$HOST_TOOLS/quorvanta-sim"
-  "$SIM" init "$WORK/pc" --drive 0:0:t71:usb:rev=1.00,code=0x11 --package none >/dev/null
+  "$SIM" init "$WORK/pc" --drive "${1:-0:0:t71:usb:rev=1.00,code=0x11}" --package none >/dev/null
   "$SIM" pack "$WORK/app" --model t71 --rev 1.10 >/dev/null
   cp "$BUILD/Quorvanta.exe" "$BUILD/wnaspi32.dll" "$BUILD/qvprobe.exe" "$WORK/app/"
   export QV_ASPI_MACHINE="Z:$(echo "$WORK/pc" | tr / '\\')"
@@ -170,13 +171,15 @@ read_agreement() {
   echo "agreement read in $pages pages and accepted"
 }
 
-# The main dialog lists the drive at 1.00 (version code 0x11), chosen; UPDATE.
-# Sets MAIN.
+# The main dialog lists the drive (its row reads $1, "USB" by default, its
+# revision $2, "1.00 (11)" by default), chosen; UPDATE. Sets MAIN.
 start_update() {
   wait_window_with 1001 60
   MAIN=$WIN
-  [ "$(control_text "$MAIN" 1003)" = "USB" ] || fail "drive row: $(control_text "$MAIN" 1003)"
-  [ "$(control_text "$MAIN" 31)" = "1.00 (11)" ] || fail "revision: $(control_text "$MAIN" 31)"
+  row=$(control_text "$MAIN" 1003)
+  [ "$row" = "${1:-USB}" ] || fail "drive row: $row"
+  revision=$(control_text "$MAIN" 31)
+  [ "$revision" = "${2:-1.00 (11)}" ] || fail "revision: $revision"
   set -- $(control_state "$MAIN" 1003)
   [ "$3" = 1 ] || click "$MAIN" 1003
   click "$MAIN" 1001
