@@ -140,7 +140,7 @@ DWORD Win32Aspi::SupportInfo() {
   // Pass-through needs no driver of its own: it works whenever a device
   // opened, and says so the way ASPI does.
   return static_cast<DWORD>(adapter_count_) |
-         (static_cast<DWORD>(adapter_count_ > 0 ? SS_COMP : SS_NO_DEVICE) << 8);
+         (static_cast<DWORD>(adapter_count_ > 0 ? SS_COMP : SS_NO_ADAPTERS) << 8);
 }
 
 bool Win32Aspi::Holds(const SRB_ExecSCSICmd* request) const {

@@ -58,7 +58,7 @@ start_x() {
 }
 
 stop_all() {
-  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 && wineserver -w
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
   [ -n "${WORK:-}" ] && [ -z "${QV_KEEP_WORK:-}" ] && rm -rf "$WORK"
   return 0
@@ -124,12 +124,13 @@ MESSAGE_TEXT=65535
 
 # A virtual PC whose drives the test wnaspi32.dll serves (one drive, $1 in
 # quorvanta-sim's form; a T71 USB drive at 1.00 by default), and a 1.10
-# package in the program's folder. The rest of the PC (version, language,
-# registry, Windows directory) is Wine's.
+# package in the program's folder (more `pack` options in $2). The rest of
+# the PC (version, language, registry, Windows directory) is Wine's.
 make_update_pc() {
   SIM="$HOST_TOOLS/quorvanta-sim"
   "$SIM" init "$WORK/pc" --drive "${1:-0:0:t71:usb:rev=1.00,code=0x11}" --package none >/dev/null
-  "$SIM" pack "$WORK/app" --model t71 --rev 1.10 >/dev/null
+  # shellcheck disable=SC2086
+  "$SIM" pack "$WORK/app" --model t71 --rev 1.10 ${2:-} >/dev/null
   cp "$BUILD/Quorvanta.exe" "$BUILD/wnaspi32.dll" "$BUILD/qvprobe.exe" "$WORK/app/"
   export QV_ASPI_MACHINE="Z:$(echo "$WORK/pc" | tr / '\\')"
   # What an earlier run left in the prefix's registry does not count.

@@ -103,7 +103,7 @@ extern "C" {
 
 __declspec(dllexport) DWORD GetASPI32SupportInfo() {
   ServedDrives* served = Served();
-  if (!served->aspi) return static_cast<DWORD>(SS_NO_DEVICE) << 8;
+  if (!served->aspi) return static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
   Locked locked(&served->lock);
   return served->aspi->SupportInfo();
 }
