@@ -241,3 +241,11 @@ expect_no_run_entry() {
     fail "a Run entry was left behind"
   fi
 }
+
+# The progress bar (control 1013 of the main dialog) as the screen shows it:
+# the colour runs along its middle row inside its sunken frame.
+bar_runs() {
+  set -- $(control_state "$MAIN" 1013)
+  wine "$WORK/app/qvprobe.exe" row $(($4 + 1)) $((($5 + $7) / 2)) $(($6 - $4 - 2)) 2>/dev/null |
+    tr -d '\r'
+}

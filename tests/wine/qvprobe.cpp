@@ -5,9 +5,12 @@
 //     window HWND "CLASS" "TITLE" LEFT TOP RIGHT BOTTOM CLIENTX CLIENTY
 //     control HWND ID "CLASS" VISIBLE ENABLED CHECKED LEFT TOP RIGHT BOTTOM "TEXT"
 //   (rectangles in screen pixels; texts UTF-8)
+//   qvprobe row X Y WIDTH   the screen's colours from (X, Y) rightwards, one
+//     line per run of equal pixels: RRGGBB COUNT
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -70,6 +73,26 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return 0;
   }
-  std::fprintf(stderr, "usage: qvprobe dump\n");
+  if (argc == 5 && std::string(argv[1]) == "row") {
+    const int x = std::atoi(argv[2]);
+    const int y = std::atoi(argv[3]);
+    const int width = std::atoi(argv[4]);
+    HDC screen = GetDC(nullptr);
+    COLORREF run = 0;
+    int count = 0;
+    for (int i = 0; i <= width; ++i) {
+      COLORREF colour = i < width ? GetPixel(screen, x + i, y) : CLR_INVALID;
+      if (count > 0 && colour != run) {
+        std::printf("%02X%02X%02X %d\n", GetRValue(run), GetGValue(run), GetBValue(run), count);
+        count = 0;
+      }
+      run = colour;
+      ++count;
+    }
+    ReleaseDC(nullptr, screen);
+    std::fflush(stdout);
+    return 0;
+  }
+  std::fprintf(stderr, "usage: qvprobe dump | row X Y WIDTH\n");
   return 2;
 }

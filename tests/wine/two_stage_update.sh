@@ -33,6 +33,9 @@ set -- $(control_state "$MAIN" 1002)
 [ "$2" = 1 ] || fail "EXIT disabled after the update"
 note=$(control_text "$MAIN" 1015)
 case "$note" in "Note: This may take several minutes."*) ;; *) fail "note: $note" ;; esac
+# The bar, painted through GetDC and FillRect, is blue from edge to edge.
+runs=$(bar_runs)
+[ "$runs" = "0000FF 339" ] || fail "the bar is not full: $runs"
 click "$MAIN" 1002
 wait_program_end 10
 expect_drive_revision 1.10
