@@ -100,8 +100,8 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
     WNDCLASSA window_class = {};
     window_class.lpfnWndProc = MainWindowProc;
     window_class.hInstance = instance;
-    // The window is never shown; the platform has no stock icon or cursor to
-    // load, so only the background is set.
+    window_class.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(IDI_APPLICATION));
+    window_class.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(IDC_ARROW));
     window_class.hbrBackground = GetStockObject(WHITE_BRUSH);
     window_class.lpszMenuName = "Menu";
     window_class.lpszClassName = kWindowClassName;

@@ -60,6 +60,16 @@ struct MSG {
   LPARAM lParam;
 };
 
+// The system's stock icons and cursors, loaded with a null instance.
+inline constexpr WORD IDI_APPLICATION = 32512;
+inline constexpr WORD IDC_ARROW = 32512;
+inline const char* MAKEINTRESOURCEA(WORD id) {
+  return reinterpret_cast<const char*>(static_cast<std::uintptr_t>(id));
+}
+// Null when there is no such icon or cursor.
+HANDLE LoadIconA(HINSTANCE instance, const char* name);
+HANDLE LoadCursorA(HINSTANCE instance, const char* name);
+
 // Zero on failure.
 ATOM RegisterClassA(const WNDCLASSA* window_class);
 // Runs the class's procedure with WM_CREATE before it returns; null when the

@@ -502,6 +502,21 @@ using dialog_model::Kind;
 using dialog_model::State;
 using dialog_model::Window;
 
+namespace {
+// The model draws no icons or cursors; it only hands out the stock ones.
+HANDLE StockHandle(HINSTANCE instance, const char* name, WORD stock_id, std::uintptr_t token) {
+  if (instance != nullptr || name != MAKEINTRESOURCEA(stock_id)) return nullptr;
+  return reinterpret_cast<HANDLE>(token);
+}
+}  // namespace
+
+HANDLE LoadIconA(HINSTANCE instance, const char* name) {
+  return StockHandle(instance, name, IDI_APPLICATION, 0x10001);
+}
+HANDLE LoadCursorA(HINSTANCE instance, const char* name) {
+  return StockHandle(instance, name, IDC_ARROW, 0x10003);
+}
+
 ATOM RegisterClassA(const WNDCLASSA* window_class) {
   if (window_class == nullptr || window_class->lpszClassName == nullptr ||
       window_class->lpfnWndProc == nullptr)

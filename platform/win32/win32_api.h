@@ -88,8 +88,6 @@ inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD INFINITE_WAIT = 0xFFFFFFFFu;
 inline constexpr int GWLP_USERDATA = -21;
 inline constexpr UINT WM_NCDESTROY = 0x0082;
-inline constexpr std::uintptr_t IDI_APPLICATION = 32512;
-inline constexpr std::uintptr_t IDC_ARROW = 32512;
 
 extern "C" {
 

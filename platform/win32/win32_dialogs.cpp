@@ -62,6 +62,11 @@ std::map<HWND, win32::PaintStruct>& OpenPaints() {
 
 }  // namespace
 
+HANDLE LoadIconA(HINSTANCE instance, const char* name) { return win32::LoadIconA(instance, name); }
+HANDLE LoadCursorA(HINSTANCE instance, const char* name) {
+  return win32::LoadCursorA(instance, name);
+}
+
 ATOM RegisterClassA(const WNDCLASSA* window_class) {
   win32::WndClass real = {};
   real.style = window_class->style;
