@@ -32,19 +32,8 @@ using ThreadStart = DWORD(QV_WINAPI*)(void*);
 using FarProc = void (*)();
 
 // The system's own layouts where they differ from the platform's shapes.
-struct WndClass {
-  UINT style;
-  WinProc lpfnWndProc;
-  int cbClsExtra;
-  int cbWndExtra;
-  HINSTANCE hInstance;
-  HANDLE hIcon;
-  HANDLE hCursor;
-  HANDLE hbrBackground;
-  const char* lpszMenuName;
-  const char* lpszClassName;
-};
-
+// (WNDCLASSA has the system's layout; only its procedure's calling
+// convention differs, and a pointer is a pointer.)
 struct Msg {
   HWND hwnd;
   UINT message;
@@ -163,7 +152,7 @@ long QV_WINAPI RegCloseKey(HKEY key);
 
 // USER32
 BOOL QV_WINAPI ExitWindowsEx(UINT flags, DWORD reason);
-ATOM QV_WINAPI RegisterClassA(const WndClass* window_class);
+ATOM QV_WINAPI RegisterClassA(const WNDCLASSA* window_class);
 HWND QV_WINAPI CreateWindowExA(DWORD ex_style, const char* class_name, const char* title,
                                DWORD style, int x, int y, int width, int height, HWND parent,
                                HANDLE menu, HINSTANCE instance, void* param);
@@ -229,5 +218,17 @@ BOOL QV_WINAPI GetFileVersionInfoA(const char* file_name, DWORD handle, DWORD si
 BOOL QV_WINAPI VerQueryValueA(const void* block, const char* sub_block, void** value, UINT* length);
 
 }  // extern "C"
+
+// Holds a critical section for the life of the object.
+class Locked {
+ public:
+  explicit Locked(CriticalSection* section) : section_(section) { EnterCriticalSection(section_); }
+  ~Locked() { LeaveCriticalSection(section_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  CriticalSection* section_;
+};
 
 }  // namespace win32

@@ -11,19 +11,6 @@ namespace {
 
 Win32Aspi* g_layer = nullptr;
 
-class Locked {
- public:
-  explicit Locked(win32::CriticalSection* section) : section_(section) {
-    win32::EnterCriticalSection(section_);
-  }
-  ~Locked() { win32::LeaveCriticalSection(section_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  win32::CriticalSection* section_;
-};
-
 // The pass-through interface's records (ntddscsi.h), in the system's natural
 // alignment.
 constexpr DWORD kIoctlScsiPassThroughDirect = 0x0004D014;
@@ -144,7 +131,7 @@ DWORD Win32Aspi::SupportInfo() {
 }
 
 bool Win32Aspi::Holds(const SRB_ExecSCSICmd* request) const {
-  Locked locked(&lock_);
+  win32::Locked locked(&lock_);
   return held_.count(request) != 0;
 }
 
@@ -154,7 +141,7 @@ void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
   Win32Aspi* layer = g_layer;
   Held held;
   {
-    Locked locked(&layer->lock_);
+    win32::Locked locked(&layer->lock_);
     auto found = layer->held_.find(request);
     if (found == layer->held_.end() || found->second.finishing) return;
     found->second.finishing = true;
@@ -166,7 +153,7 @@ void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
     held.caller_routine(request);
   }
   {
-    Locked locked(&layer->lock_);
+    win32::Locked locked(&layer->lock_);
     layer->held_.erase(request);
   }
   win32::SetEvent(layer->completion_event_);
@@ -212,7 +199,7 @@ DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
 
 DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
   {
-    Locked locked(&lock_);
+    win32::Locked locked(&lock_);
     if (held_.count(request) != 0) return SS_ERR;  // still held: never handed over twice
     held_[request] = Held{request->SRB_PostProc, request->SRB_Flags, false};
     if (request->SRB_Cmd == SC_EXEC_SCSI_CMD) {

@@ -68,17 +68,10 @@ HANDLE LoadCursorA(HINSTANCE instance, const char* name) {
 }
 
 ATOM RegisterClassA(const WNDCLASSA* window_class) {
-  win32::WndClass real = {};
-  real.style = window_class->style;
-  real.lpfnWndProc = ClassProcedure;
-  real.cbClsExtra = window_class->cbClsExtra;
-  real.cbWndExtra = window_class->cbWndExtra;
-  real.hInstance = window_class->hInstance;
-  real.hIcon = window_class->hIcon;
-  real.hCursor = window_class->hCursor;
-  real.hbrBackground = window_class->hbrBackground;
-  real.lpszMenuName = window_class->lpszMenuName;
-  real.lpszClassName = window_class->lpszClassName;
+  // The system calls the class's procedure with its own convention: the
+  // stand-in, which passes each message on to the logic's procedure.
+  WNDCLASSA real = *window_class;
+  real.lpfnWndProc = reinterpret_cast<WNDPROC>(ClassProcedure);
   ATOM atom = win32::RegisterClassA(&real);
   if (atom != 0) ClassProcedures()[window_class->lpszClassName] = window_class->lpfnWndProc;
   return atom;

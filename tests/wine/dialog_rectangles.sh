@@ -5,14 +5,8 @@
 #
 #   sh tests/wine/dialog_rectangles.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
-BUILD=$(cd "$1" && pwd)
-HOST_TOOLS=$(cd "$2" && pwd)
 . "$(dirname "$0")/lib_wine.sh"
-WORK=$(mktemp -d)
-trap stop_all EXIT
-
-wine_prefix
-start_x
+begin_wine_test "$@"
 "$HOST_TOOLS/qv_dialog_rects" >"$WORK/model.txt" || fail "the dialog model cannot show a template"
 wine "$BUILD/dialog_rects.exe" 2>"$WORK/wine.err" | tr -d '\r' >"$WORK/wine.txt"
 [ -s "$WORK/wine.txt" ] || fail "dialog_rects.exe printed nothing: $(cat "$WORK/wine.err")"

@@ -7,14 +7,8 @@
 #
 #   sh tests/wine/direct_update_japanese.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
-BUILD=$(cd "$1" && pwd)
-HOST_TOOLS=$(cd "$2" && pwd)
 . "$(dirname "$0")/lib_wine.sh"
-WORK=$(mktemp -d)
-trap stop_all EXIT
-
-wine_prefix
-start_x
+begin_wine_test "$@"
 wine_version winxp
 make_update_pc
 start_program ja_JP.UTF-8

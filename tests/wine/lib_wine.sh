@@ -2,8 +2,9 @@
 # private X server, the probe that reads the program's windows, and clicks
 # through xdotool where Wine's USER32 takes them as a user's.
 #
-# Needs: BUILD (the cross build: Quorvanta.exe, wnaspi32.dll, qvprobe.exe)
-# and HOST_TOOLS (a native build: quorvanta-sim).
+# BUILD is the cross build (Quorvanta.exe, wnaspi32.dll, qvprobe.exe,
+# dialog_rects.exe), HOST_TOOLS a native build (quorvanta-sim,
+# qv_dialog_rects).
 
 fail() {
   echo "FAIL: $*" >&2
@@ -62,6 +63,19 @@ stop_all() {
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
   [ -n "${WORK:-}" ] && [ -z "${QV_KEEP_WORK:-}" ] && rm -rf "$WORK"
   return 0
+}
+
+# How every test starts: the builds named by its arguments (the cross build
+# and a native build), a work folder removed at the end, the prefix, a
+# private X server.
+begin_wine_test() {
+  [ $# -eq 2 ] || fail "usage: $0 CROSS_BUILD_DIR NATIVE_BUILD_DIR"
+  BUILD=$(cd "$1" && pwd)
+  HOST_TOOLS=$(cd "$2" && pwd)
+  WORK=$(mktemp -d)
+  trap stop_all EXIT
+  wine_prefix
+  start_x
 }
 
 # Sets the Windows version Wine reports to Quorvanta.exe (win98, winxp...).

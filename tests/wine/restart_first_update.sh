@@ -10,11 +10,8 @@
 #
 #   sh tests/wine/restart_first_update.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
-BUILD=$(cd "$1" && pwd)
-HOST_TOOLS=$(cd "$2" && pwd)
 . "$(dirname "$0")/lib_wine.sh"
-WORK=$(mktemp -d)
-trap stop_all EXIT
+begin_wine_test "$@"
 
 instance='HKLM\Enum\SCSI\VANTROS_T71_CDRW_USB\ATAPI&A0&T0'
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
@@ -23,8 +20,6 @@ auto_insert() {
     awk '$1 == "AutoInsertNotification" { print $3 }'
 }
 
-wine_prefix
-start_x
 wine_version win98
 make_update_pc 0:0:t71:atapi:rev=1.00 --no-loader
 wine reg add "$instance" /v AutoInsertNotification /t REG_BINARY /d 01 /f >/dev/null 2>&1 ||

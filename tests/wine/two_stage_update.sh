@@ -9,14 +9,8 @@
 #
 #   sh tests/wine/two_stage_update.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
-BUILD=$(cd "$1" && pwd)
-HOST_TOOLS=$(cd "$2" && pwd)
 . "$(dirname "$0")/lib_wine.sh"
-WORK=$(mktemp -d)
-trap stop_all EXIT
-
-wine_prefix
-start_x
+begin_wine_test "$@"
 wine_version win98
 make_update_pc
 start_program en_US.UTF-8

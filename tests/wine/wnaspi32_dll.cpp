@@ -22,19 +22,6 @@ namespace {
 // that a program ended from outside (a shutdown) loses nothing.
 constexpr DWORD kSaveEveryMs = 500;
 
-class Locked {
- public:
-  explicit Locked(win32::CriticalSection* section) : section_(section) {
-    win32::EnterCriticalSection(section_);
-  }
-  ~Locked() { win32::LeaveCriticalSection(section_); }
-  Locked(const Locked&) = delete;
-  Locked& operator=(const Locked&) = delete;
-
- private:
-  win32::CriticalSection* section_;
-};
-
 struct ServedDrives {
   win32::CriticalSection lock = {};
   VirtualClock clock{0, true};
@@ -73,7 +60,7 @@ DWORD QV_WINAPI AdvanceDrives(void* parameter) {
   auto* served = static_cast<ServedDrives*>(parameter);
   for (;;) {
     win32::Sleep(1);
-    Locked locked(&served->lock);
+    win32::Locked locked(&served->lock);
     served->clock.TickCount();
     SaveIfIdle(served);
   }
@@ -104,7 +91,7 @@ extern "C" {
 __declspec(dllexport) DWORD GetASPI32SupportInfo() {
   ServedDrives* served = Served();
   if (!served->aspi) return static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
-  Locked locked(&served->lock);
+  win32::Locked locked(&served->lock);
   return served->aspi->SupportInfo();
 }
 
@@ -114,7 +101,7 @@ __declspec(dllexport) DWORD SendASPI32Command(SRB_ExecSCSICmd* request) {
     request->SRB_Status = SS_NO_DEVICE;
     return SS_NO_DEVICE;
   }
-  Locked locked(&served->lock);
+  win32::Locked locked(&served->lock);
   constexpr BYTE kWriteBuffer = 0x3B;
   constexpr BYTE kDownloadMode = 0x06;
   const bool chunk =
