@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/win32/win32_api.h"
@@ -84,6 +85,32 @@ ServedDrives* Served() {
 }
 
 }  // namespace
+
+// The emulated drives keep their state with the host's atomic replace; this
+// DLL runs on Windows, where a rename over the old file replaces it whole
+// (MoveFileEx with MOVEFILE_REPLACE_EXISTING, as the C++ library does it).
+bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
+                           std::string* error) {
+  std::filesystem::path temp = file;
+  temp += ".tmp";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) {
+      if (error != nullptr) *error = "cannot write " + temp.string();
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(temp, file, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    if (error != nullptr) *error = "cannot replace " + file.string();
+    return false;
+  }
+  return true;
+}
 
 namespace exports {
 extern "C" {
