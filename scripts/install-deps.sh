@@ -9,16 +9,20 @@ packages="$packages libncurses-dev tmux libfltk1.3-dev libfontconfig-dev libx11-
 # The real-drive tests boot Debian's kernel under QEMU with a busybox initramfs
 # holding sg3-utils (tests/qemu/).
 packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"
+# The Windows build and its tests under Wine: mingw-w64 for 32-bit Windows and
+# Wine with its 32-bit part (from Debian's i386 architecture).
+packages="$packages g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386"
 missing=""
+arch=$(dpkg --print-architecture)
 for p in $packages; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+  # With i386 added, a library installed for both needs its architecture named.
+  dpkg -s "$p" >/dev/null 2>&1 || dpkg -s "$p:$arch" >/dev/null 2>&1 || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
   echo "installing:$missing"
   export DEBIAN_FRONTEND=noninteractive
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
   apt-get update -q
   # shellcheck disable=SC2086
   apt-get install -y -q --no-install-recommends $missing
 fi
-# The Windows build and its tests under Wine.
-sh "$(dirname "$0")/install-windows-deps.sh"
