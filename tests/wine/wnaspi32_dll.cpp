@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/posix/atomic_file.h"
+#include "platform/posix/file_read.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/win32/win32_api.h"
@@ -109,6 +110,27 @@ bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view b
     if (error != nullptr) *error = "cannot replace " + file.string();
     return false;
   }
+  return true;
+}
+
+// The emulator's reads of its drive files, on Windows.
+bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
+                     bool* missing) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (missing != nullptr) *missing = !std::filesystem::exists(status);
+  if (!std::filesystem::is_regular_file(status)) {
+    if (error != nullptr) *error = "not a regular file: " + path.string();
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) {
+    if (error != nullptr) *error = "cannot read " + path.string();
+    return false;
+  }
+  *bytes = text.str();
   return true;
 }
 
