@@ -86,8 +86,8 @@ std::string Compact(const std::string& line) {
          value("disc");
 }
 
-bool WriteScenarioPackage(const fs::path& dir, const std::string& spec, std::string* error) {
-  std::istringstream words(spec);
+bool WriteScenarioPackage(const fs::path& dir, const std::string& package_words, std::string* error) {
+  std::istringstream words(package_words);
   PackageOptions options;
   words >> options.model >> options.rev >> options.digits;
   bool loader_non = false;
