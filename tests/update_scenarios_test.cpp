@@ -86,7 +86,8 @@ std::string Compact(const std::string& line) {
          value("disc");
 }
 
-bool WriteScenarioPackage(const fs::path& dir, const std::string& package_words, std::string* error) {
+bool WriteScenarioPackage(const fs::path& dir, const std::string& package_words,
+                          std::string* error) {
   std::istringstream words(package_words);
   PackageOptions options;
   words >> options.model >> options.rev >> options.digits;
