@@ -12,6 +12,10 @@ enum class PlatformEventKind {
   kMessageAnswered,  // text: "OK" or "Cancel"
   kNoteShown,        // text: the note (code page 932)
   kPowerRequest,     // text: "restart" or "shutdown"
+  // Right after a power request that this computer will not carry out (the
+  // host is never restarted or shut down by the program): text is what the
+  // views tell the user to do instead (code page 932). Not a transcript line.
+  kPowerNotCarriedOut,
 };
 
 struct PlatformEvent {

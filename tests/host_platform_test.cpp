@@ -111,7 +111,7 @@ TEST(HostState, StateDirectoryFollowsTheEnvironmentAndIsCreated) {
     EXPECT_NE(error.find("too long"), std::string::npos);
     EXPECT_FALSE(fs::exists(deep));
   }
-  EnvVar state("QUORVANTA_STATE_DIR", (dir.path() / "a" / "b").c_str());
+  EnvVar state("QUORVANTA_STATE_DIR", (dir.path() / "a" / "b").c_str()), all("LC_ALL", "C");
   auto host = HostPlatform::Create(&error);
   ASSERT_TRUE(host) << error;
   EXPECT_TRUE(fs::is_directory(dir.path() / "a" / "b"));
@@ -131,6 +131,19 @@ TEST(HostState, StateDirectoryFollowsTheEnvironmentAndIsCreated) {
   SetTranscript(nullptr);
   std::fclose(stream);
   EXPECT_STREQ(transcript, "power: restart\npower: shutdown\n");
+  // Each request is followed by what the views tell the user instead.
+  static std::string seen;
+  seen.clear();
+  SetPlatformEventSink([](const PlatformEvent& e) {
+    seen += std::to_string(static_cast<int>(e.kind)) + ":" + std::string(e.text) + "|";
+  });
+  p.system->ExitWindows(EWX_REBOOT, 0);
+  p.system->ExitWindows(EWX_SHUTDOWN, 0);
+  SetPlatformEventSink(nullptr);
+  const auto request = std::to_string(static_cast<int>(PlatformEventKind::kPowerRequest));
+  const auto notice = std::to_string(static_cast<int>(PlatformEventKind::kPowerNotCarriedOut));
+  EXPECT_EQ(seen, request + ":restart|" + notice + ":" + kRestartNotCarriedOut + "|" + request +
+                      ":shutdown|" + notice + ":" + kShutdownNotCarriedOut + "|");
 
   // The registry lives in the state directory and survives the process.
   HKEY key = nullptr;

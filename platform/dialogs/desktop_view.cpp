@@ -9,6 +9,7 @@
 #include "platform/dialogs/transcript.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
+#include "platform/events.h"
 #include "platform/text_convert.h"
 // Then FLTK.
 #include <FL/Fl.H>
@@ -763,6 +764,16 @@ int BoxWindow::handle(int event) {
   }
 }
 
+DesktopView* g_desktop = nullptr;
+
+// The transcript, and for a power request that this host does not carry
+// out, a box that tells the user what to do instead.
+void OnEvent(const PlatformEvent& event) {
+  WriteTranscriptEvent(event);
+  if (event.kind == PlatformEventKind::kPowerNotCarriedOut && g_desktop != nullptr)
+    g_desktop->Answer(view_support::PowerNoticeBox(event.text));
+}
+
 bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   if (!DesktopAvailable()) {
     *error = "the desktop view cannot open the display (is DISPLAY set?)";
@@ -773,6 +784,7 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   SetUpFonts();
   Fl::visual(FL_DOUBLE | FL_RGB);
   SetTranscript(transcript);
+  SetPlatformEventSink(OnEvent);
   if (const char* path = std::getenv("QV_VIEW_LAYOUT"); path != nullptr && *path != '\0')
     layout_ = std::fopen(path, "w");
   return true;
@@ -918,7 +930,9 @@ std::unique_ptr<DesktopView>& TheDesktop() {
 bool StartDesktopView(std::FILE* transcript, std::string* error) {
   auto& view = TheDesktop();
   view = std::make_unique<DesktopView>();
+  g_desktop = view.get();
   if (!view->Start(transcript, error)) {
+    g_desktop = nullptr;
     view.reset();
     return false;
   }
@@ -932,5 +946,6 @@ void FinishDesktopView() {
   dialog_model::SetUser(nullptr);
   dialog_model::SetScreenListener(nullptr);
   if (view) view->Stop();
+  g_desktop = nullptr;
   view.reset();
 }

@@ -156,6 +156,7 @@ class TerminalView final : public dialog_model::User {
   void Suspend() {
     if (screen_ != nullptr && !isendwin()) endwin();
   }
+  bool Started() const { return screen_ != nullptr; }
   bool Act(HWND dialog) override;
   int Answer(const dialog_model::MessageBoxRecord& box) override;
   void ScreenChanged();
@@ -582,6 +583,8 @@ Terminal& TheTerminal() {
   return terminal;
 }
 
+void InstallEventSink();
+
 // Restores the terminal and prints the transcript kept so far; later lines
 // go straight to standard output.
 void ReleaseTerminal(bool for_good) {
@@ -601,7 +604,34 @@ void ReleaseTerminal(bool for_good) {
   t.transcript_text = nullptr;
   std::fflush(stdout);
   SetTranscript(stdout);
+  InstallEventSink();
 }
+
+// Takes the terminal again after a release: the transcript is kept from now
+// on, and the next drawing switches the screen back.
+void RetakeTerminal() {
+  Terminal& t = TheTerminal();
+  if (!t.view || !t.view->Started() || t.transcript != nullptr) return;
+  t.transcript = open_memstream(&t.transcript_text, &t.transcript_size);
+  SetTranscript(t.transcript);
+  InstallEventSink();
+}
+
+void OnEvent(const PlatformEvent& event) {
+  WriteTranscriptEvent(event);
+  // A restart request on a virtual PC ends the process at once: the terminal
+  // is given back first, with what the transcript holds so far.
+  if (event.kind == PlatformEventKind::kPowerRequest) ReleaseTerminal(false);
+  // This host carries nothing out: the program goes on, and the user is told
+  // what to do instead.
+  if (event.kind == PlatformEventKind::kPowerNotCarriedOut) {
+    RetakeTerminal();
+    Terminal& t = TheTerminal();
+    if (t.view && t.view->Started()) t.view->Answer(view_support::PowerNoticeBox(event.text));
+  }
+}
+
+void InstallEventSink() { SetPlatformEventSink(OnEvent); }
 
 }  // namespace
 
@@ -616,12 +646,7 @@ bool StartTerminalView(std::string* error) {
   // once the terminal is restored.
   t.transcript = open_memstream(&t.transcript_text, &t.transcript_size);
   SetTranscript(t.transcript);
-  // A restart request on a virtual PC ends the process at once: the terminal
-  // is given back first, with what the transcript holds so far.
-  SetPlatformEventSink([](const PlatformEvent& event) {
-    WriteTranscriptEvent(event);
-    if (event.kind == PlatformEventKind::kPowerRequest) ReleaseTerminal(false);
-  });
+  InstallEventSink();
   dialog_model::SetUser(t.view.get());
   dialog_model::SetScreenListener([view = t.view.get()] { view->ScreenChanged(); });
   return true;

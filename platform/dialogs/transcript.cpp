@@ -46,6 +46,8 @@ void WriteEvent(const PlatformEvent& event) {
     case PlatformEventKind::kPowerRequest:
       TranscriptLine("power", event.text);
       break;
+    case PlatformEventKind::kPowerNotCarriedOut:
+      break;  // the views show it; the transcript already has the request
   }
 }
 

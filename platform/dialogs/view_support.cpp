@@ -146,4 +146,14 @@ int CloseAnswer(const dialog_model::MessageBoxRecord& box) {
   return (box.style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDOK;
 }
 
+dialog_model::MessageBoxRecord PowerNoticeBox(std::string_view cp932_text) {
+  dialog_model::MessageBoxRecord box{};
+  std::vector<HWND> open = dialog_model::OpenDialogs();
+  box.owner = open.empty() ? nullptr : open.back();
+  box.text = std::string(cp932_text);
+  if (box.owner != nullptr) box.caption = dialog_model::WindowText(box.owner);
+  box.style = MB_OK | MB_ICONEXCLAMATION;
+  return box;
+}
+
 }  // namespace view_support

@@ -85,4 +85,9 @@ std::vector<BoxButton> BoxButtons(const dialog_model::MessageBoxRecord& box);
 // The answer a box gives when it is closed without a button (Escape).
 int CloseAnswer(const dialog_model::MessageBoxRecord& box);
 
+// The box a view shows for a power request the computer does not carry out:
+// the platform's text (code page 932), OK only, captioned like the topmost
+// dialog. It is the view's own: the program never sees it.
+dialog_model::MessageBoxRecord PowerNoticeBox(std::string_view cp932_text);
+
 }  // namespace view_support

@@ -104,10 +104,19 @@ HANDLE HostSystem::CreateMutex(BOOL initial_owner, const char* name) {
 }
 
 BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
+  const bool japanese = language_ == 0x0411;
   if ((flags & EWX_REBOOT) != 0) {
     RaisePlatformEvent(PlatformEventKind::kPowerRequest, "restart");
+    // The resume files and the Run entry are in the state directory: the
+    // next start of the program goes on with the update.
+    RaisePlatformEvent(PlatformEventKind::kPowerNotCarriedOut,
+                       japanese ? kRestartNotCarriedOutJapanese : kRestartNotCarriedOut);
   } else if ((flags & (EWX_SHUTDOWN | EWX_POWEROFF)) != 0) {
     RaisePlatformEvent(PlatformEventKind::kPowerRequest, "shutdown");
+    // The drive runs its new firmware only after a power cycle, which the
+    // shutdown would have given it.
+    RaisePlatformEvent(PlatformEventKind::kPowerNotCarriedOut,
+                       japanese ? kShutdownNotCarriedOutJapanese : kShutdownNotCarriedOut);
   }
   return 0;
 }
