@@ -1,6 +1,7 @@
 // The headless view: scripts (their errors name the line), the autopilot,
 // and what the run reports when the user cannot go on.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -25,8 +26,13 @@ class HeadlessTest : public ::testing::Test {
     for (int i = 0; i < 96; ++i)
       std::snprintf(&g_app.AgreementText[i * kAgreementSlotSize], kAgreementSlotSize, "Line %d", i);
   }
+  void TearDown() override { std::remove(ScriptPath().c_str()); }
+  // One file per process: checkouts that run the suite side by side share /tmp.
+  static std::string ScriptPath() {
+    return ::testing::TempDir() + "dialogs_headless_" + std::to_string(::getpid()) + ".qvs";
+  }
   std::string Script(const std::string& text) {
-    std::string path = ::testing::TempDir() + "dialogs_headless.qvs";
+    std::string path = ScriptPath();
     std::ofstream(path) << text;
     return path;
   }
