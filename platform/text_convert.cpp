@@ -36,11 +36,34 @@ bool Convert(const char* from, const char* to, std::string_view in, std::string*
   return ok;
 }
 
+// Without the C library's CP932 tables (a minimal system): ASCII and the
+// half-width katakana as they are, each double-byte character as U+FFFD, so
+// that English texts still show whole instead of as nothing.
+std::string Cp932ToUtf8WithoutTables(std::string_view in) {
+  std::string out;
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const auto b = static_cast<unsigned char>(in[i]);
+    if (b < 0x80) {
+      out += static_cast<char>(b);
+    } else if (b >= 0xA1 && b <= 0xDF) {
+      const unsigned code = 0xFF61 + (b - 0xA1);
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      if (((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) && i + 1 < in.size()) ++i;
+      out += "\xEF\xBF\xBD";
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string Cp932ToUtf8(std::string_view cp932) {
   std::string out;
-  Convert("CP932", "UTF-8", cp932, &out, true);
+  // With replacing, only a missing converter fails.
+  if (!Convert("CP932", "UTF-8", cp932, &out, true)) return Cp932ToUtf8WithoutTables(cp932);
   return out;
 }
 
