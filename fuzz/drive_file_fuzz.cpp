@@ -17,15 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Memory-backed when the host has it: every save syncs its files.
-fs::path ScratchDir() {
-  std::error_code ec;
-  if (fs::is_directory("/dev/shm", ec)) return "/dev/shm";
-  return fs::temp_directory_path();
-}
-
 const fs::path& MachineDir() {
-  static const fs::path dir = ScratchDir() / ("qv_drive_fuzz_" + std::to_string(::getpid()));
+  static const fs::path dir = FuzzScratchDir() / ("qv_drive_fuzz_" + std::to_string(::getpid()));
   return dir;
 }
 
@@ -45,12 +38,20 @@ struct RemoveAtExit {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parts = SplitFuzzInput(data, size, "\n--firmware--\n", 2);
-  const fs::path drives = MachineDir() / "drives";
-  std::error_code ec;
-  fs::remove_all(MachineDir(), ec);
-  fs::create_directories(drives, ec);
+  static const fs::path drives = [] {
+    std::error_code ec;
+    fs::create_directories(MachineDir() / "drives", ec);
+    return MachineDir() / "drives";
+  }();
+  // The last run's save left only these two files (a drive file named for
+  // another address is refused before anything is saved).
   Write(drives / "0-0.drive", parts[0]);
-  if (!parts[1].empty()) Write(drives / "0-0.firmware", parts[1]);
+  std::error_code ec;
+  if (parts[1].empty()) {
+    fs::remove(drives / "0-0.firmware", ec);
+  } else {
+    Write(drives / "0-0.firmware", parts[1]);
+  }
 
   VirtualClock clock(1000, false);
   std::string error;

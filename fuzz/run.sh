@@ -25,14 +25,14 @@ fuzz_build "$out"
 status=0
 for target in $fuzz_targets; do
   mkdir -p "$out/work/$target"
-  if ! "$out/${target}_fuzz" -max_total_time="$seconds" -seed=1 -timeout=10 \
-      -max_len="$(fuzz_max_len "$target")" -artifact_prefix="$out/${target}-" \
-      "$out/work/$target" "$root/fuzz/corpus/$target" >"$out/$target.log" 2>&1; then
+  if ! fuzz_exec "$out" "$target" -max_total_time="$seconds" -seed=1 \
+      -artifact_prefix="$out/${target}-" "$out/work/$target" "$root/fuzz/corpus/$target" \
+      >"$out/$target.log" 2>&1; then
     echo "fuzz: $target FAILED (see $out/$target.log)" >&2
     tail -n 30 "$out/$target.log" >&2
     status=1
   else
-    echo "fuzz: $target: $(grep -E '^#[0-9]+' "$out/$target.log" | tail -n 1)"
+    echo "fuzz: $target: $(fuzz_status "$out/$target.log")"
   fi
 done
 exit $status

@@ -21,7 +21,7 @@ namespace {
 
 const fs::path& ScriptPath() {
   static const fs::path path =
-      fs::temp_directory_path() / ("qv_script_fuzz_" + std::to_string(::getpid()) + ".txt");
+      FuzzScratchDir() / ("qv_script_fuzz_" + std::to_string(::getpid()) + ".txt");
   return path;
 }
 
@@ -45,10 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   FuzzPc pc;
-  const PackageOptions package = DefaultPackage("t71");
-  pc.base.files.files[kPackageDescriptionName] = MakePackageDescription(package);
-  pc.base.files.files[kPackageImageName] = MakePackageImage(package);
-  pc.base.files.files[kPackageLoaderName] = MakeLoaderData(package);
+  pc.base.files.files[kPackageDescriptionName] = SoundPackage().description;
+  pc.base.files.files[kPackageLoaderName] = SoundPackage().loader;
+  const LentImage image(pc, 0, {});
 
   std::string error;
   if (!StartHeadlessView(Transcript(), ScriptPath().c_str(), false, -1, -1, &error)) {

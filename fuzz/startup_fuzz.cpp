@@ -7,6 +7,7 @@
 // code 0 and every file closed, or goes on to the main window.
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "app/startup.h"
@@ -18,31 +19,18 @@ namespace {
 
 constexpr std::size_t kSignatureOffset = 499660;
 
-const PackageOptions& Package() {
-  static const PackageOptions options = DefaultPackage("t71");
-  return options;
-}
-
-const std::string& SoundImage() {
-  static const std::string image = MakePackageImage(Package());
-  return image;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parts = SplitFuzzInput(data, size, "\n--next--\n", 4);
   FuzzPc pc;
   pc.base.files.files[kPackageDescriptionName] = parts[0];
-  std::string image;
+  std::optional<LentImage> image;
   if (!parts[1].empty() && parts[1][0] == '=') {
-    image = parts[1].substr(1);
+    pc.base.files.files[kPackageImageName] = parts[1].substr(1);
   } else {
-    image = SoundImage();
-    image.replace(kSignatureOffset, std::min(parts[1].size(), image.size() - kSignatureOffset),
-                  parts[1].substr(0, image.size() - kSignatureOffset));
+    image.emplace(pc, kSignatureOffset, parts[1]);
   }
-  pc.base.files.files[kPackageImageName] = image;
   pc.base.files.files[kPackageLoaderName] = parts[2];
   pc.base.system.command_line = "\"C:\\Quorvanta\\Quorvanta.exe\"";
   // The system hands the program a C string: it ends at the first NUL.
