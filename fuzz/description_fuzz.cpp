@@ -7,17 +7,10 @@
 #include <memory>
 #include <string_view>
 
+#include "fuzz/fuzz_require.h"
 #include "fuzz/memory_platform.h"
 #include "package/package_files.h"
 #include "state/app_state.h"
-
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ResetFuzzFiles();
@@ -33,17 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   for (const char* path : {data_file.get(), loader_file.get()}) {
     const std::size_t length = strnlen(path, kMaxPath);
-    Require(length < static_cast<std::size_t>(kMaxPath));
-    Require(std::strpbrk(path, " \r\n") == nullptr);
+    FuzzRequire(length < static_cast<std::size_t>(kMaxPath));
+    FuzzRequire(std::strpbrk(path, " \r\n") == nullptr);
   }
   for (const char* option : {data_option.get(), loader_option.get()}) {
-    Require(strnlen(option, kMaxPath) <= 4);
+    FuzzRequire(strnlen(option, kMaxPath) <= 4);
   }
   // The path is the input's first characters up to its first end mark.
   const std::size_t first = strnlen(data_file.get(), kMaxPath);
-  Require(first <= size);
-  Require(std::memcmp(data_file.get(), data, first) == 0);
-  Require(FuzzMessageCount() == 0);
-  Require(FuzzOpenFiles() == 0);
+  FuzzRequire(first <= size);
+  FuzzRequire(std::memcmp(data_file.get(), data, first) == 0);
+  FuzzRequire(FuzzMessageCount() == 0);
+  FuzzRequire(FuzzOpenFiles() == 0);
   return 0;
 }

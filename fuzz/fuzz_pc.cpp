@@ -94,9 +94,3 @@ std::filesystem::path FuzzScratchDir() {
   if (std::filesystem::is_directory("/dev/shm", ec)) return "/dev/shm";
   return std::filesystem::temp_directory_path();
 }
-
-void FuzzRequire(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "fuzz: broken promise: %s\n", what);
-  std::abort();
-}

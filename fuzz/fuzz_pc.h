@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/fuzz_require.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
 #include "tests/support/fake_pc.h"
@@ -64,7 +65,3 @@ std::vector<std::string> SplitFuzzInput(const std::uint8_t* data, std::size_t si
 // when the host has it, since a disk file rewritten per run costs more than
 // the run.
 std::filesystem::path FuzzScratchDir();
-
-// Ends the fuzz run (abort: the fuzzer keeps the input) when `condition`
-// is false.
-void FuzzRequire(bool condition, const char* what);

@@ -9,15 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_require.h"
 #include "fuzz/memory_platform.h"
 #include "resume/resume_state.h"
 #include "state/app_state.h"
 
 namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
 
 // The field that starts at `at`: up to its NUL (or the end), cut at 260.
 std::string Field(std::string_view file, std::size_t* at, bool to_end) {
@@ -42,12 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::unique_ptr<char[]> fields[4];
   for (auto& field : fields) field = std::make_unique<char[]>(kMaxPath);
 
-  Require(LoadLaunch(fields[0].get(), fields[1].get(), fields[2].get(), fields[3].get()) == 1);
-  Require(FuzzOpenFiles() == 0);
+  FuzzRequire(LoadLaunch(fields[0].get(), fields[1].get(), fields[2].get(), fields[3].get()) == 1);
+  FuzzRequire(FuzzOpenFiles() == 0);
   std::size_t at = 0;
   for (int i = 0; i < 4; ++i) {
-    Require(fields[i][kMaxPath - 1] == '\0');
-    Require(std::string(fields[i].get()) == Field(file, &at, i == 3));
+    FuzzRequire(fields[i][kMaxPath - 1] == '\0');
+    FuzzRequire(std::string(fields[i].get()) == Field(file, &at, i == 3));
   }
   return 0;
 }

@@ -7,15 +7,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "fuzz/fuzz_require.h"
 #include "fuzz/memory_platform.h"
 #include "package/package_files.h"
 #include "state/app_state.h"
 
 namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
 
 // The checksum rule worked out on the input itself, not on the buffer.
 bool PayloadSumsToZero(const std::uint8_t* data, std::size_t length) {
@@ -35,31 +32,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PutFuzzFile("Tellmr.bin", std::string_view(reinterpret_cast<const char*>(data), size));
 
   const int prepared = PrepareLoaderData();
-  Require(FuzzOpenFiles() == 0);
+  FuzzRequire(FuzzOpenFiles() == 0);
   const std::size_t loaded = size < static_cast<std::size_t>(kSharedBufferSize)
                                  ? size
                                  : static_cast<std::size_t>(kSharedBufferSize);
-  Require(LoaderBytesLoaded() == static_cast<int>(loaded));
-  Require(std::memcmp(g_app.SharedBuffer, data, loaded) == 0);
+  FuzzRequire(LoaderBytesLoaded() == static_cast<int>(loaded));
+  FuzzRequire(std::memcmp(g_app.SharedBuffer, data, loaded) == 0);
   // One memcmp rather than a byte loop, which the fuzzer's comparison
   // tracing made the slowest part of a run.
   static const BYTE zeros[kSharedBufferSize] = {};
-  Require(std::memcmp(g_app.SharedBuffer + loaded, zeros, kSharedBufferSize - loaded) == 0);
+  FuzzRequire(std::memcmp(g_app.SharedBuffer + loaded, zeros, kSharedBufferSize - loaded) == 0);
 
   if (prepared == LoaderRefused) {
-    Require(FuzzMessageCount() == 1);
-    Require(LoaderChecksumOk() == 0);
+    FuzzRequire(FuzzMessageCount() == 1);
+    FuzzRequire(LoaderChecksumOk() == 0);
     return 0;
   }
-  Require(prepared == LoaderReady);
-  Require(FuzzMessageCount() == 0);
+  FuzzRequire(prepared == LoaderReady);
+  FuzzRequire(FuzzMessageCount() == 0);
   const std::size_t length = static_cast<std::size_t>(LoaderPayloadLength());
-  Require(length <= static_cast<std::size_t>(MaxPayloadLength));
-  Require(LoaderHeaderSize + length <= loaded);
-  Require(loaded >= static_cast<std::size_t>(MinLoaderFileSize));
-  Require(LoaderChecksumOk() == (PayloadSumsToZero(data, length) ? 1 : 0));
+  FuzzRequire(length <= static_cast<std::size_t>(MaxPayloadLength));
+  FuzzRequire(LoaderHeaderSize + length <= loaded);
+  FuzzRequire(loaded >= static_cast<std::size_t>(MinLoaderFileSize));
+  FuzzRequire(LoaderChecksumOk() == (PayloadSumsToZero(data, length) ? 1 : 0));
   const int model = LoaderModelCode();
   const int version = LoaderVersionCode();
-  Require(model >= 0 && model <= 0xFF && version >= 0 && version <= 0xFF);
+  FuzzRequire(model >= 0 && model <= 0xFF && version >= 0 && version <= 0xFF);
   return 0;
 }

@@ -12,24 +12,17 @@
 #include <string_view>
 
 #include "drive/auto_insert.h"
+#include "fuzz/fuzz_require.h"
 #include "fuzz/memory_platform.h"
 #include "platform/files.h"
 #include "state/app_state.h"
-
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ResetFuzzFiles();
   const std::string_view file(reinterpret_cast<const char*>(data), size);
   PutFuzzFile("Tellmr1.DAT", file);
   HANDLE handle = OpenExistingFile("Tellmr1.DAT");
-  Require(handle != INVALID_HANDLE_VALUE);
+  FuzzRequire(handle != INVALID_HANDLE_VALUE);
   auto path = std::make_unique<char[]>(kRecordPathSize);
   std::size_t at = 0;
   std::size_t records = 0;
@@ -40,19 +33,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t nul = file.find('\0', at);
     const bool whole = nul != std::string_view::npos && nul + 3 <= file.size();
     if (got != 1) {
-      Require(got == 0 && !whole);
+      FuzzRequire(got == 0 && !whole);
       break;
     }
-    Require(whole);
-    Require(strnlen(path.get(), kRecordPathSize) < kRecordPathSize);
+    FuzzRequire(whole);
+    FuzzRequire(strnlen(path.get(), kRecordPathSize) < kRecordPathSize);
     const std::string expected(
         file.substr(at, std::min<std::size_t>(nul - at, kRecordPathSize - 1)));
-    Require(std::string(path.get()) == expected);
-    Require(value == static_cast<unsigned char>(file[nul + 1]) - '0');
+    FuzzRequire(std::string(path.get()) == expected);
+    FuzzRequire(value == static_cast<unsigned char>(file[nul + 1]) - '0');
     at = nul + 3;
-    Require(++records * 3 <= size);
+    FuzzRequire(++records * 3 <= size);
   }
   CloseFile(handle);
-  Require(FuzzOpenFiles() == 0);
+  FuzzRequire(FuzzOpenFiles() == 0);
   return 0;
 }

@@ -6,27 +6,20 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_require.h"
 #include "platform/posix/registry_store.h"
-
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   RegistryStore store;
   std::string error;
   if (!store.Parse(text, &error)) {
-    Require(!error.empty());
+    FuzzRequire(!error.empty());
     return 0;
   }
   const std::string written = store.Serialize();
   RegistryStore again;
-  Require(again.Parse(written, &error));
-  Require(again.Serialize() == written);
+  FuzzRequire(again.Parse(written, &error));
+  FuzzRequire(again.Serialize() == written);
   return 0;
 }
