@@ -52,6 +52,9 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   if (!chosen->host) return false;
   chosen->host->SetCommandLine(BuildWindowsCommandLine(OwnProgramPath(argv0), options.arguments));
   chosen->host->SetWindows98(options.family_98);
+  if (options.rehearsal_clock_rate != 1) {
+    chosen->host->SetRehearsalClockRate(static_cast<std::uint32_t>(options.rehearsal_clock_rate));
+  }
   InstallPlatform(chosen->host->platform());
   return true;
 }

@@ -17,6 +17,9 @@ struct LaunchOptions {
   std::string trace_path;
   bool family_98 = false;  // --family 98 (this host only)
   bool family_given = false;
+  // --rehearsal-clock-rate N (this host only): the tick count runs N times
+  // as fast as the wall clock, for rehearsals against emulated drives.
+  int rehearsal_clock_rate = 1;
   bool help = false;
   bool version = false;
   std::vector<std::string> arguments;  // IMAGE [OPTION] and anything after

@@ -6,8 +6,8 @@
 
 namespace {
 
-bool ParseNumber(std::string_view text, int max, int* value) {
-  if (text.empty() || text.size() > 3) return false;
+bool ParseNumber(std::string_view text, int max, int* value, std::size_t max_digits = 3) {
+  if (text.empty() || text.size() > max_digits) return false;
   int v = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
@@ -39,6 +39,11 @@ const char* LauncherUsage() {
          "  --family 98|nt    this host only: the Windows family the program acts as;\n"
          "                    nt (default) updates directly, 98 uses the two-stage\n"
          "                    update for drives that answer the vendor query\n"
+         "  --rehearsal-clock-rate N\n"
+         "                    this host, rehearsals and tests only: the program's\n"
+         "                    clock runs N (1-1000) times as fast as the wall clock,\n"
+         "                    against drives emulated at the same rate; a real drive\n"
+         "                    keeps its own times, so never use it for a real update\n"
          "  --help, --version\n";
 }
 
@@ -97,6 +102,15 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
       }
       options->family_98 = text == "98";
       options->family_given = true;
+    } else if (arg == "--rehearsal-clock-rate") {
+      std::string text;
+      if (!value("--rehearsal-clock-rate", &text)) return false;
+      int rate = 0;
+      if (!ParseNumber(text, 1000, &rate, 4) || rate < 1) {
+        *error = "--rehearsal-clock-rate wants a whole number from 1 to 1000, not '" + text + "'";
+        return false;
+      }
+      options->rehearsal_clock_rate = rate;
     } else if (arg == "--list") {
       options->list = true;
     } else if (arg == "--json") {
@@ -118,6 +132,10 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
   }
   if (options->family_given && !options->machine_dir.empty()) {
     *error = "--family is for this host; a virtual PC has its own (quorvanta-sim init --os)";
+    return false;
+  }
+  if (options->rehearsal_clock_rate != 1 && !options->machine_dir.empty()) {
+    *error = "--rehearsal-clock-rate is for this host; a virtual PC runs in virtual time";
     return false;
   }
   if (options->autopilot && !options->script_path.empty()) {

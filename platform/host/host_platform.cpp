@@ -3,6 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -27,14 +28,27 @@ const char* NonEmptyEnv(const char* name) {
 
 }  // namespace
 
-DWORD HostClock::TickCount() { return static_cast<DWORD>(MonotonicMs()); }
+DWORD HostClock::TickCount() {
+  const std::int64_t now = MonotonicNs();
+  if (rate_ == 1) return static_cast<DWORD>(now / 1000000);
+  return origin_ticks_ + static_cast<DWORD>((now - origin_ns_) * rate_ / 1000000);
+}
 
+void HostClock::SetRehearsalRate(std::uint32_t rate) {
+  origin_ticks_ = TickCount();
+  origin_ns_ = MonotonicNs();
+  rate_ = std::clamp<std::uint32_t>(rate, 1, kMaxRehearsalRate);
+}
+
+// The deadline is rounded up to the next whole nanosecond, so that the tick
+// count has moved on by at least `ms` when the wait ends.
 void HostClock::Wait(const SRB_ExecSCSICmd* request, DWORD ms) {
-  const std::int64_t deadline = MonotonicMs() + ms;
+  const std::int64_t deadline =
+      MonotonicNs() + (static_cast<std::int64_t>(ms) * 1000000 + rate_ - 1) / rate_;
   if (pump_ != nullptr) {
     pump_->WaitUntil(request, deadline);
   } else if (request == nullptr || request->SRB_Status == SS_PENDING) {
-    SleepUntilMs(deadline);
+    SleepUntilNs(deadline);
   }
 }
 

@@ -1,6 +1,9 @@
 // This Linux host as the program's platform.
 //
-// - clock: CLOCK_MONOTONIC milliseconds folded into 32 bits; waits sleep.
+// - clock: CLOCK_MONOTONIC milliseconds folded into 32 bits; waits sleep. A
+//   rehearsal (tests, drives emulated behind the kernel) may run the tick
+//   count a whole number of times as fast as the wall clock; a real drive's
+//   own times never shrink, so a real update always runs at rate 1.
 // - system: the NT family; language from LC_ALL / LC_MESSAGES / LANG ("ja*"
 //   is Japanese 0x0411, anything else US English 0x0409); the Windows
 //   directory is the state directory; named mutexes are lock files under
@@ -53,15 +56,23 @@ inline constexpr const char* kShutdownNotCarriedOutJapanese =
 
 class HostClock final : public Clock {
  public:
+  static constexpr std::uint32_t kMaxRehearsalRate = 1000;
+
   explicit HostClock(CompletionPump* pump = nullptr) : pump_(pump) {}
   DWORD TickCount() override;
   // Sleeps to the deadline inside the pump, which reads the drives' answers
   // meanwhile and ends the wait early once `request` has ended; without a
   // pump, a plain sleep.
   void Wait(const SRB_ExecSCSICmd* request, DWORD ms) override;
+  // From now on the tick count runs `rate` times as fast as the wall clock
+  // (1 to kMaxRehearsalRate), going on from its present reading.
+  void SetRehearsalRate(std::uint32_t rate);
 
  private:
   CompletionPump* pump_;
+  std::uint32_t rate_ = 1;
+  std::int64_t origin_ns_ = 0;
+  DWORD origin_ticks_ = 0;
 };
 
 // The language id for a locale name such as "ja_JP.UTF-8" or "C".
@@ -131,6 +142,8 @@ class HostPlatform {
   // Windows 95/98 instead of the NT family: the two-stage update for drives
   // that answer the vendor query.
   void SetWindows98(bool on) { system_->set_windows_98(on); }
+  // Rehearsals and tests only (see HostClock::SetRehearsalRate).
+  void SetRehearsalClockRate(std::uint32_t rate) { clock_->SetRehearsalRate(rate); }
   const std::filesystem::path& state_dir() const { return state_dir_; }
   RegistryStore& registry() { return *registry_; }
 

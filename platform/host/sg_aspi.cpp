@@ -55,16 +55,16 @@ bool ExecutableOnPath(const char* name) {
 
 }  // namespace
 
-std::int64_t MonotonicMs() {
+std::int64_t MonotonicNs() {
   timespec ts;
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-void SleepUntilMs(std::int64_t deadline_ms) {
+void SleepUntilNs(std::int64_t deadline_ns) {
   timespec ts;
-  ts.tv_sec = static_cast<time_t>(deadline_ms / 1000);
-  ts.tv_nsec = static_cast<long>((deadline_ms % 1000) * 1000000);
+  ts.tv_sec = static_cast<time_t>(deadline_ns / 1000000000);
+  ts.tv_nsec = static_cast<long>(deadline_ns % 1000000000);
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
   }
 }
@@ -364,11 +364,11 @@ void SgAspi::DrainAnswers(int fd, const SRB_ExecSCSICmd* watched) {
   }
 }
 
-void SgAspi::WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms) {
+void SgAspi::WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ns) {
   for (;;) {
     if (watched != nullptr && watched->SRB_Status != SS_PENDING) return;
-    const std::int64_t now = MonotonicMs();
-    if (now >= deadline_ms) return;
+    const std::int64_t now = MonotonicNs();
+    if (now >= deadline_ns) return;
 
     std::vector<pollfd> fds;
     for (const auto& held : held_) {
@@ -379,13 +379,13 @@ void SgAspi::WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms)
       }
     }
     if (fds.empty()) {
-      SleepUntilMs(deadline_ms);
+      SleepUntilNs(deadline_ns);
       return;
     }
-    const std::int64_t left = deadline_ms - now;
+    const std::int64_t left = deadline_ns - now;
     timespec timeout;
-    timeout.tv_sec = static_cast<time_t>(left / 1000);
-    timeout.tv_nsec = static_cast<long>((left % 1000) * 1000000);
+    timeout.tv_sec = static_cast<time_t>(left / 1000000000);
+    timeout.tv_nsec = static_cast<long>(left % 1000000000);
     const int ready = ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready <= 0) continue;
     for (const pollfd& p : fds) {

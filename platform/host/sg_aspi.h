@@ -41,12 +41,12 @@ class CompletionPump {
  public:
   virtual ~CompletionPump() = default;
   // Returns when `watched` (may be null) has left SS_PENDING or the
-  // CLOCK_MONOTONIC millisecond `deadline_ms` has passed.
-  virtual void WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms) = 0;
+  // CLOCK_MONOTONIC nanosecond `deadline_ns` has passed.
+  virtual void WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ns) = 0;
 };
 
-std::int64_t MonotonicMs();  // CLOCK_MONOTONIC in ms, the time base of WaitUntil
-void SleepUntilMs(std::int64_t deadline_ms);
+std::int64_t MonotonicNs();  // CLOCK_MONOTONIC in ns, the time base of WaitUntil
+void SleepUntilNs(std::int64_t deadline_ns);
 
 // One sg node that passed the checks: open, sg v3, type 5, LUN 0, id 0..7.
 struct SgDevice;
@@ -72,7 +72,7 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   DWORD SupportInfo() override;
   DWORD Send(SRB_ExecSCSICmd* request) override;
   bool Holds(const SRB_ExecSCSICmd* request) const override;
-  void WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ms) override;
+  void WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ns) override;
 
   // The node at an address ("" when none), for the tests and the notes.
   std::string NodeAt(int adapter, int target) const;

@@ -1,0 +1,137 @@
+#!/bin/sh
+# Runs inside the guest that kernel_guest.sh boots. Each case makes a virtual
+# PC and runs the program twice on the same scenario: once on the virtual PC
+# (virtual time), once on this host against the same PC's drives served
+# through the kernel's SCSI target by qv_tcmu_drives (real sg nodes). The
+# transcripts and the drives' state afterwards must agree.
+#
+# One update runs in real time; the others at REHEARSAL, the rate at which
+# both the program's clock and the emulated drives run faster than the wall
+# clock.
+set -u
+REHEARSAL=20
+failures=0
+DIFFERS=""  # the one case whose outcome Linux itself changes (below)
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# The drives of a PC as the kernel shows them, once they are all there.
+wait_for_nodes() {  # COUNT
+  i=0
+  while [ "$(cat /sys/class/scsi_generic/sg*/device/model 2>/dev/null | grep -c '^T71\|^R305')" -ne "$1" ] && [ $i -lt 300 ]; do
+    sleep 0.1; i=$((i + 1))
+  done
+}
+
+serve() {  # DIR RATE
+  qv_tcmu_drives "$1" --rehearsal-clock-rate "$2" > /tmp/handler.out 2> /tmp/handler.err &
+  HANDLER=$!
+  i=0
+  while ! grep -q '^ready$' /tmp/handler.out && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
+  wait_for_nodes "$(ls "$1"/drives/*.drive | wc -l)"
+}
+
+unserve() {
+  kill -TERM "$HANDLER"
+  wait "$HANDLER" || fail "the drive server ended with $?: $(cat /tmp/handler.err)"
+  wait_for_nodes 0
+}
+
+drive_lines() { quorvanta-sim show "$1" | grep '^drive '; }
+
+# case NAME RATE "INIT ARGS" "PROGRAM ARGS" [HOST-ONLY ARGS]
+scenario() {
+  name=$1 rate=$2 init=$3 args=$4 host_args=${5:-}
+  dir=/tmp/case/$name
+  rm -rf "$dir" && mkdir -p "$dir"
+  # shellcheck disable=SC2086
+  quorvanta-sim init "$dir/sim" $init > /dev/null || { fail "$name: init"; return; }
+  cp -r "$dir/sim" "$dir/kernel"
+  # shellcheck disable=SC2086
+  quorvanta --machine "$dir/sim" $args > "$dir/sim.out" 2> "$dir/sim.err"
+  echo "$?" > "$dir/sim.code"
+
+  serve "$dir/kernel" "$rate"
+  rate_arg=""
+  [ "$rate" -ne 1 ] && rate_arg="--rehearsal-clock-rate $rate"
+  start=$(date +%s)
+  # shellcheck disable=SC2086
+  (cd "$dir/kernel/drive_c/Quorvanta" &&
+    QUORVANTA_STATE_DIR=$dir/state quorvanta $args $host_args $rate_arg \
+      --trace "$dir/kernel.trace" > "$dir/kernel.out" 2> "$dir/kernel.err")
+  echo "$?" > "$dir/kernel.code"
+  seconds=$(($(date +%s) - start))
+  unserve
+
+  echo "== $name: $seconds s through the kernel at rate $rate"
+  cat "$dir/kernel.out"
+  grep -v '^ready$' /tmp/handler.out | sed 's/^/server: /'
+  echo "BUSY answers the program saw: $(grep -c 'targ=0x08' "$dir/kernel.trace")"
+  grep -v '^quorvanta: note: sleep and shutdown' "$dir/kernel.err" > "$dir/kernel.err.cut"
+  [ "$name" = "$DIFFERS" ] && return
+  cmp -s "$dir/sim.out" "$dir/kernel.out" || {
+    fail "$name: the transcripts differ"
+    diff "$dir/sim.out" "$dir/kernel.out"
+  }
+  cmp -s "$dir/sim.code" "$dir/kernel.code" || fail "$name: exit codes $(cat "$dir/sim.code") and $(cat "$dir/kernel.code")"
+  [ -s "$dir/kernel.err.cut" ] && { echo "stderr:"; cat "$dir/kernel.err.cut"; }
+  drive_lines "$dir/sim" > "$dir/sim.drives"
+  drive_lines "$dir/kernel" > "$dir/kernel.drives"
+  cat "$dir/kernel.drives"
+  cmp -s "$dir/sim.drives" "$dir/kernel.drives" || {
+    fail "$name: the drives' state differs"
+    diff "$dir/sim.drives" "$dir/kernel.drives"
+  }
+}
+
+expect_in() {  # NAME FILE TEXT
+  grep -qF -- "$3" "/tmp/case/$1/$2" || fail "$1: no '$3' in $2"
+}
+
+# Discovery: two drives of both models, each on a host of its own.
+TWO="--os 98 --autoinsert 0 --drive 0:0:t71:usb:code=0x11 --drive 1:0:r305:usb:rev=1.20,code=0x13"
+scenario list "$REHEARSAL" "$TWO" "--list"
+expect_in list kernel.out "$(printf '1:0\tR305 CDRW USB\t1.20\t13\tUSB')"
+scenario list_json "$REHEARSAL" "$TWO" "--list --json"
+
+# The two-stage update, in real time: the drive's revision and version code
+# afterwards come from its state file.
+T71="--os 98 --autoinsert 0 --drive 0:0:t71:usb --package t71"
+scenario two_stage "${REAL_TIME_RATE:-1}" "$T71" "--ui headless --yes" "--family 98"
+expect_in two_stage kernel.out "message: Succeed to load F/W!!"
+expect_in two_stage kernel.drives "drive 0:0 T71 CDRW USB rev=1.10 code=0x12"
+expect_in two_stage kernel.trace "0:0 cdb=CD FF"
+
+# The NT family's direct update.
+scenario direct_nt "$REHEARSAL" "--os nt --drive 0:0:r305:usb --package r305" "--ui headless --yes"
+expect_in direct_nt kernel.out "power: shutdown"
+
+# The fault knobs that matter on a real bus.
+scenario timeout "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:hang=0x3B --package t71" \
+  "--ui headless --yes" "--family 98"
+grep -q '^0:0 cdb=3B .* timeout$' /tmp/case/timeout/kernel.trace || fail "timeout: no WRITE BUFFER timed out"
+# A BUSY answer never reaches a program through sg: the SCSI midlayer sends
+# the command again itself (for as long as the command's own time-out). The
+# direct path, which retries BUSY chunks anyway, ends the same; the loader
+# path, which gives up at the first BUSY on Windows, succeeds on Linux.
+scenario busy_direct "$REHEARSAL" "--os nt --drive 0:0:t71:usb:busy=3@5 --package t71" "--ui headless --yes"
+grep -q '^0:0 answered [0-9]* commands, 3 of them BUSY$' /tmp/handler.out || fail "busy_direct: the drive did not answer BUSY 3 times"
+DIFFERS=busy_loader
+scenario busy_loader "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:busy=3@5 --package t71" \
+  "--ui headless --yes" "--family 98"
+expect_in busy_loader sim.out "message: Error: Can't accept loader CMD!"
+expect_in busy_loader kernel.out "message: Succeed to load F/W!!"
+grep -q '^0:0 answered [0-9]* commands, 3 of them BUSY$' /tmp/handler.out || fail "busy_loader: the drive did not answer BUSY 3 times"
+grep -q 'targ=0x08' /tmp/case/busy_loader/kernel.trace && fail "busy_loader: a BUSY reached the program"
+scenario powerloss "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:powerloss=100 --package t71" \
+  "--ui headless --yes" "--family 98"
+grep -q '^0:0 unlinked' /tmp/handler.out || fail "powerloss: the drive stayed on its host"
+scenario noreturn "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:noreturn=1 --package t71" \
+  "--ui headless --yes" "--family 98"
+expect_in noreturn kernel.out "message: Error: No device could be detected."
+
+echo "kernel cases: $failures failed"
+[ "$failures" -eq 0 ]
