@@ -9,6 +9,10 @@ packages="$packages libncurses-dev tmux libfltk1.3-dev libfontconfig-dev libx11-
 # The real-drive tests boot Debian's kernel under QEMU with a busybox initramfs
 # holding sg3-utils (tests/qemu/).
 packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"
+# The same guest serves emulated drives through the kernel's SCSI target
+# (target_core_user, tcm_loop), whose ring layout comes from the kernel's
+# user-space headers (tests/kernel/).
+packages="$packages linux-libc-dev"
 # The Windows build and its tests under Wine: mingw-w64 for 32-bit Windows and
 # Wine with its 32-bit part (from Debian's i386 architecture).
 packages="$packages g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386"

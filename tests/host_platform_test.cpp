@@ -215,3 +215,17 @@ TEST(HostClock, WaitsSleepToTheDeadlineAndEndWithTheRequest) {
   clock.Wait(&done, 5000);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
 }
+
+TEST(HostClock, ARehearsalRateRunsTheTicksFasterFromWhereTheyWere) {
+  HostClock clock;
+  const DWORD before = clock.TickCount();
+  clock.SetRehearsalRate(100);
+  const DWORD after = clock.TickCount();
+  EXPECT_LT(static_cast<DWORD>(after - before), 50u) << "no jump when the rate changes";
+  const auto start = std::chrono::steady_clock::now();
+  clock.Wait(nullptr, 3000);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(static_cast<DWORD>(clock.TickCount() - after), 3000u);
+  EXPECT_GE(spent, std::chrono::milliseconds(29));
+  EXPECT_LT(spent, std::chrono::milliseconds(1500)) << "3 s of ticks in about 30 ms";
+}

@@ -48,14 +48,30 @@ TEST(LaunchOptions, FamilyIsForThisHostOnly) {
   EXPECT_FALSE(Parse({}).options.family_98);
   EXPECT_FALSE(Parse({"--family", "95"}).ok);
   EXPECT_FALSE(Parse({"--machine", "/tmp/pc", "--family", "98"}).ok);
+  EXPECT_EQ(Parse({}).options.rehearsal_clock_rate, 1);
+  EXPECT_EQ(Parse({"--rehearsal-clock-rate", "1000"}).options.rehearsal_clock_rate, 1000);
+  EXPECT_FALSE(Parse({"--machine", "/tmp/pc", "--rehearsal-clock-rate", "20"}).ok);
 }
 
 TEST(LaunchOptions, UsageErrorsAreOneLine) {
   const std::vector<std::vector<const char*>> bad = {
-      {"--bogus"},        {"--machine"},     {"--ui", "fancy"}, {"--drive", "8:0"},
-      {"--drive", "0-0"}, {"--json"},        {"--drive", ":1"}, {"--yes", "--script", "s"},
-      {"--trace"},        {"--machine", ""}, {"--script", ""},  {"--trace", ""},
-      {"--ui", ""},       {"--drive", ""},
+      {"--bogus"},
+      {"--machine"},
+      {"--ui", "fancy"},
+      {"--drive", "8:0"},
+      {"--drive", "0-0"},
+      {"--json"},
+      {"--drive", ":1"},
+      {"--yes", "--script", "s"},
+      {"--trace"},
+      {"--machine", ""},
+      {"--script", ""},
+      {"--trace", ""},
+      {"--ui", ""},
+      {"--drive", ""},
+      {"--rehearsal-clock-rate", "0"},
+      {"--rehearsal-clock-rate", "1001"},
+      {"--rehearsal-clock-rate", "2x"},
   };
   for (const auto& args : bad) {
     Parsed p = Parse(args);

@@ -9,7 +9,7 @@
 # both the program's clock and the emulated drives run faster than the wall
 # clock.
 set -u
-REHEARSAL=20
+REHEARSAL=10
 failures=0
 DIFFERS=""  # the one case whose outcome Linux itself changes (below)
 
@@ -42,6 +42,11 @@ unserve() {
 
 drive_lines() { quorvanta-sim show "$1" | grep '^drive '; }
 
+uptime_cs() { tr -d . < /proc/uptime | cut -d' ' -f1; }
+
+# The time the drive commands of a trace took, in seconds of the program's clock.
+command_seconds() { sed -n 's/.* ms=\([0-9]*\).*/\1/p' "$1" | awk '{ t += $1 } END { printf "%.2f", t / 1000 }'; }
+
 # case NAME RATE "INIT ARGS" "PROGRAM ARGS" [HOST-ONLY ARGS]
 scenario() {
   name=$1 rate=$2 init=$3 args=$4 host_args=${5:-}
@@ -51,22 +56,24 @@ scenario() {
   quorvanta-sim init "$dir/sim" $init > /dev/null || { fail "$name: init"; return; }
   cp -r "$dir/sim" "$dir/kernel"
   # shellcheck disable=SC2086
-  quorvanta --machine "$dir/sim" $args > "$dir/sim.out" 2> "$dir/sim.err"
+  quorvanta --machine "$dir/sim" $args --trace "$dir/sim.trace" > "$dir/sim.out" 2> "$dir/sim.err"
   echo "$?" > "$dir/sim.code"
 
   serve "$dir/kernel" "$rate"
   rate_arg=""
   [ "$rate" -ne 1 ] && rate_arg="--rehearsal-clock-rate $rate"
-  start=$(date +%s)
+  start=$(uptime_cs)
   # shellcheck disable=SC2086
   (cd "$dir/kernel/drive_c/Quorvanta" &&
     QUORVANTA_STATE_DIR=$dir/state quorvanta $args $host_args $rate_arg \
       --trace "$dir/kernel.trace" > "$dir/kernel.out" 2> "$dir/kernel.err")
   echo "$?" > "$dir/kernel.code"
-  seconds=$(($(date +%s) - start))
+  cs=$(($(uptime_cs) - start))
   unserve
 
-  echo "== $name: $seconds s through the kernel at rate $rate"
+  echo "== $name: $((cs / 100)).$((cs / 10 % 10)) s through the kernel at rate $rate;" \
+    "drive commands took $(command_seconds "$dir/sim.trace") s of virtual time on the virtual PC," \
+    "$(command_seconds "$dir/kernel.trace") s of the program's clock through the kernel"
   cat "$dir/kernel.out"
   grep -v '^ready$' /tmp/handler.out | sed 's/^/server: /'
   echo "BUSY answers the program saw: $(grep -c 'targ=0x08' "$dir/kernel.trace")"
