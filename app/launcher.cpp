@@ -53,6 +53,13 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   chosen->host->SetCommandLine(BuildWindowsCommandLine(OwnProgramPath(argv0), options.arguments));
   chosen->host->SetWindows98(options.family_98);
   if (options.rehearsal_clock_rate != 1) {
+    // Every wait and time-out shrinks with it, a real drive's save and
+    // restart do not: said on every run, so that it is never taken for a
+    // faster update.
+    std::fprintf(stderr,
+                 "quorvanta: note: rehearsal clock, %d times as fast as the wall clock; "
+                 "for emulated drives only, a real drive would fail its update\n",
+                 options.rehearsal_clock_rate);
     chosen->host->SetRehearsalClockRate(static_cast<std::uint32_t>(options.rehearsal_clock_rate));
   }
   InstallPlatform(chosen->host->platform());

@@ -77,7 +77,11 @@ scenario() {
   cat "$dir/kernel.out"
   grep -v '^ready$' /tmp/handler.out | sed 's/^/server: /'
   echo "BUSY answers the program saw: $(grep -c 'targ=0x08' "$dir/kernel.trace")"
-  grep -v '^quorvanta: note: sleep and shutdown' "$dir/kernel.err" > "$dir/kernel.err.cut"
+  grep -v '^quorvanta: note: sleep and shutdown\|^quorvanta: note: rehearsal clock' "$dir/kernel.err" > "$dir/kernel.err.cut"
+  if [ "$rate" -ne 1 ]; then
+    grep -q "^quorvanta: note: rehearsal clock, $rate times as fast" "$dir/kernel.err" ||
+      fail "$name: the rehearsal clock was not told"
+  fi
   [ "$name" = "$DIFFERS" ] && return
   cmp -s "$dir/sim.out" "$dir/kernel.out" || {
     fail "$name: the transcripts differ"
