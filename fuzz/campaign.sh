@@ -37,6 +37,12 @@ ledger_executions() {
     echo 0
 }
 
+# A number of a fuzzer's status line: `field LINE cov`. (Not echo: the
+# line may quote mutations with backslashes.)
+field() {
+  printf '%s\n' "$1" | sed -n "s|.* $2: \\([0-9]*\\).*|\\1|p"
+}
+
 found() {
   find "$findings" -name "$1-*" 2>/dev/null | wc -l
 }
@@ -58,9 +64,9 @@ status() {
       now=$(awk -F '\t' -v t="$target" '$2 == t { n = $4 } END { printf "%d\n", n }' "$ledger" \
         2>/dev/null || echo 0)
     fi
-    rate=$(echo "$last" | sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p')
-    cov=$(echo "$last" | sed -n 's/.*cov: \([0-9]*\).*/\1/p')
-    ft=$(echo "$last" | sed -n 's/.*ft: \([0-9]*\).*/\1/p')
+    rate=$(field "$last" exec/s)
+    cov=$(field "$last" cov)
+    ft=$(field "$last" ft)
     corpus=$(find "$root/fuzz/corpus/$target" -type f 2>/dev/null | wc -l)
     printf '%-13s %4s %12s %12s %7s %6s %6s %7s %s\n' "$target" "$runs" "$now" "$total" \
       "${rate:--}" "${cov:--}" "${ft:--}" "$corpus" "$(found "$target")"
@@ -109,9 +115,7 @@ run_one() {
   last=$(fuzz_status "$log")
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$(date -u +%FT%TZ)" "$1" \
     "$(($(date +%s) - start))" "$(fuzz_executions "$log")" \
-    "$(echo "$last" | sed -n 's/.*exec\/s: \([0-9]*\).*/\1/p')" \
-    "$(echo "$last" | sed -n 's/.*cov: \([0-9]*\).*/\1/p')" \
-    "$(echo "$last" | sed -n 's/.*ft: \([0-9]*\).*/\1/p')" \
+    "$(field "$last" exec/s)" "$(field "$last" cov)" "$(field "$last" ft)" \
     "$(find "$corpus" -type f | wc -l)" "$(($(found "$1") - before))" >>"$ledger"
   rm -f "$logs/$1.running"
 }

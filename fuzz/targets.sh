@@ -9,7 +9,10 @@
 #                                   shares; ARGs: more options, then corpora
 #   fuzz_executions LOG             executions a log records, summed over
 #                                   every fuzzer started into it (also while
-#                                   the last one still runs)
+#                                   the last one still runs: then its
+#                                   last status line, which libFuzzer
+#                                   prints at each new input and each
+#                                   power of two)
 #   fuzz_status LOG                 its last status line
 
 fuzz_targets="description signature loader launch record registry machine_ini command_line drive_file startup script"
@@ -45,6 +48,7 @@ fuzz_exec() {
 fuzz_executions() {
   awk '/^INFO: Seed:/ { total += last; last = 0 }
        /^#[0-9]+/ { last = substr($1, 2) + 0 }
+       /^stat::number_of_executed_units:/ { last = $2 + 0 }
        END { printf "%d\n", total + last }' "$1" 2>/dev/null || echo 0
 }
 
