@@ -55,18 +55,20 @@ status() {
       2>/dev/null || echo 0)
     total=$(ledger_executions "$target")
     log=$logs/$target.log
-    last=$(fuzz_status "$log")
     if [ -f "$logs/$target.running" ]; then
+      last=$(fuzz_status "$log")
       now=$(fuzz_executions "$log")
       total=$((total + now))
       runs="$runs+"
+      rate=$(field "$last" exec/s)
+      cov=$(field "$last" cov)
+      ft=$(field "$last" ft)
     else
-      now=$(awk -F '\t' -v t="$target" '$2 == t { n = $4 } END { printf "%d\n", n }' "$ledger" \
-        2>/dev/null || echo 0)
+      # The figures of the last finished run.
+      set -- $(awk -F '\t' -v t="$target" '$2 == t { r = $4 " " $5 " " $6 " " $7 }
+        END { print r }' "$ledger" 2>/dev/null)
+      now=${1:-0} rate=${2:-} cov=${3:-} ft=${4:-}
     fi
-    rate=$(field "$last" exec/s)
-    cov=$(field "$last" cov)
-    ft=$(field "$last" ft)
     corpus=$(find "$root/fuzz/corpus/$target" -type f 2>/dev/null | wc -l)
     printf '%-13s %4s %12s %12s %7s %6s %6s %7s %s\n' "$target" "$runs" "$now" "$total" \
       "${rate:--}" "${cov:--}" "${ft:--}" "$corpus" "$(found "$target")"
@@ -120,17 +122,19 @@ run_one() {
   rm -f "$logs/$1.running"
 }
 
-# Each lane takes every parallel-th target in turn.
+# Each lane takes the next target no lane has taken yet (mkdir claims it
+# atomically), so a lane that finishes its targets early takes on more.
+claims=$logs/claims.$$
+mkdir -p "$claims"
 lane=0
 while [ "$lane" -lt "$parallel" ]; do
   (
-    i=0
     for target in $fuzz_targets; do
-      [ $((i % parallel)) -eq "$lane" ] && run_one "$target"
-      i=$((i + 1))
+      mkdir "$claims/$target" 2>/dev/null && run_one "$target"
     done
   ) &
   lane=$((lane + 1))
 done
 wait
+rm -rf "$claims"
 status
