@@ -69,6 +69,8 @@ TEST_F(HeadlessTest, BadScriptsAreRefusedNamingTheLine) {
       {"expect colour red\n", "1: unknown expectation 'colour'"},
       {"expect bar wide\n", "1: expect bar needs a width in pixels"},
       {"expect message \"open\n", "1: unterminated string"},
+      // Quoted words may hold line breaks; the reason stays one line.
+      {"\"go\\n\x01\" 1\n", "1: unknown action 'go\\n\\x01'"},
   };
   for (const Case& c : cases) {
     std::string path = Script(c.text);

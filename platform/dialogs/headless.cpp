@@ -1,6 +1,7 @@
 // The headless view: the autopilot and the script runner, two users of the
 // dialog model, and the transcript.
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -31,11 +32,33 @@ bool IsMainDialog(HWND dialog) {
   return name == "MainDialog" || name == "MainDialogUS";
 }
 
+// A reason is printed as one line, yet it may quote a script's word ("\n"
+// in quotes is a line break) or a dialog's text: line breaks and other
+// control characters in it are shown escaped.
+std::string OneLine(const std::string& text) {
+  std::string line;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if ((byte < 0x20 && c != '\t') || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      line += escaped;
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
 // A user that stops the run: the reason is kept for FinishHeadlessView.
 class Failing {
  public:
   bool Fail(const std::string& reason) {
-    if (error_.empty()) error_ = reason;
+    if (error_.empty()) error_ = OneLine(reason);
     dialog_model::GiveUp();
     return false;
   }
@@ -541,7 +564,7 @@ bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool auto
       if (!Tokenize(text, &line.words, &reason) ||
           (!line.words.empty() && !Validate(line, &reason))) {
         if (error != nullptr)
-          *error = std::string(script_path) + ":" + std::to_string(number) + ": " + reason;
+          *error = OneLine(std::string(script_path) + ":" + std::to_string(number) + ": " + reason);
         return false;
       }
       if (!line.words.empty()) lines.push_back(std::move(line));
