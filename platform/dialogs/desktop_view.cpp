@@ -999,6 +999,7 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   if (!open.empty() && windows_.count(open.back()) != 0) window.set_modal();
   window.show();
   window.wait_for_expose();
+  PresentDesktopWindow(&window);
   Fl::flush();
   SyncDesktop();
   if (layout_ != nullptr) {
