@@ -56,8 +56,7 @@ void PresentDesktopWindow(Fl_Window* window) {
     event.xclient.data.l[1] = b;
     event.xclient.data.l[2] = 0;
     event.xclient.data.l[3] = 1;  // source: an application
-    XSendEvent(fl_display, root, False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &event);
+    XSendEvent(fl_display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
   };
   send(state, 0 /* remove */, static_cast<long>(skip));
   send(active, 1 /* an application */, CurrentTime);

@@ -19,7 +19,6 @@
 
 namespace {
 
-
 std::string Caption(HWND dialog) { return Cp932ToUtf8(dialog_model::WindowText(dialog)); }
 
 bool IsAgreement(HWND dialog) {
@@ -540,7 +539,6 @@ Headless& TheView() {
 }  // namespace
 
 void SetScreenSize(int width, int height) { dialog_model::SetScreenSize(width, height); }
-
 
 bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool autopilot,
                        int drive_adapter, int drive_target, std::string* error) {

@@ -441,7 +441,7 @@ void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, std::size_
     std::string label = "[ " + buttons[i].label + " ]";
     int w = Columns(label);
     attrset(i == focus ? (colours_ ? COLOR_PAIR(kFocus) : A_REVERSE)
-                                         : (colours_ ? COLOR_PAIR(kFace) : A_NORMAL));
+                       : (colours_ ? COLOR_PAIR(kFace) : A_NORMAL));
     Put(row, at, label, w);
     hits_.push_back({Hit::What::kBoxButton, buttons[i].answer, row, at, row + 1, at + w});
     at += w + 2;

@@ -48,11 +48,11 @@ Face FaceOf(const dialog_model::Window& w) {
 // Japanese rule), with small kana and the long vowel mark.
 bool ClosesLine(std::string_view utf8_char) {
   static constexpr std::string_view kClosing[] = {
-      "、", "。", "，", "．", "・", "：", "；", "？", "！", "ー", "ゝ", "ゞ", "ヽ", "ヾ",
-      "々", "」", "』", "）", "】", "〕", "〉", "》", "］", "｝", "〙", "〗", "”", "’",
-      "ぁ", "ぃ", "ぅ", "ぇ", "ぉ", "っ", "ゃ", "ゅ", "ょ", "ゎ", "ァ", "ィ", "ゥ", "ェ",
-      "ォ", "ッ", "ャ", "ュ", "ョ", "ヮ", "ヵ", "ヶ", ")", "]", "}", ",", ".", "!",
-      "?", ":", ";", "｡", "､", "｣"};
+      "、", "。", "，", "．", "・", "：", "；", "？", "！", "ー", "ゝ", "ゞ", "ヽ",
+      "ヾ", "々", "」", "』", "）", "】", "〕", "〉", "》", "］", "｝", "〙", "〗",
+      "”",  "’",  "ぁ", "ぃ", "ぅ", "ぇ", "ぉ", "っ", "ゃ", "ゅ", "ょ", "ゎ", "ァ",
+      "ィ", "ゥ", "ェ", "ォ", "ッ", "ャ", "ュ", "ョ", "ヮ", "ヵ", "ヶ", ")",  "]",
+      "}",  ",",  ".",  "!",  "?",  ":",  ";",  "｡",  "､",  "｣"};
   return std::find(std::begin(kClosing), std::end(kClosing), utf8_char) != std::end(kClosing);
 }
 
@@ -213,9 +213,8 @@ std::string DriveRowStatus(const DialogPicture& dialog) {
                   "ドライブ %d/%d: %s、アドレス %d:%d（アダプタ %d、ターゲット %d）、%s 接続",
                   row + 1, rows, product, adapter, target, adapter, target, link.c_str());
   } else {
-    std::snprintf(text, sizeof text,
-                  "Drive %d of %d: %s at %d:%d (adapter %d, target %d), %s link", row + 1, rows,
-                  product, adapter, target, adapter, target, link.c_str());
+    std::snprintf(text, sizeof text, "Drive %d of %d: %s at %d:%d (adapter %d, target %d), %s link",
+                  row + 1, rows, product, adapter, target, adapter, target, link.c_str());
   }
   return text;
 }

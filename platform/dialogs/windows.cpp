@@ -361,8 +361,8 @@ bool FocusOn(HWND dialog, int id) {
 void MovedByUser(HWND window, int left, int top) {
   Window* w = Find(window);
   if (w == nullptr || w->parent != nullptr) return;
-  w->rect = RECT{left, top, left + (w->rect.right - w->rect.left),
-                 top + (w->rect.bottom - w->rect.top)};
+  w->rect =
+      RECT{left, top, left + (w->rect.right - w->rect.left), top + (w->rect.bottom - w->rect.top)};
 }
 
 void PressKey(HWND dialog, UINT key) {
