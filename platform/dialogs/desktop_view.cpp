@@ -382,7 +382,10 @@ void DialogWindow::draw() {
   fl_rectf(0, h, w, kStatusHeight);
   Sunken(1, h + 1, w - 2, kStatusHeight - 2);
   fl_push_clip(4, h + 2, w - 8, kStatusHeight - 4);
+  // A line too long for a narrow dialog is drawn a little smaller.
+  if (TextWidth(StatusText()) > w - 10) fl_font(g_font, kFontPixels - 2);
   Text(StatusText(), 5, h + (kStatusHeight + fl_height()) / 2 - fl_descent(), true);
+  fl_font(g_font, kFontPixels);
   fl_pop_clip();
   fl_color(kFace);
   fl_rectf(0, 0, w, h);

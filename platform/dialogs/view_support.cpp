@@ -209,12 +209,11 @@ std::string DriveRowStatus(const DialogPicture& dialog) {
     std::snprintf(product, sizeof product, "?");
   char text[256];
   if (JapaneseDialog(dialog.handle)) {
-    std::snprintf(text, sizeof text,
-                  "ドライブ %d/%d: %s、アドレス %d:%d（アダプタ %d、ターゲット %d）、%s 接続",
-                  row + 1, rows, product, adapter, target, adapter, target, link.c_str());
+    std::snprintf(text, sizeof text, "ドライブ %d/%d: %s、アダプタ %d ターゲット %d（%s）", row + 1,
+                  rows, product, adapter, target, link.c_str());
   } else {
-    std::snprintf(text, sizeof text, "Drive %d of %d: %s at %d:%d (adapter %d, target %d), %s link",
-                  row + 1, rows, product, adapter, target, adapter, target, link.c_str());
+    std::snprintf(text, sizeof text, "Drive %d of %d: %s at adapter %d, target %d (%s)", row + 1,
+                  rows, product, adapter, target, link.c_str());
   }
   return text;
 }

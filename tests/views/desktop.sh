@@ -77,7 +77,7 @@ ended() {  # waits for the program (10 seconds at most: a loaded machine); it mu
 shot() {  # NAME: the dialog last recorded, with the status line under it
   [ -n "${QV_SHOTS:-}" ] || return 0
   set -- "$1" $(grep '^wait ' "$layout" | tail -n 1 | cut -d' ' -f3-6) \
-    $(grep '^status ' "$layout" | tail -n 1 | cut -d' ' -f6)
+    $(grep '^status ' "$layout" | tail -n 1 | cut -d' ' -f5)
   "$SHOT" save "$QV_SHOTS/$1.png" "$2" "$3" "$4" $(($5 + ${6:-0})) || fail "screenshot $1"
 }
 
@@ -191,12 +191,12 @@ window_manager_and_keyboard() {
   wait_layout "^wait MainDialogUS" "main dialog of four drives" || return
   window=$(xdotool search --classname '^quorvanta$' | tail -n 1)
   [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the main dialog opened without the keyboard focus"
-  wait_layout "^status .* Drive 1 of 4: T71 CDRW USB at 0:0 (adapter 0, target 0), USB link$" "status line" || return
+  wait_layout "^status .* Drive 1 of 4: T71 CDRW USB at adapter 0, target 0 (USB)$" "status line" || return
   set -- $(grep '^status ' "$layout" | tail -n 1 | cut -d' ' -f2-5)
   [ "$("$SHOT" ink $(($1 + 4)) $(($2 + 3)) 200 $(($4 - 6)))" -gt 40 ] || fail "no status line drawn"
   xdotool key shift+Tab Down Down
   wait_layout "^control 1005 .* vecf" "third row checked by the arrows" || return
-  wait_layout "^status .* Drive 3 of 4: T71 CDRW USB at 0:2 (adapter 0, target 2), USB link$" "status line, third row" || return
+  wait_layout "^status .* Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)$" "status line, third row" || return
   shot main-four-en
   xdotool key Tab Return
   for box in 1 2 3; do

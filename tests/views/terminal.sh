@@ -137,11 +137,11 @@ choose_third_drive_by_keys() {
     --drive '0:3:t71:usb:rev=1.00,code=0x14' >/dev/null || { fail "init four"; return; }
   tm send-keys "clear; '$QV' --machine '$WORK/four' --ui terminal --trace '$WORK/four.trace'; echo exit=\$?" Enter
   accept Accept
-  wait_for "Drive 1 of 4: T71 CDRW USB at 0:0 (adapter 0, target 0), USB link" "status line, first row" || return
+  wait_for "Drive 1 of 4: T71 CDRW USB at adapter 0, target 0 (USB)" "status line, first row" || return
   tm send-keys BTab Down
-  wait_for "Drive 2 of 4: R305 CDRW USB at 0:1" "status line, second row" || return
+  wait_for "Drive 2 of 4: R305 CDRW USB at adapter 0, target 1 (USB)" "status line, second row" || return
   tm send-keys Down
-  wait_for "Drive 3 of 4: T71 CDRW USB at 0:2 (adapter 0, target 2), USB link" "status line, third row" || return
+  wait_for "Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)" "status line, third row" || return
   screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(13\)' || { fail "third row not checked"; screen; }
   tm send-keys Tab Enter
   for text in "Close all other applications" "DO NOT abort" "Succeed to load F/W!!"; do
