@@ -4,6 +4,7 @@
 // refuse connections for a moment.
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <cstdlib>
@@ -43,9 +44,27 @@ void PresentDesktopWindow(Fl_Window* window) {
   Atom state = XInternAtom(fl_display, "_NET_WM_STATE", False);
   Atom skip = XInternAtom(fl_display, "_NET_WM_STATE_SKIP_TASKBAR", False);
   Atom active = XInternAtom(fl_display, "_NET_ACTIVE_WINDOW", False);
-  // The property for a display without a window manager, the request for
-  // one that manages the window already.
-  XDeleteProperty(fl_display, xid, state);
+  // The property for a display without a window manager (the other states
+  // kept), the request below for one that manages the window already.
+  Atom actual_type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(fl_display, xid, state, 0, 64, False, XA_ATOM, &actual_type, &format,
+                         &count, &after, &data) == Success &&
+      data != nullptr) {
+    if (format == 32) {
+      auto* atoms = reinterpret_cast<Atom*>(data);
+      unsigned long kept = 0;
+      for (unsigned long i = 0; i < count; ++i)
+        if (atoms[i] != skip) atoms[kept++] = atoms[i];
+      if (kept != count)
+        XChangeProperty(fl_display, xid, state, XA_ATOM, 32, PropModeReplace, data,
+                        static_cast<int>(kept));
+    }
+    XFree(data);
+  }
   auto send = [&](Atom type, long a, long b) {
     XEvent event{};
     event.xclient.type = ClientMessage;
