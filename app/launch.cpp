@@ -1,5 +1,7 @@
 #include "app/launch.h"
 
+#include "app/list_command.h"
+
 #include "drive/channel.h"
 #include "package/package_files.h"
 #include "platform/dialogs/model.h"
@@ -16,6 +18,7 @@ void ResetLaunch() {
   CloseTrace();
   SetTranscript(nullptr);
   SetListedDriveQuery(nullptr);
+  SetKernelDeviceQuery(nullptr);
   dialog_model::Reset();
   InstallPlatform(Platform{});
 }

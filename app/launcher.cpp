@@ -30,11 +30,36 @@ std::string OwnProgramPath(const char* argv0) {
   return self.string();
 }
 
+// This host's drives for the list's JSON form, while its platform lives.
+const SgAspi* g_host_sg = nullptr;
+
+bool HostKernelDevice(int adapter, int target, std::string* node, std::string* address) {
+  if (g_host_sg == nullptr) return false;
+  *node = g_host_sg->NodeAt(adapter, target);
+  *address = g_host_sg->KernelAddressAt(adapter, target);
+  return !node->empty();
+}
+
 // The one platform of this launch, kept alive until the program has ended.
 struct ChosenPlatform {
   std::unique_ptr<VirtualPc> pc;
   std::unique_ptr<HostPlatform> host;
 };
+
+// The program reads Tellumar.inf and the files it names from its current
+// directory, as it always has: --package makes that the folder given.
+bool EnterPackageFolder(const std::string& dir, std::string* error) {
+  if (dir.empty()) return true;
+  std::error_code ec;
+  std::filesystem::current_path(dir, ec);
+  if (ec) {
+    std::error_code ignored;
+    *error = "cannot use the package folder " + std::filesystem::absolute(dir, ignored).string() +
+             ": " + ec.message() + " (see quorvanta --help)";
+    return false;
+  }
+  return true;
+}
 
 bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatform* chosen,
                     std::string* error) {
@@ -63,7 +88,9 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
     chosen->host->SetRehearsalClockRate(static_cast<std::uint32_t>(options.rehearsal_clock_rate));
   }
   InstallPlatform(chosen->host->platform());
-  return true;
+  g_host_sg = &chosen->host->sg();
+  SetKernelDeviceQuery(HostKernelDevice);
+  return EnterPackageFolder(options.package_dir, error);
 }
 
 bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error) {
@@ -75,16 +102,21 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
       options.list ? ViewKind::kHeadless : DefaultViewKind(options.ui, scripted, display, terminal);
   if (*view != ViewKind::kHeadless) {
     if (options.autopilot || !options.script_path.empty()) {
-      *error = "--yes and --script drive the headless view, not the " + options.ui + " view";
+      *error = "--yes and --script drive the headless view, not the " + options.ui +
+               " view (see quorvanta --help)";
       return false;
     }
     if (*view == ViewKind::kTerminal) return StartTerminalView(error);
     return StartDesktopView(stdout, error);
   }
   if (!options.list && !options.autopilot && options.script_path.empty()) {
+    // The autopilot is not offered here: on this host it would update the
+    // first drive without asking anybody.
     *error = options.ui.empty()
-                 ? "no display and no terminal to show the dialogs on: pass --yes or --script FILE"
-                 : "the headless view needs a user: pass --yes or --script FILE";
+                 ? "no display and no terminal to show the dialogs on: run it in a terminal "
+                   "(--ui terminal) or give a scripted user (--script FILE); see quorvanta --help"
+                 : "the headless view needs a user: give a scripted user (--script FILE) or "
+                   "use --ui terminal; see quorvanta --help";
     return false;
   }
   // The list goes to standard output alone; its start-up messages, if any,
@@ -138,7 +170,9 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
 
   int exit_code = 0;
   if (options.list) {
-    if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
+    // A list that start-up ended (a missing or refused package) lists
+    // nothing, and says so by its exit code.
+    exit_code = RunStartupChecks(nullptr, nullptr, &exit_code) ? RunListCommand(options.json) : 1;
   } else {
     exit_code = AppMain(nullptr, nullptr);
   }
@@ -150,6 +184,8 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
                  options.machine_dir.c_str());
   }
   InstallPlatform(Platform{});
+  SetKernelDeviceQuery(nullptr);
+  g_host_sg = nullptr;
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;

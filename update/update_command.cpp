@@ -11,6 +11,7 @@
 #include "resume/resume_state.h"
 #include "state/app_state.h"
 #include "update/main_dialog.h"
+#include "update/power_cycle.h"
 #include "update/progress.h"
 #include "update/update_drive.h"
 
@@ -98,6 +99,9 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   } else {
     ShutDownWindows();
   }
+  // Where the user gives the drive its power cycle instead, the program can
+  // then tell whether the new firmware took, which the shutdown never could.
+  if (DrivePowerCycledByHand() == 1) ConfirmPowerCycle(adapter, target);
 }
 
 }  // namespace
