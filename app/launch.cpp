@@ -1,7 +1,6 @@
 #include "app/launch.h"
 
 #include "app/list_command.h"
-
 #include "drive/channel.h"
 #include "package/package_files.h"
 #include "platform/dialogs/model.h"

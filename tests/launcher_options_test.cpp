@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/launcher.h"
+#include "app/package_option.h"
 #include "platform/dialogs/views.h"
 
 namespace {
@@ -92,7 +93,9 @@ TEST(LaunchOptions, UsageErrorsAreOneLine) {
     // Each points to the help, and none to the autopilot, which on this
     // host would update a drive without asking.
     EXPECT_NE(p.error.find("--help"), std::string::npos) << p.error;
-    if (std::string(args[0]) != "--yes") EXPECT_EQ(p.error.find("--yes"), std::string::npos) << p.error;
+    if (std::string(args[0]) != "--yes") {
+      EXPECT_EQ(p.error.find("--yes"), std::string::npos) << p.error;
+    }
   }
 }
 
@@ -121,6 +124,31 @@ TEST(WindowsCommandLine, QuotedPathThenSingleBlanks) {
   EXPECT_EQ(BuildWindowsCommandLine("C:\\Q\\Quorvanta.exe", {}), "\"C:\\Q\\Quorvanta.exe\"");
   EXPECT_EQ(BuildWindowsCommandLine("/usr/bin/quorvanta", {"fw.bin", "/NON"}),
             "\"/usr/bin/quorvanta\" fw.bin /NON");
+}
+
+TEST(WindowsCommandLine, PackageOptionTakenFromTheFrontOnly) {
+  struct Row {
+    const char* line;
+    int taken;
+    const char* rest;
+    const char* folder;
+  };
+  const Row rows[] = {
+      {"\"C:\\Q\\Quorvanta.exe\" --package D:\\fw fw.bin /NON", 1,
+       "\"C:\\Q\\Quorvanta.exe\" fw.bin /NON", "D:\\fw"},
+      {"\"C:\\Q.exe\" --package \"D:\\my fw\"", 1, "\"C:\\Q.exe\"", "D:\\my fw"},
+      // Behind the image it is the image's option, as it always was.
+      {"\"C:\\Q.exe\" fw.bin --package D:\\fw", 0, "", ""},
+      {"\"C:\\Q.exe\" --package", 0, "", ""},
+      {"\"C:\\Q.exe\" --package \"D:\\open", 0, "", ""},
+  };
+  for (const Row& r : rows) {
+    char rest[261] = {};
+    char folder[261] = {};
+    EXPECT_EQ(TakePackageOption(r.line, rest, folder), r.taken) << r.line;
+    EXPECT_STREQ(rest, r.rest) << r.line;
+    EXPECT_STREQ(folder, r.folder) << r.line;
+  }
 }
 
 }  // namespace

@@ -42,7 +42,8 @@ bool ReadReturnedRevision(const UpdatedDrive& drive, char* revision) {
 }  // namespace
 
 void ConfirmPowerCycle(std::uint8_t adapter, std::uint8_t target) {
-  const UpdatedDrive drive = RememberUpdatedDrive(adapter, target, IsFirstModel(SlotOf(adapter, target)));
+  const UpdatedDrive drive =
+      RememberUpdatedDrive(adapter, target, IsFirstModel(SlotOf(adapter, target)));
   ShowDialogMessage(MsgPowerCycleNow());
 
   // The revision the new firmware reports: the image's first field, which

@@ -211,7 +211,8 @@ void SgAspi::ExplainNoDrive() {
   } else {
     NoteOnce("no cd/dvd", std::to_string(nodes) +
                               (nodes == 1 ? " SCSI generic node (" : " SCSI generic nodes (") +
-                              dev_dir_ + "/sg*), none of them a CD/DVD drive: the drive is "
+                              dev_dir_ +
+                              "/sg*), none of them a CD/DVD drive: the drive is "
                               "unplugged or switched off");
   }
 }
