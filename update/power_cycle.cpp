@@ -33,7 +33,8 @@ bool ReadReturnedRevision(const UpdatedDrive& drive, char* revision) {
   g_app.DeviceRevision[slot][0] = '\0';
   g_app.AbortFlag = 0;
   InquiryRevision(g_app.CurrentAdapter, g_app.CurrentTarget);
-  const bool read = g_app.AbortFlag == 0;
+  // A drive that went again in between leaves the field empty.
+  const bool read = g_app.AbortFlag == 0 && g_app.DeviceRevision[slot][0] != '\0';
   g_app.AbortFlag = 0;
   if (read) CopyText(revision, kRevisionSize, g_app.DeviceRevision[slot]);
   return read;

@@ -13,6 +13,11 @@ bool SameModel(int slot, bool t71) { return t71 ? IsFirstModel(slot) : IsSecondM
 
 // A supported drive of the model answers at the address now.
 bool AnswersAs(std::uint8_t adapter, std::uint8_t target, bool t71, bool vendor_query) {
+  // Without the vendor query only the INQUIRY tells that a drive is there,
+  // and an address with nothing behind it leaves the table as it was: the
+  // product id from before must not pass for an answer.
+  const int slot = SlotOf(adapter, target);
+  if (!vendor_query && slot != kNoSlot) g_app.DeviceProductId[slot][0] = '\0';
   g_app.AbortFlag = 0;
   InquiryStandard(adapter, target);
   if (g_app.AbortFlag != 0) {
@@ -23,7 +28,7 @@ bool AnswersAs(std::uint8_t adapter, std::uint8_t target, bool t71, bool vendor_
     g_app.AbortFlag = 0;
     return false;
   }
-  return SameModel(SlotOf(adapter, target), t71);
+  return SameModel(slot, t71);
 }
 
 }  // namespace

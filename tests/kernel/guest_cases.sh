@@ -119,7 +119,8 @@ power_cycle() {  # NAME DRIVE EXPECTED-LINE
   quorvanta-sim init "$dir/kernel" --os nt --drive "$2" --package t71 > /dev/null || { fail "$1: init"; return; }
   serve "$dir/kernel" "$REHEARSAL"
   (cd "$dir" && QUORVANTA_STATE_DIR=$dir/state quorvanta --package "$dir/kernel/drive_c/Quorvanta" \
-    --family nt --ui headless --yes --rehearsal-clock-rate "$REHEARSAL" > "$dir/kernel.out" 2> "$dir/kernel.err") &
+    --family nt --ui headless --yes --rehearsal-clock-rate "$REHEARSAL" --trace "$dir/kernel.trace" \
+    > "$dir/kernel.out" 2> "$dir/kernel.err") &
   program=$!
   i=0
   while ! grep -q '^power: shutdown$' "$dir/kernel.out" && [ $i -lt 600 ]; do sleep 0.1; i=$((i + 1)); done
@@ -130,7 +131,13 @@ power_cycle() {  # NAME DRIVE EXPECTED-LINE
   echo "== $1"
   cat "$dir/kernel.out"
   grep -v '^ready$' /tmp/handler.out | sed 's/^/server: /'
+  # The looks after the write: each an INQUIRY, answered or not there.
+  echo "looks for the drive: $(sed '1,/cdb=3B 07/d' "$dir/kernel.trace" | grep -c 'cdb=12 00 00')," \
+    "$(sed '1,/cdb=3B 07/d' "$dir/kernel.trace" | grep 'cdb=12 00 00' | grep -vc 'status=0x01') of them unanswered"
   grep -q '^0:0 power cycled$' /tmp/handler.out || fail "$1: the drive's power was not cycled"
+  # Once it was gone, the first answer decides: no waiting out the two minutes.
+  [ "$(sed '1,/cdb=12 00 00 .*status=0x82/d' "$dir/kernel.trace" | grep -c 'cdb=12 00 00 .*status=0x01')" = 1 ] ||
+    fail "$1: the drive was not told back at its first answer"
   expect_in "$1" kernel.out "$3"
   [ "$(cat "$dir/kernel.code")" = 0 ] || fail "$1: exit code $(cat "$dir/kernel.code")"
 }

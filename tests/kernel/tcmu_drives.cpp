@@ -128,8 +128,10 @@ struct Drive {
   std::thread worker;
   int commands = 0;
   int busy_answers = 0;
-  // Power switched off by hand (SIGUSR1) at this wall-clock instant; 0: on.
+  // Power switched off by hand (SIGUSR1); 0: on.
   std::int64_t off_since_ns = 0;
+  // When the last link or unlink was done (set by its thread).
+  std::atomic<std::int64_t> changed_at_ns{0};
 };
 
 // The sg node the kernel gave the LUN of `tpg` ("" when none): tcm_loop
@@ -492,6 +494,7 @@ class Server {
       } else if (::unlink(at.c_str()) != 0) {
         Die("unlink " + d.name);
       }
+      d.changed_at_ns = NowNs();
       std::printf("%d:%d %s at %.3f s%s\n", d.setup.adapter, d.setup.target,
                   link ? "linked" : "unlinked", at_s,
                   link ? (" as " + NodeOf(d.lun.parent_path().parent_path())).c_str() : "");
@@ -507,9 +510,10 @@ class Server {
     for (auto& d : drives_) {
       if (d->busy) continue;
       EmulatedDrive* drive = aspi_->DriveAt(d->setup.adapter, d->setup.target);
-      // Switched off by hand: off the host for a second of the wall clock,
-      // as long as a USB drive takes to go and come back, then powered on.
-      if (d->off_since_ns != 0 && !d->linked && NowNs() - d->off_since_ns > 1000000000) {
+      // Switched off by hand: off the host for two seconds of the wall clock
+      // once its node is gone, as a USB drive is while it is unplugged, then
+      // powered on.
+      if (d->off_since_ns != 0 && !d->linked && NowNs() - d->changed_at_ns > 2000000000) {
         drive->PowerOn();
         aspi_->Save();
         d->off_since_ns = 0;
