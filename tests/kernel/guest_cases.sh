@@ -136,7 +136,8 @@ power_cycle() {  # NAME DRIVE EXPECTED-LINE
     "$(sed '1,/cdb=3B 07/d' "$dir/kernel.trace" | grep 'cdb=12 00 00' | grep -vc 'status=0x01') of them unanswered"
   grep -q '^0:0 power cycled$' /tmp/handler.out || fail "$1: the drive's power was not cycled"
   # Once it was gone, the first answer decides: no waiting out the two minutes.
-  [ "$(sed '1,/cdb=12 00 00 .*status=0x82/d' "$dir/kernel.trace" | grep -c 'cdb=12 00 00 .*status=0x01')" = 1 ] ||
+  [ "$(sed '1,/cdb=3B 07/d' "$dir/kernel.trace" |
+    awk '/cdb=12 00 00/ { if ($0 ~ /status=0x01/) { if (gone) n++ } else gone = 1 } END { print n + 0 }')" = 1 ] ||
     fail "$1: the drive was not told back at its first answer"
   expect_in "$1" kernel.out "$3"
   [ "$(cat "$dir/kernel.code")" = 0 ] || fail "$1: exit code $(cat "$dir/kernel.code")"
