@@ -87,10 +87,13 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
                  options.rehearsal_clock_rate);
     chosen->host->SetRehearsalClockRate(static_cast<std::uint32_t>(options.rehearsal_clock_rate));
   }
+  // After the state directory is named, so that a relative one stays where
+  // the program was started.
+  if (!EnterPackageFolder(options.package_dir, error)) return false;
   InstallPlatform(chosen->host->platform());
   g_host_sg = &chosen->host->sg();
   SetKernelDeviceQuery(HostKernelDevice);
-  return EnterPackageFolder(options.package_dir, error);
+  return true;
 }
 
 bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error) {

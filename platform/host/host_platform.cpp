@@ -168,6 +168,10 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     if (error) *error = "no state directory: set QUORVANTA_STATE_DIR or HOME";
     return nullptr;
   }
+  // Whole, so that it stays the same folder when --package moves the
+  // current directory.
+  std::error_code whole;
+  host->state_dir_ = std::filesystem::absolute(host->state_dir_, whole);
   // The program keeps the Windows directory and the paths built on it in
   // 261-byte buffers; a longer one would be cut into some other path.
   if (host->state_dir_.string().size() + std::string_view("\\Tellmr1.DAT").size() >= kMaxPath) {
