@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -39,6 +40,29 @@ bool HostKernelDevice(int adapter, int target, std::string* node, std::string* a
   *address = g_host_sg->KernelAddressAt(adapter, target);
   return !node->empty();
 }
+
+// The list's start-up messages, held until the run has ended: where this
+// host has already said in one line what is wrong (a missing package file),
+// the box would only repeat it; otherwise they go to standard error.
+struct ListMessages {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = nullptr;
+
+  std::FILE* Open() {
+    stream = open_memstream(&text, &size);
+    return stream != nullptr ? stream : stderr;
+  }
+  void Finish(bool already_said) {
+    if (stream == nullptr) return;
+    std::fclose(stream);
+    stream = nullptr;
+    if (!already_said && text != nullptr) std::fputs(text, stderr);
+    std::free(text);
+    text = nullptr;
+  }
+};
+ListMessages g_list_messages;
 
 // The one platform of this launch, kept alive until the program has ended.
 struct ChosenPlatform {
@@ -124,7 +148,8 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
   }
   // The list goes to standard output alone; its start-up messages, if any,
   // go to standard error.
-  std::FILE* transcript = options.list ? stderr : stdout;
+  std::FILE* transcript = stdout;
+  if (options.list) transcript = g_list_messages.Open();
   SetListedDriveQuery(ListedDriveAt);
   return StartHeadlessView(transcript,
                            options.script_path.empty() ? nullptr : options.script_path.c_str(),
@@ -162,11 +187,13 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
   ViewKind view = ViewKind::kHeadless;
   if (!ChooseView(options, &view, &error)) {
+    g_list_messages.Finish(false);
     InstallPlatform(Platform{});
     return UsageError(error);
   }
   if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str())) {
     FinishView(view, &error);
+    g_list_messages.Finish(false);
     InstallPlatform(Platform{});
     return UsageError("cannot write the trace file " + options.trace_path);
   }
@@ -182,6 +209,7 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
 
   CloseTrace();
   int view_code = FinishView(view, &error);
+  g_list_messages.Finish(chosen.host && chosen.host->package_problems_noted());
   if (chosen.pc && !chosen.pc->Save()) {
     std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
                  options.machine_dir.c_str());

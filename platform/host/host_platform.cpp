@@ -158,6 +158,7 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
 }
 
 void HostSystem::NotePackageFileProblem(const char* path) {
+  ++package_problems_;
   std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path).c_str());
 }
 

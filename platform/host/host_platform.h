@@ -121,8 +121,10 @@ class HostSystem final : public System {
   void NotePackageFileProblem(const char* path) override;
   // The drive's power cycle is the user's: the program then looks for it.
   BOOL DrivePowerCycledByHand() override { return 1; }
+  bool package_problems_noted() const { return package_problems_ != 0; }
 
  private:
+  int package_problems_ = 0;
   std::filesystem::path state_dir_;
   NamedMutexTable mutexes_;
   std::string command_line_;
@@ -145,6 +147,8 @@ class HostPlatform {
   void SetRehearsalClockRate(std::uint32_t rate) { clock_->SetRehearsalRate(rate); }
   const std::filesystem::path& state_dir() const { return state_dir_; }
   const SgAspi& sg() const { return *aspi_; }
+  // A package file was named as missing or unreadable on standard error.
+  bool package_problems_noted() const { return system_->package_problems_noted(); }
   RegistryStore& registry() { return *registry_; }
 
  private:
