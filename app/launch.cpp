@@ -1,5 +1,6 @@
 #include "app/launch.h"
 
+#include "app/list_command.h"
 #include "drive/channel.h"
 #include "package/package_files.h"
 #include "platform/dialogs/model.h"
@@ -17,6 +18,7 @@ void ResetLaunch() {
   SetTranscript(nullptr);
   SetListedDriveQuery(nullptr);
   SetListedDriveModelQuery(nullptr);
+  SetKernelDeviceQuery(nullptr);
   dialog_model::Reset();
   InstallPlatform(Platform{});
 }

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 
@@ -30,11 +31,59 @@ std::string OwnProgramPath(const char* argv0) {
   return self.string();
 }
 
+// This host's drives for the list's JSON form, while its platform lives.
+const SgAspi* g_host_sg = nullptr;
+
+bool HostKernelDevice(int adapter, int target, std::string* node, std::string* address) {
+  if (g_host_sg == nullptr) return false;
+  *node = g_host_sg->NodeAt(adapter, target);
+  *address = g_host_sg->KernelAddressAt(adapter, target);
+  return !node->empty();
+}
+
+// The list's start-up messages, held until the run has ended: where this
+// host has already said in one line what is wrong (a missing package file),
+// the box would only repeat it; otherwise they go to standard error.
+struct ListMessages {
+  char* text = nullptr;
+  std::size_t size = 0;
+  std::FILE* stream = nullptr;
+
+  std::FILE* Open() {
+    stream = open_memstream(&text, &size);
+    return stream != nullptr ? stream : stderr;
+  }
+  void Finish(bool already_said) {
+    if (stream == nullptr) return;
+    std::fclose(stream);
+    stream = nullptr;
+    if (!already_said && text != nullptr) std::fputs(text, stderr);
+    std::free(text);
+    text = nullptr;
+  }
+};
+ListMessages g_list_messages;
+
 // The one platform of this launch, kept alive until the program has ended.
 struct ChosenPlatform {
   std::unique_ptr<VirtualPc> pc;
   std::unique_ptr<HostPlatform> host;
 };
+
+// The program reads Tellumar.inf and the files it names from its current
+// directory, as it always has: --package makes that the folder given.
+bool EnterPackageFolder(const std::string& dir, std::string* error) {
+  if (dir.empty()) return true;
+  std::error_code ec;
+  std::filesystem::current_path(dir, ec);
+  if (ec) {
+    std::error_code ignored;
+    *error = "cannot use the package folder " + std::filesystem::absolute(dir, ignored).string() +
+             ": " + ec.message() + " (see quorvanta --help)";
+    return false;
+  }
+  return true;
+}
 
 bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatform* chosen,
                     std::string* error) {
@@ -62,7 +111,12 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
                  options.rehearsal_clock_rate);
     chosen->host->SetRehearsalClockRate(static_cast<std::uint32_t>(options.rehearsal_clock_rate));
   }
+  // After the state directory is named, so that a relative one stays where
+  // the program was started.
+  if (!EnterPackageFolder(options.package_dir, error)) return false;
   InstallPlatform(chosen->host->platform());
+  g_host_sg = &chosen->host->sg();
+  SetKernelDeviceQuery(HostKernelDevice);
   return true;
 }
 
@@ -78,21 +132,27 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
   SetListedDriveModelQuery(ListedDriveModel);
   if (*view != ViewKind::kHeadless) {
     if (options.autopilot || !options.script_path.empty()) {
-      *error = "--yes and --script drive the headless view, not the " + options.ui + " view";
+      *error = "--yes and --script drive the headless view, not the " + options.ui +
+               " view (see quorvanta --help)";
       return false;
     }
     if (*view == ViewKind::kTerminal) return StartTerminalView(error);
     return StartDesktopView(stdout, error);
   }
   if (!options.list && !options.autopilot && options.script_path.empty()) {
+    // The autopilot is not offered here: on this host it would update the
+    // first drive without asking anybody.
     *error = options.ui.empty()
-                 ? "no display and no terminal to show the dialogs on: pass --yes or --script FILE"
-                 : "the headless view needs a user: pass --yes or --script FILE";
+                 ? "no display and no terminal to show the dialogs on: run it in a terminal "
+                   "(--ui terminal) or give a scripted user (--script FILE); see quorvanta --help"
+                 : "the headless view needs a user: give a scripted user (--script FILE) or "
+                   "use --ui terminal; see quorvanta --help";
     return false;
   }
   // The list goes to standard output alone; its start-up messages, if any,
   // go to standard error.
-  std::FILE* transcript = options.list ? stderr : stdout;
+  std::FILE* transcript = stdout;
+  if (options.list) transcript = g_list_messages.Open();
   return StartHeadlessView(transcript,
                            options.script_path.empty() ? nullptr : options.script_path.c_str(),
                            options.autopilot, options.drive_adapter, options.drive_target, error);
@@ -129,29 +189,36 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
   ViewKind view = ViewKind::kHeadless;
   if (!ChooseView(options, &view, &error)) {
+    g_list_messages.Finish(false);
     InstallPlatform(Platform{});
     return UsageError(error);
   }
   if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str())) {
     FinishView(view, &error);
+    g_list_messages.Finish(false);
     InstallPlatform(Platform{});
     return UsageError("cannot write the trace file " + options.trace_path);
   }
 
   int exit_code = 0;
   if (options.list) {
-    if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
+    // A list that start-up ended (a missing or refused package) lists
+    // nothing, and says so by its exit code.
+    exit_code = RunStartupChecks(nullptr, nullptr, &exit_code) ? RunListCommand(options.json) : 1;
   } else {
     exit_code = AppMain(nullptr, nullptr);
   }
 
   CloseTrace();
   int view_code = FinishView(view, &error);
+  g_list_messages.Finish(chosen.host && chosen.host->package_problems_noted());
   if (chosen.pc && !chosen.pc->Save()) {
     std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
                  options.machine_dir.c_str());
   }
   InstallPlatform(Platform{});
+  SetKernelDeviceQuery(nullptr);
+  g_host_sg = nullptr;
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;

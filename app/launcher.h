@@ -15,8 +15,15 @@ struct LaunchOptions {
   bool list = false;
   bool json = false;
   std::string trace_path;
-  bool family_98 = false;  // --family 98 (this host only)
+  // The Windows family this host acts as: 95/98 unless --family nt, since
+  // its update checks the drive's new revision and model code before it
+  // reports success, where the NT family's direct write verifies nothing.
+  bool family_98 = true;  // --family 98|nt (this host only)
   bool family_given = false;
+  // --package DIR (this host only): the folder that holds Tellumar.inf; the
+  // program runs in it, so the image named on the command line is relative
+  // to it. Empty: the current directory.
+  std::string package_dir;
   // --rehearsal-clock-rate N (this host only): the tick count runs N times
   // as fast as the wall clock, for rehearsals against emulated drives.
   int rehearsal_clock_rate = 1;
@@ -25,7 +32,8 @@ struct LaunchOptions {
   std::vector<std::string> arguments;  // IMAGE [OPTION] and anything after
 };
 
-// Parses argv[1..]. False with a one-line message on a usage error.
+// Parses argv[1..]. False with a one-line message on a usage error, which
+// ends with the pointer to --help.
 bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,
                         std::string* error);
 

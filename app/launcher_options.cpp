@@ -37,21 +37,30 @@ const char* LauncherUsage() {
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
          "  --family 98|nt    this host only: the Windows family the program acts as;\n"
-         "                    nt (default) updates directly, 98 uses the two-stage\n"
-         "                    update for drives that answer the vendor query\n"
+         "                    98 (default) uses the two-stage update, which checks the\n"
+         "                    drive's new firmware, for drives that answer the vendor\n"
+         "                    query; nt writes directly, then asks for a power cycle\n"
+         "  --package DIR     this host only: the folder that holds Tellumar.inf\n"
+         "                    (default: the current directory)\n"
          "  --rehearsal-clock-rate N\n"
          "                    this host, rehearsals and tests only: the program's\n"
          "                    clock runs N (1-1000) times as fast as the wall clock,\n"
          "                    against drives emulated at the same rate; a real drive\n"
          "                    keeps its own times, so never use it for a real update\n"
-         "  --help, --version\n";
+         "  -h, --help, --version\n";
 }
 
-bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,
-                        std::string* error) {
+namespace {
+
+bool ParseOptions(int argc, const char* const* argv, LaunchOptions* options, std::string* error) {
   bool options_done = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
+    // An image file is never called -h: it asks for help as everywhere else.
+    if (!options_done && arg == "-h") {
+      options->help = true;
+      continue;
+    }
     if (options_done || arg.size() < 2 || arg.substr(0, 2) != "--") {
       options->arguments.emplace_back(arg);
       // Once the image is named, the rest belongs to the program's own line.
@@ -115,6 +124,8 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
       options->list = true;
     } else if (arg == "--json") {
       options->json = true;
+    } else if (arg == "--package") {
+      if (!value("--package", &options->package_dir)) return false;
     } else if (arg == "--trace") {
       if (!value("--trace", &options->trace_path)) return false;
     } else if (arg == "--help") {
@@ -134,6 +145,10 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
     *error = "--family is for this host; a virtual PC has its own (quorvanta-sim init --os)";
     return false;
   }
+  if (!options->package_dir.empty() && !options->machine_dir.empty()) {
+    *error = "--package is for this host; a virtual PC keeps its package in drive_c/Quorvanta";
+    return false;
+  }
   if (options->rehearsal_clock_rate != 1 && !options->machine_dir.empty()) {
     *error = "--rehearsal-clock-rate is for this host; a virtual PC runs in virtual time";
     return false;
@@ -143,6 +158,15 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,
+                        std::string* error) {
+  if (ParseOptions(argc, argv, options, error)) return true;
+  *error += " (see quorvanta --help)";
+  return false;
 }
 
 std::string BuildWindowsCommandLine(const std::string& program_path,

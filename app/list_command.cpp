@@ -8,6 +8,8 @@
 
 namespace {
 
+KernelDeviceQuery g_kernel_device = nullptr;
+
 // Bytes of a device-table text field up to its terminator; JSON-escaped
 // when asked. Control bytes become blanks so a line stays a line.
 void AppendField(char* out, int size, const char* field, int field_size, bool json) {
@@ -68,7 +70,18 @@ int FormatDriveList(bool json, char* out, int size) {
       }
       AppendText(out, size, ", \"link\": \"");
       AppendText(out, size, drive.usb ? "USB" : "ATAPI");
-      AppendText(out, size, "\"}");
+      AppendText(out, size, "\"");
+      std::string node;
+      std::string kernel_address;
+      if (g_kernel_device != nullptr &&
+          g_kernel_device(drive.adapter, drive.target, &node, &kernel_address)) {
+        AppendText(out, size, ", \"device\": \"");
+        AppendField(out, size, node.c_str(), static_cast<int>(node.size()), true);
+        AppendText(out, size, "\", \"hctl\": \"");
+        AppendText(out, size, kernel_address.c_str());
+        AppendText(out, size, "\"");
+      }
+      AppendText(out, size, "}");
     } else {
       AppendText(out, size, address);
       AppendText(out, size, "\t");
@@ -84,6 +97,8 @@ int FormatDriveList(bool json, char* out, int size) {
   if (json) AppendText(out, size, listed == 0 ? "]\n" : "\n]\n");
   return listed;
 }
+
+void SetKernelDeviceQuery(KernelDeviceQuery query) { g_kernel_device = query; }
 
 int RunListCommand(bool json) {
   char text[2048];

@@ -1,6 +1,8 @@
 // `quorvanta --list [--json]`: the drives the main dialog would list.
 #pragma once
 
+#include <string>
+
 // After start-up has filled g_app (adapters, LoaderFileName): runs the first
 // scan, takes the drives the main dialog lists (CollectListedDrives) and
 // prints one line per drive to standard output:
@@ -13,3 +15,10 @@ int RunListCommand(bool json);
 // The text RunListCommand prints, built into `out` (always terminated; empty
 // after a failed scan). Returns the number of drives listed.
 int FormatDriveList(bool json, char* out, int size);
+
+// Where a listed drive sits in this host's kernel, for the JSON form: its
+// device node ("/dev/sg2") and host:channel:target:lun. False when the
+// platform has no such thing (a virtual PC). Null (the default): no fields.
+using KernelDeviceQuery = bool (*)(int adapter, int target, std::string* node,
+                                   std::string* address);
+void SetKernelDeviceQuery(KernelDeviceQuery query);

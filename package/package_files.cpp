@@ -4,6 +4,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "state/app_state.h"
 
 namespace {
@@ -118,6 +119,8 @@ void ReadPackageDescription(char* data_file, char* data_option, char* loader_fil
 int CheckImageSize() {
   HANDLE file = OpenExistingFile(g_app.DataFileName);
   if (file == INVALID_HANDLE_VALUE) {
+    // No image name at all means the description was not there to give one.
+    NotePackageFileProblem(g_app.DataFileName[0] != '\0' ? g_app.DataFileName : "Tellumar.inf");
     ShowPackageMessage(g_app.MsgNoDataFile);
     return 0;
   }
@@ -133,6 +136,7 @@ int CheckImageSize() {
 int ReadImageSignature(DWORD offset, char* revisions) {
   HANDLE file = OpenExistingFile(g_app.DataFileName);
   if (file == INVALID_HANDLE_VALUE) {
+    NotePackageFileProblem(g_app.DataFileName);
     ShowPackageMessage(g_app.MsgNoDataFile);
     return 0;
   }
@@ -186,7 +190,10 @@ int LoadLoaderData(const char* path) {
 
 int PrepareLoaderData() {
   if (g_app.LoaderFileName[0] == '\0') return LoaderReady;
-  if (!LoadLoaderData(g_app.LoaderFileName)) return LoaderMissing;
+  if (!LoadLoaderData(g_app.LoaderFileName)) {
+    NotePackageFileProblem(g_app.LoaderFileName);
+    return LoaderMissing;
+  }
   if (!LoaderDataComplete()) {
     ShowPackageMessage(g_app.MsgInvalidData);
     return LoaderRefused;

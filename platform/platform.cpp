@@ -90,3 +90,5 @@ DWORD GetLastError() { return g_platform.system->LastError(); }
 BOOL ExitWindowsEx(DWORD flags, DWORD reason) {
   return g_platform.system->ExitWindows(flags, reason);
 }
+void NotePackageFileProblem(const char* path) { g_platform.system->NotePackageFileProblem(path); }
+BOOL DrivePowerCycledByHand() { return g_platform.system->DrivePowerCycledByHand(); }

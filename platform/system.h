@@ -74,6 +74,14 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, const TOKEN_PRIVILEGE
 DWORD GetLastError();
 // A restart or shutdown request. 1 when the system accepted it.
 BOOL ExitWindowsEx(DWORD flags, DWORD reason);
+// A package file (the description, the image or the loader data) that could
+// not be used: one line that names the whole path looked for, beside the
+// program's own message (this host; nothing elsewhere).
+void NotePackageFileProblem(const char* path);
+// 1 where a shutdown request is never carried out and the user turns the
+// drive's power off and on by hand, so that the program can look at the
+// drive again afterwards (this host); 0 where the computer really shuts down.
+BOOL DrivePowerCycledByHand();
 
 class System {
  public:
@@ -94,4 +102,6 @@ class System {
                                      const TOKEN_PRIVILEGES* state) = 0;
   virtual DWORD LastError() = 0;
   virtual BOOL ExitWindows(DWORD flags, DWORD reason) = 0;
+  virtual void NotePackageFileProblem(const char*) {}
+  virtual BOOL DrivePowerCycledByHand() { return 0; }
 };

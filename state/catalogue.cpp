@@ -28,6 +28,10 @@ const char* UpdateText(int index) {
   return Japanese() ? kUpdateTextsCp932[index] : kUpdateTexts[index].english;
 }
 
+const char* HostText(int index) {
+  return Japanese() ? kHostTextsCp932[index] : kHostTexts[index].english;
+}
+
 }  // namespace
 
 void FillCatalogue() {
@@ -64,3 +68,8 @@ const char* MsgModelNotProper() { return UpdateText(3); }
 const char* MsgChecksumWrong() { return UpdateText(4); }
 const char* MsgLoadSucceeded() { return UpdateText(5); }
 const char* MsgWarnUsbPower() { return UpdateText(6); }
+
+const char* MsgPowerCycleNow() { return HostText(0); }
+const char* MsgPowerCycleUpdated() { return HostText(1); }
+const char* MsgPowerCycleStillOld() { return HostText(2); }
+const char* MsgPowerCycleNotBack() { return HostText(3); }

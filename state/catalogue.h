@@ -15,3 +15,11 @@ const char* MsgModelNotProper();
 const char* MsgChecksumWrong();
 const char* MsgLoadSucceeded();
 const char* MsgWarnUsbPower();
+
+// This host's texts after the direct update's power cycle, in the language
+// g_app.PrimaryLanguage selects; "%s" in the last three stands for the
+// revision the drive reports.
+const char* MsgPowerCycleNow();
+const char* MsgPowerCycleUpdated();
+const char* MsgPowerCycleStillOld();
+const char* MsgPowerCycleNotBack();

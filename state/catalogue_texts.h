@@ -96,6 +96,38 @@ inline constexpr CatalogueText kUpdateTexts[] = {
 };
 inline constexpr int kUpdateTextCount = 7;
 
+// This host's own texts, beside the system's: after the direct update asks
+// for a shutdown that this host never carries out, the user turns the drive
+// off and on and the program reads its revision again. "%s" stands for that
+// revision. In the order of the accessors of catalogue.h.
+inline constexpr CatalogueText kHostTexts[] = {
+    {"MsgPowerCycleNow",
+     "This computer is not shut down by the program. Turn the drive's power off and on (or "
+     "unplug it and plug it in again), then press OK once the drive is back: the program then "
+     "reads its firmware revision.",
+     "このコンピュータはプログラムによってシャットダウンされません。ドライブの電源を一度切って"
+     "から入れ直し（またはケーブルを抜いて差し直し）、ドライブが戻ったらＯＫを押してください。"
+     "ファームウェアのリビジョンを確認します。"},
+    {"MsgPowerCycleUpdated",
+     "The drive now reports the package's firmware revision %s: the update took.",
+     "ドライブはパッケージのファームウェアリビジョン %s を報告しています。アップデートは成功しま"
+     "した。"},
+    {"MsgPowerCycleStillOld",
+     "The drive still reports its old firmware revision %s: the update did not take. Turn its "
+     "power off and on once more and look again with quorvanta --list; if the revision stays "
+     "old, run the update again.",
+     "ドライブは古いファームウェアリビジョン %s のままです。アップデートは反映されませんでした。"
+     "もう一度電源を切って入れ直し、quorvanta --list で確認してください。古いままなら、アップデ"
+     "ートをやり直してください。"},
+    {"MsgPowerCycleNotBack",
+     "The drive did not come back within two minutes. Check that it is plugged in and switched "
+     "on, then look for it with quorvanta --list: its revision there tells whether the update "
+     "took.",
+     "ドライブが２分以内に戻りませんでした。接続と電源を確認してから quorvanta --list でドライブ"
+     "を探してください。そのリビジョンでアップデートの成否がわかります。"},
+};
+inline constexpr int kHostTextCount = 4;
+
 // The agreement: one display line per entry; a blank separator line holds a
 // single blank. English lines are at most 45 characters, Japanese lines at
 // most 38 bytes once in code page 932.
@@ -300,4 +332,5 @@ inline constexpr const char* kJapaneseAgreement[kJapaneseAgreementLines] = {
 extern const char* const kCatalogueMessagesCp932[kCatalogueMessageCount];
 extern const char* const kAgreementLabelsCp932[kAgreementLabelCount];
 extern const char* const kUpdateTextsCp932[kUpdateTextCount];
+extern const char* const kHostTextsCp932[kHostTextCount];
 extern const char* const kJapaneseAgreementCp932[kJapaneseAgreementLines];

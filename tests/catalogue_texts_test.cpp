@@ -93,6 +93,10 @@ TEST(CatalogueJapanese, EveryTextDecodesToTheTableAndFits) {
     EXPECT_EQ(Cp932ToUtf8(kUpdateTextsCp932[i]), kUpdateTexts[i].japanese);
     EXPECT_LT(std::strlen(kUpdateTextsCp932[i]), static_cast<size_t>(kMessageSize));
   }
+  for (int i = 0; i < kHostTextCount; ++i) {
+    SCOPED_TRACE(kHostTexts[i].name);
+    EXPECT_EQ(Cp932ToUtf8(kHostTextsCp932[i]), kHostTexts[i].japanese);
+  }
   // A few texts written out again here, independently of the table.
   EXPECT_EQ(Cp932ToUtf8(g_app.MsgWarnCloseApps),
             "－操作を始める前に、全てのアプリケーションを終了してください。\r\n");

@@ -221,7 +221,8 @@ TEST_F(HeadlessTest, WithoutAUserTheFirstDialogEndsTheRun) {
   EXPECT_EQ(pc_.CreateMainWindow(), nullptr);
   EXPECT_EQ(FinishHeadlessView(&error), 2);
   EXPECT_EQ(error,
-            "nobody can answer dialog \"Quorvanta        Ver. 1.0\" (use --yes or --script)");
+            "nobody can answer dialog \"Quorvanta        Ver. 1.0\" (give a scripted user with "
+            "--script FILE)");
   EXPECT_TRUE(pc_.aspi.commands.empty());
 }
 

@@ -228,11 +228,13 @@ TEST(EmuKnobs, RestartVariants) {
     std::uint64_t back_after;  // 0: not before power-on
     const char* image_rev;
     const char* rev;
+    bool end_of_load = true;  // false: the direct way, the new firmware at power-on
   };
   const Case cases[] = {
       {"0:0:t71:usb:absent=5000", 5000, "1.20", "1.20"},
       {"0:0:t71:usb:returnrev=1.19", 20000, "1.20", "1.19"},
       {"0:0:t71:usb:noreturn=1", 0, "1.20", "1.20"},
+      {"0:0:t71:usb:returnrev=1.19", 0, "1.20", "1.19", false},
       // The description's own separators would make the drive file unreadable.
       {"0:0:t71:usb", 20000, "1,2:", "1?2?"},
   };
@@ -240,6 +242,12 @@ TEST(EmuKnobs, RestartVariants) {
     Bench bench({c.drive});
     bench.TestUnitReady();
     ASSERT_EQ(bench.SendImage(0, 0, T71Image(c.image_rev)).status, SS_COMP);
+    if (!c.end_of_load) {
+      EXPECT_EQ(bench.Revision(), "1.00") << c.drive << ": the old firmware runs until power-on";
+      bench.aspi->PowerOn();
+      EXPECT_EQ(bench.Revision(), c.rev) << c.drive;
+      continue;
+    }
     ASSERT_EQ(bench.EndOfLoad().status, SS_COMP);
     if (c.back_after != 0) {
       bench.clock.Advance(c.back_after - 1);

@@ -1,15 +1,21 @@
 // This host's SCSI generic transport without a device: how the kernel's
 // answers become ASPI statuses (recorded answers of QEMU's drives and
 // scsi_debug, plus the transport failures), how hosts become adapter
-// numbers, and what an empty machine reports. The transport against real
+// numbers, and what an empty machine reports and tells its user. The transport against real
 // devices is tested inside a QEMU guest (tests/qemu/).
 #include "platform/host/sg_answer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emu_harness.h"
@@ -126,5 +132,75 @@ TEST(SgAspi, AMachineWithoutDrivesHasNoAdapterAndEndsEveryRequestAtOnce) {
   EXPECT_EQ(r.SRB_Status, SS_NO_DEVICE);
   EXPECT_EQ(posted, 1);
   EXPECT_FALSE(layer.Holds(&r));
-  EXPECT_TRUE(notes.empty());
+  // Said once, on the first scan (the table below has its words).
+  EXPECT_EQ(notes.size(), 1u);
+  layer.SupportInfo();
+  EXPECT_EQ(notes.size(), 1u);
+}
+
+// What the first scan tells a user who sees no drive, with the node list
+// faked under a test root: no node at all, nodes of other types, a CD/DVD
+// node refused for permission. Run in a child without root's rights, so
+// that the refusal is the kernel's.
+TEST(SgAspi, AnEmptyListSaysWhyInOneLine) {
+  struct Row {
+    const char* name;
+    std::vector<std::pair<const char*, int>> nodes;  // sg name, peripheral type
+    const char* line;                                // ROOT stands for the test root
+  };
+  const Row rows[] = {
+      {"no node",
+       {},
+       "no SCSI generic node (ROOT/dev/sg*) exists: load the driver with 'modprobe sg' (as "
+       "root), or the drive is unplugged or switched off"},
+      {"no CD/DVD node",
+       {{"sg0", 0}, {"sg1", 0}},
+       "2 SCSI generic nodes (ROOT/dev/sg*), none of them a CD/DVD drive: the drive is "
+       "unplugged or switched off"},
+      {"permission refused",
+       {{"sg0", 0}, {"sg1", 5}},
+       "cannot open ROOT/dev/sg1: permission denied; add your user to the cdrom group (then "
+       "log in again) or run as root"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    char pattern[] = "/tmp/qv_sg_root.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::filesystem::path root = pattern;
+    std::filesystem::create_directories(root / "dev");
+    std::filesystem::create_directories(root / "sys");
+    for (const auto& [name, type] : row.nodes) {
+      std::filesystem::create_directories(root / "sys" / name / "device");
+      std::ofstream(root / "sys" / name / "device" / "type") << type << "\n";
+      std::ofstream(root / "dev" / name) << "";
+      ::chmod((root / "dev" / name).c_str(), 0);
+    }
+    std::filesystem::permissions(root, std::filesystem::perms::all);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      if (::getuid() == 0 && ::setuid(65534) != 0) ::_exit(3);
+      std::string notes;
+      SgAspi layer((root / (row.nodes.empty() ? "absent" : "sys")).string(),
+                   (root / "dev").string(),
+                   [&notes](const std::string& line) { notes += line + "\n"; });
+      const bool none = layer.SupportInfo() == static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
+      notes += none ? "no adapter\n" : "adapters\n";
+      const ssize_t written = ::write(fds[1], notes.data(), notes.size());
+      ::_exit(written == static_cast<ssize_t>(notes.size()) ? 0 : 4);
+    }
+    ::close(fds[1]);
+    std::string got;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string want = row.line;
+    want.replace(want.find("ROOT"), 4, root.string());
+    EXPECT_EQ(got, want + "\nno adapter\n");
+    std::filesystem::remove_all(root);
+  }
 }

@@ -11,6 +11,7 @@
 #include "resume/resume_state.h"
 #include "state/app_state.h"
 #include "update/main_dialog.h"
+#include "update/power_cycle.h"
 #include "update/progress.h"
 #include "update/update_drive.h"
 
@@ -89,7 +90,8 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
     if (SetRunEntry(kRunEntryDisable) == 0) ShowDialogMessage(g_app.MsgUpdateFailed);
   }
   ShowDurationNote();
-  if (TransferFirmwareImage(adapter, target) == 1) ShowDialogMessage(g_app.MsgUpdateFailedDma);
+  const bool transferred = TransferFirmwareImage(adapter, target) != 1;
+  if (!transferred) ShowDialogMessage(g_app.MsgUpdateFailedDma);
   EnableButton(IDC_EXIT, 1);
   // Also after a failed transfer: the power cycle is what lets the drive
   // start again.
@@ -98,6 +100,10 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   } else {
     ShutDownWindows();
   }
+  // Where the user gives the drive its power cycle instead, the program can
+  // then tell whether the new firmware took, which the shutdown never could.
+  // A failed transfer has said what to do already.
+  if (transferred && DrivePowerCycledByHand() == 1) ConfirmPowerCycle(adapter, target);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "state/app_state.h"
 #include "state/catalogue.h"
 #include "update/progress.h"
+#include "update/returning_drive.h"
 
 namespace {
 
@@ -21,21 +22,6 @@ constexpr DWORD kWaitStepMs = 190;
 constexpr int kScanPasses = 25;
 constexpr int kConfirmationSize = 1200;
 constexpr int kImageChunksBeforeFinal = 256;
-constexpr int kNoSlot = -1;
-
-int SlotOf(std::uint8_t adapter, std::uint8_t target) {
-  if (adapter >= 8 || target >= 8) return kNoSlot;
-  return adapter * 8 + target;
-}
-
-bool IsFirstModel(int slot) {
-  return slot != kNoSlot && std::strncmp(g_app.DeviceProductId[slot], kFirstModelId, 12) == 0;
-}
-bool IsSecondModel(int slot) {
-  return slot != kNoSlot && std::strncmp(g_app.DeviceProductId[slot], kSecondModelId, 13) == 0;
-}
-bool SameModel(int slot, bool t71) { return t71 ? IsFirstModel(slot) : IsSecondModel(slot); }
-
 // Waits `ms` in 190 ms steps, moving the bar one count per step.
 void TimedWait(DWORD ms) {
   for (DWORD elapsed = 0; elapsed < ms; elapsed += kWaitStepMs) {
@@ -53,75 +39,6 @@ void ScanPasses() {
     AdvanceProgress(1);
   }
   g_app.AbortFlag = 0;
-}
-
-bool RefreshAspiSupport() {
-  g_app.AspiSupportInfo = GetASPI32SupportInfo();
-  g_app.AdapterCount = static_cast<std::uint8_t>(g_app.AspiSupportInfo & 0xFF);
-  return g_app.AdapterCount != 0 && ((g_app.AspiSupportInfo >> 8) & 0xFF) == SS_COMP;
-}
-
-// The drive being written and the other drives of its model that the scans
-// had taken before anything was written, so that the re-scans, which make
-// whichever drive they take last the current one, cannot hand the later
-// steps to another drive.
-struct UpdatedDrive {
-  std::uint8_t adapter;
-  std::uint8_t target;
-  bool t71;
-  bool known_before[kDeviceSlots];
-};
-
-UpdatedDrive RememberUpdatedDrive(std::uint8_t adapter, std::uint8_t target, bool t71) {
-  UpdatedDrive drive{adapter, target, t71, {}};
-  for (int slot = 0; slot < kDeviceSlots; ++slot) {
-    drive.known_before[slot] = g_app.DeviceSupported[slot] == 1 && SameModel(slot, t71);
-  }
-  return drive;
-}
-
-// A supported drive of the model answers at the address now.
-bool AnswersAs(std::uint8_t adapter, std::uint8_t target, bool t71) {
-  g_app.AbortFlag = 0;
-  InquiryStandard(adapter, target);
-  if (g_app.AbortFlag != 0) {
-    g_app.AbortFlag = 0;
-    return false;
-  }
-  if (ProbeDriveInfo(adapter, target) == 0) {
-    g_app.AbortFlag = 0;
-    return false;
-  }
-  return SameModel(SlotOf(adapter, target), t71);
-}
-
-// Makes the updated drive the current one again: at its own address, or,
-// when it came back elsewhere, as the one drive of its model at an address
-// that no other drive of that model held before. False when it is not back
-// or more than one drive could be it.
-bool ReturnToUpdatedDrive(const UpdatedDrive& drive) {
-  if (AnswersAs(drive.adapter, drive.target, drive.t71)) {
-    g_app.CurrentAdapter = drive.adapter;
-    g_app.CurrentTarget = drive.target;
-    return true;
-  }
-  int newcomers = 0;
-  DrivePair found{0, 0};
-  for (int adapter = 0; adapter < g_app.AdapterCount && adapter < 8; ++adapter) {
-    for (int target = 0; target < 8; ++target) {
-      const int slot = adapter * 8 + target;
-      if (drive.known_before[slot]) continue;
-      const auto a = static_cast<std::uint8_t>(adapter);
-      const auto t = static_cast<std::uint8_t>(target);
-      if (!AnswersAs(a, t, drive.t71)) continue;
-      ++newcomers;
-      found = DrivePair{a, t};
-    }
-  }
-  if (newcomers != 1) return false;
-  g_app.CurrentAdapter = found.adapter;
-  g_app.CurrentTarget = found.target;
-  return true;
 }
 
 int Stop(const char* text) {
@@ -172,7 +89,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
   if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
   ScanPasses();
   if (ScanDrivesQuietly(2) == 0) return Stop(g_app.MsgNoDevice);
-  if (!ReturnToUpdatedDrive(drive)) return Stop(g_app.MsgNoDevice);
+  if (!ReturnToUpdatedDrive(drive, true)) return Stop(g_app.MsgNoDevice);
 
   const int current = SlotOf(g_app.CurrentAdapter, g_app.CurrentTarget);
   InquiryRevision(g_app.CurrentAdapter, g_app.CurrentTarget);
@@ -188,7 +105,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
   if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
   ScanPasses();
   // The passes take every drive in turn; the check belongs to the one written.
-  if (!ReturnToUpdatedDrive(drive)) return Stop(g_app.MsgNoDevice);
+  if (!ReturnToUpdatedDrive(drive, true)) return Stop(g_app.MsgNoDevice);
   if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
   const int x = g_app.DriveVersionCode;
   if (x == values.primary) return kUpdateFinished;

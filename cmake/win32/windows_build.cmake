@@ -20,6 +20,7 @@ qv_room_library(resume BELOW qv_drive qv_state)
 qv_room_library(ui BELOW qv_drive qv_state)
 qv_room_library(update BELOW qv_ui qv_resume qv_package qv_drive qv_state)
 qv_room_library(app SOURCES ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/app/main_window.cpp
+                        ${CMAKE_SOURCE_DIR}/app/package_option.cpp
                 BELOW qv_update qv_ui qv_resume qv_drive qv_package qv_state
                       qv_platform_win32 qv_platform)
 

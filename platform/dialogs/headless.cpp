@@ -520,7 +520,8 @@ class ScriptRunner final : public dialog_model::User, public Failing {
 class NoUser final : public dialog_model::User, public Failing {
  public:
   bool Act(HWND dialog) override {
-    return Fail("nobody can answer dialog \"" + Caption(dialog) + "\" (use --yes or --script)");
+    return Fail("nobody can answer dialog \"" + Caption(dialog) +
+                "\" (give a scripted user with --script FILE)");
   }
   int Answer(const dialog_model::MessageBoxRecord&) override { return IDOK; }
 };

@@ -227,8 +227,9 @@ bool TerminalView::Start(std::string* error) {
     int cols = COLS;
     int rows = LINES;
     Stop();
-    *error = "the terminal is " + std::to_string(cols) + "x" + std::to_string(rows) +
-             "; the terminal view needs at least 80x24 (enlarge it, or use --ui headless --yes)";
+    *error =
+        "the terminal is " + std::to_string(cols) + "x" + std::to_string(rows) +
+        "; the terminal view needs at least 80x24 (enlarge it, or use --ui headless --script FILE)";
     return false;
   }
   std::atexit(RestoreTerminal);

@@ -74,6 +74,29 @@ std::filesystem::path StateDirectory() {
   return {};
 }
 
+std::string PackageFileProblem(const char* path) {
+  std::string native = path != nullptr ? path : "";
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::absolute(native, ec).lexically_normal();
+  const std::string where = full.string();
+  const auto status = std::filesystem::status(full, ec);
+  if (!std::filesystem::exists(status)) {
+    return "no file " + where +
+           ": run the program in the folder that holds Tellumar.inf and its files, or name "
+           "that folder with --package DIR";
+  }
+  if (std::filesystem::is_directory(status)) return where + " is a folder, not a package file";
+  if (::access(full.c_str(), R_OK) != 0) {
+    return "cannot read " + where + ": " + std::strerror(errno);
+  }
+  // There and readable: the description, when it named no image file.
+  if (full.filename() == "Tellumar.inf") return where + " names no firmware image file";
+  return "cannot open " + where;
+}
+
 bool HostFiles::Map(const char* path, bool, std::filesystem::path* out) {
   if (path == nullptr || path[0] == '\0') return false;
   std::string native = path;
@@ -126,13 +149,17 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
     RaisePlatformEvent(PlatformEventKind::kPowerNotCarriedOut,
                        japanese ? kRestartNotCarriedOutJapanese : kRestartNotCarriedOut);
   } else if ((flags & (EWX_SHUTDOWN | EWX_POWEROFF)) != 0) {
-    RaisePlatformEvent(PlatformEventKind::kPowerRequest, "shutdown");
     // The drive runs its new firmware only after a power cycle, which the
-    // shutdown would have given it.
-    RaisePlatformEvent(PlatformEventKind::kPowerNotCarriedOut,
-                       japanese ? kShutdownNotCarriedOutJapanese : kShutdownNotCarriedOut);
+    // shutdown would have given it: the update asks the user for one itself
+    // (DrivePowerCycledByHand) and then looks at the drive.
+    RaisePlatformEvent(PlatformEventKind::kPowerRequest, "shutdown");
   }
   return 0;
+}
+
+void HostSystem::NotePackageFileProblem(const char* path) {
+  ++package_problems_;
+  std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path).c_str());
 }
 
 std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
@@ -142,6 +169,10 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     if (error) *error = "no state directory: set QUORVANTA_STATE_DIR or HOME";
     return nullptr;
   }
+  // Whole, so that it stays the same folder when --package moves the
+  // current directory.
+  std::error_code whole;
+  host->state_dir_ = std::filesystem::absolute(host->state_dir_, whole);
   // The program keeps the Windows directory and the paths built on it in
   // 261-byte buffers; a longer one would be cut into some other path.
   if (host->state_dir_.string().size() + std::string_view("\\Tellmr1.DAT").size() >= kMaxPath) {

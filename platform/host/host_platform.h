@@ -31,8 +31,9 @@
 #include "platform/posix/registry_store.h"
 #include "platform/system.h"
 
-// What the views tell the user after a restart or shutdown request, which
-// this host never carries out (English, and Japanese in code page 932).
+// What the views tell the user after a restart request, which this host
+// never carries out (English, and Japanese in code page 932). A shutdown's
+// power cycle is asked for by the update itself (DrivePowerCycledByHand).
 inline constexpr const char* kRestartNotCarriedOut =
     "This computer is not restarted by the program. Turn the drive's power off and on, then "
     "start the program again to go on with the update.";
@@ -42,16 +43,6 @@ inline constexpr const char* kRestartNotCarriedOutJapanese =
     "\x83\x43\x83\x75\x82\xCC\x93\x64\x8C\xB9\x82\xF0\x90\xD8\x82\xC1\x82\xC4\x82\xA9"
     "\x82\xE7\x93\xFC\x82\xEA\x92\xBC\x82\xB5\x81\x41\x82\xE0\x82\xA4\x88\xEA\x93\x78"
     "\x8B\x4E\x93\xAE\x82\xB5\x82\xC4\x8D\x58\x90\x56\x82\xF0\x91\xB1\x82\xAF\x82\xC4"
-    "\x82\xAD\x82\xBE\x82\xB3\x82\xA2\x81\x42";
-inline constexpr const char* kShutdownNotCarriedOut =
-    "This computer is not shut down by the program. Turn the drive's power off and on before "
-    "you use it again.";
-inline constexpr const char* kShutdownNotCarriedOutJapanese =
-    "\x82\xB1\x82\xCC\x83\x52\x83\x93\x83\x73\x83\x85\x81\x5B\x83\x5E\x82\xCD\x83\x56"
-    "\x83\x83\x83\x62\x83\x67\x83\x5F\x83\x45\x83\x93\x82\xB3\x82\xEA\x82\xDC\x82\xB9"
-    "\x82\xF1\x81\x42\x83\x68\x83\x89\x83\x43\x83\x75\x82\xF0\x8E\x67\x82\xA4\x91\x4F"
-    "\x82\xC9\x81\x41\x83\x68\x83\x89\x83\x43\x83\x75\x82\xCC\x93\x64\x8C\xB9\x82\xF0"
-    "\x90\xD8\x82\xC1\x82\xC4\x82\xA9\x82\xE7\x93\xFC\x82\xEA\x92\xBC\x82\xB5\x82\xC4"
     "\x82\xAD\x82\xBE\x82\xB3\x82\xA2\x81\x42";
 
 class HostClock final : public Clock {
@@ -80,6 +71,10 @@ LANGID LanguageFromLocale(std::string_view locale);
 // The language of this process's environment (LC_ALL, LC_MESSAGES, LANG:
 // the first that is set and not empty).
 LANGID LanguageFromEnvironment();
+// What is wrong with a package file the program could not use, in one line
+// that names its whole path (`path` as the program gave it, relative to the
+// current directory, '\' read as '/').
+std::string PackageFileProblem(const char* path);
 // The state directory as above (not created); empty when none can be named.
 std::filesystem::path StateDirectory();
 
@@ -122,8 +117,14 @@ class HostSystem final : public System {
   // "power: shutdown"), then what the user is to do instead, and refuses (0):
   // this host is never powered off by the program.
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
+  // One line on standard error: the whole path and what is wrong with it.
+  void NotePackageFileProblem(const char* path) override;
+  // The drive's power cycle is the user's: the program then looks for it.
+  BOOL DrivePowerCycledByHand() override { return 1; }
+  bool package_problems_noted() const { return package_problems_ != 0; }
 
  private:
+  int package_problems_ = 0;
   std::filesystem::path state_dir_;
   NamedMutexTable mutexes_;
   std::string command_line_;
@@ -145,6 +146,9 @@ class HostPlatform {
   // Rehearsals and tests only (see HostClock::SetRehearsalRate).
   void SetRehearsalClockRate(std::uint32_t rate) { clock_->SetRehearsalRate(rate); }
   const std::filesystem::path& state_dir() const { return state_dir_; }
+  const SgAspi& sg() const { return *aspi_; }
+  // A package file was named as missing or unreadable on standard error.
+  bool package_problems_noted() const { return system_->package_problems_noted(); }
   RegistryStore& registry() { return *registry_; }
 
  private:

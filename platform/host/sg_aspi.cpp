@@ -193,8 +193,35 @@ void SgAspi::Rescan() {
   }
 }
 
+void SgAspi::ExplainNoDrive() {
+  int nodes = 0;
+  int cd_dvd = 0;
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(sysfs_dir_, ec)) {
+    ++nodes;
+    int type = -1;
+    if (ReadNumber(entry.path() / "device" / "type", &type) && type == kCdDvdType) ++cd_dvd;
+  }
+  if (cd_dvd != 0) return;
+  if (nodes == 0) {
+    NoteOnce("no nodes",
+             "no SCSI generic node (" + dev_dir_ +
+                 "/sg*) exists: load the driver with 'modprobe sg' (as root), or the drive is "
+                 "unplugged or switched off");
+  } else {
+    NoteOnce("no cd/dvd", std::to_string(nodes) +
+                              (nodes == 1 ? " SCSI generic node (" : " SCSI generic nodes (") +
+                              dev_dir_ +
+                              "/sg*), none of them a CD/DVD drive: the drive is "
+                              "unplugged or switched off");
+  }
+}
+
 DWORD SgAspi::SupportInfo() {
   Rescan();
+  // Later scans run while a drive restarts, when an empty list is expected.
+  if (!scanned_ && adapter_count_ == 0) ExplainNoDrive();
+  scanned_ = true;
   if (adapter_count_ == 0) return static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
   return static_cast<DWORD>(adapter_count_) | (static_cast<DWORD>(SS_COMP) << 8);
 }
@@ -203,6 +230,13 @@ std::string SgAspi::NodeAt(int adapter, int target) const {
   if (adapter < 0 || adapter >= kMaxAdapters || target < 0 || target > 7) return {};
   const auto& device = address_[adapter][target];
   return device ? device->node : std::string();
+}
+
+std::string SgAspi::KernelAddressAt(int adapter, int target) const {
+  if (NodeAt(adapter, target).empty()) return {};
+  const auto& device = address_[adapter][target];
+  return std::to_string(device->host) + ":" + std::to_string(device->channel) + ":" +
+         std::to_string(device->id) + ":0";
 }
 
 bool SgAspi::Holds(const SRB_ExecSCSICmd* request) const {

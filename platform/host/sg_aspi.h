@@ -20,7 +20,8 @@
 // the same time; while that is held, sleep and shutdown are inhibited through
 // systemd-logind when it is reachable. Problems the user can fix (permission
 // denied, another program holding the drive, no logind) are told once each,
-// as one line, through the note callback.
+// as one line, through the note callback, and so is a first scan that finds
+// no CD/DVD node at all.
 #pragma once
 
 #include <sys/types.h>
@@ -76,6 +77,9 @@ class SgAspi final : public AspiLayer, public CompletionPump {
 
   // The node at an address ("" when none), for the tests and the notes.
   std::string NodeAt(int adapter, int target) const;
+  // The kernel's host:channel:target:lun of the device at an address ("" when
+  // none), so that a user can find the drive in the kernel's own lists.
+  std::string KernelAddressAt(int adapter, int target) const;
 
  private:
   struct Held;
@@ -87,6 +91,9 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   // Reads the answers waiting on `fd`, until `watched` (may be null) has ended.
   void DrainAnswers(int fd, const SRB_ExecSCSICmd* watched);
   void NoteOnce(const std::string& key, const std::string& text);
+  // After the first scan found no drive: why, when no node of the CD/DVD
+  // type exists at all (a refused node has told its own line already).
+  void ExplainNoDrive();
   void StartInhibit();
   void StopInhibit();
 
@@ -101,4 +108,5 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   pid_t inhibitor_ = -1;
   int inhibitor_pipe_ = -1;
   bool inhibit_tried_ = false;
+  bool scanned_ = false;
 };

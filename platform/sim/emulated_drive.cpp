@@ -186,6 +186,13 @@ void EmulatedDrive::FaultAfter(DriveAnswer* answer) {
         // The save runs its full time and keeps the old firmware.
         ResetDownload();
         *answer = CheckCondition(sense::kWriteError);
+      } else if (!setup_.return_rev.empty()) {
+        // Taken, yet the drive starts with another revision at its next
+        // power-on, as after a restart.
+        answer->on_end = [this, save = std::move(answer->on_end)](std::uint64_t end) {
+          save(end);
+          state_.boot_rev = setup_.return_rev;
+        };
       }
       answer->duration_ms = transfer + save;
       break;

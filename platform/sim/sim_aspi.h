@@ -33,8 +33,9 @@
 //                     ends CHECK CONDITION MEDIUM ERROR; the old firmware stays
 //   noreturn=1        after the end-of-load 0xCD FF the drive stays absent
 //                     until the next PowerOn()
-//   returnrev=X.YZ    after 0xCD FF the drive comes back with this revision
-//                     instead of the one in the image it took
+//   returnrev=X.YZ    after 0xCD FF, or at the next power-on after a save,
+//                     the drive comes back with this revision instead of the
+//                     one in the image it took
 //   savetime=MS       duration of the save (default usb 3000, atapi 30000)
 //   absent=MS         absence after 0xCD FF (default 20000)
 //

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_platform.h"
 
+#include <string>
+
 #include "platform/events.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_aspi.h"
@@ -39,7 +41,10 @@ class Win32System final : public System {
   DWORD WindowsDirectory(char* buffer, DWORD size) override {
     return win32::GetWindowsDirectoryA(buffer, size);
   }
-  const char* CommandLine() override { return win32::GetCommandLineA(); }
+  const char* CommandLine() override {
+    return command_line_.empty() ? win32::GetCommandLineA() : command_line_.c_str();
+  }
+  void set_command_line(const char* text) { command_line_ = text; }
   BOOL SetCurrentDirectory(const char* path) override { return win32::SetCurrentDirectoryA(path); }
   DWORD CurrentDirectory(DWORD size, char* buffer) override {
     return win32::GetCurrentDirectoryA(size, buffer);
@@ -68,6 +73,9 @@ class Win32System final : public System {
                        (flags & EWX_REBOOT) != 0 ? "restart" : "shutdown");
     return win32::ExitWindowsEx(flags, reason);
   }
+
+ private:
+  std::string command_line_;  // empty: the process's own
 };
 
 class Win32Files final : public Files {
@@ -149,4 +157,8 @@ void InstallWin32Platform() {
 const char* Win32CommandChannelName() {
   if (g_groups == nullptr) return "none";
   return g_groups->aspi.uses_wnaspi32() ? "wnaspi32.dll" : "SCSI pass-through";
+}
+
+void SetWin32CommandLine(const char* text) {
+  if (g_groups != nullptr) g_groups->system.set_command_line(text);
 }

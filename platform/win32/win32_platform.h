@@ -18,3 +18,7 @@ void InstallWin32Platform();
 // Which command channel InstallWin32Platform chose: "wnaspi32.dll" or
 // "SCSI pass-through".
 const char* Win32CommandChannelName();
+
+// The command line the program is given from now on instead of the
+// process's own (after the launcher has taken its own options from it).
+void SetWin32CommandLine(const char* text);

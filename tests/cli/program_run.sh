@@ -81,17 +81,41 @@ grep -q '^message: ' "$WORK/hang.err" || { fail "--list showed no message"; cat 
 tail -n 1 "$WORK/hang.trace" | grep -q '^0:3 cdb=12 ' ||
   { fail "--list sent commands after the failed INQUIRY"; tail -n 3 "$WORK/hang.trace"; }
 
-# Usage errors: exit code 2 and one line on standard error.
-for args in "--bogus" "--machine" "--machine $WORK/missing --list" "--ui fancy" "--drive 9:9"; do
+# Usage errors: exit code 2 and one line on standard error that points to
+# the help and never to the autopilot (which on a real host would update a
+# drive unasked).
+for args in "--bogus" "--machine" "--ui fancy" "--drive 9:9" "--ui headless" "--package $WORK/nowhere"; do
   # shellcheck disable=SC2086
-  "$QV" $args >/dev/null 2>"$WORK/usage.err"
+  QUORVANTA_STATE_DIR=$WORK/state "$QV" $args >/dev/null 2>"$WORK/usage.err"
   rc=$?
   [ "$rc" = 2 ] || fail "'$args' gave exit code $rc"
   [ "$(wc -l <"$WORK/usage.err")" = 1 ] || { fail "'$args': not one line on stderr"; cat "$WORK/usage.err"; }
+  grep -q -- '--help' "$WORK/usage.err" || { fail "'$args': no pointer to --help"; cat "$WORK/usage.err"; }
+  grep -q -- '--yes' "$WORK/usage.err" && { fail "'$args': suggests --yes"; cat "$WORK/usage.err"; }
 done
+"$QV" --machine "$WORK/missing" --list >/dev/null 2>&1
+[ $? = 2 ] || fail "a missing virtual PC is no usage error"
 [ -e "$WORK/missing" ] && fail "a missing virtual PC was created"
 
 "$QV" --help | grep -q '^usage: quorvanta' || fail "--help"
+"$QV" -h >"$WORK/h.out" 2>&1 || fail "-h gave exit code $?"
+grep -q '^usage: quorvanta' "$WORK/h.out" || { fail "-h is not --help"; cat "$WORK/h.out"; }
+
+# This host, from a folder without the package: nothing listed, exit code 1,
+# and one line on standard error that names the description's whole path;
+# --package names the folder instead.
+mkdir -p "$WORK/empty" "$WORK/fw"
+(cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" --list >"$WORK/nopkg.out" 2>"$WORK/nopkg.err")
+rc=$?
+[ "$rc" = 1 ] || fail "--list without a package gave exit code $rc"
+[ -s "$WORK/nopkg.out" ] && { fail "--list without a package printed"; cat "$WORK/nopkg.out"; }
+[ "$(wc -l <"$WORK/nopkg.err")" = 1 ] && grep -q "^quorvanta: no file $WORK/empty/Tellumar.inf: " "$WORK/nopkg.err" ||
+  { fail "not one line that names the missing description"; cat "$WORK/nopkg.err"; }
+printf 'fw.bin\r\n' >"$WORK/fw/Tellumar.inf"
+(cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" --package "$WORK/fw" --list >/dev/null 2>"$WORK/noimg.err")
+[ $? = 1 ] || fail "--list with a package folder without its image"
+grep -q "^quorvanta: no file $WORK/fw/fw.bin: " "$WORK/noimg.err" ||
+  { fail "no line names the missing image in the package folder"; cat "$WORK/noimg.err"; }
 "$QV" --version | grep -q '1.0' || fail "--version"
 
 finish

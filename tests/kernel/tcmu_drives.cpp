@@ -16,7 +16,8 @@
 // Needs root, configfs at /sys/kernel/config and the modules
 // target_core_user and tcm_loop. Prints "ready" once every drive is linked;
 // SIGTERM or SIGINT answer what is still outstanding, take the drives off
-// and end.
+// and end. SIGUSR1 turns every drive's power off and on, as a user does by
+// hand: its LUN is unlinked, the drive powered on again, the LUN linked.
 #define __LINUX_UIO_H  // the kernel's uio.h clashes with the C library's struct iovec
 #include <fcntl.h>
 #include <linux/target_core_user.h>
@@ -127,6 +128,10 @@ struct Drive {
   std::thread worker;
   int commands = 0;
   int busy_answers = 0;
+  // Power switched off by hand (SIGUSR1); 0: on.
+  std::int64_t off_since_ns = 0;
+  // When the last link or unlink was done (set by its thread).
+  std::atomic<std::int64_t> changed_at_ns{0};
 };
 
 // The sg node the kernel gave the LUN of `tpg` ("" when none): tcm_loop
@@ -209,6 +214,7 @@ class Server {
     sigemptyset(&signals);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGUSR1);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
     origin_ns_ = NowNs();
@@ -249,8 +255,12 @@ class Server {
       if ((fds[0].revents & POLLIN) != 0) {
         signalfd_siginfo info;
         if (::read(sfd, &info, sizeof info) > 0 && !stopping) {
-          stopping = true;
-          AnswerAllOutstanding();
+          if (info.ssi_signo == SIGUSR1) {
+            for (auto& d : drives_) d->off_since_ns = NowNs();
+          } else {
+            stopping = true;
+            AnswerAllOutstanding();
+          }
         }
       }
       for (std::size_t i = 0; i < drives_.size(); ++i) {
@@ -484,6 +494,7 @@ class Server {
       } else if (::unlink(at.c_str()) != 0) {
         Die("unlink " + d.name);
       }
+      d.changed_at_ns = NowNs();
       std::printf("%d:%d %s at %.3f s%s\n", d.setup.adapter, d.setup.target,
                   link ? "linked" : "unlinked", at_s,
                   link ? (" as " + NodeOf(d.lun.parent_path().parent_path())).c_str() : "");
@@ -498,8 +509,18 @@ class Server {
     const std::uint64_t now = clock_.Now();
     for (auto& d : drives_) {
       if (d->busy) continue;
-      const EmulatedDrive* drive = aspi_->DriveAt(d->setup.adapter, d->setup.target);
-      const bool present = drive->Present(now);
+      EmulatedDrive* drive = aspi_->DriveAt(d->setup.adapter, d->setup.target);
+      // Switched off by hand: off the host for two seconds of the wall clock
+      // once its node is gone, as a USB drive is while it is unplugged, then
+      // powered on.
+      if (d->off_since_ns != 0 && !d->linked && NowNs() - d->changed_at_ns > 2000000000) {
+        drive->PowerOn();
+        aspi_->Save();
+        d->off_since_ns = 0;
+        std::printf("%d:%d power cycled\n", d->setup.adapter, d->setup.target);
+        std::fflush(stdout);
+      }
+      const bool present = drive->Present(now) && d->off_since_ns == 0;
       if (present != d->linked) StartLinkChange(*d, present);
     }
   }

@@ -103,12 +103,15 @@ int main(int argc, char** argv) {
   const char* messages[kCatalogueMessageCount];
   const char* labels[kAgreementLabelCount];
   const char* update_texts[kUpdateTextCount];
+  const char* host_texts[kHostTextCount];
   bool ok = EmitTable(out, converter, "kCatalogueMessagesCp932", "kCatalogueMessageCount",
                       JapaneseOf(kCatalogueMessages, messages)) &&
             EmitTable(out, converter, "kAgreementLabelsCp932", "kAgreementLabelCount",
                       JapaneseOf(kAgreementLabels, labels)) &&
             EmitTable(out, converter, "kUpdateTextsCp932", "kUpdateTextCount",
                       JapaneseOf(kUpdateTexts, update_texts)) &&
+            EmitTable(out, converter, "kHostTextsCp932", "kHostTextCount",
+                      JapaneseOf(kHostTexts, host_texts)) &&
             EmitTable(out, converter, "kJapaneseAgreementCp932", "kJapaneseAgreementLines",
                       std::span<const char* const>(kJapaneseAgreement));
   out.close();
