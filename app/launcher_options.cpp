@@ -36,15 +36,11 @@ const char* LauncherUsage() {
          "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
-         "  --family 98|nt    this host only: the Windows family the program acts as;\n"
-         "                    nt (default) updates directly, 98 uses the two-stage\n"
-         "                    update for drives that answer the vendor query\n"
+         "  --family 98|nt    this host only: the Windows family the program acts as\n"
          "  --rehearsal-clock-rate N\n"
-         "                    this host, rehearsals and tests only: the program's\n"
-         "                    clock runs N (1-1000) times as fast as the wall clock,\n"
-         "                    against drives emulated at the same rate; a real drive\n"
-         "                    keeps its own times, so never use it for a real update\n"
-         "  --help, --version\n";
+         "                    rehearsals against emulated drives only, never a real one\n"
+         "  --help, --version\n"
+         "The manual page quorvanta(1) tells the rest: files, environment, exit codes.\n";
 }
 
 bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,

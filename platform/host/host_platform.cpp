@@ -63,6 +63,8 @@ LANGID LanguageFromEnvironment() {
   return 0x0409;
 }
 
+constexpr const char* kSgClassDir = "/sys/class/scsi_generic";
+
 std::filesystem::path StateDirectory() {
   if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) return dir;
   if (const char* dir = NonEmptyEnv("XDG_STATE_HOME")) {
@@ -135,6 +137,15 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
   return 0;
 }
 
+const char* HostDriveAccess() {
+  std::error_code ec;
+  // The class shows up once the driver is loaded (or built in), even before
+  // a device is attached.
+  return std::filesystem::is_directory(kSgClassDir, ec)
+             ? "sg"
+             : "none (the sg driver is not loaded: modprobe sg)";
+}
+
 std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   auto host = std::unique_ptr<HostPlatform>(new HostPlatform());
   host->state_dir_ = StateDirectory();
@@ -162,7 +173,7 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   }
   host->registry_->AttachFile(host->state_dir_ / "registry.reg");
   host->aspi_ = std::make_unique<SgAspi>(
-      "/sys/class/scsi_generic", "/dev",
+      kSgClassDir, "/dev",
       [](const std::string& line) { std::fprintf(stderr, "quorvanta: %s\n", line.c_str()); });
   host->clock_ = std::make_unique<HostClock>(host->aspi_.get());
   const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
