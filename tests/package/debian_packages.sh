@@ -34,20 +34,25 @@ cpack -G DEB -B "$WORK/debs" --config "$BUILD/CPackConfig.cmake" >"$WORK/cpack.l
   { cat "$WORK/cpack.log" >&2; fail "cpack could not make the packages"; }
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$BUILD/CPackConfig.cmake")
 arch=$(dpkg --print-architecture)
+debs=""
 for package in quorvanta quorvanta-sim; do
   deb="$WORK/debs/${package}_${version}_$arch.deb"
   [ -f "$deb" ] || fail "no $deb (made: $(ls "$WORK/debs"))"
-  dpkg-deb -c "$deb" | grep -q "/usr/share/doc/$package/copyright$" || fail "$package has no copyright file"
-  # Errors and warnings fail; the informational tags of a package built
-  # outside a Debian source tree do not.
-  lintian --tag-display-limit 0 "$deb" >"$WORK/lintian.txt" 2>&1 || true
-  if grep -E '^(E|W): ' "$WORK/lintian.txt"; then
-    fail "lintian finds fault with $package"
-  fi
+  dpkg-deb -c "$deb" | grep "/usr/share/doc/$package/copyright$" >/dev/null ||
+    fail "$package has no copyright file"
+  debs="$debs $deb"
 done
+# Errors and warnings fail; the informational tags of a package built
+# outside a Debian source tree do not.
+# shellcheck disable=SC2086
+lintian --tag-display-limit 0 $debs >"$WORK/lintian.txt" 2>&1 || true
+if grep -E '^(E|W): ' "$WORK/lintian.txt"; then
+  fail "lintian finds fault with the packages"
+fi
 # No test tool, generator or probe is shipped.
-dpkg-deb -c "$WORK/debs/quorvanta_${version}_$arch.deb" | grep -E 'qv_|probe|xshot' &&
-  fail "the quorvanta package holds test tools"
+for deb in $debs; do
+  dpkg-deb -c "$deb" | grep -E 'qv_|probe|xshot|tcmu' && fail "$deb holds test tools"
+done
 
 # ---- the documents it carries
 man --warnings -l "$BUILD/docs/quorvanta.1" 2>&1 >/dev/null | grep . && fail "man --warnings: quorvanta.1"
@@ -125,4 +130,4 @@ if ! diff "$WORK/before" "$WORK/after" >"$WORK/diff"; then
   cat "$WORK/diff" >&2
   fail "the purge leaves the root other than it was"
 fi
-echo "packages: $(ls "$WORK/debs"), installed, run and purged in a fresh Debian 12 root"
+echo "packages:$(cd "$WORK/debs" && printf ' %s' *.deb) installed, run and purged in a fresh Debian 12 root"
