@@ -172,9 +172,9 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     return nullptr;
   }
   host->registry_->AttachFile(host->state_dir_ / "registry.reg");
-  host->aspi_ = std::make_unique<SgAspi>(
-      kSgClassDir, "/dev",
-      [](const std::string& line) { std::fprintf(stderr, "quorvanta: %s\n", line.c_str()); });
+  host->aspi_ = std::make_unique<SgAspi>(kSgClassDir, "/dev", [](const std::string& line) {
+    std::fprintf(stderr, "quorvanta: %s\n", line.c_str());
+  });
   host->clock_ = std::make_unique<HostClock>(host->aspi_.get());
   const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
   // /tmp is shared by every user: the user id keeps one user's lock apart
