@@ -25,9 +25,12 @@ WORK=$(mktemp -d)
 ROOT=$WORK/root
 cleanup() {
   mountpoint -q "$ROOT/proc" 2>/dev/null && umount "$ROOT/proc"
-  rm -rf "$WORK"
+  # Never into a file system still mounted in the root.
+  rm -rf --one-file-system "$WORK"
 }
 trap cleanup EXIT
+# A time-out ends the test with a signal: the root's /proc still goes.
+trap 'exit 1' INT TERM HUP
 
 # ---- the packages
 cpack -G DEB -B "$WORK/debs" --config "$BUILD/CPackConfig.cmake" >"$WORK/cpack.log" 2>&1 ||
