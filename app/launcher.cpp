@@ -158,6 +158,19 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
                            options.autopilot, options.drive_adapter, options.drive_target, error);
 }
 
+// The version, then where the program would run and how it would reach the
+// drives, so that a bug report says which build met which machine.
+void PrintVersion(const LaunchOptions& options) {
+  std::printf("quorvanta %s\n", QV_VERSION);
+  if (options.machine_dir.empty()) {
+    std::puts("platform: this host");
+    std::printf("drives: %s\n", HostDriveAccess());
+  } else {
+    std::printf("platform: a virtual PC (%s)\n", options.machine_dir.c_str());
+    std::puts("drives: none (the virtual PC's drives are emulated)");
+  }
+}
+
 int FinishView(ViewKind view, std::string* error) {
   switch (view) {
     case ViewKind::kTerminal:
@@ -180,7 +193,7 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
     return 0;
   }
   if (options.version) {
-    std::puts("quorvanta 1.0");
+    PrintVersion(options);
     return 0;
   }
   ResetLaunch();

@@ -36,18 +36,14 @@ const char* LauncherUsage() {
          "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
-         "  --family 98|nt    this host only: the Windows family the program acts as;\n"
-         "                    98 (default) uses the two-stage update, which checks the\n"
-         "                    drive's new firmware, for drives that answer the vendor\n"
-         "                    query; nt writes directly, then asks for a power cycle\n"
+         "  --family 98|nt    this host only: the Windows family the program acts as\n"
+         "                    (98, the default, checks the drive's new firmware)\n"
          "  --package DIR     this host only: the folder that holds Tellumar.inf\n"
          "                    (default: the current directory)\n"
          "  --rehearsal-clock-rate N\n"
-         "                    this host, rehearsals and tests only: the program's\n"
-         "                    clock runs N (1-1000) times as fast as the wall clock,\n"
-         "                    against drives emulated at the same rate; a real drive\n"
-         "                    keeps its own times, so never use it for a real update\n"
-         "  -h, --help, --version\n";
+         "                    rehearsals against emulated drives only, never a real one\n"
+         "  -h, --help, --version\n"
+         "The manual page quorvanta(1) tells the rest: files, environment, exit codes.\n";
 }
 
 namespace {

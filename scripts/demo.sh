@@ -3,9 +3,10 @@
 # package, and runs the whole job on it with the autopilot.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+# Only the compiler, CMake, Ninja and the views' libraries: no test tools.
+sh scripts/install-deps.sh demo
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_TESTS=OFF -DQV_BUILD_BENCH=OFF >/dev/null
-ninja -C build/release quorvanta quorvanta-sim
+ninja -C build/release -j "$(nproc 2>/dev/null || echo 2)" quorvanta quorvanta-sim
 pc=build/demo-pc
 rm -rf "$pc"
 build/release/quorvanta-sim init "$pc"

@@ -1,23 +1,45 @@
 #!/bin/sh
-# Installs the build and test tools on Debian 12 (as root), skipping apt-get
-# when everything is already there.
+# Installs on Debian 12 (as root) what a task needs, skipping apt-get when
+# everything is already there:
+#   sh scripts/install-deps.sh demo   the compiler, CMake, Ninja and the
+#                                     views' libraries (scripts/demo.sh)
+#   sh scripts/install-deps.sh test   everything the test command uses (the
+#                                     default)
 set -eu
-packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libc6"
-# The views and their tests: ncursesw and tmux for the terminal; FLTK, an X
-# server without a screen, xdotool and Japanese fonts for the desktop; a
-# small window manager and xprop for the window's place, focus and taskbar.
-packages="$packages libncurses-dev tmux libfltk1.3-dev libfontconfig-dev libx11-dev libpng-dev xvfb xauth xdotool fonts-ipafont fontconfig"
-packages="$packages evilwm x11-utils"
-# The real-drive tests boot Debian's kernel under QEMU with a busybox initramfs
-# holding sg3-utils (tests/qemu/).
-packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"
-# The same guest serves emulated drives through the kernel's SCSI target
-# (target_core_user, tcm_loop), whose ring layout comes from the kernel's
-# user-space headers (tests/kernel/).
-packages="$packages linux-libc-dev"
-# The Windows build and its tests under Wine: mingw-w64 for 32-bit Windows and
-# Wine with its 32-bit part (from Debian's i386 architecture).
-packages="$packages g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386"
+what=${1:-test}
+# The build and the views: ncursesw for the terminal, FLTK with X11 and
+# fontconfig for the desktop.
+packages="cmake ninja-build g++ pkg-config libncurses-dev libfltk1.3-dev libfontconfig-dev libx11-dev"
+case $what in
+  demo) ;;
+  test)
+    packages="$packages make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
+    # The views' tests: tmux for the terminal; an X server without a screen,
+    # xdotool, PNG pictures and Japanese fonts for the desktop.
+    packages="$packages tmux libpng-dev xvfb xauth xdotool fonts-ipafont fontconfig"
+    # A small window manager and xprop for the window's place, focus and
+    # taskbar.
+    packages="$packages evilwm x11-utils"
+    # The real-drive tests boot Debian's kernel under QEMU with a busybox
+    # initramfs holding sg3-utils (tests/qemu/).
+    packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"
+    # The same guest serves emulated drives through the kernel's SCSI target
+    # (target_core_user, tcm_loop), whose ring layout comes from the kernel's
+    # user-space headers (tests/kernel/).
+    packages="$packages linux-libc-dev"
+    # The Windows build and its tests under Wine: mingw-w64 for 32-bit
+    # Windows and Wine with its 32-bit part (from Debian's i386 architecture).
+    packages="$packages g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386"
+    # The Debian packages and their test (tests/package/): dpkg-shlibdeps and
+    # file for CPack, lintian, the checks of the manual pages, desktop entry
+    # and metainfo, and mmdebstrap for a fresh Debian root.
+    packages="$packages dpkg-dev file lintian man-db desktop-file-utils appstream mmdebstrap"
+    ;;
+  *)
+    echo "usage: sh scripts/install-deps.sh [demo|test]" >&2
+    exit 2
+    ;;
+esac
 missing=""
 arch=$(dpkg --print-architecture)
 for p in $packages; do
@@ -27,7 +49,9 @@ done
 if [ -n "$missing" ]; then
   echo "installing:$missing"
   export DEBIAN_FRONTEND=noninteractive
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  case $missing in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386 ;;
+  esac
   apt-get update -q
   # shellcheck disable=SC2086
   apt-get install -y -q --no-install-recommends $missing

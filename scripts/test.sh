@@ -1,30 +1,32 @@
 #!/bin/sh
-# Builds and runs the whole test suite twice: a plain debug build, then under
-# AddressSanitizer + UndefinedBehaviorSanitizer; then the fuzz targets.
+# Builds and runs the whole test suite twice: the optimised build users get
+# (RelWithDebInfo, -O2: warnings that only the optimiser finds fail here
+# too), then under AddressSanitizer + UndefinedBehaviorSanitizer; then the
+# fuzz targets.
 set -eu
 cd "$(dirname "$0")/.."
-sh scripts/install-deps.sh
+sh scripts/install-deps.sh test
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-ninja -C build/debug -j "$jobs"
-ctest --test-dir build/debug -j "$jobs" --output-on-failure
+cmake -S . -B build/relwithdebinfo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build/relwithdebinfo -j "$jobs"
+ctest --test-dir build/relwithdebinfo -j "$jobs" --output-on-failure
 
-# The Windows build from the same tree (its generators come from the debug
-# build), then its tests under Wine and Xvfb (label `wine`).
+# The Windows build from the same tree (its generators come from the native
+# build), then its zip and its tests under Wine and Xvfb (label `wine`).
 cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake -DQV_HOST_TOOLS_DIR=build/debug >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake -DQV_HOST_TOOLS_DIR=build/relwithdebinfo >/dev/null
 ninja -C build/win32 -j "$jobs"
 ctest --test-dir build/win32 --output-on-failure
 
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON -DQV_BUILD_BENCH=OFF >/dev/null
 ninja -C build/asan -j "$jobs"
 # The tests that start a real component (a guest, an X server, a terminal
-# emulator, Wine) have already run against the debug build; under the
-# sanitizers the program's own code is what matters, and one boot per suite
-# keeps the run short.
+# emulator, Wine, a Debian root) have already run against the first build;
+# under the sanitizers the program's own code is what matters, and one boot
+# per suite keeps the run short.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan -j "$jobs" --output-on-failure -LE '^(views|qemu|wine|kernel)$'
+  ctest --test-dir build/asan -j "$jobs" --output-on-failure -LE '^(views|qemu|wine|kernel|package)$'
 
 if [ -f fuzz/run.sh ]; then
   sh fuzz/run.sh build/fuzz

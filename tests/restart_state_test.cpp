@@ -46,7 +46,8 @@ std::string RegistryText(const std::vector<Instance>& instances, bool run_key = 
     text += "\r\n[HKEY_LOCAL_MACHINE\\Enum\\SCSI\\" + i.device + "\\" + i.name + "]\r\n";
     if (i.value >= 0) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "%02x", i.value);
+      // The value is one byte; the mask says so to the compiler as well.
+      std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned>(i.value) & 0xFFu);
       text += "\"AutoInsertNotification\"=hex:"s + hex + "\r\n";
     }
   }

@@ -6,6 +6,7 @@
 //   show DIR
 //   run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]
 //   pack OUTDIR ...
+//   --help | --version
 //
 // A usage error, or a missing or malformed DIR, is one line on stderr and exit
 // code 2, with nothing changed.
@@ -41,7 +42,8 @@ constexpr const char* kUsage =
     "       quorvanta-sim pack OUTDIR --model t71|r305 --rev NEW [--digits DDDD]\n"
     "                         [--no-loader] [--non]\n"
     "DRIVE is A:T:MODEL:LINK[:key=value,...], or none for a PC without drives;\n"
-    "a drive starts at rev=1.00 code=0x11 modelcode=0x04 disc=0 unless its keys say else.\n";
+    "a drive starts at rev=1.00 code=0x11 modelcode=0x04 disc=0 unless its keys say else.\n"
+    "The manual page quorvanta-sim(1) tells the rest.\n";
 
 constexpr const char* kScsiEnum = "Enum\\SCSI";
 constexpr int kMaxBoots = 16;
@@ -462,6 +464,10 @@ int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (command == "--version") {
+    std::printf("quorvanta-sim %s\n", QV_VERSION);
     return 0;
   }
   if (command == "init") return Init(args);

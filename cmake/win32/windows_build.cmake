@@ -13,21 +13,17 @@ file(GLOB QV_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/
 qv_room_library(platform/win32 SOURCES ${QV_WIN32_SOURCES} BELOW qv_platform)
 target_link_libraries(qv_platform_win32 PUBLIC user32 gdi32 advapi32 version kernel32)
 
-qv_room_library(state EXTRA ${QV_CATALOGUE_CP932} BELOW qv_platform_win32 qv_platform)
-qv_room_library(package BELOW qv_state)
-qv_room_library(drive BELOW qv_state)
-qv_room_library(resume BELOW qv_drive qv_state)
-qv_room_library(ui BELOW qv_drive qv_state)
-qv_room_library(update BELOW qv_ui qv_resume qv_package qv_drive qv_state)
-qv_room_library(app SOURCES ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/app/main_window.cpp
-                        ${CMAKE_SOURCE_DIR}/app/package_option.cpp
-                BELOW qv_update qv_ui qv_resume qv_drive qv_package qv_state
-                      qv_platform_win32 qv_platform)
+set(QV_PLATFORM_UNDER_STATE qv_platform_win32)
+set(QV_PLATFORM_UNDER_APP qv_platform_win32)
+set(QV_APP_SOURCES ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/app/main_window.cpp
+                   ${CMAKE_SOURCE_DIR}/app/package_option.cpp)
+include(${CMAKE_SOURCE_DIR}/cmake/rooms/logic.cmake)
 
 add_executable(Quorvanta WIN32 ${CMAKE_SOURCE_DIR}/app/win32_main.cpp
                                ${CMAKE_SOURCE_DIR}/resources/quorvanta.rc)
 target_include_directories(Quorvanta PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(Quorvanta PRIVATE qv_app)
+include(${CMAKE_SOURCE_DIR}/cmake/packaging/windows_zip.cmake)
 
 # Test pieces, never shipped: a wnaspi32.dll that serves the virtual PC's
 # emulated drives through the ASPI entry points, and a probe that reads the
@@ -52,11 +48,18 @@ if(QV_BUILD_TESTS)
   target_link_libraries(dialog_rects PRIVATE qv_platform_win32 qv_platform)
 
   enable_testing()
+  # The tests run the program as a user gets it: out of the zip, made and
+  # unpacked first (tests/wine/zip.cmake).
+  add_test(NAME wine_zip COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR}
+                                 -DCPACK=${CMAKE_CPACK_COMMAND} -DVERSION=${QV_VERSION}
+                                 -P ${CMAKE_SOURCE_DIR}/tests/wine/zip.cmake)
+  set_tests_properties(wine_zip PROPERTIES LABELS wine FIXTURES_SETUP wine_zip)
   file(GLOB QV_WINE_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/*.sh)
   list(FILTER QV_WINE_TESTS EXCLUDE REGEX ".*/lib_.*")
   foreach(script ${QV_WINE_TESTS})
     get_filename_component(name ${script} NAME_WE)
     add_test(NAME wine_${name} COMMAND sh ${script} ${CMAKE_BINARY_DIR} ${QV_HOST_TOOLS_PATH})
-    set_tests_properties(wine_${name} PROPERTIES LABELS wine TIMEOUT 600 RUN_SERIAL TRUE)
+    set_tests_properties(wine_${name} PROPERTIES LABELS wine TIMEOUT 600 RUN_SERIAL TRUE
+                                                 FIXTURES_REQUIRED wine_zip)
   endforeach()
 endif()

@@ -63,6 +63,8 @@ LANGID LanguageFromEnvironment() {
   return 0x0409;
 }
 
+constexpr const char* kSgClassDir = "/sys/class/scsi_generic";
+
 std::filesystem::path StateDirectory() {
   if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) return dir;
   if (const char* dir = NonEmptyEnv("XDG_STATE_HOME")) {
@@ -162,6 +164,15 @@ void HostSystem::NotePackageFileProblem(const char* path) {
   std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path).c_str());
 }
 
+const char* HostDriveAccess() {
+  std::error_code ec;
+  // The class shows up once the driver is loaded (or built in), even before
+  // a device is attached.
+  return std::filesystem::is_directory(kSgClassDir, ec)
+             ? "sg"
+             : "none (the sg driver is not loaded: modprobe sg)";
+}
+
 std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   auto host = std::unique_ptr<HostPlatform>(new HostPlatform());
   host->state_dir_ = StateDirectory();
@@ -192,9 +203,9 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     return nullptr;
   }
   host->registry_->AttachFile(host->state_dir_ / "registry.reg");
-  host->aspi_ = std::make_unique<SgAspi>(
-      "/sys/class/scsi_generic", "/dev",
-      [](const std::string& line) { std::fprintf(stderr, "quorvanta: %s\n", line.c_str()); });
+  host->aspi_ = std::make_unique<SgAspi>(kSgClassDir, "/dev", [](const std::string& line) {
+    std::fprintf(stderr, "quorvanta: %s\n", line.c_str());
+  });
   host->clock_ = std::make_unique<HostClock>(host->aspi_.get());
   const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
   // /tmp is shared by every user: the user id keeps one user's lock apart

@@ -132,6 +132,10 @@ class HostSystem final : public System {
   bool windows_98_ = false;
 };
 
+// How this host reaches the drives: "sg" when the kernel's SCSI generic
+// driver is there, else "none" and what to do about it.
+const char* HostDriveAccess();
+
 class HostPlatform {
  public:
   // Creates the state directory and loads its registry; null and one line

@@ -2,7 +2,7 @@
 # private X server, the probe that reads the program's windows, and clicks
 # through xdotool where Wine's USER32 takes them as a user's.
 #
-# BUILD is the cross build (Quorvanta.exe, wnaspi32.dll, qvprobe.exe,
+# BUILD is the cross build (its zip unpacked, wnaspi32.dll, qvprobe.exe,
 # dialog_rects.exe), HOST_TOOLS a native build (quorvanta-sim,
 # qv_dialog_rects).
 
@@ -145,7 +145,10 @@ make_update_pc() {
   "$SIM" init "$WORK/pc" --drive "${1:-0:0:t71:usb:rev=1.00,code=0x11}" --package none >/dev/null
   # shellcheck disable=SC2086
   "$SIM" pack "$WORK/app" --model t71 --rev 1.10 ${2:-} >/dev/null
-  cp "$BUILD/Quorvanta.exe" "$BUILD/wnaspi32.dll" "$BUILD/qvprobe.exe" "$WORK/app/"
+  # The program as the zip holds it (unpacked by the test wine_zip).
+  set -- "$BUILD"/zip/unpacked/Quorvanta-*/Quorvanta.exe
+  [ -f "$1" ] || fail "no unpacked zip in $BUILD/zip: run the test wine_zip first"
+  cp "$1" "$BUILD/wnaspi32.dll" "$BUILD/qvprobe.exe" "$WORK/app/"
   export QV_ASPI_MACHINE="Z:$(echo "$WORK/pc" | tr / '\\')"
   # What an earlier run left in the prefix's registry does not count.
   wine reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Run' /v Quorvanta /f \

@@ -1,0 +1,136 @@
+#!/bin/sh
+# The Debian packages as a user gets them: made by CPack from the build,
+# checked by lintian, installed with apt into a fresh Debian 12 root (its
+# dependencies from Debian's archive), run there (the version, a virtual PC,
+# a whole update, the manual page), then purged: no file of theirs may be
+# left. The root is made once with mmdebstrap and kept in the cache
+# directory (QV_CACHE_DIR), like the Wine prefix and the guest kernel.
+#
+#   sh tests/package/debian_packages.sh BUILD_DIR
+#
+# Skipped (77) where it cannot run: not root, or no mmdebstrap or lintian.
+set -eu
+[ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
+BUILD=$(cd "$1" && pwd)
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+for tool in mmdebstrap lintian cpack chroot; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: no $tool (sh scripts/install-deps.sh test)"; exit 77; }
+done
+[ "$(id -u)" = 0 ] || { echo "SKIP: installing into a Debian root needs root"; exit 77; }
+
+WORK=$(mktemp -d)
+ROOT=$WORK/root
+cleanup() {
+  mountpoint -q "$ROOT/proc" 2>/dev/null && umount "$ROOT/proc"
+  # Never into a file system still mounted in the root.
+  rm -rf --one-file-system "$WORK"
+}
+trap cleanup EXIT
+# A time-out ends the test with a signal: the root's /proc still goes.
+trap 'exit 1' INT TERM HUP
+
+# ---- the packages
+cpack -G DEB -B "$WORK/debs" --config "$BUILD/CPackConfig.cmake" >"$WORK/cpack.log" 2>&1 ||
+  { cat "$WORK/cpack.log" >&2; fail "cpack could not make the packages"; }
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$BUILD/CPackConfig.cmake")
+arch=$(dpkg --print-architecture)
+debs=""
+for package in quorvanta quorvanta-sim; do
+  deb="$WORK/debs/${package}_${version}_$arch.deb"
+  [ -f "$deb" ] || fail "no $deb (made: $(ls "$WORK/debs"))"
+  dpkg-deb -c "$deb" | grep "/usr/share/doc/$package/copyright$" >/dev/null ||
+    fail "$package has no copyright file"
+  debs="$debs $deb"
+done
+# Errors and warnings fail; the informational tags of a package built
+# outside a Debian source tree do not.
+# shellcheck disable=SC2086
+lintian --tag-display-limit 0 $debs >"$WORK/lintian.txt" 2>&1 || true
+if grep -E '^(E|W): ' "$WORK/lintian.txt"; then
+  fail "lintian finds fault with the packages"
+fi
+# No test tool, generator or probe is shipped.
+for deb in $debs; do
+  dpkg-deb -c "$deb" | grep -E 'qv_|probe|xshot|tcmu' && fail "$deb holds test tools"
+done
+
+# ---- the documents it carries
+man --warnings -l "$BUILD/docs/quorvanta.1" 2>&1 >/dev/null | grep . && fail "man --warnings: quorvanta.1"
+man --warnings -l "$BUILD/docs/quorvanta-sim.1" 2>&1 >/dev/null | grep . && fail "man --warnings: quorvanta-sim.1"
+appstreamcli validate --no-net "$BUILD/docs/org.quorvanta.Quorvanta.metainfo.xml" >"$WORK/as.txt" 2>&1 ||
+  { cat "$WORK/as.txt" >&2; fail "appstreamcli validate"; }
+if command -v desktop-file-validate >/dev/null 2>&1; then
+  dpkg-deb -x "$WORK/debs/quorvanta_${version}_$arch.deb" "$WORK/tree"
+  desktop-file-validate "$WORK/tree/usr/share/applications/org.quorvanta.Quorvanta.desktop" ||
+    fail "desktop-file-validate"
+fi
+
+# ---- a fresh Debian 12 root, made once
+cache=${QV_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quorvanta}
+mkdir -p "$cache/debian12-debs"
+tarball=$cache/debian12-root.tar
+(
+  flock 9
+  if [ ! -s "$tarball" ]; then
+    # man-db so that the manual page can be looked up as a user would.
+    mmdebstrap --quiet --variant=apt --format=tar --include=man-db bookworm "$cache/debian12-root.new.tar" \
+      "deb http://deb.debian.org/debian bookworm main" \
+      "deb http://deb.debian.org/debian bookworm-updates main" \
+      "deb http://deb.debian.org/debian-security bookworm-security main" </dev/null &&
+      mv "$cache/debian12-root.new.tar" "$tarball"
+  fi
+) 9>"$cache/debian12-root.lock" || fail "cannot make the Debian 12 root with mmdebstrap"
+mkdir "$ROOT"
+tar -C "$ROOT" -xf "$tarball"
+mount -t proc proc "$ROOT/proc"
+cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
+# The libraries downloaded by earlier runs, so that a run needs the archive
+# only for what changed there.
+cp "$cache/debian12-debs/"*.deb "$ROOT/var/cache/apt/archives/" 2>/dev/null || true
+cp "$WORK/debs/"*.deb "$ROOT/tmp/"
+in_root() {
+  chroot "$ROOT" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+    DEBIAN_FRONTEND=noninteractive "$@"
+}
+# What the root holds before: everything the purge must bring it back to.
+list_root() {
+  (cd "$ROOT" && find . -xdev \( -path ./proc -o -path ./tmp -o -path ./var/cache -o -path ./var/lib/apt \
+    -o -path ./var/log -o -path ./var/lib/dpkg -o -path ./etc/ld.so.cache -o -path ./var/cache/man \) -prune \
+    -o -print | sort)
+}
+in_root apt-get update -q >"$WORK/apt.log" 2>&1 || { cat "$WORK/apt.log" >&2; fail "apt-get update"; }
+list_root >"$WORK/before"
+
+# ---- install, run, purge
+in_root apt-get install -y -q "/tmp/quorvanta_${version}_$arch.deb" \
+  "/tmp/quorvanta-sim_${version}_$arch.deb" >"$WORK/apt.log" 2>&1 ||
+  { cat "$WORK/apt.log" >&2; fail "apt-get install of the packages"; }
+cp "$ROOT/var/cache/apt/archives/"*.deb "$cache/debian12-debs/" 2>/dev/null || true
+
+in_root quorvanta --version >"$WORK/version" 2>&1 || { cat "$WORK/version" >&2; fail "quorvanta --version"; }
+grep -qx "quorvanta $version" "$WORK/version" || fail "quorvanta --version: $(cat "$WORK/version")"
+grep -q '^platform: this host' "$WORK/version" || fail "quorvanta --version names no platform"
+in_root quorvanta-sim init /tmp/pc >/dev/null || fail "quorvanta-sim init"
+in_root quorvanta-sim run /tmp/pc --yes >"$WORK/run" 2>&1 || { cat "$WORK/run" >&2; fail "quorvanta-sim run"; }
+grep -qx 'message: Succeed to load F/W!!' "$WORK/run" || { cat "$WORK/run" >&2; fail "no whole update"; }
+in_root quorvanta-sim show /tmp/pc | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' ||
+  fail "the drive does not hold the new firmware after the update"
+man_page=$(in_root man -w quorvanta) || fail "man -w quorvanta"
+[ "$man_page" = /usr/share/man/man1/quorvanta.1.gz ] || fail "man -w quorvanta: $man_page"
+in_root man -w quorvanta-sim >/dev/null || fail "man -w quorvanta-sim"
+
+in_root dpkg -L quorvanta quorvanta-sim >"$WORK/files"
+in_root apt-get purge -y -q --autoremove quorvanta quorvanta-sim >"$WORK/apt.log" 2>&1 ||
+  { cat "$WORK/apt.log" >&2; fail "apt-get purge"; }
+while read -r path; do
+  [ -e "$ROOT$path" ] && [ ! -d "$ROOT$path" ] && fail "$path is left after the purge"
+done <"$WORK/files"
+list_root >"$WORK/after"
+if ! diff "$WORK/before" "$WORK/after" >"$WORK/diff"; then
+  cat "$WORK/diff" >&2
+  fail "the purge leaves the root other than it was"
+fi
+echo "packages:$(cd "$WORK/debs" && printf ' %s' *.deb) installed, run and purged in a fresh Debian 12 root"
