@@ -11,7 +11,9 @@
 #include "app/startup.h"
 #include "platform/dialogs/views.h"
 #include "platform/host/host_platform.h"
+#include "platform/hold.h"
 #include "platform/platform.h"
+#include "platform/posix/signal_hold.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/trace.h"
 #include "ui/drive_list.h"
@@ -110,6 +112,34 @@ int FinishView(ViewKind view, std::string* error) {
   return FinishHeadlessView(error);
 }
 
+// What a signal that ends the program must still finish: the launch as it
+// runs.
+struct RunningLaunch {
+  const LaunchOptions* options = nullptr;
+  ChosenPlatform* chosen = nullptr;
+  ViewKind view = ViewKind::kHeadless;
+};
+RunningLaunch g_running;
+
+// 1 when the virtual PC (if any) was saved, else 0 with one line.
+int SaveMachine(const LaunchOptions& options, ChosenPlatform* chosen) {
+  if (!chosen->pc || chosen->pc->Save()) return 1;
+  std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
+               options.machine_dir.c_str());
+  return 0;
+}
+
+// A signal ends the program: the trace closed, the terminal given back with
+// the transcript, the virtual PC's drives saved, as on a normal end.
+void EndForSignal(int) {
+  if (g_running.chosen == nullptr) return;
+  CloseTrace();
+  std::string error;
+  FinishView(g_running.view, &error);
+  SaveMachine(*g_running.options, g_running.chosen);
+  g_running = RunningLaunch{};
+}
+
 }  // namespace
 
 int RunLauncher(const LaunchOptions& options, const char* argv0) {
@@ -136,6 +166,10 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
     return UsageError("cannot write the trace file " + options.trace_path);
   }
 
+  g_running = RunningLaunch{&options, &chosen, view};
+  SignalHold::Instance().SetEndHook(EndForSignal);
+  InstallWriteHold(&SignalHold::Instance());
+
   int exit_code = 0;
   if (options.list) {
     if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
@@ -143,12 +177,12 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
     exit_code = AppMain(nullptr, nullptr);
   }
 
+  InstallWriteHold(nullptr);
+  g_running = RunningLaunch{};
   CloseTrace();
   int view_code = FinishView(view, &error);
-  if (chosen.pc && !chosen.pc->Save()) {
-    std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
-                 options.machine_dir.c_str());
-  }
+  // A virtual PC that forgot what the run did is a failed run.
+  if (SaveMachine(options, &chosen) == 0 && exit_code == 0) exit_code = 1;
   InstallPlatform(Platform{});
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/hold.h"
+
 namespace {
 Platform g_platform;
 }  // namespace
@@ -9,7 +11,12 @@ const Platform& CurrentPlatform() { return g_platform; }
 
 // clock
 DWORD GetTickCount() { return g_platform.clock->TickCount(); }
-void WaitTicks(const SRB_ExecSCSICmd* request, DWORD ms) { g_platform.clock->Wait(request, ms); }
+void WaitTicks(const SRB_ExecSCSICmd* request, DWORD ms) {
+  g_platform.clock->Wait(request, ms);
+  // Every long operation waits here: a signal or a session's end that came
+  // meanwhile is looked at without a thread of its own.
+  PollWriteHold();
+}
 
 // aspi
 DWORD GetASPI32SupportInfo() { return g_platform.aspi->SupportInfo(); }
