@@ -19,6 +19,9 @@ constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // may set.
 volatile sig_atomic_t g_pending = 0;
 int g_pipe[2] = {-1, -1};
+// Signals the program was started with ignored (nohup) stay ignored.
+bool g_ignored[sizeof kSignals / sizeof kSignals[0]] = {};
+bool g_ignored_known = false;
 
 void OnSignal(int signal_number) {
   const int saved = errno;
@@ -50,7 +53,15 @@ void SignalHold::Catch(bool on) {
   // signal came in the middle of a write.
   action.sa_flags = SA_RESTART;
   action.sa_handler = on ? OnSignal : SIG_DFL;
-  for (int s : kSignals) ::sigaction(s, &action, nullptr);
+  for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+    if (!g_ignored_known) {
+      struct sigaction old {};
+      ::sigaction(kSignals[i], nullptr, &old);
+      g_ignored[i] = old.sa_handler == SIG_IGN;
+    }
+    if (!g_ignored[i]) ::sigaction(kSignals[i], &action, nullptr);
+  }
+  g_ignored_known = true;
   caught_ = on;
 }
 
