@@ -16,6 +16,7 @@
 #include "platform/posix/signal_hold.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/trace.h"
+#include "state/app_state.h"
 #include "ui/drive_list.h"
 
 namespace {
@@ -112,6 +113,16 @@ int FinishView(ViewKind view, std::string* error) {
   return FinishHeadlessView(error);
 }
 
+// A list that start-up stopped (no package, another copy running): nothing
+// listed, one line on standard error (start-up's own message, or this one),
+// exit code 1 as for a failed scan.
+int ListNotPossible() {
+  if (g_app.InstanceMutex == nullptr) {
+    std::fputs("quorvanta: another copy of the program is running\n", stderr);
+  }
+  return 1;
+}
+
 // What a signal that ends the program must still finish: the launch as it
 // runs.
 struct RunningLaunch {
@@ -172,7 +183,11 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
 
   int exit_code = 0;
   if (options.list) {
-    if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
+    if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
+      exit_code = RunListCommand(options.json);
+    } else {
+      exit_code = ListNotPossible();
+    }
   } else {
     exit_code = AppMain(nullptr, nullptr);
   }
