@@ -37,6 +37,7 @@ DWORD SetFilePointerBegin(HANDLE file, DWORD offset) {
 DWORD GetFileSize(HANDLE file) { return g_platform.files->Size(file); }
 BOOL CloseFile(HANDLE file) { return g_platform.files->Close(file); }
 BOOL DeleteFileA(const char* path) { return g_platform.files->Delete(path); }
+BOOL FlushFileBuffers(HANDLE file) { return g_platform.files->Flush(file); }
 
 // registry
 long RegOpenKeyExA(HKEY parent, const char* subkey, DWORD access, HKEY* result) {

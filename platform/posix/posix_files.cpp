@@ -126,6 +126,11 @@ BOOL PosixFiles::Write(HANDLE file, const void* buffer, DWORD size, DWORD* writt
   return 1;
 }
 
+BOOL PosixFiles::Flush(HANDLE file) {
+  OpenFile* f = Find(file);
+  return f != nullptr && f->writable && ::fsync(f->fd) == 0 ? 1 : 0;
+}
+
 DWORD PosixFiles::SeekBegin(HANDLE file, DWORD offset) {
   if (Failing("seek")) return 0xFFFFFFFF;
   OpenFile* f = Find(file);

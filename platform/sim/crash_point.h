@@ -43,6 +43,7 @@ class CrashingFiles final : public Files {
   DWORD Size(HANDLE file) override;
   BOOL Close(HANDLE file) override;
   BOOL Delete(const char* path) override;
+  BOOL Flush(HANDLE file) override { return files_->Flush(file); }
 
  private:
   bool InWindows(const char* path) const;

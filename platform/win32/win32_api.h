@@ -93,6 +93,7 @@ HANDLE QV_WINAPI OpenMutexA(DWORD access, BOOL inherit, const char* name);
 HANDLE QV_WINAPI CreateMutexA(SecurityAttributes* security, BOOL initial_owner, const char* name);
 BOOL QV_WINAPI ReleaseMutex(HANDLE mutex);
 BOOL QV_WINAPI CloseHandle(HANDLE handle);
+BOOL QV_WINAPI FlushFileBuffers(HANDLE file);
 HANDLE QV_WINAPI GetCurrentProcess();
 DWORD QV_WINAPI GetLastError();
 void QV_WINAPI SetLastError(DWORD code);

@@ -92,6 +92,7 @@ class Win32Files final : public Files {
   }
   DWORD Size(HANDLE file) override { return win32::GetFileSize(file, nullptr); }
   BOOL Close(HANDLE file) override { return win32::CloseHandle(file); }
+  BOOL Flush(HANDLE file) override { return win32::FlushFileBuffers(file); }
   BOOL Delete(const char* path) override { return win32::DeleteFileA(path); }
 };
 
