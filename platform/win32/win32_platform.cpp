@@ -3,6 +3,7 @@
 #include "platform/events.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_aspi.h"
+#include "platform/win32/win32_hold.h"
 
 namespace {
 
@@ -145,6 +146,7 @@ void InstallWin32Platform() {
   platform.files = &g_groups->files;
   platform.registry = &g_groups->registry;
   InstallPlatform(platform);
+  InstallWriteHold(Win32WriteHoldInstance());
 }
 
 const char* Win32CommandChannelName() {
