@@ -142,7 +142,11 @@ int SaveMachine(const LaunchOptions& options, ChosenPlatform* chosen) {
 
 // A signal ends the program: the trace closed, the terminal given back with
 // the transcript, the virtual PC's drives saved, as on a normal end.
-void EndForSignal(int) {
+void EndForSignal(int) { FinishInterruptedLaunch(); }
+
+}  // namespace
+
+void FinishInterruptedLaunch() {
   if (g_running.chosen == nullptr) return;
   CloseTrace();
   std::string error;
@@ -150,8 +154,6 @@ void EndForSignal(int) {
   SaveMachine(*g_running.options, g_running.chosen);
   g_running = RunningLaunch{};
 }
-
-}  // namespace
 
 int RunLauncher(const LaunchOptions& options, const char* argv0) {
   if (options.help) {
@@ -199,6 +201,10 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   // A virtual PC that forgot what the run did is a failed run.
   if (SaveMachine(options, &chosen) == 0 && exit_code == 0) exit_code = 1;
   InstallPlatform(Platform{});
+  // A signal that came after the last look still ends the program by it.
+  if (const int signal_number = SignalHold::Instance().pending(); signal_number != 0) {
+    SignalHold::Instance().EndProgram(signal_number);
+  }
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;
