@@ -109,8 +109,7 @@ bool SaveAndClearDevice(HKEY scsi, const char* device_name, HANDLE file) {
       DWORD written = 0;
       // The saved value is on the disk before the registry loses it: a
       // power cut in between must not leave a zero with no record of the 1.
-      if (!WriteFile(file, record, size, &written) || written != size ||
-          !FlushFileBuffers(file)) {
+      if (!WriteFile(file, record, size, &written) || written != size || !FlushFileBuffers(file)) {
         result = false;
       } else if (!WriteNotification(instance, 0)) {
         result = false;

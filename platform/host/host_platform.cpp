@@ -53,7 +53,8 @@ bool StateIsOwnAndPrivate(const std::filesystem::path& dir, std::string* error) 
     return false;
   };
   if (!check(dir, true)) return false;
-  for (const char* name : {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock"}) {
+  for (const char* name :
+       {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock"}) {
     if (!check(dir / name, false)) return false;
   }
   return true;

@@ -58,8 +58,8 @@ HANDLE PosixFiles::OpenExisting(const char* path) {
   std::filesystem::path host;
   if (!Map(path, false, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
   // Non-blocking: a FIFO in a file's place must not hang the program.
-  int fd = ::open(host.c_str(),
-                  O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_links_ ? 0 : O_NOFOLLOW));
+  int fd =
+      ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_links_ ? 0 : O_NOFOLLOW));
   if (fd < 0) return INVALID_HANDLE_VALUE;
   fd = KeepRegular(fd, host);
   if (fd < 0) return INVALID_HANDLE_VALUE;

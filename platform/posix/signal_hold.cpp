@@ -124,8 +124,7 @@ const char* SignalHold::HeldLine(DWORD remaining_ms, char* buffer, int size) {
   if (minutes <= 1) {
     std::snprintf(when, sizeof when, "in a minute or less");
   } else {
-    std::snprintf(when, sizeof when, "in about %lu minutes",
-                  static_cast<unsigned long>(minutes));
+    std::snprintf(when, sizeof when, "in about %lu minutes", static_cast<unsigned long>(minutes));
   }
   std::snprintf(buffer, static_cast<std::size_t>(size),
                 "a firmware update is running and stopping it now could leave the drive "

@@ -76,7 +76,7 @@ class CrashingRegistry final : public Registry {
 // power-on) the program sends itself a signal, as a user's Ctrl-C or a
 // closed terminal would reach it there; the command then goes out as usual.
 class SignallingAspi final : public AspiLayer {
-  public:
+ public:
   SignallingAspi(AspiLayer* aspi, std::uint64_t at, int signal_number)
       : aspi_(aspi), at_(at), signal_(signal_number) {}
   DWORD SupportInfo() override { return aspi_->SupportInfo(); }

@@ -4,7 +4,8 @@
 
 namespace {
 
-constexpr wchar_t kReason[] = L"Drive firmware is being written; stopping now could leave the drive unusable.";
+constexpr wchar_t kReason[] =
+    L"Drive firmware is being written; stopping now could leave the drive unusable.";
 
 using BlockReasonCreate = BOOL(QV_WINAPI*)(HWND, const wchar_t*);
 using BlockReasonDestroy = BOOL(QV_WINAPI*)(HWND);
