@@ -5,6 +5,7 @@
 #include "drive/transfer.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/hold.h"
 #include "platform/system.h"
 #include "resources/resource.h"
 #include "resume/power.h"
@@ -16,6 +17,9 @@
 #include "update/update_drive.h"
 
 namespace {
+
+// About how long the image with the drive's save takes over USB 1.1.
+constexpr DWORD kDirectWriteMs = 60000;
 
 // A drive of one model must get that model's image; a drive of neither
 // model passes.
@@ -90,6 +94,8 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
     if (SetRunEntry(kRunEntryDisable) == 0) ShowDialogMessage(g_app.MsgUpdateFailed);
   }
   ShowDurationNote();
+  // Held until the shutdown that ends this path has been asked for.
+  BeginWriteHold(kDirectWriteMs);
   const bool transferred = TransferFirmwareImage(adapter, target) != 1;
   if (!transferred) ShowDialogMessage(g_app.MsgUpdateFailedDma);
   EnableButton(IDC_EXIT, 1);
@@ -100,6 +106,7 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   } else {
     ShutDownWindows();
   }
+  EndWriteHold();
   // Where the user gives the drive its power cycle instead, the program can
   // then tell whether the new firmware took, which the shutdown never could.
   // A failed transfer has said what to do already.

@@ -5,6 +5,7 @@
 #include "platform/events.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_aspi.h"
+#include "platform/win32/win32_hold.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ class Win32Files final : public Files {
   }
   DWORD Size(HANDLE file) override { return win32::GetFileSize(file, nullptr); }
   BOOL Close(HANDLE file) override { return win32::CloseHandle(file); }
+  BOOL Flush(HANDLE file) override { return win32::FlushFileBuffers(file); }
   BOOL Delete(const char* path) override { return win32::DeleteFileA(path); }
 };
 
@@ -152,6 +154,7 @@ void InstallWin32Platform() {
   platform.files = &g_groups->files;
   platform.registry = &g_groups->registry;
   InstallPlatform(platform);
+  InstallWriteHold(Win32WriteHoldInstance());
 }
 
 const char* Win32CommandChannelName() {
