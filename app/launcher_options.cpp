@@ -41,16 +41,11 @@ const char* LauncherUsage() {
          "  --package DIR     this host only: the folder that holds Tellumar.inf\n"
          "                    (default: the current directory)\n"
          "  --rehearsal-clock-rate N\n"
-         "                    rehearsals against emulated drives only, never a real one
-"
-         "  -h, --help, --version
-"
-         "environment (this host): QUORVANTA_STATE_DIR, the state directory (default:
-"
-         "  $XDG_STATE_HOME/quorvanta or ~/.local/state/quorvanta), private to its user
-"
-         "The manual page quorvanta(1) tells the rest: files, environment, exit codes.
-";
+         "                    rehearsals against emulated drives only, never a real one\n"
+         "  -h, --help, --version\n"
+         "environment (this host): QUORVANTA_STATE_DIR, the state directory (default:\n"
+         "  $XDG_STATE_HOME/quorvanta or ~/.local/state/quorvanta), private to its user\n"
+         "The manual page quorvanta(1) tells the rest: files, environment, exit codes.\n";
 }
 
 namespace {
