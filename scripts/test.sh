@@ -5,6 +5,8 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
+# Every test that starts a real component runs here: a missing one fails.
+export QV_REQUIRE_COMPONENTS=1
 
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 ninja -C build/debug -j "$jobs"

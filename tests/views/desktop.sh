@@ -79,6 +79,34 @@ shot() {  # NAME: the dialog last recorded
   "$SHOT" save "$QV_SHOTS/$1.png" "$2" "$3" "$4" "$5" || fail "screenshot $1"
 }
 
+# The bar and the note as the X server shows them once an update has ended
+# (the layout record gives only where they stand): the bar's middle row is
+# one colour from edge to edge inside its frame, unlike the dialog's face,
+# and the note holds text. Polled, since the main dialog is drawn again
+# after the last box has gone.
+expect_bar_and_note_on_screen() {
+  set -- $(rect 1013)
+  bar_x=$(($1 + 2)) bar_y=$(($2 + $4 / 2)) bar_w=$(($3 - 4))
+  face=$("$SHOT" row $(($1 - 4)) "$bar_y" 1 | cut -d' ' -f1)
+  set -- $(rect 1015)
+  note="$1 $2 $3 $4"
+  i=0
+  while :; do
+    runs=$("$SHOT" row "$bar_x" "$bar_y" "$bar_w")
+    # shellcheck disable=SC2086
+    ink=$("$SHOT" ink $note)
+    set -- $runs
+    [ $# -eq 2 ] && [ "$2" = "$bar_w" ] && [ "$1" != "$face" ] && [ "$ink" -gt 100 ] && break
+    i=$((i + 1))
+    [ $i -lt 100 ] || {
+      fail "bar and note on the screen: bar row $(echo "$runs" | tr '\n' ' ')(face $face), note ink $ink"
+      return
+    }
+    sleep 0.1
+  done
+  echo "on the screen: bar $runs, note ink $ink"
+}
+
 "$SIM" init "$WORK/en" --drive '0:0:t71:usb:rev=1.00,code=0x11' \
   --drive '0:1:t71:usb:rev=1.00,code=0x12' >/dev/null || fail "init en"
 "$SIM" init "$WORK/ja" --lang 0x0411 --drive '0:0:t71:usb:rev=1.00,code=0x11' >/dev/null ||
@@ -120,9 +148,8 @@ until [ "$(grep -c '^answer: OK$' "$WORK/out.txt")" -ge 3 ] || [ $i -ge 200 ]; d
 sed -n '/^paint MainDialogUS/,/^control 1015/p' "$layout" >"$WORK/paints"
 grep -Eq '^control 1013 .* bar=([1-9]|[1-9][0-9]|[12][0-9][0-9]|3[0-2][0-9]) ' "$WORK/paints" ||
   fail "the bar was never drawn part-way during the update"
-grep -q '^control 1013 .* bar=339 ' "$WORK/paints" || fail "the bar was never drawn full"
-grep -Eq '^control 1015 .* text=[1-9]' "$WORK/paints" || fail "the note was not drawn during the update"
 grep -q '^message: Succeed to load F/W!!$' "$WORK/out.txt" || { fail "update outcome"; cat "$WORK/out.txt"; }
+expect_bar_and_note_on_screen
 click 1002
 ended
 [ "$(grep -c '^dialog: Quorvanta        Ver. 1.0$' "$WORK/out.txt")" = 2 ] ||

@@ -110,6 +110,45 @@ tm send-keys Enter
 finished
 wait_for "power: restart" "transcript of the restart"
 
+# The progress bar as the terminal shows it: FILLED EMPTY, the cells of the
+# bar's line on the screen.
+bar_cells() {
+  screen | grep -o '\[[█░]*\]' | head -n 1 >"$WORK/bar"
+  printf '%s %s\n' "$(grep -o '█' "$WORK/bar" | wc -l)" "$(grep -o '░' "$WORK/bar" | wc -l)"
+}
+# An update through the boxes up to the one that shows TEXT.
+update_until() {  # PC TEXT
+  tm send-keys "clear" Enter
+  run "$1"
+  accept Accept
+  wait_for "[ UPDATE ]" "main dialog before the update" || return
+  tm send-keys Enter
+  wait_for "Close all other applications" "first notice" || return
+  tm send-keys Enter
+  wait_for "DO NOT abort" "second notice" || return
+  tm send-keys Enter
+  wait_for "$2" "outcome"
+}
+# Part-way: the drive answers BUSY until the loader path gives up, and the
+# bar stays as far as the update got behind the failure box. At the end of
+# a good two-stage update it is full behind the success box.
+"$SIM" init "$WORK/busy" --drive 0:0:t71:usb:busy=3@150 --package t71 >/dev/null || fail "init busy"
+"$SIM" init "$WORK/good" --drive 0:0:t71:usb --package t71 >/dev/null || fail "init good"
+LC_ALL=C.UTF-8
+export LC_ALL
+update_until "$WORK/busy" "Error: Can't accept loader CMD!"
+set -- $(bar_cells)
+echo "bar part-way: $1 cells filled, $2 empty"
+[ "$1" -gt 0 ] && [ "$2" -gt 0 ] || { fail "bar part-way: $1 filled, $2 empty"; screen; }
+tm send-keys Enter Tab Enter
+finished
+update_until "$WORK/good" "Succeed to load F/W!!"
+set -- $(bar_cells)
+echo "bar at the end: $1 cells filled, $2 empty"
+[ "$1" -gt 50 ] && [ "$2" -eq 0 ] || { fail "bar at the end: $1 filled, $2 empty"; screen; }
+tm send-keys Enter Tab Enter
+finished
+
 # Ctrl-C while a dialog waits: the terminal is the shell's again.
 run "$WORK/ja"
 wait_for "許諾する" "Japanese agreement"

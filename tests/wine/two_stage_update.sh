@@ -13,7 +13,7 @@ set -eu
 begin_wine_test "$@"
 wine_version win98
 make_update_pc
-start_program en_US.UTF-8
+start_program en_US.UTF-8 --rehearsal-clock-rate $REHEARSAL
 read_agreement
 start_update
 answer_messages "Succeed to load F/W!!"
