@@ -155,7 +155,7 @@ make_update_pc() {
 # The rate the program's clock and the test DLL's drives run at in the
 # updates under Wine: their minute-long waits shrink with it. (One two-stage
 # update of the suite waits in real time, in the kernel's test.)
-REHEARSAL=10
+REHEARSAL=${QV_WINE_REHEARSAL_RATE:-10}
 
 # Starts Quorvanta.exe in its folder with the user's locale $1 (Wine takes
 # the user's language from it) and the program arguments that follow; sets
