@@ -111,6 +111,7 @@ expect_received() {  # NAME A:T
   served="$dir/kernel.received/$(echo "$2" | tr : _)"
   [ -s "$served.cdbs" ] || { fail "$1: the drive at $2 received nothing"; return; }
   awk -v at="$2" '
+    BEGIN { n = 0; j = 0 }
     function norm(cdb) { while (cdb ~ / 00$/) sub(/ 00$/, "", cdb); return cdb }
     FNR == NR {
       if ($1 != at || / status=0x82 /) next

@@ -384,11 +384,14 @@ class Server {
     if (r.SRB_Flags != SRB_DIR_OUT || r.SRB_BufLen == 0) return;
     const auto* data = reinterpret_cast<const char*>(r.SRB_BufPointer);
     if (r.CDBByte[0] == 0x3B) {
+      // The drive takes the parameter list length the block gives; a longer
+      // transfer carries filler.
       const std::uint32_t offset = (r.CDBByte[3] << 16) | (r.CDBByte[4] << 8) | r.CDBByte[5];
+      const std::uint32_t length = (r.CDBByte[6] << 16) | (r.CDBByte[7] << 8) | r.CDBByte[8];
       std::fstream image(stem + ".image", std::ios::in | std::ios::out | std::ios::binary);
       if (!image.is_open()) image.open(stem + ".image", std::ios::out | std::ios::binary);
       image.seekp(offset);
-      image.write(data, r.SRB_BufLen);
+      image.write(data, std::min<std::uint32_t>(length, r.SRB_BufLen));
     } else {
       std::ofstream(stem + ".loader", std::ios::binary | std::ios::trunc).write(data, r.SRB_BufLen);
     }
