@@ -175,10 +175,11 @@ start_program() {
 expect_power_request() {
   grep -a 'cmdline .*wineboot\.exe --end-session' "$WORK/program.log" >"$WORK/power" ||
     fail "Wine was never asked to end its session"
-  case $1 in
-    shutdown) grep -q -- '--shutdown' "$WORK/power" || fail "not a shutdown: $(cat "$WORK/power")" ;;
-    *) grep -q -- '--shutdown' "$WORK/power" && fail "a shutdown, not a restart: $(cat "$WORK/power")" ;;
-  esac
+  if grep -q -- '--shutdown' "$WORK/power"; then
+    [ "$1" = shutdown ] || fail "a shutdown, not a restart: $(cat "$WORK/power")"
+  else
+    [ "$1" != shutdown ] || fail "not a shutdown: $(cat "$WORK/power")"
+  fi
 }
 
 # The agreement: the choices and NEXT wait until the text has been read to
