@@ -373,7 +373,8 @@ class Server {
   void Record(const Drive& d, const SRB_ExecSCSICmd& r) {
     if (record_.empty()) return;
     const std::string stem =
-        (record_ / (std::to_string(d.setup.adapter) + "_" + std::to_string(d.setup.target))).string();
+        (record_ / (std::to_string(d.setup.adapter) + "_" + std::to_string(d.setup.target)))
+            .string();
     std::ofstream cdbs(stem + ".cdbs", std::ios::app);
     for (int i = 0; i < r.SRB_CDBLen; ++i) {
       char hex[4];
@@ -568,7 +569,8 @@ class Server {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]\n");
+    std::fprintf(stderr,
+                 "usage: qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]\n");
     return 2;
   }
   std::uint32_t rate = 1;

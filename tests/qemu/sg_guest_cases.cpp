@@ -623,10 +623,9 @@ TEST_F(SgGuest, DataOutReachesTheDevice) {
   ASSERT_EQ(capacity.code, 0) << capacity.err;
   const std::string answer = Slurp("/tmp/capacity");
   ASSERT_EQ(answer.size(), 8u);
-  const auto block = static_cast<DWORD>((static_cast<BYTE>(answer[4]) << 24) |
-                                        (static_cast<BYTE>(answer[5]) << 16) |
-                                        (static_cast<BYTE>(answer[6]) << 8) |
-                                        static_cast<BYTE>(answer[7]));
+  const auto block = static_cast<DWORD>(
+      (static_cast<BYTE>(answer[4]) << 24) | (static_cast<BYTE>(answer[5]) << 16) |
+      (static_cast<BYTE>(answer[6]) << 8) | static_cast<BYTE>(answer[7]));
   ASSERT_TRUE(block != 0 && kImageChunkBytes % block == 0) << block;
   const auto blocks = static_cast<BYTE>(kImageChunkBytes / block);
 
@@ -640,7 +639,7 @@ TEST_F(SgGuest, DataOutReachesTheDevice) {
   delete g_layer;
   Outcome back =
       sg_raw({"/bin/sg_raw", "-r", std::to_string(kImageChunkBytes), "-o", "/tmp/readback", node,
-                  "28", "00", "00", "00", "00", "10", "00", "00", std::to_string(blocks), "00"});
+              "28", "00", "00", "00", "00", "10", "00", "00", std::to_string(blocks), "00"});
   g_layer = new Layer();
   ASSERT_EQ(back.code, 0) << back.err;
   const std::string read = Slurp("/tmp/readback");

@@ -5,8 +5,8 @@
 # (the bar and the note drawn while the update blocks), EXIT; then a
 # Japanese run by the keyboard. The view's layout record says what the model holds after
 # each step; pixels of the screen say that the buttons and the progress
-# frame stand where the model puts them (within one pixel) and that Japanese
-# text is drawn. With QV_SHOTS=DIR set, the screenshots are kept there.
+# frame stand where the model puts them (within one pixel), that the bar and
+# the note are drawn as the update ends, and that Japanese text is drawn. With QV_SHOTS=DIR set, the screenshots are kept there.
 # Usage: sh desktop.sh QUORVANTA_BIN QUORVANTA_SIM_BIN BUILD_DIR
 QV=$1
 SIM=$2

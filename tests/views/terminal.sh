@@ -1,7 +1,8 @@
 #!/bin/sh
 # The terminal view under tmux, a real terminal emulator: the whole dialogue
 # by keys (and one mouse click) in 80x24, in English and in Japanese; the
-# refusal of a 60x20 terminal; the terminal given back to the shell. With
+# refusal of a 60x20 terminal; the terminal given back to the shell; the
+# progress bar's cells on the screen part-way and at the end of an update. With
 # QV_SHOTS=DIR set, the English screens are kept there as text.
 # Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1

@@ -1,9 +1,10 @@
 // A wnaspi32.dll for tests under Wine: the ASPI entry points serve the
 // emulated drives of a virtual PC (the same emulator code the virtual PC
-// runs), in real time or at the program's rehearsal clock rate, so that a whole update runs inside a genuine Windows
-// process. QV_ASPI_MACHINE names the virtual PC's directory (a Windows path);
-// its machine.ini gives the adapter count and drives/ the drives, whose state
-// is written back there as commands end and when the process ends.
+// runs), in real time or at the program's rehearsal clock rate, so that a
+// whole update runs inside a genuine Windows process. QV_ASPI_MACHINE names
+// the virtual PC's directory (a Windows path); its machine.ini gives the
+// adapter count and drives/ the drives, whose state is written back there
+// as commands end and when the process ends.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
