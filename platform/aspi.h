@@ -10,6 +10,8 @@
 //    submitting a held record is refused with SS_ERR and not touched.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/types.h"
 
 inline constexpr BYTE SC_HA_INQUIRY = 0x00;
@@ -62,7 +64,50 @@ struct SRB_ExecSCSICmd {
   BYTE CDBByte[16];      // [in] command descriptor block
   BYTE SenseArea[SENSE_LEN + 2];  // [out] fixed-format sense data
 };
+
+// The record a SC_HA_INQUIRY request fills (wnaspi32.h).
+struct SRB_HAInquiry {
+  BYTE SRB_Cmd;            // [in] SC_HA_INQUIRY
+  BYTE SRB_Status;         // [out] SS_*
+  BYTE SRB_HaId;           // [in] host adapter number
+  BYTE SRB_Flags;          // reserved, 0
+  DWORD SRB_Hdr_Rsvd;      // reserved
+  BYTE HA_Count;           // [out] number of host adapters
+  BYTE HA_SCSI_ID;         // [out] the adapter's own target id
+  BYTE HA_ManagerId[16];   // [out] the ASPI manager's name
+  BYTE HA_Identifier[16];  // [out] the adapter's name
+  BYTE HA_Unique[16];      // [out] adapter-specific parameters
+  WORD HA_Rsvd1;           // reserved
+};
 #pragma pack(pop)
+
+// The records are handed to a wnaspi32.dll built elsewhere, so they must
+// keep the published 32-bit layout byte for byte; each pointer of a 64-bit
+// build moves what follows it by four bytes.
+namespace aspi_layout {
+inline constexpr std::size_t kGrow = sizeof(void*) - 4;
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Flags) == 3);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Hdr_Rsvd) == 4);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Target) == 8);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_Lun) == 9);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufLen) == 12);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufPointer) == 16);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_SenseLen) == 20 + kGrow);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_CDBLen) == 21 + kGrow);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_HaStat) == 22 + kGrow);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_TargStat) == 23 + kGrow);
+static_assert(offsetof(SRB_ExecSCSICmd, SRB_PostProc) == 24 + kGrow);
+static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 48 + 2 * kGrow);
+static_assert(offsetof(SRB_ExecSCSICmd, SenseArea) == 64 + 2 * kGrow);
+static_assert(sizeof(SRB_ExecSCSICmd) == 80 + 2 * kGrow);
+static_assert(offsetof(SRB_HAInquiry, SRB_HaId) == 2);
+static_assert(offsetof(SRB_HAInquiry, HA_Count) == 8);
+static_assert(offsetof(SRB_HAInquiry, HA_SCSI_ID) == 9);
+static_assert(offsetof(SRB_HAInquiry, HA_ManagerId) == 10);
+static_assert(offsetof(SRB_HAInquiry, HA_Identifier) == 26);
+static_assert(offsetof(SRB_HAInquiry, HA_Unique) == 42);
+static_assert(sizeof(SRB_HAInquiry) == 60);
+}  // namespace aspi_layout
 
 // Host adapter count in bits 0-7, status (SS_COMP when ASPI works) in 8-15.
 DWORD GetASPI32SupportInfo();

@@ -7,6 +7,8 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh test
 jobs=$(nproc 2>/dev/null || echo 2)
+# Every test that starts a real component runs here: a missing one fails.
+export QV_REQUIRE_COMPONENTS=1
 
 cmake -S . -B build/relwithdebinfo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build/relwithdebinfo -j "$jobs"

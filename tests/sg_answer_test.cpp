@@ -20,6 +20,9 @@
 
 #include "emu_harness.h"
 #include "platform/host/sg_aspi.h"
+// The other transport, Windows' SCSI pass-through: its records' layout is
+// pinned by static_asserts that this build checks as well.
+#include "platform/win32/scsi_pass_through.h"
 
 namespace {
 

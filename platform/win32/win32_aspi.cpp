@@ -7,14 +7,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/win32/scsi_pass_through.h"
+
 namespace {
 
 Win32Aspi* g_layer = nullptr;
 
-// The pass-through interface's records (ntddscsi.h), in the system's natural
-// alignment.
-constexpr DWORD kIoctlScsiPassThroughDirect = 0x0004D014;
-constexpr DWORD kIoctlScsiGetAddress = 0x00041018;
 constexpr BYTE kDataOut = 0;
 constexpr BYTE kDataIn = 1;
 constexpr BYTE kDataUnspecified = 2;
@@ -23,34 +21,10 @@ constexpr BYTE kDataUnspecified = 2;
 constexpr DWORD kPassThroughTimeoutSeconds = 120;
 constexpr BYTE kHostAdapterError = 0x11;
 
-struct ScsiPassThroughDirect {
-  WORD Length;
-  BYTE ScsiStatus;
-  BYTE PathId;
-  BYTE TargetId;
-  BYTE Lun;
-  BYTE CdbLength;
-  BYTE SenseInfoLength;
-  BYTE DataIn;
-  DWORD DataTransferLength;
-  DWORD TimeOutValue;
-  void* DataBuffer;
-  DWORD SenseInfoOffset;
-  BYTE Cdb[16];
-};
-
 struct PassThroughWithSense {
   ScsiPassThroughDirect command;
   DWORD filler;
   BYTE sense[32];
-};
-
-struct ScsiAddress {
-  DWORD Length;
-  BYTE PortNumber;
-  BYTE PathId;
-  BYTE TargetId;
-  BYTE Lun;
 };
 
 constexpr int kMaxCdromDevices = 26;
@@ -68,9 +42,11 @@ Win32Aspi::Win32Aspi() {
     support_info_ =
         reinterpret_cast<SupportInfoEntry>(win32::GetProcAddress(library, "GetASPI32SupportInfo"));
     send_ = reinterpret_cast<SendEntry>(win32::GetProcAddress(library, "SendASPI32Command"));
+    rehearsal_drives_ = win32::GetProcAddress(library, "QvRehearsalDrives") != nullptr;
     if (support_info_ == nullptr || send_ == nullptr) {
       support_info_ = nullptr;
       send_ = nullptr;
+      rehearsal_drives_ = false;
     }
   }
   if (send_ == nullptr) OpenPassThroughDevices();

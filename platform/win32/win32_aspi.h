@@ -34,6 +34,10 @@ class Win32Aspi final : public AspiLayer {
   bool Holds(const SRB_ExecSCSICmd* request) const override;
 
   bool uses_wnaspi32() const { return send_ != nullptr; }
+  // True when wnaspi32.dll serves emulated drives that follow a rehearsal
+  // clock rate given on the command line (it says so by an export of its
+  // own); never for the pass-through or a real ASPI layer.
+  bool serves_rehearsal_drives() const { return rehearsal_drives_; }
   // Set (auto-reset) each time a command has ended and its routine has run.
   HANDLE completion_event() const { return completion_event_; }
 
@@ -63,6 +67,7 @@ class Win32Aspi final : public AspiLayer {
   std::map<int, PassThroughDevice> devices_;  // by adapter * 8 + target
   int adapter_count_ = 0;
   HANDLE completion_event_ = nullptr;
+  bool rehearsal_drives_ = false;
   mutable win32::CriticalSection lock_ = {};
   std::map<const SRB_ExecSCSICmd*, Held> held_;
 };

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "platform/events.h"
@@ -9,30 +10,43 @@
 
 namespace {
 
+constexpr unsigned long kMaxRehearsalRate = 1000;
+
 // Waits never spin: a wait for a command sleeps on the layer's completion
-// event (set whenever a command has ended), any other wait sleeps.
+// event (set whenever a command has ended), any other wait sleeps. At a
+// rehearsal rate the tick count runs that many times as fast as the
+// system's, going on from its reading when the rate was set, and every wait
+// shrinks with it.
 class Win32Clock final : public Clock {
  public:
   explicit Win32Clock(const Win32Aspi* aspi) : aspi_(aspi) {}
-  DWORD TickCount() override { return win32::GetTickCount(); }
+  void SetRehearsalRate(DWORD rate) {
+    origin_ = win32::GetTickCount();
+    rate_ = rate;
+  }
+  DWORD TickCount() override { return origin_ + (win32::GetTickCount() - origin_) * rate_; }
   void Wait(const SRB_ExecSCSICmd* request, DWORD ms) override {
     if (request == nullptr) {
-      win32::Sleep(ms);
+      win32::Sleep(Real(ms));
       return;
     }
-    const DWORD start = win32::GetTickCount();
+    const DWORD start = TickCount();
     const volatile BYTE* status = &request->SRB_Status;
     for (;;) {
       if (*status != SS_PENDING) return;
-      const DWORD passed = win32::GetTickCount() - start;
+      const DWORD passed = TickCount() - start;
       if (passed >= ms) return;
       // Another command's end also wakes the wait; look again.
-      win32::WaitForSingleObject(aspi_->completion_event(), ms - passed);
+      win32::WaitForSingleObject(aspi_->completion_event(), Real(ms - passed));
     }
   }
 
  private:
+  DWORD Real(DWORD ms) const { return ms / rate_ + (ms % rate_ != 0 ? 1 : 0); }
+
   const Win32Aspi* aspi_;
+  DWORD origin_ = 0;
+  DWORD rate_ = 1;
 };
 
 class Win32System final : public System {
@@ -42,10 +56,10 @@ class Win32System final : public System {
   DWORD WindowsDirectory(char* buffer, DWORD size) override {
     return win32::GetWindowsDirectoryA(buffer, size);
   }
-  const char* CommandLine() override {
-    return command_line_.empty() ? win32::GetCommandLineA() : command_line_.c_str();
-  }
-  void set_command_line(const char* text) { command_line_ = text; }
+  // The command line less the options the platform and the entry point
+  // have taken.
+  const char* CommandLine() override { return command_line.c_str(); }
+  void set_command_line(const char* text) { command_line = text; }
   BOOL SetCurrentDirectory(const char* path) override { return win32::SetCurrentDirectoryA(path); }
   DWORD CurrentDirectory(DWORD size, char* buffer) override {
     return win32::GetCurrentDirectoryA(size, buffer);
@@ -75,8 +89,7 @@ class Win32System final : public System {
     return win32::ExitWindowsEx(flags, reason);
   }
 
- private:
-  std::string command_line_;  // empty: the process's own
+  std::string command_line;
 };
 
 class Win32Files final : public Files {
@@ -143,10 +156,42 @@ struct Win32Groups {
 };
 Win32Groups* g_groups = nullptr;
 
+// The command line without "--rehearsal-clock-rate N" (tests and rehearsals
+// only), whose N goes to `rate`; `error` says why a given N is refused.
+std::string TakeRehearsalClockRate(const std::string& line, DWORD* rate, std::string* error) {
+  static constexpr char kOption[] = " --rehearsal-clock-rate ";
+  const std::size_t at = line.find(kOption);
+  if (at == std::string::npos) return line;
+  const std::size_t from = at + sizeof kOption - 1;
+  std::size_t to = line.find(' ', from);
+  if (to == std::string::npos) to = line.size();
+  const std::string text = line.substr(from, to - from);
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 1 || value > kMaxRehearsalRate) {
+    *error = "--rehearsal-clock-rate wants a whole number from 1 to 1000, not '" + text + "'";
+    return line;
+  }
+  *rate = static_cast<DWORD>(value);
+  return line.substr(0, at) + line.substr(to);
+}
+
 }  // namespace
 
-void InstallWin32Platform() {
+bool InstallWin32Platform(std::string* error) {
   if (g_groups == nullptr) g_groups = new Win32Groups();
+  DWORD rate = 1;
+  g_groups->system.command_line = TakeRehearsalClockRate(win32::GetCommandLineA(), &rate, error);
+  if (!error->empty()) return false;
+  if (rate != 1) {
+    // Only drives that run on the same clock may be rehearsed against: a
+    // real drive's own times never shrink.
+    if (!g_groups->aspi.serves_rehearsal_drives()) {
+      *error = "--rehearsal-clock-rate is for emulated drives; this ASPI layer serves real ones";
+      return false;
+    }
+    g_groups->clock.SetRehearsalRate(rate);
+  }
   Platform platform;
   platform.clock = &g_groups->clock;
   platform.aspi = &g_groups->aspi;
@@ -155,6 +200,7 @@ void InstallWin32Platform() {
   platform.registry = &g_groups->registry;
   InstallPlatform(platform);
   InstallWriteHold(Win32WriteHoldInstance());
+  return true;
 }
 
 const char* Win32CommandChannelName() {

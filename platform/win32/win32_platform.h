@@ -9,11 +9,17 @@
 // - system, files, registry: the system's own calls.
 #pragma once
 
+#include <string>
+
 #include "platform/platform.h"
 #include "platform/win32/win32_api.h"
 
 // Chooses the command channel and installs every group. Call once, first.
-void InstallWin32Platform();
+// Takes "--rehearsal-clock-rate N" off the command line the logic sees (tests
+// and rehearsals only: the clock runs N times as fast); false, with the
+// reason in `error`, when N is not 1 to 1000 or the drives are not emulated
+// on that clock.
+bool InstallWin32Platform(std::string* error);
 
 // Which command channel InstallWin32Platform chose: "wnaspi32.dll" or
 // "SCSI pass-through".

@@ -27,7 +27,8 @@ wait_for_nodes() {  # COUNT
 }
 
 serve() {  # DIR RATE
-  qv_tcmu_drives "$1" --rehearsal-clock-rate "$2" > /tmp/handler.out 2> /tmp/handler.err &
+  rm -rf "$1.received" && mkdir -p "$1.received"
+  qv_tcmu_drives "$1" --rehearsal-clock-rate "$2" --record "$1.received" > /tmp/handler.out 2> /tmp/handler.err &
   HANDLER=$!
   i=0
   while ! grep -q '^ready$' /tmp/handler.out && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
@@ -104,6 +105,54 @@ scenario() {
   }
 }
 
+# What drive A:T received through the kernel, against the program's trace:
+# every command the program sent to the drive (all but those the sg driver
+# turned away with no device there) was served, in order, with the same
+# command block (up to the zero bytes a shorter block leaves off) and the
+# same data length; the server's other commands are the kernel's own (the
+# SCSI scan and sr_mod) or the midlayer's retries of the one before. The
+# data-out that reached the drive is the package's image and loader data.
+expect_received() {  # NAME A:T
+  dir=/tmp/case/$1
+  served="$dir/kernel.received/$(echo "$2" | tr : _)"
+  [ -s "$served.cdbs" ] || { fail "$1: the drive at $2 received nothing"; return; }
+  awk -v at="$2" '
+    BEGIN { n = 0; j = 0 }
+    function norm(cdb) { while (cdb ~ / 00$/) sub(/ 00$/, "", cdb); return cdb }
+    FNR == NR {
+      if ($1 != at || / status=0x82 /) next
+      cdb = ""
+      for (i = 2; $i !~ /^dir=/; i++) cdb = cdb (cdb == "" ? "" : " ") ($i ~ /^cdb=/ ? substr($i, 5) : $i)
+      len = $(i + 1)
+      sent[n++] = norm(cdb) " " len
+      next
+    }
+    {
+      len = $NF
+      $NF = ""
+      got = norm(substr($0, 1, length($0) - 1)) " " len
+      if (j < n && got == sent[j]) { last = got; j++; next }
+      if (got == last) next
+      split(got, op, " ")
+      if (op[1] ~ /^(00|03|12|1A|1E|25|43|46|4A|51|5A|A0)$/) next
+      printf "served but not sent: %s (next sent: %s)\n", got, sent[j]
+      bad = 1
+    }
+    END {
+      if (j < n) { printf "sent but not served: %s\n", sent[j]; bad = 1 }
+      printf "%d commands sent, %d matched in what the drive served\n", n, j
+      exit bad
+    }' "$dir/kernel.trace" "$served.cdbs" || fail "$1: what the drive received differs from the trace"
+  cmp "$served.image" "$dir/kernel/drive_c/Quorvanta/Tellumar.bin" ||
+    fail "$1: the image the drive received is not the package's"
+  loader="$dir/kernel/drive_c/Quorvanta/Tellmr.bin"
+  if grep -q "^$2 cdb=CD .* dir=out " "$dir/kernel.trace"; then
+    length=$(od -An -tu1 -j62 -N2 "$loader" | awk '{ print $1 * 256 + $2 }')
+    tail -c +65 "$loader" | head -c "$length" | cmp - "$served.loader" ||
+      fail "$1: the loader data the drive received is not the package's"
+  fi
+}
+
 expect_in() {  # NAME FILE TEXT
   grep -qF -- "$3" "/tmp/case/$1/$2" || fail "$1: no '$3' in $2"
 }
@@ -159,6 +208,7 @@ scenario two_stage "${REAL_TIME_RATE:-1}" "$T71" "--ui headless --yes"
 expect_in two_stage kernel.out "message: Succeed to load F/W!!"
 expect_in two_stage kernel.drives "drive 0:0 T71 CDRW USB rev=1.10 code=0x12"
 expect_in two_stage kernel.trace "0:0 cdb=CD FF"
+expect_received two_stage 0:0
 
 # The NT family's direct update.
 scenario direct_nt "$REHEARSAL" "--os nt --drive 0:0:r305:usb --package r305" "--ui headless --yes" \
@@ -167,6 +217,7 @@ expect_in direct_nt kernel.out "power: shutdown"
 # Nobody turned the drive off and on: after two minutes of looking it still
 # runs the old firmware.
 expect_in direct_nt kernel.out "message: The drive still reports its old firmware revision 1.00: the update did not take."
+expect_received direct_nt 0:0
 
 # The fault knobs that matter on a real bus.
 scenario timeout "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:hang=0x3B --package t71" \

@@ -9,7 +9,8 @@
 # sh kernel_guest.sh BIN_DIR [GUEST_COMMAND]
 #   BIN_DIR        the build directory (quorvanta, quorvanta-sim, qv_tcmu_drives)
 #   GUEST_COMMAND  run this shell command in the guest instead of the cases
-# Exit 77 (skipped) when QEMU, the kernel, its modules, busybox or cpio is missing.
+# Exit 77 (skipped, or failed where the test command requires every
+# component) when QEMU, the kernel, its modules, busybox or cpio is missing.
 set -eu
 BIN=$1
 GUEST_COMMAND=${2:-}

@@ -11,7 +11,9 @@
 // taken off its host by unlinking its LUN, so the sg node vanishes; it is
 // linked again when the drive is back, and the kernel scans it anew.
 //
-//   qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N]
+//   qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]
+//
+// With --record, what each drive received goes to DIR (see Record).
 //
 // Needs root, configfs at /sys/kernel/config and the modules
 // target_core_user and tcm_loop. Prints "ready" once every drive is linked;
@@ -151,7 +153,8 @@ std::string NodeOf(const fs::path& tpg) {
 
 class Server {
  public:
-  Server(fs::path machine, std::uint32_t rate) : machine_(std::move(machine)), rate_(rate) {}
+  Server(fs::path machine, std::uint32_t rate, fs::path record)
+      : machine_(std::move(machine)), rate_(rate), record_(std::move(record)) {}
 
   void Load() {
     std::string text;
@@ -368,8 +371,41 @@ class Server {
         at += v.iov_len;
       }
     }
+    Record(d, r);
     aspi_->Send(&r);
     Complete(d);
+  }
+
+  // What the drive received, for the test to hold against the program's
+  // trace and the package: each command block in A_T.cdbs, the image bytes
+  // WRITE BUFFER carried at their offsets in A_T.image, the last loader
+  // data in A_T.loader.
+  void Record(const Drive& d, const SRB_ExecSCSICmd& r) {
+    if (record_.empty()) return;
+    const std::string stem =
+        (record_ / (std::to_string(d.setup.adapter) + "_" + std::to_string(d.setup.target)))
+            .string();
+    std::ofstream cdbs(stem + ".cdbs", std::ios::app);
+    for (int i = 0; i < r.SRB_CDBLen; ++i) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", r.CDBByte[i]);
+      cdbs << hex;
+    }
+    cdbs << " len=" << r.SRB_BufLen << "\n";
+    if (r.SRB_Flags != SRB_DIR_OUT || r.SRB_BufLen == 0) return;
+    const auto* data = reinterpret_cast<const char*>(r.SRB_BufPointer);
+    if (r.CDBByte[0] == 0x3B) {
+      // The drive takes the parameter list length the block gives; a longer
+      // transfer carries filler.
+      const std::uint32_t offset = (r.CDBByte[3] << 16) | (r.CDBByte[4] << 8) | r.CDBByte[5];
+      const std::uint32_t length = (r.CDBByte[6] << 16) | (r.CDBByte[7] << 8) | r.CDBByte[8];
+      std::fstream image(stem + ".image", std::ios::in | std::ios::out | std::ios::binary);
+      if (!image.is_open()) image.open(stem + ".image", std::ios::out | std::ios::binary);
+      image.seekp(offset);
+      image.write(data, std::min<std::uint32_t>(length, r.SRB_BufLen));
+    } else {
+      std::ofstream(stem + ".loader", std::ios::binary | std::ios::trunc).write(data, r.SRB_BufLen);
+    }
   }
 
   // Answers every command the emulator has ended, into the ring's next
@@ -543,6 +579,7 @@ class Server {
 
   fs::path machine_;
   std::uint32_t rate_;
+  fs::path record_;  // where the drives' received commands go ("": nowhere)
   VirtualClock clock_{0, false};
   std::unique_ptr<SimAspi> aspi_;
   std::vector<std::unique_ptr<Drive>> drives_;
@@ -553,20 +590,24 @@ class Server {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N]\n");
+    std::fprintf(stderr,
+                 "usage: qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]\n");
     return 2;
   }
   std::uint32_t rate = 1;
+  fs::path record;
   for (int i = 2; i < argc; ++i) {
     if (std::strcmp(argv[i], "--rehearsal-clock-rate") == 0 && i + 1 < argc) {
       rate = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
+      record = argv[++i];
     } else {
       std::fprintf(stderr, "qv_tcmu_drives: unknown argument %s\n", argv[i]);
       return 2;
     }
   }
   if (rate == 0) rate = 1;
-  Server server(argv[1], rate);
+  Server server(argv[1], rate, record);
   server.Load();
   server.Build();
   return server.Serve();

@@ -7,7 +7,8 @@
 # sh sg_guest.sh BIN_DIR [GUEST_COMMAND]
 #   BIN_DIR        the build directory (quorvanta, quorvanta-sim, qv_sg_guest)
 #   GUEST_COMMAND  run this shell command in the guest instead of the cases
-# Exit 77 (skipped) when QEMU, the kernel, busybox or sg3-utils is missing.
+# Exit 77 (skipped, or failed where the test command requires every
+# component) when QEMU, the kernel, busybox or sg3-utils is missing.
 set -eu
 BIN=$1
 GUEST_COMMAND=${2:-}

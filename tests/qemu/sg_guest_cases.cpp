@@ -598,6 +598,56 @@ TEST_F(SgGuest, ScsiDebugTakesWriteBufferModes6And7) {
             std::string::npos);
 }
 
+// scsi_debug takes a WRITE BUFFER without looking at its data, so the data
+// the same path carries out is checked where a device keeps it: a WRITE(10)
+// of a known pattern through the shared request, read back by sg3_utils.
+TEST_F(SgGuest, DataOutReachesTheDevice) {
+  const auto debug = DebugNodes();
+  ASSERT_FALSE(debug.empty());
+  const std::string node = debug[0].node;
+  const int adapter = AdapterOf(node);
+  ASSERT_GE(adapter, 0);
+  // sg3_utils cannot open the node while this process holds it.
+  delete g_layer;
+  g_layer = nullptr;
+  // sg_raw reports a unit attention (the microcode change above) as it
+  // comes: asked again, the device answers.
+  auto sg_raw = [](const std::vector<std::string>& args) {
+    Outcome run;
+    for (int attempt = 0; attempt < 8 && run.code != 0; ++attempt) run = RunProgram(args);
+    return run;
+  };
+  Outcome capacity = sg_raw({"/bin/sg_raw", "-r", "8", "-o", "/tmp/capacity", node, "25", "00",
+                             "00", "00", "00", "00", "00", "00", "00", "00"});
+  g_layer = new Layer();
+  ASSERT_EQ(capacity.code, 0) << capacity.err;
+  const std::string answer = Slurp("/tmp/capacity");
+  ASSERT_EQ(answer.size(), 8u);
+  const auto block = static_cast<DWORD>(
+      (static_cast<BYTE>(answer[4]) << 24) | (static_cast<BYTE>(answer[5]) << 16) |
+      (static_cast<BYTE>(answer[6]) << 8) | static_cast<BYTE>(answer[7]));
+  ASSERT_TRUE(block != 0 && kImageChunkBytes % block == 0) << block;
+  const auto blocks = static_cast<BYTE>(kImageChunkBytes / block);
+
+  for (DWORD i = 0; i < kImageChunkBytes; ++i) g_app.SharedBuffer[i] = static_cast<BYTE>(i * 7 + 3);
+  g_layer->ClearAttentions(adapter, 0);
+  g_app.CurrentAdapter = static_cast<std::uint8_t>(adapter);
+  g_app.CurrentTarget = 0;
+  BYTE cdb[kCdbSize] = {0x2A, 0, 0, 0, 0, 0x10, 0, 0, blocks, 0};  // WRITE(10) at block 16
+  EXPECT_TRUE(RunSharedCommand(cdb, SRB_DIR_OUT, kImageChunkBytes, 10, 10000, false));
+
+  delete g_layer;
+  Outcome back =
+      sg_raw({"/bin/sg_raw", "-r", std::to_string(kImageChunkBytes), "-o", "/tmp/readback", node,
+              "28", "00", "00", "00", "00", "10", "00", "00", std::to_string(blocks), "00"});
+  g_layer = new Layer();
+  ASSERT_EQ(back.code, 0) << back.err;
+  const std::string read = Slurp("/tmp/readback");
+  ASSERT_EQ(read.size(), kImageChunkBytes);
+  EXPECT_EQ(std::memcmp(read.data(), g_app.SharedBuffer, kImageChunkBytes), 0)
+      << "the device holds other bytes than the program sent";
+}
+
 TEST_F(SgGuest, PermissionDeniedIsOneClearLinePerDrive) {
   // The user's own state directory, as the program demands.
   fs::create_directories("/tmp/nobody");

@@ -1,7 +1,8 @@
 #!/bin/sh
 # The terminal view under tmux, a real terminal emulator: the whole dialogue
 # by keys (and one mouse click) in 80x24, in English and in Japanese; the
-# refusal of a 60x20 terminal; the terminal given back to the shell. With
+# refusal of a 60x20 terminal; the terminal given back to the shell; the
+# progress bar's cells on the screen part-way and at the end of an update. With
 # QV_SHOTS=DIR set, the English screens are kept there as text.
 # Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
@@ -110,6 +111,45 @@ wait_for "[ Cancel ]" "restart question"
 tm send-keys Enter
 finished
 wait_for "power: restart" "transcript of the restart"
+
+# The progress bar as the terminal shows it: FILLED EMPTY, the cells of the
+# bar's line on the screen.
+bar_cells() {
+  screen | grep -o '\[[█░]*\]' | head -n 1 >"$WORK/bar"
+  printf '%s %s\n' "$(grep -o '█' "$WORK/bar" | wc -l)" "$(grep -o '░' "$WORK/bar" | wc -l)"
+}
+# An update through the boxes up to the one that shows TEXT.
+update_until() {  # PC TEXT
+  tm send-keys "clear" Enter
+  run "$1"
+  accept Accept
+  wait_for "[ UPDATE ]" "main dialog before the update" || return
+  tm send-keys Enter
+  wait_for "Close all other applications" "first notice" || return
+  tm send-keys Enter
+  wait_for "DO NOT abort" "second notice" || return
+  tm send-keys Enter
+  wait_for "$2" "outcome"
+}
+# Part-way: the drive answers BUSY until the loader path gives up, and the
+# bar stays as far as the update got behind the failure box. At the end of
+# a good two-stage update it is full behind the success box.
+"$SIM" init "$WORK/busy" --drive 0:0:t71:usb:busy=3@150 --package t71 >/dev/null || fail "init busy"
+"$SIM" init "$WORK/good" --drive 0:0:t71:usb --package t71 >/dev/null || fail "init good"
+LC_ALL=C.UTF-8
+export LC_ALL
+update_until "$WORK/busy" "Error: Can't accept loader CMD!"
+set -- $(bar_cells)
+echo "bar part-way: $1 cells filled, $2 empty"
+[ "$1" -gt 0 ] && [ "$2" -gt 0 ] || { fail "bar part-way: $1 filled, $2 empty"; screen; }
+tm send-keys Enter Tab Enter
+finished
+update_until "$WORK/good" "Succeed to load F/W!!"
+set -- $(bar_cells)
+echo "bar at the end: $1 cells filled, $2 empty"
+[ "$1" -gt 50 ] && [ "$2" -eq 0 ] || { fail "bar at the end: $1 filled, $2 empty"; screen; }
+tm send-keys Enter Tab Enter
+finished
 
 # Ctrl-C while a dialog waits: the terminal is the shell's again.
 run "$WORK/ja"

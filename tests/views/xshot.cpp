@@ -2,6 +2,7 @@
 //   qv_xshot save FILE.png [X Y W H]   the screen (or a part) as a PNG
 //   qv_xshot edges X Y W H             the outer edges found near a rectangle
 //   qv_xshot ink X Y W H               pixels in a rectangle unlike its corner
+//   qv_xshot row X Y W                 the colours along a row: "RRGGBB N" runs
 // "edges" looks along the middle row and column of the rectangle, from three
 // pixels outside to three inside each side, for the first pixel unlike the
 // dialog face behind it, and prints the rectangle so found: X Y W H.
@@ -91,7 +92,8 @@ bool SavePng(const Shot& shot, const char* path, int x, int y, int w, int h) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: qv_xshot save FILE [X Y W H] | edges X Y W H | ink X Y W H\n");
+  std::fprintf(stderr,
+               "usage: qv_xshot save FILE [X Y W H] | edges X Y W H | ink X Y W H | row X Y W\n");
   return 2;
 }
 
@@ -102,6 +104,16 @@ int main(int argc, char** argv) {
   std::string command = argv[1];
   Shot shot;
   if (!Grab(&shot)) return 1;
+  if (command == "row" && argc == 5) {
+    const int x = std::atoi(argv[2]), y = std::atoi(argv[3]), w = std::atoi(argv[4]);
+    for (int c = x; c < x + w;) {
+      const unsigned colour = shot.Pixel(c, y);
+      int run = 0;
+      while (c < x + w && shot.Pixel(c, y) == colour) ++c, ++run;
+      std::printf("%06X %d\n", colour & 0xFFFFFF, run);
+    }
+    return 0;
+  }
   int box[4] = {0, 0, shot.width, shot.height};
   int first = command == "save" ? 3 : 2;
   if (argc == first + 4) {

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Quorvanta.exe inside Wine in Japanese with NT reporting: the Japanese
 # templates and texts (code page 932 through Wine's own conversion), the
-# direct update of one emulated T71 USB drive at 1.00 to the 1.10 package,
-# every question answered OK, and the shutdown that the NT family's update
-# ends with, asked of Wine itself. The drive must hold the new firmware.
+# direct update of one emulated T71 USB drive at 1.00 to the 1.10 package
+# at the rehearsal clock rate, its two notices answered OK, and the shutdown
+# that the NT family's update ends with, asked of Wine itself. The drive
+# must hold the new firmware.
 #
 #   sh tests/wine/direct_update_japanese.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
@@ -11,14 +12,20 @@ set -eu
 begin_wine_test "$@"
 wine_version winxp
 make_update_pc
-start_program ja_JP.UTF-8
+start_program ja_JP.UTF-8 --rehearsal-clock-rate $REHEARSAL
 wait_window_with 1006 60
 [ "$(control_text "$WIN" 1004)" = "許諾する" ] || fail "not the Japanese agreement"
 read_agreement
 start_update
 answer_messages ""
-[ -n "$MESSAGES" ] || fail "no message was shown"
+# The probe shows a line break as a blank.
+expected="他に現在実行中のアプリケーションがあれば、終了してください。 編集中のドキュメントがあれば、保存してください。
+－決して実行途中でプログラムを中止したり、コンピュータの電源を切らないで下さい。 －操作を始める前に、全てのアプリケーションを終了してください。 －操作を始める前に、ヴァントロスＵＳＢ　ＣＤ－Ｒ／ＲＷドライブからＣＤを取り出してください。 －プログラム終了後、コンピュータは自動的にシャットダウンするか、シャットダウン可能な状態となります。その後、再度電源を入れなおしてください。"
+got=$(printf '%s' "$MESSAGES" | tr -s ' ')
+[ "$got" = "$expected" ] || fail "the messages were:
+$got"
 wait_program_end 10
+expect_power_request shutdown
 expect_drive_revision 1.10
 expect_no_run_entry
 echo "PASS"

@@ -155,12 +155,34 @@ make_update_pc() {
     >/dev/null 2>&1 || true
 }
 
+# The rate the program's clock and the test DLL's drives run at in the
+# updates under Wine: their minute-long waits shrink with it. (One two-stage
+# update of the suite waits in real time, in the kernel's test.)
+REHEARSAL=${QV_WINE_REHEARSAL_RATE:-10}
+
 # Starts Quorvanta.exe in its folder with the user's locale $1 (Wine takes
-# the user's language from it); sets PROGRAM (the wine process).
+# the user's language from it) and the program arguments that follow; sets
+# PROGRAM (the wine process). The processes Wine starts on the program's
+# behalf (its shutdown goes through wineboot) are traced into program.log.
 start_program() {
   STARTED=$(date +%s)
-  (cd "$WORK/app" && LANG=$1 LC_ALL=$1 exec wine Quorvanta.exe >"$WORK/program.log" 2>&1) &
+  locale=$1
+  shift
+  (cd "$WORK/app" && LANG=$locale LC_ALL=$locale WINEDEBUG=-all,trace+process \
+    exec wine Quorvanta.exe "$@" >"$WORK/program.log" 2>&1) &
   PROGRAM=$!
+}
+
+# Wine was asked to end its session with a shutdown ($1 = shutdown) or a
+# restart: ExitWindowsEx hands that to wineboot.
+expect_power_request() {
+  grep -a 'cmdline .*wineboot\.exe --end-session' "$WORK/program.log" >"$WORK/power" ||
+    fail "Wine was never asked to end its session"
+  if grep -q -- '--shutdown' "$WORK/power"; then
+    [ "$1" = shutdown ] || fail "a shutdown, not a restart: $(cat "$WORK/power")"
+  else
+    [ "$1" != shutdown ] || fail "not a shutdown: $(cat "$WORK/power")"
+  fi
 }
 
 # The agreement: the choices and NEXT wait until the text has been read to

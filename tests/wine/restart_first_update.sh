@@ -24,11 +24,12 @@ wine_version win98
 make_update_pc 0:0:t71:atapi:rev=1.00 --no-loader
 wine reg add "$instance" /v AutoInsertNotification /t REG_BINARY /d 01 /f >/dev/null 2>&1 ||
   fail "cannot write the drive's registry instance"
-start_program en_US.UTF-8
+start_program en_US.UTF-8 --rehearsal-clock-rate $REHEARSAL
 read_agreement
 start_update ATAPI "1.00"
 answer_messages "You must restart your computer"
 wait_program_end 60
+expect_power_request restart
 run=$(wine reg query "$run_key" /v Quorvanta 2>/dev/null | tr -d '\r' |
   awk '$1 == "Quorvanta" { print $3 }')
 [ -n "$run" ] || fail "no Run entry after the restart request"
@@ -39,7 +40,7 @@ printf 'Run entry: %s\n' "$run"
 wineserver -k
 STARTED=$(date +%s)
 (cd "$WINEPREFIX/drive_c/windows" && LANG=en_US.UTF-8 LC_ALL=en_US.UTF-8 exec wine "$run" \
-  >"$WORK/continued.log" 2>&1) &
+  --rehearsal-clock-rate $REHEARSAL >"$WORK/continued.log" 2>&1) &
 PROGRAM=$!
 start_update ATAPI "1.00"
 answer_messages ""

@@ -13,8 +13,15 @@ set -eu
 . "$(dirname "$0")/lib_wine.sh"
 begin_wine_test "$@"
 wine_version win98
+# The rehearsal clock is refused where no drive follows it: the program on
+# its own (no test DLL, so the pass-through) ends at once with exit code 2.
+mkdir "$WORK/alone" && cp "$BUILD/Quorvanta.exe" "$WORK/alone/"
+code=0
+(cd "$WORK/alone" && timeout 60 wine Quorvanta.exe --rehearsal-clock-rate $REHEARSAL \
+  >"$WORK/alone.log" 2>&1) || code=$?
+[ "$code" = 2 ] || fail "a rehearsal clock without emulated drives: exit code $code"
 make_update_pc
-start_program en_US.UTF-8
+start_program en_US.UTF-8 --rehearsal-clock-rate $REHEARSAL
 read_agreement
 start_update
 answer_messages "-DO NOT abort"

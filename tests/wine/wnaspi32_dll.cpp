@@ -1,10 +1,14 @@
 // A wnaspi32.dll for tests under Wine: the ASPI entry points serve the
 // emulated drives of a virtual PC (the same emulator code the virtual PC
-// runs), in real time, so that a whole update runs inside a genuine Windows
-// process. QV_ASPI_MACHINE names the virtual PC's directory (a Windows path);
-// its machine.ini gives the adapter count and drives/ the drives, whose state
-// is written back there as commands end and when the process ends.
+// runs), in real time or at the program's rehearsal clock rate, so that a
+// whole update runs inside a genuine Windows process. QV_ASPI_MACHINE names
+// the virtual PC's directory (a Windows path); its machine.ini gives the
+// adapter count and drives/ the drives, whose state is written back there
+// as commands end and when the process ends.
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -26,7 +30,8 @@ constexpr DWORD kSaveEveryMs = 500;
 
 struct ServedDrives {
   win32::CriticalSection lock = {};
-  VirtualClock clock{0, true};
+  VirtualClock clock{0, false};  // moved on by AdvanceDrives
+  DWORD rate = 1;
   std::unique_ptr<SimAspi> aspi;
   std::map<const SRB_ExecSCSICmd*, bool> in_flight;  // true: an image chunk
   bool unsaved = false;
@@ -56,16 +61,32 @@ void SaveIfIdle(ServedDrives* served) {
   served->saved_at = win32::GetTickCount();
 }
 
-// Moves the emulated drives along with the wall clock: commands end, their
-// completion routines run here, as on an adapter's own thread.
+// Moves the emulated drives along with the wall clock, at the rehearsal
+// rate the program runs at: commands end, their completion routines run
+// here, as on an adapter's own thread.
 DWORD QV_WINAPI AdvanceDrives(void* parameter) {
   auto* served = static_cast<ServedDrives*>(parameter);
+  const DWORD origin = win32::GetTickCount();
   for (;;) {
     win32::Sleep(1);
     win32::Locked locked(&served->lock);
-    served->clock.TickCount();
+    const std::uint64_t due =
+        static_cast<std::uint64_t>(win32::GetTickCount() - origin) * served->rate;
+    const std::uint64_t now = served->clock.Now();
+    if (due > now) served->clock.Advance(due - now);
     SaveIfIdle(served);
   }
+}
+
+// The program's own "--rehearsal-clock-rate N" (this DLL lives in its
+// process): the drives keep time with its clock. 1 when not given.
+DWORD RehearsalRate() {
+  const std::string line = win32::GetCommandLineA();
+  static constexpr char kOption[] = "--rehearsal-clock-rate ";
+  const std::size_t at = line.find(kOption);
+  if (at == std::string::npos) return 1;
+  const unsigned long rate = std::strtoul(line.c_str() + at + sizeof kOption - 1, nullptr, 10);
+  return rate >= 1 && rate <= 1000 ? static_cast<DWORD>(rate) : 1;
 }
 
 ServedDrives* Served() {
@@ -77,12 +98,48 @@ ServedDrives* Served() {
   if (machine != nullptr) {
     served->aspi = SimAspi::Load(machine, AdapterCount(machine), &served->clock, &error);
   }
+  served->rate = RehearsalRate();
   if (served->aspi) {
     served->aspi->PowerOn();
     win32::CreateThread(nullptr, 0, AdvanceDrives, served, 0, nullptr);
   }
   g_served = served;
   return served;
+}
+
+// What an ASPI layer checks before it takes a request, read at the published
+// offsets of the 32-bit record rather than through the program's own header,
+// so that a field the program puts in the wrong place is caught here. A
+// request that does not fit its command is failed with SS_INVALID_SRB, as a
+// real ASPI layer fails it; nullptr when it fits.
+constexpr BYTE kInvalidSrb = 0xE0;
+const char* Misfit(const SRB_ExecSCSICmd* request) {
+  const auto* raw = reinterpret_cast<const BYTE*>(request);
+  const BYTE flags = raw[3];
+  DWORD buffer_length = 0;
+  std::memcpy(&buffer_length, raw + 12, sizeof buffer_length);
+  const BYTE sense_length = raw[20];
+  const BYTE cdb_length = raw[21];
+  const BYTE opcode = raw[48];
+  // At least the length of the command's group (the vendor groups, 6 and 7,
+  // are the drive's own 10-byte commands); longer only as an ATAPI packet
+  // is padded, to 12 bytes.
+  constexpr BYTE kGroupLength[8] = {6, 10, 10, 12, 16, 12, 10, 10};
+  const BYTE needed = kGroupLength[opcode >> 5];
+  const BYTE longest = needed == 16 ? 16 : 12;
+  if (cdb_length < needed || cdb_length > longest) return "CDB length does not fit the command";
+  // Fixed-format sense up to its qualifier, no more than the record holds.
+  if (sense_length < 14 || sense_length > SENSE_LEN + 2) return "sense length does not fit";
+  const BYTE direction = flags & (SRB_DIR_IN | SRB_DIR_OUT);
+  if (direction == (SRB_DIR_IN | SRB_DIR_OUT)) return "both direction bits";
+  if (buffer_length == 0) return nullptr;
+  // The commands that carry data to the drive: WRITE BUFFER and the vendor
+  // load command; every other one with a buffer reads from it.
+  const bool data_out = opcode == 0x3B || opcode == 0xCD;
+  if (direction != (data_out ? SRB_DIR_OUT : SRB_DIR_IN)) {
+    return "direction bits do not fit the command";
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -150,6 +207,14 @@ __declspec(dllexport) DWORD SendASPI32Command(SRB_ExecSCSICmd* request) {
     request->SRB_Status = SS_NO_DEVICE;
     return SS_NO_DEVICE;
   }
+  if (request->SRB_Cmd == SC_EXEC_SCSI_CMD) {
+    if (const char* why = Misfit(request)) {
+      std::fprintf(stderr, "wnaspi32: request for opcode %02X refused: %s\n", request->CDBByte[0],
+                   why);
+      request->SRB_Status = kInvalidSrb;
+      return kInvalidSrb;
+    }
+  }
   win32::Locked locked(&served->lock);
   constexpr BYTE kWriteBuffer = 0x3B;
   constexpr BYTE kDownloadMode = 0x06;
@@ -161,6 +226,9 @@ __declspec(dllexport) DWORD SendASPI32Command(SRB_ExecSCSICmd* request) {
   served->chunks_only = served->chunks_only && chunk;
   return result;
 }
+
+// Tells the program that these drives follow its rehearsal clock rate.
+__declspec(dllexport) DWORD QvRehearsalDrives() { return Served()->rate; }
 
 BOOL QV_WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
   constexpr DWORD kProcessDetach = 0;
