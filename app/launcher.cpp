@@ -8,6 +8,7 @@
 
 #include "app/launch.h"
 #include "app/list_command.h"
+#include "app/recording.h"
 #include "app/startup.h"
 #include "platform/dialogs/views.h"
 #include "platform/host/host_platform.h"
@@ -135,6 +136,20 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
     InstallPlatform(Platform{});
     return UsageError("cannot write the trace file " + options.trace_path);
   }
+  std::unique_ptr<CaptureRecorder> recorder;
+  if (!options.record_path.empty()) {
+    std::filesystem::path package_dir = std::filesystem::current_path();
+    if (chosen.pc) chosen.pc->files().Map(kPackageWindowsDir, false, &package_dir);
+    recorder = StartRecording(
+        options.record_path,
+        CaptureHeader(options, chosen.pc ? "virtual PC" : "this host", package_dir), &error);
+    if (!recorder) {
+      CloseTrace();
+      FinishView(view, &error);
+      InstallPlatform(Platform{});
+      return UsageError(error);
+    }
+  }
 
   int exit_code = 0;
   if (options.list) {
@@ -144,6 +159,7 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   }
 
   CloseTrace();
+  recorder.reset();
   int view_code = FinishView(view, &error);
   if (chosen.pc && !chosen.pc->Save()) {
     std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",

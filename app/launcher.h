@@ -15,6 +15,8 @@ struct LaunchOptions {
   bool list = false;
   bool json = false;
   std::string trace_path;
+  std::string record_path;  // --record FILE: a replayable capture
+  bool rehearse = false;    // --rehearse (this host): rehearse on the drive's twin
   bool family_98 = false;  // --family 98 (this host only)
   bool family_given = false;
   // --rehearsal-clock-rate N (this host only): the tick count runs N times

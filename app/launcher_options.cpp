@@ -36,6 +36,10 @@ const char* LauncherUsage() {
          "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
+         "  --record FILE     write a replayable capture of every drive command to FILE\n"
+         "  --rehearse        this host: ask the drive only read-only questions and run\n"
+         "                    the whole update on its twin in a virtual PC; nothing is\n"
+         "                    written to the drive\n"
          "  --family 98|nt    this host only: the Windows family the program acts as;\n"
          "                    nt (default) updates directly, 98 uses the two-stage\n"
          "                    update for drives that answer the vendor query\n"
@@ -117,6 +121,10 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
       options->json = true;
     } else if (arg == "--trace") {
       if (!value("--trace", &options->trace_path)) return false;
+    } else if (arg == "--record") {
+      if (!value("--record", &options->record_path)) return false;
+    } else if (arg == "--rehearse") {
+      options->rehearse = true;
     } else if (arg == "--help") {
       options->help = true;
     } else if (arg == "--version") {
@@ -136,6 +144,10 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
   }
   if (options->rehearsal_clock_rate != 1 && !options->machine_dir.empty()) {
     *error = "--rehearsal-clock-rate is for this host; a virtual PC runs in virtual time";
+    return false;
+  }
+  if (options->rehearse && (!options->machine_dir.empty() || options->list)) {
+    *error = "--rehearse is for a drive of this host and goes without --machine and --list";
     return false;
   }
   if (options->autopilot && !options->script_path.empty()) {
