@@ -113,6 +113,7 @@ struct InitOptions {
   bool os_given = false;
   bool lang_given = false;
   bool package_given = false;
+  bool autoinsert_given = false;
 };
 
 bool ReadCaptureFile(const std::string& path, Capture* capture, std::string* error) {
@@ -171,6 +172,7 @@ int Init(const std::vector<std::string>& args) {
     } else if (option == "--autoinsert") {
       if (value != "0" && value != "1") return UsageError("--autoinsert must be 0 or 1");
       options.autoinsert = value == "1";
+      options.autoinsert_given = true;
     } else if (option == "--package") {
       if (value != "t71" && value != "r305" && value != "none") {
         return UsageError("--package must be t71, r305 or none");
@@ -212,6 +214,9 @@ int Init(const std::vector<std::string>& args) {
     if (!TwinDrives(twin, &options.drives, &adapters, &error)) return UsageError(error);
     drive_given = true;
     if (!options.os_given) options.machine.nt = twin.family == "nt";
+    // A capture does not tell the drives' registry entries: none asks for the
+    // restart path unless told, as on this host.
+    if (!options.autoinsert_given) options.autoinsert = false;
     if (!options.lang_given) options.machine.lang = twin.lang;
     if (!options.adapters_given) {
       options.machine.adapters = adapters;

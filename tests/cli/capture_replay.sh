@@ -1,0 +1,62 @@
+#!/bin/sh
+# --record, quorvanta-sim replay and init --twin on a virtual PC: a whole
+# two-stage update replays with its transcript and no difference; a capture
+# whose CDB differs in one byte is reported at that command; a twin made from
+# the capture answers the same update exactly as the drives did.
+# Usage: sh capture_replay.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+test_name=capture_replay
+. "$(dirname "$0")/lib/common.sh"
+
+# Three drives: the T71 the update takes, an R305 behind ATAPI with a disc,
+# and a drive of another maker; Windows 98 without auto-insert entries, so
+# the update takes the two-stage path.
+"$SIM" init "$WORK/pc" --os 98 --autoinsert 0 --adapters 2 --drive 0:0:t71:usb:rev=1.00 \
+  --drive 0:3:r305:atapi:disc=1 --drive '1:2:"ACME CDROM 7":atapi' >/dev/null || fail "init"
+cp -r "$WORK/pc" "$WORK/pc-before"
+"$QV" --machine "$WORK/pc" --yes --record "$WORK/update.jsonl" >"$WORK/recorded.txt" 2>&1 ||
+  fail "recorded run"
+expect_line "$WORK/recorded.txt" 'message: Succeed to load F/W!!'
+
+# The replay gives the same transcript and finds every command identical.
+"$SIM" replay "$WORK/update.jsonl" >"$WORK/replayed.txt" 2>"$WORK/verdict.txt" ||
+  fail "replay exit code"
+cmp -s "$WORK/recorded.txt" "$WORK/replayed.txt" || {
+  fail "the replay's transcript differs"
+  diff "$WORK/recorded.txt" "$WORK/replayed.txt"
+}
+commands=$(grep -c '^{"i":' "$WORK/update.jsonl")
+expect_line "$WORK/verdict.txt" "replay: all $commands commands identical"
+
+# One byte of the first revision INQUIRY changed in the capture: the program
+# sends the true one, and the replay stops there.
+index=$(grep -m1 '"cdb":"12 01 81 00 ff 00"' "$WORK/update.jsonl" | sed 's/^{"i":\([0-9]*\),.*/\1/')
+sed "/^{\"i\":$index,/s/\"cdb\":\"12 01 81 00 ff 00\"/\"cdb\":\"12 01 81 00 fe 00\"/" \
+  "$WORK/update.jsonl" >"$WORK/planted.jsonl"
+"$SIM" replay "$WORK/planted.jsonl" >/dev/null 2>"$WORK/planted.txt"
+[ $? = 1 ] || fail "a differing command must end the replay with exit code 1"
+expect_line "$WORK/planted.txt" "replay: command $index differs"
+expect_line "$WORK/planted.txt" "  expected: 0:0 cdb=12 01 81 00 fe 00 flags=0x09 dir=in len=255"
+expect_line "$WORK/planted.txt" "  sent:     0:0 cdb=12 01 81 00 ff 00 flags=0x09 dir=in len=255"
+
+# The twin of the drives as they were before the update: the same update on
+# it sends the same commands and gets the same answers, at the same times.
+"$SIM" init "$WORK/twin" --twin "$WORK/update.jsonl" >/dev/null || fail "init --twin"
+# (A drive that was never asked TEST UNIT READY cannot tell its disc.)
+"$SIM" show "$WORK/twin" | grep '^drive' | sed 's/ disc=.$//' >"$WORK/twin-drives.txt"
+"$SIM" show "$WORK/pc-before" | grep '^drive' | sed 's/ disc=.$//' >"$WORK/drives.txt"
+cmp -s "$WORK/drives.txt" "$WORK/twin-drives.txt" || {
+  fail "the twin's drives differ"
+  diff "$WORK/drives.txt" "$WORK/twin-drives.txt"
+}
+"$QV" --machine "$WORK/twin" --yes --record "$WORK/twin.jsonl" >"$WORK/twin-run.txt" 2>&1 ||
+  fail "run on the twin"
+grep '^{"i":' "$WORK/update.jsonl" >"$WORK/commands.txt"
+grep '^{"i":' "$WORK/twin.jsonl" >"$WORK/twin-commands.txt"
+cmp -s "$WORK/commands.txt" "$WORK/twin-commands.txt" || {
+  fail "the twin answered otherwise"
+  diff "$WORK/commands.txt" "$WORK/twin-commands.txt" | head -5
+}
+
+finish
