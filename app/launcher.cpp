@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/trace.h"
+#include "state/app_state.h"
 #include "ui/drive_list.h"
 
 namespace {
@@ -111,19 +112,53 @@ int FinishView(ViewKind view, std::string* error) {
   return FinishHeadlessView(error);
 }
 
+// A rehearsal's scratch directory, removed with everything in it.
+struct ScratchDir {
+  std::filesystem::path path;
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
+  }
+};
+
+bool MakeScratchDir(ScratchDir* scratch, std::string* error) {
+  std::error_code ec;
+  std::string name =
+      (std::filesystem::temp_directory_path(ec) / "quorvanta-rehearsal-XXXXXX").string();
+  if (::mkdtemp(name.data()) == nullptr) {
+    *error = "cannot make a scratch directory for the rehearsal";
+    return false;
+  }
+  scratch->path = name;
+  return true;
+}
+
 }  // namespace
 
-int RunLauncher(const LaunchOptions& options, const char* argv0) {
-  if (options.help) {
+int RunLauncher(const LaunchOptions& given, const char* argv0) {
+  if (given.help) {
     std::fputs(LauncherUsage(), stdout);
     return 0;
   }
-  if (options.version) {
+  if (given.version) {
     std::puts("quorvanta 1.0");
     return 0;
   }
   ResetLaunch();
   std::string error;
+  // A rehearsal scans this host's drives as the list does, recording the
+  // scan with only read-only questions let through, and then runs the
+  // update on their twins.
+  LaunchOptions options = given;
+  ScratchDir scratch;
+  if (given.rehearse) {
+    if (!MakeScratchDir(&scratch, &error)) return UsageError(error);
+    options.list = true;
+    options.json = false;
+    options.autopilot = false;
+    options.script_path.clear();
+    options.record_path = (scratch.path / "scan.jsonl").string();
+  }
   ChosenPlatform chosen;
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
   ViewKind view = ViewKind::kHeadless;
@@ -149,10 +184,19 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
       InstallPlatform(Platform{});
       return UsageError(error);
     }
+    recorder->SetReadOnly(given.rehearse);
   }
 
   int exit_code = 0;
-  if (options.list) {
+  if (given.rehearse) {
+    char listing[2048];
+    if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
+      FormatDriveList(false, listing, sizeof listing);
+      exit_code = g_app.AbortFlag != 0 ? 1 : 0;
+    } else if (exit_code == 0) {
+      exit_code = 1;  // start-up ended early: nothing to rehearse
+    }
+  } else if (options.list) {
     if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
   } else {
     exit_code = AppMain(nullptr, nullptr);
@@ -169,6 +213,15 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;
+  }
+  if (given.rehearse && exit_code == 0) {
+    chosen.host.reset();  // the drives are let go before the rehearsal
+    if (!given.record_path.empty()) {
+      std::error_code ec;
+      std::filesystem::copy_file(options.record_path, given.record_path,
+                                 std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    exit_code = RunRehearsal(given, options.record_path, OwnProgramPath(argv0));
   }
   return exit_code;
 }

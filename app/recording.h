@@ -22,9 +22,12 @@ Capture CaptureHeader(const LaunchOptions& options, const char* platform_name,
 std::unique_ptr<CaptureRecorder> StartRecording(const std::string& path, const Capture& header,
                                                 std::string* error);
 
-// --rehearse: asks the drives of this host only the read-only questions of
-// the scan (recorded into a capture), builds the twin of the chosen drive in
-// a temporary virtual PC with the same package and family, runs the program
-// there with the same user, and prints its transcript. Returns the exit code.
-int RunRehearsal(const LaunchOptions& options, const std::filesystem::path& package_dir,
-                 const std::string& program);
+// --rehearse, after the scan of this host's drives has been recorded into
+// `scan_capture` with only read-only questions: builds the drives' twins in a
+// temporary virtual PC with the capture's package and family (quorvanta-sim
+// beside `program`), runs `program` there with the same user and options,
+// and prints its transcript, the path the update took and its outcome, each
+// line starting "rehearsal: ". Returns the rehearsed run's exit code, or 1
+// when the twin could not be made.
+int RunRehearsal(const LaunchOptions& options, const std::filesystem::path& scan_capture,
+                 const std::filesystem::path& program);
