@@ -17,7 +17,7 @@ struct LaunchOptions {
   std::string trace_path;
   std::string record_path;  // --record FILE: a replayable capture
   bool rehearse = false;    // --rehearse (this host): rehearse on the drive's twin
-  bool family_98 = false;  // --family 98 (this host only)
+  bool family_98 = false;   // --family 98 (this host only)
   bool family_given = false;
   // --rehearsal-clock-rate N (this host only): the tick count runs N times
   // as fast as the wall clock, for rehearsals against emulated drives.

@@ -37,7 +37,7 @@ const char* LauncherUsage() {
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
          "  --record FILE     write a replayable capture of every drive command to FILE\n"
-         "  --rehearse        this host: ask the drive only read-only questions and run\n"
+         "  --rehearse        ask the drives only read-only questions and run\n"
          "                    the whole update on its twin in a virtual PC; nothing is\n"
          "                    written to the drive\n"
          "  --family 98|nt    this host only: the Windows family the program acts as;\n"
@@ -146,8 +146,8 @@ bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* option
     *error = "--rehearsal-clock-rate is for this host; a virtual PC runs in virtual time";
     return false;
   }
-  if (options->rehearse && (!options->machine_dir.empty() || options->list)) {
-    *error = "--rehearse is for a drive of this host and goes without --machine and --list";
+  if (options->rehearse && options->list) {
+    *error = "--rehearse and --list exclude each other";
     return false;
   }
   if (options->autopilot && !options->script_path.empty()) {

@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "app/recording.h"
+#include "platform/sim/twin.h"
 
 namespace fs = std::filesystem;
 
@@ -80,6 +81,13 @@ int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
   say("asked the drives " + std::to_string(questions) +
       " read-only questions (INQUIRY, vendor query 0xCC); nothing was written to them");
 
+  std::vector<DriveSetup> twins;
+  int adapters = 0;
+  if (!TwinDrives(scan, &twins, &adapters, &error)) {
+    say("no drive answered: nothing to rehearse");
+    return 1;
+  }
+
   const fs::path scratch = scan_capture.parent_path();
   const fs::path pc = scratch / "twin";
   const fs::path sim = program.parent_path() / "quorvanta-sim";
@@ -101,8 +109,8 @@ int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
     at = end + 1;
   }
 
-  std::vector<std::string> args = {"--machine", pc.string(), "--ui", "headless", "--record",
-                                   (scratch / "twin.jsonl").string()};
+  std::vector<std::string> args = {"--machine", pc.string(), "--ui",
+                                   "headless",  "--record",  (scratch / "twin.jsonl").string()};
   if (!options.script_path.empty()) {
     args.push_back("--script");
     args.push_back(options.script_path);

@@ -1,10 +1,65 @@
 // The entry point of Quorvanta.exe, the Windows build: the system's own
 // platform is installed and start-up runs as the program always has.
+#include <filesystem>
+#include <string>
+
+#include "app/recording.h"
 #include "app/startup.h"
 #include "platform/win32/win32_platform.h"
+
+namespace {
+
+// Takes "--record FILE" off the front of the arguments of a Windows command
+// line (the quoted or bare program path, then the arguments); false when the
+// line does not start its arguments with it. The rest keeps the program's
+// form: the path, a blank and the remaining arguments.
+bool TakeRecordOption(const std::string& line, std::string* path, std::string* rest) {
+  std::size_t end = line[0] == '"' ? line.find('"', 1) : line.find(' ');
+  if (end == std::string::npos) return false;
+  if (line[0] == '"') ++end;
+  std::size_t at = line.find_first_not_of(' ', end);
+  const std::string option = "--record ";
+  if (at == std::string::npos || line.compare(at, option.size(), option) != 0) return false;
+  at = line.find_first_not_of(' ', at + option.size());
+  if (at == std::string::npos) return false;
+  std::size_t stop = line[at] == '"' ? line.find('"', at + 1) : line.find(' ', at);
+  if (stop == std::string::npos) stop = line.size();
+  *path = line[at] == '"' ? line.substr(at + 1, stop - at - 1) : line.substr(at, stop - at);
+  std::size_t next = line.find_first_not_of(' ', stop == line.size() ? stop : stop + 1);
+  rest->assign(line, 0, end);
+  if (next != std::string::npos) {
+    rest->push_back(' ');
+    rest->append(line, next, std::string::npos);
+  }
+  return !path->empty();
+}
+
+}  // namespace
 
 // Called by the C runtime of a GUI-subsystem program (stdcall on i686).
 extern "C" int QV_WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, char*, int) {
   InstallWin32Platform();
-  return AppMain(instance, previous);
+  // Quorvanta.exe --record FILE [IMAGE [OPTION]]: every drive command of the
+  // run is written to FILE as a capture (platform/capture.h).
+  std::string path, rest;
+  std::unique_ptr<CaptureRecorder> recorder;
+  if (TakeRecordOption(win32::GetCommandLineA(), &path, &rest)) {
+    SetWin32CommandLine(rest.c_str());
+    LaunchOptions options;
+    std::size_t args = rest[0] == '"' ? rest.find('"', 1) + 1 : rest.find(' ');
+    for (std::size_t at = args; at != std::string::npos && at < rest.size();) {
+      at = rest.find_first_not_of(' ', at);
+      if (at == std::string::npos) break;
+      std::size_t stop = rest.find(' ', at);
+      options.arguments.push_back(rest.substr(at, stop - at));
+      at = stop;
+    }
+    std::error_code ec;
+    std::string error;
+    recorder = StartRecording(
+        path, CaptureHeader(options, "Windows", std::filesystem::current_path(ec)), &error);
+  }
+  int code = AppMain(instance, previous);
+  recorder.reset();
+  return code;
 }

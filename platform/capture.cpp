@@ -559,7 +559,8 @@ CaptureRecorder::CaptureRecorder(std::FILE* file, AspiLayer* inner, const Captur
   line += std::string(",\"lang\":\"") + lang + "\",\"ticks\":" + std::to_string(header.ticks) +
           ",\"args\":[";
   for (std::size_t i = 0; i < header.args.size(); ++i) {
-    line += (i > 0 ? "," : "") + Quoted(header.args[i]);
+    if (i > 0) line += ',';
+    line += Quoted(header.args[i]);
   }
   std::string digests;
   for (const auto& f : header.files) {
@@ -619,8 +620,11 @@ std::string CaptureRecorder::OutField(const SRB_ExecSCSICmd& request) {
     for (const auto& f : files_) {
       for (std::size_t at : hints) {
         if (!line.empty() || at >= f.bytes.size()) continue;
-        std::size_t n = std::min(length, f.bytes.size() - at);
-        if (n < used || std::memcmp(f.bytes.data() + at, data, n) != 0) continue;
+        // The chunk's zeros past the file's bytes are the zeros after them.
+        if (used > f.bytes.size() - at || std::memcmp(f.bytes.data() + at, data, used) != 0) {
+          continue;
+        }
+        const std::size_t n = used;
         line = "{\"blob\":\"" + digest + "\",\"len\":" + std::to_string(length) +
                ",\"file\":" + Quoted(f.name) + ",\"at\":" + std::to_string(at) +
                ",\"n\":" + std::to_string(n) + "}";

@@ -8,7 +8,8 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 
 qv_room_library(platform SOURCES ${CMAKE_SOURCE_DIR}/platform/platform.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/events.cpp
-                                 ${CMAKE_SOURCE_DIR}/platform/trace.cpp)
+                                 ${CMAKE_SOURCE_DIR}/platform/trace.cpp
+                                 ${CMAKE_SOURCE_DIR}/platform/capture.cpp)
 file(GLOB QV_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 qv_room_library(platform/win32 SOURCES ${QV_WIN32_SOURCES} BELOW qv_platform)
 target_link_libraries(qv_platform_win32 PUBLIC user32 gdi32 advapi32 version kernel32)
@@ -20,6 +21,7 @@ qv_room_library(resume BELOW qv_drive qv_state)
 qv_room_library(ui BELOW qv_drive qv_state)
 qv_room_library(update BELOW qv_ui qv_resume qv_package qv_drive qv_state)
 qv_room_library(app SOURCES ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/app/main_window.cpp
+                          ${CMAKE_SOURCE_DIR}/app/recording.cpp
                 BELOW qv_update qv_ui qv_resume qv_drive qv_package qv_state
                       qv_platform_win32 qv_platform)
 

@@ -1,5 +1,7 @@
 #include "platform/win32/win32_platform.h"
 
+#include <string>
+
 #include "platform/events.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_aspi.h"
@@ -39,7 +41,9 @@ class Win32System final : public System {
   DWORD WindowsDirectory(char* buffer, DWORD size) override {
     return win32::GetWindowsDirectoryA(buffer, size);
   }
-  const char* CommandLine() override { return win32::GetCommandLineA(); }
+  const char* CommandLine() override {
+    return command_line.empty() ? win32::GetCommandLineA() : command_line.c_str();
+  }
   BOOL SetCurrentDirectory(const char* path) override { return win32::SetCurrentDirectoryA(path); }
   DWORD CurrentDirectory(DWORD size, char* buffer) override {
     return win32::GetCurrentDirectoryA(size, buffer);
@@ -63,6 +67,7 @@ class Win32System final : public System {
     return win32::AdjustTokenPrivileges(token, disable_all, state, 0, nullptr, nullptr);
   }
   DWORD LastError() override { return win32::GetLastError(); }
+  std::string command_line;  // empty: the process's own
   BOOL ExitWindows(DWORD flags, DWORD reason) override {
     RaisePlatformEvent(PlatformEventKind::kPowerRequest,
                        (flags & EWX_REBOOT) != 0 ? "restart" : "shutdown");
@@ -144,6 +149,10 @@ void InstallWin32Platform() {
   platform.files = &g_groups->files;
   platform.registry = &g_groups->registry;
   InstallPlatform(platform);
+}
+
+void SetWin32CommandLine(const char* text) {
+  if (g_groups != nullptr) g_groups->system.command_line = text;
 }
 
 const char* Win32CommandChannelName() {

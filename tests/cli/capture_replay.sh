@@ -15,6 +15,7 @@ test_name=capture_replay
 "$SIM" init "$WORK/pc" --os 98 --autoinsert 0 --adapters 2 --drive 0:0:t71:usb:rev=1.00 \
   --drive 0:3:r305:atapi:disc=1 --drive '1:2:"ACME CDROM 7":atapi' >/dev/null || fail "init"
 cp -r "$WORK/pc" "$WORK/pc-before"
+cp -r "$WORK/pc" "$WORK/pc-rehearsed"
 "$QV" --machine "$WORK/pc" --yes --record "$WORK/update.jsonl" >"$WORK/recorded.txt" 2>&1 ||
   fail "recorded run"
 expect_line "$WORK/recorded.txt" 'message: Succeed to load F/W!!'
@@ -58,5 +59,20 @@ cmp -s "$WORK/commands.txt" "$WORK/twin-commands.txt" || {
   fail "the twin answered otherwise"
   diff "$WORK/commands.txt" "$WORK/twin-commands.txt" | head -5
 }
+
+# A rehearsal asks the drives read-only questions, leaves them as they were,
+# and predicts the transcript of the update that then ran.
+"$QV" --machine "$WORK/pc-rehearsed" --rehearse --trace "$WORK/rehearse.trace" \
+  >"$WORK/rehearse.txt" 2>&1 || fail "rehearse exit code"
+grep -q 'cdb=3B\|cdb=CD\|cdb=1B' "$WORK/rehearse.trace" && fail "the rehearsal wrote to a drive"
+"$SIM" show "$WORK/pc-rehearsed" | grep '^drive' | sed 's/ disc=.$//' >"$WORK/rehearsed-drives.txt"
+cmp -s "$WORK/drives.txt" "$WORK/rehearsed-drives.txt" || fail "the rehearsal changed a drive"
+grep -E '^rehearsal: (dialog|message|answer|note|power): ' "$WORK/rehearse.txt" |
+  sed 's/^rehearsal: //' >"$WORK/predicted.txt"
+cmp -s "$WORK/predicted.txt" "$WORK/recorded.txt" || {
+  fail "the rehearsal predicted another transcript"
+  diff "$WORK/predicted.txt" "$WORK/recorded.txt"
+}
+expect_line "$WORK/rehearse.txt" 'rehearsal: outcome: Succeed to load F/W!!'
 
 finish

@@ -1,0 +1,44 @@
+#!/bin/sh
+# The captures of tests/corpus/, made from peers no one here wrote (QEMU's
+# emulated SCSI CD-ROMs through the sg driver of a guest, the kernel's SCSI
+# target) and from the Windows build under Wine: each one replays on a
+# virtual PC with every command identical and gives its recorded transcript
+# (NAME.out). The captures of one two-stage update made through the kernel,
+# under Wine and on a virtual PC hold the same commands and answers, timings
+# aside.
+# Usage: sh corpus_replay.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+test_name=corpus_replay
+. "$(dirname "$0")/lib/common.sh"
+CORPUS=$(cd "$(dirname "$0")/../corpus" && pwd)
+
+count=0
+for capture in "$CORPUS"/*.jsonl; do
+  name=$(basename "$capture" .jsonl)
+  count=$((count + 1))
+  "$SIM" replay "$capture" >"$WORK/$name.out" 2>"$WORK/$name.verdict" ||
+    fail "$name: $(cat "$WORK/$name.verdict")"
+  grep -q '^replay: all [0-9]* commands identical$' "$WORK/$name.verdict" || fail "$name: no verdict"
+  cmp -s "$CORPUS/$name.out" "$WORK/$name.out" || {
+    fail "$name: the replay's transcript differs"
+    diff "$CORPUS/$name.out" "$WORK/$name.out"
+  }
+done
+[ "$count" -ge 3 ] || fail "only $count captures in $CORPUS"
+
+# The same update on a virtual PC: the drive and package the kernel's
+# capture was made with.
+commands() { grep '^{"i":' "$1" | sed 's/,"ms":[0-9]*//'; }
+"$SIM" init "$WORK/pc" --os 98 --autoinsert 0 --drive 0:0:t71:usb --package t71 >/dev/null || fail "init"
+"$QV" --machine "$WORK/pc" --yes --record "$WORK/pc.jsonl" >/dev/null 2>&1 || fail "run"
+commands "$WORK/pc.jsonl" >"$WORK/pc.commands"
+for name in kernel_two_stage wine_two_stage; do
+  commands "$CORPUS/$name.jsonl" >"$WORK/$name.commands"
+  cmp -s "$WORK/pc.commands" "$WORK/$name.commands" || {
+    fail "$name: the update's commands differ from the virtual PC's"
+    diff "$WORK/pc.commands" "$WORK/$name.commands" | head -6
+  }
+done
+
+finish
