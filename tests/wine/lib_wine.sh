@@ -153,10 +153,13 @@ make_update_pc() {
 }
 
 # Starts Quorvanta.exe in its folder with the user's locale $1 (Wine takes
-# the user's language from it); sets PROGRAM (the wine process).
+# the user's language from it) and the arguments after it; sets PROGRAM (the
+# wine process).
 start_program() {
   STARTED=$(date +%s)
-  (cd "$WORK/app" && LANG=$1 LC_ALL=$1 exec wine Quorvanta.exe >"$WORK/program.log" 2>&1) &
+  locale=$1
+  shift
+  (cd "$WORK/app" && LANG=$locale LC_ALL=$locale exec wine Quorvanta.exe "$@" >"$WORK/program.log" 2>&1) &
   PROGRAM=$!
 }
 
