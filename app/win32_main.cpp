@@ -2,6 +2,7 @@
 // platform is installed and start-up runs as the program always has.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "app/recording.h"
 #include "app/startup.h"
@@ -13,7 +14,9 @@ namespace {
 // line (the quoted or bare program path, then the arguments); false when the
 // line does not start its arguments with it. The rest keeps the program's
 // form: the path, a blank and the remaining arguments.
-bool TakeRecordOption(const std::string& line, std::string* path, std::string* rest) {
+bool TakeRecordOption(const std::string& line, std::string* path, std::string* rest,
+                      std::vector<std::string>* arguments) {
+  if (line.empty()) return false;
   std::size_t end = line[0] == '"' ? line.find('"', 1) : line.find(' ');
   if (end == std::string::npos) return false;
   if (line[0] == '"') ++end;
@@ -31,6 +34,11 @@ bool TakeRecordOption(const std::string& line, std::string* path, std::string* r
     rest->push_back(' ');
     rest->append(line, next, std::string::npos);
   }
+  for (std::size_t arg = next; arg != std::string::npos && arg < line.size();) {
+    std::size_t arg_end = line.find(' ', arg);
+    arguments->push_back(line.substr(arg, arg_end == std::string::npos ? arg_end : arg_end - arg));
+    arg = arg_end == std::string::npos ? arg_end : line.find_first_not_of(' ', arg_end);
+  }
   return !path->empty();
 }
 
@@ -43,17 +51,9 @@ extern "C" int QV_WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, char*, 
   // run is written to FILE as a capture (platform/capture.h).
   std::string path, rest;
   std::unique_ptr<CaptureRecorder> recorder;
-  if (TakeRecordOption(win32::GetCommandLineA(), &path, &rest)) {
+  LaunchOptions options;
+  if (TakeRecordOption(win32::GetCommandLineA(), &path, &rest, &options.arguments)) {
     SetWin32CommandLine(rest.c_str());
-    LaunchOptions options;
-    std::size_t args = rest[0] == '"' ? rest.find('"', 1) + 1 : rest.find(' ');
-    for (std::size_t at = args; at != std::string::npos && at < rest.size();) {
-      at = rest.find_first_not_of(' ', at);
-      if (at == std::string::npos) break;
-      std::size_t stop = rest.find(' ', at);
-      options.arguments.push_back(rest.substr(at, stop - at));
-      at = stop;
-    }
     std::error_code ec;
     std::string error;
     recorder = StartRecording(
