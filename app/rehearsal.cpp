@@ -1,4 +1,3 @@
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <iterator>
 
 #include "app/recording.h"
+#include "platform/posix/run_program.h"
 #include "platform/sim/twin.h"
 
 namespace fs = std::filesystem;
@@ -16,30 +16,12 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs `program` with `args`, its standard output into `output` (standard
-// error passes through); its exit code, or -1 when it could not run.
+// error passes through).
 int RunChild(const fs::path& program, const std::vector<std::string>& args,
              const fs::path& output) {
-  std::fflush(nullptr);
-  pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
-    std::FILE* out = std::freopen(output.c_str(), "w", stdout);
-    if (out == nullptr) ::_exit(127);
-    std::vector<char*> argv;
-    std::string name = program.string();
-    argv.push_back(name.data());
-    std::vector<std::string> copy = args;
-    for (auto& arg : copy) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(name.c_str(), argv.data());
-    std::fprintf(stderr, "quorvanta: cannot start %s: %s\n", name.c_str(), std::strerror(errno));
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return RunProgram("quorvanta", program, args, [&output] {
+    if (std::freopen(output.c_str(), "w", stdout) == nullptr) ::_exit(127);
+  });
 }
 
 std::string ReadText(const fs::path& path) {

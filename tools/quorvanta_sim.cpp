@@ -11,7 +11,6 @@
 //
 // A usage error, or a missing or malformed DIR, is one line on stderr and exit
 // code 2, with nothing changed.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -26,6 +25,7 @@
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
+#include "platform/posix/run_program.h"
 #include "platform/sim/twin.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/text_convert.h"
@@ -404,34 +404,14 @@ fs::path ProgramBeside() {
 // Runs the program once; its exit code (128 + signal when it was killed).
 int Launch(const fs::path& program, const std::vector<std::string>& args,
            const std::string* run_entry) {
-  std::fflush(stdout);
-  pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
+  return RunProgram("quorvanta-sim", program, args, [run_entry] {
     ::setenv(kEndOnRestartEnvironment, "1", 1);
     if (run_entry != nullptr) {
       ::setenv(kRunEntryEnvironment, run_entry->c_str(), 1);
     } else {
       ::unsetenv(kRunEntryEnvironment);
     }
-    std::vector<char*> argv;
-    std::string name = program.string();
-    argv.push_back(name.data());
-    std::vector<std::string> copy = args;
-    for (auto& arg : copy) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(name.c_str(), argv.data());
-    std::fprintf(stderr, "quorvanta-sim: cannot start %s: %s\n", name.c_str(),
-                 std::strerror(errno));
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  });
 }
 
 int Run(const std::vector<std::string>& args) {

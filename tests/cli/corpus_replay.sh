@@ -27,17 +27,23 @@ for capture in "$CORPUS"/*.jsonl; do
 done
 [ "$count" -ge 3 ] || fail "only $count captures in $CORPUS"
 
-# The same update on a virtual PC: the drive and package the kernel's
-# capture was made with.
+# The same update on a virtual PC: the drive and package the kernel's and
+# Wine's captures were made with. The commands and answers must be the same,
+# with one difference the kernel makes: sr_mod's own TEST UNIT READY, sent
+# when the drive appears, takes the drive's power-on unit attention, so the
+# program's first one through the kernel already reads "no medium".
 commands() { grep '^{"i":' "$1" | sed 's/,"ms":[0-9]*//'; }
 "$SIM" init "$WORK/pc" --os 98 --autoinsert 0 --drive 0:0:t71:usb --package t71 >/dev/null || fail "init"
 "$QV" --machine "$WORK/pc" --yes --record "$WORK/pc.jsonl" >/dev/null 2>&1 || fail "run"
-commands "$WORK/pc.jsonl" >"$WORK/pc.commands"
+commands "$WORK/pc.jsonl" >"$WORK/wine_two_stage.expected"
+first_tur=$(grep -m1 '"cdb":"00 00 00 00 00 00"' "$WORK/wine_two_stage.expected" | sed 's/^{"i":\([0-9]*\),.*/\1/')
+sed "/^{\"i\":$first_tur,/s/70 00 06 00 00 00 00 0a 00 00 00 00 29/70 00 02 00 00 00 00 0a 00 00 00 00 3a/" \
+  "$WORK/wine_two_stage.expected" >"$WORK/kernel_two_stage.expected"
 for name in kernel_two_stage wine_two_stage; do
   commands "$CORPUS/$name.jsonl" >"$WORK/$name.commands"
-  cmp -s "$WORK/pc.commands" "$WORK/$name.commands" || {
-    fail "$name: the update's commands differ from the virtual PC's"
-    diff "$WORK/pc.commands" "$WORK/$name.commands" | head -6
+  cmp -s "$WORK/$name.expected" "$WORK/$name.commands" || {
+    fail "$name: the update's commands or answers differ from the virtual PC's"
+    diff "$WORK/$name.expected" "$WORK/$name.commands" | head -6
   }
 done
 
