@@ -179,10 +179,11 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
         options.record_path,
         CaptureHeader(options, chosen.pc ? "virtual PC" : "this host", package_dir), &error);
     if (!recorder) {
+      const std::string why = error;
       CloseTrace();
       FinishView(view, &error);
       InstallPlatform(Platform{});
-      return UsageError(error);
+      return UsageError(why);
     }
     recorder->SetReadOnly(given.rehearse);
   }
