@@ -47,4 +47,22 @@ for name in kernel_two_stage wine_two_stage; do
   }
 done
 
+# Twins made from the captures of drives no one here wrote answer the same
+# run as those drives did: QEMU's CD-ROMs the listing (a standard INQUIRY of
+# their own, the revision page and the vendor query refused, no unit
+# attention left once Linux has seen them), the kernel-served drive the
+# whole update.
+for run in "qemu_scsi_cd_list --list" "kernel_two_stage --yes"; do
+  set -- $run
+  "$SIM" init "$WORK/twin-$1" --twin "$CORPUS/$1.jsonl" >/dev/null || fail "$1: init --twin"
+  "$QV" --machine "$WORK/twin-$1" "$2" --record "$WORK/twin-$1.jsonl" >"$WORK/twin-$1.out" 2>&1
+  cmp -s "$CORPUS/$1.out" "$WORK/twin-$1.out" || fail "$1: the twin's transcript differs"
+  commands "$CORPUS/$1.jsonl" >"$WORK/$1.recorded"
+  commands "$WORK/twin-$1.jsonl" >"$WORK/twin-$1.commands"
+  cmp -s "$WORK/$1.recorded" "$WORK/twin-$1.commands" || {
+    fail "$1: the twin answered otherwise"
+    diff "$WORK/$1.recorded" "$WORK/twin-$1.commands" | head -6
+  }
+done
+
 finish
