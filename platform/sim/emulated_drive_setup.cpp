@@ -47,6 +47,16 @@ std::string_view TakeField(std::string_view* rest) {
   return field;
 }
 
+// "A/B/C", each a number from 0 to its bound.
+bool ParseThree(std::string_view value, const std::int64_t (&high)[3], std::int64_t* a,
+                std::int64_t* b, std::int64_t* c) {
+  std::size_t s1 = value.find('/');
+  std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
+  return s2 != std::string_view::npos && ParseNumber(value.substr(0, s1), 0, high[0], a) &&
+         ParseNumber(value.substr(s1 + 1, s2 - s1 - 1), 0, high[1], b) &&
+         ParseNumber(value.substr(s2 + 1), 0, high[2], c);
+}
+
 bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std::string* error) {
   std::int64_t n = 0;
   auto bad = [&] {
@@ -68,14 +78,8 @@ bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std
     if (!ParseNumber(value, 0, 255, &n)) return bad();
     setup->hang_opcode = static_cast<int>(n);
   } else if (key == "check") {
-    std::size_t s1 = value.find('/');
-    std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
     std::int64_t op = 0, k = 0, asc = 0;
-    if (s2 == std::string_view::npos || !ParseNumber(value.substr(0, s1), 0, 255, &op) ||
-        !ParseNumber(value.substr(s1 + 1, s2 - s1 - 1), 0, 15, &k) ||
-        !ParseNumber(value.substr(s2 + 1), 0, 255, &asc)) {
-      return bad();
-    }
+    if (!ParseThree(value, {255, 15, 255}, &op, &k, &asc)) return bad();
     setup->check_opcode = static_cast<int>(op);
     setup->check_key = static_cast<BYTE>(k);
     setup->check_asc = static_cast<BYTE>(asc);
@@ -100,14 +104,8 @@ bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std
       setup->inquiry.push_back(static_cast<BYTE>(byte));
     }
   } else if (key == "norevpage") {
-    std::size_t s1 = value.find('/');
-    std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
     std::int64_t k = 0, asc = 0, ascq = 0;
-    if (s2 == std::string_view::npos || !ParseNumber(value.substr(0, s1), 0, 15, &k) ||
-        !ParseNumber(value.substr(s1 + 1, s2 - s1 - 1), 0, 255, &asc) ||
-        !ParseNumber(value.substr(s2 + 1), 0, 255, &ascq)) {
-      return bad();
-    }
+    if (!ParseThree(value, {15, 255, 255}, &k, &asc, &ascq)) return bad();
     setup->no_revision_page = true;
     setup->revision_page_sense[0] = static_cast<BYTE>(k);
     setup->revision_page_sense[1] = static_cast<BYTE>(asc);
