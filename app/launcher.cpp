@@ -11,8 +11,10 @@
 #include "app/recording.h"
 #include "app/startup.h"
 #include "platform/dialogs/views.h"
+#include "platform/hold.h"
 #include "platform/host/host_platform.h"
 #include "platform/platform.h"
+#include "platform/posix/signal_hold.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
@@ -133,7 +135,50 @@ bool MakeScratchDir(ScratchDir* scratch, std::string* error) {
   return true;
 }
 
+// A list that start-up stopped (no package, another copy running): nothing
+// listed, one line on standard error (start-up's own message, or this one),
+// exit code 1 as for a failed scan.
+int ListNotPossible() {
+  if (g_app.InstanceMutex == nullptr) {
+    std::fputs("quorvanta: another copy of the program is running\n", stderr);
+  }
+  return 1;
+}
+
+// What a signal that ends the program must still finish: the launch as it
+// runs.
+struct RunningLaunch {
+  const LaunchOptions* options = nullptr;
+  ChosenPlatform* chosen = nullptr;
+  ViewKind view = ViewKind::kHeadless;
+  std::unique_ptr<CaptureRecorder>* recorder = nullptr;
+};
+RunningLaunch g_running;
+
+// 1 when the virtual PC (if any) was saved, else 0 with one line.
+int SaveMachine(const LaunchOptions& options, ChosenPlatform* chosen) {
+  if (!chosen->pc || chosen->pc->Save()) return 1;
+  std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
+               options.machine_dir.c_str());
+  return 0;
+}
+
+// A signal ends the program: the trace closed, the terminal given back with
+// the transcript, the virtual PC's drives saved, as on a normal end.
+void EndForSignal(int) { FinishInterruptedLaunch(); }
+
 }  // namespace
+
+void FinishInterruptedLaunch() {
+  if (g_running.chosen == nullptr) return;
+  CloseTrace();
+  // The capture's last lines: the commands still pending.
+  if (g_running.recorder != nullptr) g_running.recorder->reset();
+  std::string error;
+  FinishView(g_running.view, &error);
+  SaveMachine(*g_running.options, g_running.chosen);
+  g_running = RunningLaunch{};
+}
 
 int RunLauncher(const LaunchOptions& given, const char* argv0) {
   if (given.help) {
@@ -188,29 +233,41 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
     recorder->SetReadOnly(given.rehearse);
   }
 
+  g_running = RunningLaunch{&options, &chosen, view, &recorder};
+  SignalHold::Instance().SetEndHook(EndForSignal);
+  InstallWriteHold(&SignalHold::Instance());
+
   int exit_code = 0;
   if (given.rehearse) {
     char listing[2048];
     if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
       FormatDriveList(false, listing, sizeof listing);
       exit_code = g_app.AbortFlag != 0 ? 1 : 0;
-    } else if (exit_code == 0) {
-      exit_code = 1;  // start-up ended early: nothing to rehearse
+    } else {
+      exit_code = ListNotPossible();  // nothing to rehearse
     }
   } else if (options.list) {
-    if (RunStartupChecks(nullptr, nullptr, &exit_code)) exit_code = RunListCommand(options.json);
+    if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
+      exit_code = RunListCommand(options.json);
+    } else {
+      exit_code = ListNotPossible();
+    }
   } else {
     exit_code = AppMain(nullptr, nullptr);
   }
 
+  InstallWriteHold(nullptr);
+  g_running = RunningLaunch{};
   CloseTrace();
   recorder.reset();
   int view_code = FinishView(view, &error);
-  if (chosen.pc && !chosen.pc->Save()) {
-    std::fprintf(stderr, "quorvanta: could not save the virtual PC at %s\n",
-                 options.machine_dir.c_str());
-  }
+  // A virtual PC that forgot what the run did is a failed run.
+  if (SaveMachine(options, &chosen) == 0 && exit_code == 0) exit_code = 1;
   InstallPlatform(Platform{});
+  // A signal that came after the last look still ends the program by it.
+  if (const int signal_number = SignalHold::Instance().pending(); signal_number != 0) {
+    SignalHold::Instance().EndProgram(signal_number);
+  }
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;

@@ -40,3 +40,8 @@ std::string BuildWindowsCommandLine(const std::string& program_path,
 int RunLauncher(const LaunchOptions& options, const char* argv0);
 
 const char* LauncherUsage();
+
+// After a fault that ends the launch early: what a normal end finishes
+// (the trace, the view with its transcript, the virtual PC); nothing when no
+// launch runs.
+void FinishInterruptedLaunch();

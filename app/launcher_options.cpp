@@ -48,7 +48,9 @@ const char* LauncherUsage() {
          "                    clock runs N (1-1000) times as fast as the wall clock,\n"
          "                    against drives emulated at the same rate; a real drive\n"
          "                    keeps its own times, so never use it for a real update\n"
-         "  --help, --version\n";
+         "  --help, --version\n"
+         "environment (this host): QUORVANTA_STATE_DIR  the state directory (default:\n"
+         "  $XDG_STATE_HOME/quorvanta or ~/.local/state/quorvanta), private to its user\n";
 }
 
 bool ParseLaunchOptions(int argc, const char* const* argv, LaunchOptions* options,

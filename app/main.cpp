@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
     }
     return RunLauncher(options, argv[0]);
   } catch (const std::exception& e) {
+    FinishInterruptedLaunch();
     std::fprintf(stderr, "quorvanta: internal error: %s\n", e.what());
     return 2;
   }

@@ -107,7 +107,9 @@ bool SaveAndClearDevice(HKEY scsi, const char* device_name, HANDLE file) {
       std::memcpy(record + path_length + 1, text, 2);
       const DWORD size = static_cast<DWORD>(path_length + 1 + 2);
       DWORD written = 0;
-      if (!WriteFile(file, record, size, &written) || written != size) {
+      // The saved value is on the disk before the registry loses it: a
+      // power cut in between must not leave a zero with no record of the 1.
+      if (!WriteFile(file, record, size, &written) || written != size || !FlushFileBuffers(file)) {
         result = false;
       } else if (!WriteNotification(instance, 0)) {
         result = false;

@@ -16,6 +16,10 @@ enum class PlatformEventKind {
   // host is never restarted or shut down by the program): text is what the
   // views tell the user to do instead (code page 932). Not a transcript line.
   kPowerNotCarriedOut,
+  // A request to end the program (a signal) came during a firmware write
+  // and waits for its end: text is the one line the user gets (ASCII). Not
+  // a transcript line.
+  kWriteHeld,
 };
 
 struct PlatformEvent {

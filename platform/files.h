@@ -21,6 +21,9 @@ DWORD SetFilePointerBegin(HANDLE file, DWORD offset);
 DWORD GetFileSize(HANDLE file);
 BOOL CloseFile(HANDLE file);
 BOOL DeleteFileA(const char* path);
+// Puts what was written through the handle on the disk before the call
+// returns, for a file that a later change depends on. 1 on success.
+BOOL FlushFileBuffers(HANDLE file);
 
 class Files {
  public:
@@ -33,4 +36,6 @@ class Files {
   virtual DWORD Size(HANDLE file) = 0;
   virtual BOOL Close(HANDLE file) = 0;
   virtual BOOL Delete(const char* path) = 0;
+  // Nothing to do where files live in memory.
+  virtual BOOL Flush(HANDLE) { return 1; }
 };

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "platform/hold.h"
+
 namespace {
 Platform g_platform;
 }  // namespace
@@ -9,7 +11,12 @@ const Platform& CurrentPlatform() { return g_platform; }
 
 // clock
 DWORD GetTickCount() { return g_platform.clock->TickCount(); }
-void WaitTicks(const SRB_ExecSCSICmd* request, DWORD ms) { g_platform.clock->Wait(request, ms); }
+void WaitTicks(const SRB_ExecSCSICmd* request, DWORD ms) {
+  g_platform.clock->Wait(request, ms);
+  // Every long operation waits here: a signal or a session's end that came
+  // meanwhile is looked at without a thread of its own.
+  PollWriteHold();
+}
 
 // aspi
 DWORD GetASPI32SupportInfo() { return g_platform.aspi->SupportInfo(); }
@@ -30,6 +37,7 @@ DWORD SetFilePointerBegin(HANDLE file, DWORD offset) {
 DWORD GetFileSize(HANDLE file) { return g_platform.files->Size(file); }
 BOOL CloseFile(HANDLE file) { return g_platform.files->Close(file); }
 BOOL DeleteFileA(const char* path) { return g_platform.files->Delete(path); }
+BOOL FlushFileBuffers(HANDLE file) { return g_platform.files->Flush(file); }
 
 // registry
 long RegOpenKeyExA(HKEY parent, const char* subkey, DWORD access, HKEY* result) {

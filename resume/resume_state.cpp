@@ -70,6 +70,8 @@ int SaveLaunch() {
                        written == static_cast<DWORD>(size)
                    ? 1
                    : 0;
+  // On the disk before the Run entry that depends on it is written.
+  if (result == 1 && !FlushFileBuffers(file)) result = 0;
   if (!CloseFile(file)) result = 0;
   return result;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/posix/registry_store.h"
@@ -160,7 +161,8 @@ TEST(RegistryStore, SavesAtomicallyAndReadsBackTheSameRegistry) {
     store.CloseKey(Create(store, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\run"));
     store.CloseKey(key);
   }
-  EXPECT_FALSE(fs::exists(dir.path() / "registry.reg.tmp"));
+  // No temporary file left beside it.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
   std::string error;
   auto loaded = RegistryStore::Load(file, false, &error);
   ASSERT_TRUE(loaded) << error;
@@ -193,7 +195,7 @@ TEST(RegistryStore, AChangeThatCannotBeSavedIsUndone) {
     EXPECT_EQ(store.QueryValue(key, "V", nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND) << file;
     store.CloseKey(key);
   }
-  EXPECT_FALSE(fs::exists(dir.path() / "folder.tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
 TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {

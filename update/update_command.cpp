@@ -5,6 +5,7 @@
 #include "drive/transfer.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
+#include "platform/hold.h"
 #include "platform/system.h"
 #include "resources/resource.h"
 #include "resume/power.h"
@@ -15,6 +16,9 @@
 #include "update/update_drive.h"
 
 namespace {
+
+// About how long the image with the drive's save takes over USB 1.1.
+constexpr DWORD kDirectWriteMs = 60000;
 
 // A drive of one model must get that model's image; a drive of neither
 // model passes.
@@ -89,6 +93,8 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
     if (SetRunEntry(kRunEntryDisable) == 0) ShowDialogMessage(g_app.MsgUpdateFailed);
   }
   ShowDurationNote();
+  // Held until the shutdown that ends this path has been asked for.
+  BeginWriteHold(kDirectWriteMs);
   if (TransferFirmwareImage(adapter, target) == 1) ShowDialogMessage(g_app.MsgUpdateFailedDma);
   EnableButton(IDC_EXIT, 1);
   // Also after a failed transfer: the power cycle is what lets the drive
@@ -98,6 +104,7 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   } else {
     ShutDownWindows();
   }
+  EndWriteHold();
 }
 
 }  // namespace

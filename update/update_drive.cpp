@@ -8,6 +8,7 @@
 #include "package/package_files.h"
 #include "platform/aspi.h"
 #include "platform/dialogs.h"
+#include "platform/hold.h"
 #include "resources/resource.h"
 #include "state/app_state.h"
 #include "state/catalogue.h"
@@ -17,6 +18,10 @@ namespace {
 
 constexpr DWORD kImageSettleMs = 70000;   // the drive restarts from the loaded code
 constexpr DWORD kLoaderSettleMs = 30000;  // the drive flashes the loader data
+// About how long the rest takes, for a user who asked to stop meanwhile:
+// the image over USB 1.1 with the drive's save, the scans after a stage.
+constexpr DWORD kImageStageMs = 60000;
+constexpr DWORD kScanPassesMs = 30000;
 constexpr DWORD kWaitStepMs = 190;
 constexpr int kScanPasses = 25;
 constexpr int kConfirmationSize = 1200;
@@ -238,6 +243,23 @@ int CodeOrder(std::uint8_t version_code, const VersionValues& values) {
   return order;
 }
 
+namespace {
+
+// The stages that are due, then the outcome in one message.
+int WriteStages(const UpdatedDrive& drive, const VersionValues& values, bool image_due,
+                bool loader_due) {
+  if (image_due && WriteImage() != kUpdateFinished) return kUpdateStopped;
+  if (loader_due && WriteLoaderData(drive, values, image_due) != kUpdateFinished) {
+    return kUpdateStopped;
+  }
+  g_app.ProgressCount = 1000;
+  PaintProgress(1000);
+  ShowDialogMessage(MsgLoadSucceeded());
+  return kUpdateFinished;
+}
+
+}  // namespace
+
 int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   for (int probe = 0; probe < 5; ++probe) TestUnitReady(adapter, target);
   if (g_app.AbortFlag != 0) {
@@ -286,13 +308,14 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
     ShowDialogMessage(refusal);
     return kUpdateRefused;
   }
-  const UpdatedDrive drive = RememberUpdatedDrive(adapter, target, t71);
-  if (image_due && WriteImage() != kUpdateFinished) return kUpdateStopped;
-  if (loader_due && WriteLoaderData(drive, values, image_due) != kUpdateFinished) {
-    return kUpdateStopped;
-  }
-  g_app.ProgressCount = 1000;
-  PaintProgress(1000);
-  ShowDialogMessage(MsgLoadSucceeded());
-  return kUpdateFinished;
+  // From here until the outcome is shown nothing may cut the write short.
+  DWORD expected_ms = 0;
+  if (image_due) expected_ms += kImageStageMs;
+  if (image_due && loader_due) expected_ms += kImageSettleMs + kScanPassesMs;
+  if (loader_due) expected_ms += kLoaderSettleMs + kScanPassesMs;
+  BeginWriteHold(expected_ms);
+  const int result =
+      WriteStages(RememberUpdatedDrive(adapter, target, t71), values, image_due, loader_due);
+  EndWriteHold();
+  return result;
 }

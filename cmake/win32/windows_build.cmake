@@ -8,6 +8,7 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 
 qv_room_library(platform SOURCES ${CMAKE_SOURCE_DIR}/platform/platform.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/events.cpp
+                                 ${CMAKE_SOURCE_DIR}/platform/hold.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/trace.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/capture.cpp)
 file(GLOB QV_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)

@@ -6,11 +6,11 @@
 // The wide-character half of ncursesw.
 #define NCURSES_WIDECHAR 1
 #include <ncursesw/curses.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +23,8 @@
 #include "platform/dialogs/transcript.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
+#include "platform/hold.h"
+#include "platform/posix/signal_hold.h"
 #include "platform/text_convert.h"
 
 namespace {
@@ -160,8 +162,11 @@ class TerminalView final : public dialog_model::User {
   bool Act(HWND dialog) override;
   int Answer(const dialog_model::MessageBoxRecord& box) override;
   void ScreenChanged();
+  // The line a held signal gets, under the dialog from now on.
+  void ShowHeldLine(std::string_view text);
 
  private:
+  void DrawHeldLine();
   void Draw(const dialog_model::MessageBoxRecord* box, int box_focus);
   void DrawDialog(const DialogPicture& d);
   void DrawControl(const Layout& l, const ControlPicture& c);
@@ -178,18 +183,13 @@ class TerminalView final : public dialog_model::User {
   std::chrono::steady_clock::time_point last_paint_{};
   std::chrono::steady_clock::time_point input_given_{};
   SCREEN* screen_ = nullptr;
+  std::string held_line_;
 };
 
 TerminalView* g_active = nullptr;
 
 void RestoreTerminal() {
   if (g_active != nullptr && !isendwin()) endwin();
-}
-
-void OnSignal(int signal_number) {
-  RestoreTerminal();
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
 }
 
 bool TerminalView::Start(std::string* error) {
@@ -216,7 +216,9 @@ bool TerminalView::Start(std::string* error) {
     return false;
   }
   std::atexit(RestoreTerminal);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, OnSignal);
+  // A signal is only recorded; the program ends at its next look, after the
+  // terminal is given back (endwin is no business of a signal handler).
+  SignalHold::Instance().CatchAlways(true);
   cbreak();
   noecho();
   keypad(stdscr, TRUE);
@@ -243,7 +245,7 @@ void TerminalView::Stop() {
   delscreen(screen_);
   screen_ = nullptr;
   g_active = nullptr;
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_DFL);
+  SignalHold::Instance().CatchAlways(false);
 }
 
 void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, int box_focus) {
@@ -257,6 +259,7 @@ void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, int box_focus
     for (HWND dialog : dialog_model::OpenDialogs()) DrawDialog(view_support::Snapshot(dialog));
     if (box != nullptr) DrawBox(*box, box_focus);
   }
+  DrawHeldLine();
   refresh();
   last_paint_ = std::chrono::steady_clock::now();
 }
@@ -409,11 +412,44 @@ void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, int focus)
   attrset(A_NORMAL);
 }
 
+void TerminalView::ShowHeldLine(std::string_view text) {
+  held_line_ = text;
+  Draw(nullptr, 0);
+}
+
+void TerminalView::DrawHeldLine() {
+  if (held_line_.empty()) return;
+  auto lines = view_support::Wrap(held_line_, COLS, Columns);
+  int row = std::max(0, LINES - static_cast<int>(lines.size()));
+  attrset(A_BOLD);
+  for (const auto& line : lines) {
+    mvhline(row, 0, ' ', COLS);
+    Put(row++, 0, line, COLS);
+  }
+  attrset(A_NORMAL);
+}
+
 bool TerminalView::Read(int* kind, wint_t* key) {
-  int got = get_wch(key);
-  if (got == ERR) return false;  // input has ended (or the terminal went away)
-  *kind = got;
-  return true;
+  for (;;) {
+    // A signal outside a firmware write ends the program here, once the
+    // terminal is restored; during one it only gets its line.
+    PollWriteHold();
+    // Keys ncurses has read ahead come first; then the view sleeps on the
+    // terminal and the signals' pipe together.
+    nodelay(stdscr, TRUE);
+    int got = get_wch(key);
+    nodelay(stdscr, FALSE);
+    if (got == ERR) {
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {SignalHold::Instance().fd(), POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN) != 0) continue;
+      got = get_wch(key);
+    }
+    if (got != ERR) {
+      *kind = got;
+      return true;
+    }
+    if (SignalHold::Instance().pending() == 0) return false;  // input has ended
+  }
 }
 
 void TerminalView::ShiftTab(HWND dialog) {
@@ -618,6 +654,15 @@ void RetakeTerminal() {
 }
 
 void OnEvent(const PlatformEvent& event) {
+  if (event.kind == PlatformEventKind::kWriteHeld) {
+    Terminal& t = TheTerminal();
+    if (t.view && t.view->Started()) {
+      t.view->ShowHeldLine(event.text);
+    } else {
+      WriteTranscriptEvent(event);
+    }
+    return;
+  }
   WriteTranscriptEvent(event);
   // A restart request on a virtual PC ends the process at once: the terminal
   // is given back first, with what the transcript holds so far.

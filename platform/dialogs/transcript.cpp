@@ -48,6 +48,12 @@ void WriteEvent(const PlatformEvent& event) {
       break;
     case PlatformEventKind::kPowerNotCarriedOut:
       break;  // the views show it; the transcript already has the request
+    case PlatformEventKind::kWriteHeld:
+      // Beside the transcript, never in it.
+      std::fprintf(stderr, "quorvanta: %.*s\n", static_cast<int>(event.text.size()),
+                   event.text.data());
+      std::fflush(stderr);
+      break;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/host/host_platform.h"
 
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,6 +25,39 @@ DWORD CopyOut(const std::string& text, char* buffer, DWORD size) {
 const char* NonEmptyEnv(const char* name) {
   const char* value = std::getenv(name);
   return (value != nullptr && value[0] != '\0') ? value : nullptr;
+}
+
+// The state directory and the files the program keeps in it must be this
+// user's own and writable by nobody else: another user's file or link there
+// could steer a root run into writing where it points. False with one line
+// naming the first that is not.
+bool StateIsOwnAndPrivate(const std::filesystem::path& dir, std::string* error) {
+  const uid_t me = ::geteuid();
+  auto check = [&](const std::filesystem::path& path, bool directory) {
+    struct stat st;
+    // The directory may be reached through a link of the user's own; the
+    // files in it never are.
+    const int got = directory ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+    if (got != 0) return errno == ENOENT && !directory;
+    const char* why = nullptr;
+    if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+      why = S_ISLNK(st.st_mode) ? "is a symbolic link" : "is not a regular file";
+      if (directory) why = "is not a directory";
+    } else if (st.st_uid != me) {
+      why = "belongs to another user";
+    } else if ((st.st_mode & 022) != 0) {
+      why = "is writable by group or others";
+    }
+    if (why == nullptr) return true;
+    if (error) *error = path.string() + " " + why + "; refusing to use the state directory";
+    return false;
+  };
+  if (!check(dir, true)) return false;
+  for (const char* name :
+       {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock"}) {
+    if (!check(dir / name, false)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -64,7 +98,13 @@ LANGID LanguageFromEnvironment() {
 }
 
 std::filesystem::path StateDirectory() {
-  if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) return dir;
+  // Absolute now: the program changes its directory later (a resumed run
+  // returns to its saved one) and must still find the same state.
+  if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) {
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
+    return ec ? std::filesystem::path(dir) : absolute;
+  }
   if (const char* dir = NonEmptyEnv("XDG_STATE_HOME")) {
     return std::filesystem::path(dir) / "quorvanta";
   }
@@ -149,11 +189,14 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     return nullptr;
   }
   std::error_code ec;
-  std::filesystem::create_directories(host->state_dir_, ec);
-  if (ec || !std::filesystem::is_directory(host->state_dir_)) {
+  std::filesystem::create_directories(host->state_dir_.parent_path(), ec);
+  // Private from the start: what it holds steers what is written where.
+  ::mkdir(host->state_dir_.c_str(), 0700);
+  if (!std::filesystem::is_directory(host->state_dir_, ec)) {
     if (error) *error = "cannot create the state directory " + host->state_dir_.string();
     return nullptr;
   }
+  if (!StateIsOwnAndPrivate(host->state_dir_, error)) return nullptr;
   std::string why;
   host->registry_ = RegistryStore::Load(host->state_dir_ / "registry.reg", true, &why);
   if (!host->registry_) {
@@ -165,12 +208,10 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
       "/sys/class/scsi_generic", "/dev",
       [](const std::string& line) { std::fprintf(stderr, "quorvanta: %s\n", line.c_str()); });
   host->clock_ = std::make_unique<HostClock>(host->aspi_.get());
-  const char* runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
-  // /tmp is shared by every user: the user id keeps one user's lock apart
-  // from another's.
-  host->system_ = std::make_unique<HostSystem>(
-      host->state_dir_, runtime ? std::filesystem::path(runtime) : "/tmp",
-      runtime ? "quorvanta-" : "quorvanta-" + std::to_string(::getuid()) + "-");
+  // The lock lives beside what it guards: two copies that share the state
+  // directory share the lock, whatever else their environments say, and no
+  // other user can take it first.
+  host->system_ = std::make_unique<HostSystem>(host->state_dir_, host->state_dir_, "");
   return host;
 }
 

@@ -24,11 +24,27 @@ namespace {
 constexpr int kMaxAdapters = 8;
 constexpr int kCdDvdType = 5;
 constexpr int kSgV3 = 30000;
-// The kernel's own limit for one command. Longer than every wait of the
-// program (the longest, the final WRITE BUFFER, is 120 s and 400 ticks), so a
-// command the program gives up on is still the program's time-out, not the
-// kernel's; the kernel's error handling takes it over only after that.
-constexpr unsigned kKernelTimeoutMs = 180000;
+// The kernel's own limit for one command: a little above the program's
+// longest wait for a command of its kind, so that the program's time-out
+// comes first, and a command it gave up on is aborted by the kernel soon
+// after rather than left queued while the program goes on (or has ended).
+constexpr unsigned kKernelMarginMs = 10000;
+
+unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request) {
+  unsigned program_ms = 60000;  // eject, image chunks, the vendor commands
+  switch (request.CDBByte[0]) {
+    case 0x00:  // TEST UNIT READY
+    case 0x12:  // INQUIRY
+      program_ms = 10000;
+      break;
+    case 0x3B:  // WRITE BUFFER: the drive saves the image at mode 7 (120 s and 400 ticks)
+      if ((request.CDBByte[1] & 0x1F) == 7) program_ms = 122000;
+      break;
+    default:
+      break;
+  }
+  return program_ms + kKernelMarginMs;
+}
 
 bool WritesIntoDrive(const SRB_ExecSCSICmd& request) {
   return request.CDBByte[0] == 0x3B || request.CDBByte[0] == 0xCD;
@@ -240,6 +256,19 @@ bool SgAspi::MakeExclusive(SgDevice& device) {
   ::close(device.fd);
   device.fd = ::open(device.node.c_str(), O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC);
   if (device.fd >= 0) {
+    // The node may have gone and come back for another device meanwhile:
+    // nothing is written until it is known to be the same drive.
+    sg_scsi_id id{};
+    if (::ioctl(device.fd, SG_GET_SCSI_ID, &id) != 0 || id.host_no != device.host ||
+        id.channel != device.channel || id.scsi_id != device.id || id.lun != 0 ||
+        id.scsi_type != kCdDvdType) {
+      ::close(device.fd);
+      device.fd = -1;
+      device.gone = true;
+      NoteOnce("changed " + device.node,
+               device.node + " is no longer the drive that was chosen; nothing was written to it");
+      return false;
+    }
     device.exclusive = true;
     StartInhibit();
     return true;
@@ -311,7 +340,9 @@ DWORD SgAspi::Send(SRB_ExecSCSICmd* request) {
     header.dxfer_len = 0;
     header.dxferp = nullptr;
   }
-  header.timeout = kKernelTimeoutMs;
+  header.timeout = KernelTimeoutMs(*request);
+  // A short answer must never leave the previous answer's bytes behind.
+  if (header.dxfer_direction == SG_DXFER_FROM_DEV) std::memset(header.dxferp, 0, header.dxfer_len);
   header.usr_ptr = held.get();
 
   request->SRB_Status = SS_PENDING;
@@ -354,6 +385,13 @@ void SgAspi::DrainAnswers(int fd, const SRB_ExecSCSICmd* watched) {
                            [&header](const auto& h) { return h.get() == header.usr_ptr; });
     if (it == held_.end()) continue;  // not one of ours (never expected)
     Held& held = **it;
+    // Only what the drive sent counts: the rest of the area stays cleared.
+    SRB_ExecSCSICmd* request = held.request;
+    if ((request->SRB_Flags & SRB_DIR_IN) != 0 && request->SRB_BufPointer != nullptr &&
+        header.resid > 0 && static_cast<DWORD>(header.resid) <= request->SRB_BufLen) {
+      const DWORD sent = request->SRB_BufLen - static_cast<DWORD>(header.resid);
+      std::memset(request->SRB_BufPointer + sent, 0, static_cast<DWORD>(header.resid));
+    }
     SgAnswer answer;
     answer.status = header.status;
     answer.host_status = header.host_status;
@@ -411,6 +449,11 @@ void SgAspi::StartInhibit() {
   const pid_t pid = ::fork();
   if (pid == 0) {
     // The lock lasts as long as `cat` reads: closing our end releases it.
+    // Out of the terminal's process group, and deaf to its signals: Ctrl-C
+    // or a closed terminal must not end the inhibitor while the program
+    // holds the write.
+    ::setpgid(0, 0);
+    for (int s : {SIGINT, SIGQUIT, SIGHUP}) ::signal(s, SIG_IGN);
     ::dup2(fds[0], 0);
     const int null = ::open("/dev/null", O_WRONLY);
     if (null >= 0) ::dup2(null, 1);

@@ -1,15 +1,23 @@
 #include "platform/posix/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                            std::string* error) {
-  std::filesystem::path temp = file;
-  temp += ".tmp";
+  // A fresh name made with O_EXCL, as mkstemp does: a name planted in the
+  // folder (a link to another file) is never opened, and two writers never
+  // share one temporary file.
+  std::filesystem::path temp_pattern = file;
+  temp_pattern += ".XXXXXX";
+  std::string temp_name = temp_pattern.string();
+  int fd = ::mkostemp(temp_name.data(), O_CLOEXEC);
+  const std::filesystem::path temp = temp_name;
   // Removes the temporary file but reports the error of the step that failed.
   auto fail = [&](const char* what, bool remove_temp) {
     const int saved = errno;
@@ -17,8 +25,9 @@ bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view b
     if (error) *error = std::string(what) + " " + file.string() + ": " + std::strerror(saved);
     return false;
   };
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return fail("cannot create", false);
+  // mkostemp makes it 0600; the file it replaces was readable as well.
+  ::fchmod(fd, 0644);
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);

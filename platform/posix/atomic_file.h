@@ -6,7 +6,8 @@
 #include <string>
 #include <string_view>
 
-// Writes `bytes` to `file.tmp` beside `file`, fsyncs it, renames it over
+// Writes `bytes` to a fresh temporary file beside `file` (`file.XXXXXX`,
+// created exclusively, never through a link), fsyncs it, renames it over
 // `file` and fsyncs the folder so that the rename itself is on disk. On any
 // failure the temporary file is removed, `file` is left as it was, and
 // *error (when not null) names the step and the reason.

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -26,6 +28,31 @@ std::string FileNameOf(std::string_view name) {
     }
   }
   return out;
+}
+
+// The lock file itself, never a link, a FIFO or another user's file (which
+// could be held against this user for ever); -1 with one line otherwise.
+int OpenLockFile(const std::filesystem::path& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd < 0) {
+    if (errno == ELOOP) std::fprintf(stderr, "quorvanta: %s is a symbolic link\n", path.c_str());
+    return -1;
+  }
+  struct stat st;
+  const char* why = nullptr;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = "is not a regular file";
+  } else if (st.st_uid != ::geteuid()) {
+    why = "belongs to another user";
+  } else if ((st.st_mode & 022) != 0) {
+    why = "is writable by other users";
+  }
+  if (why != nullptr) {
+    std::fprintf(stderr, "quorvanta: %s %s\n", path.c_str(), why);
+    ::close(fd);
+    return -1;
+  }
+  return fd;
 }
 
 void SleepMs(int ms) {
@@ -66,7 +93,7 @@ HANDLE NamedMutexTable::Add(Entry entry) {
 HANDLE NamedMutexTable::Open(const char* name) {
   if (name == nullptr) return nullptr;
   if (HeldHere(name)) return Add(Entry{name, -1, false});
-  int fd = ::open(LockPath(name).c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(LockPath(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return nullptr;
   // A shared probe conflicts only with a holder, never with another probe.
   bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -79,7 +106,7 @@ HANDLE NamedMutexTable::Create(bool initial_owner, const char* name) {
   if (HeldHere(name)) return Add(Entry{name, -1, false});
   std::error_code ec;
   std::filesystem::create_directories(dir_, ec);
-  int fd = ::open(LockPath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  int fd = OpenLockFile(LockPath(name), O_RDWR | O_CREAT);
   if (fd < 0) return nullptr;
   // Another process's probe holds a shared lock for microseconds; only a
   // lock that stays taken means the name exists elsewhere.

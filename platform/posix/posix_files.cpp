@@ -5,6 +5,30 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+
+namespace {
+
+// One line naming a file the program will not use; the caller reports the
+// failure itself as it always has.
+void Refuse(const std::filesystem::path& host, const char* why) {
+  std::fprintf(stderr, "quorvanta: %s %s\n", host.c_str(), why);
+}
+
+// An open descriptor of a regular file, or -1 (closed) with one line.
+int KeepRegular(int fd, const std::filesystem::path& host) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    Refuse(host, "is not a regular file; not used");
+    return -1;
+  }
+  // Only the open needed not to wait (for a FIFO's other end).
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
 
 PosixFiles::~PosixFiles() {
   for (auto& [id, file] : open_) ::close(file.fd);
@@ -33,13 +57,12 @@ HANDLE PosixFiles::OpenExisting(const char* path) {
   if (Failing("open")) return INVALID_HANDLE_VALUE;
   std::filesystem::path host;
   if (!Map(path, false, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
-  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | (follow_links_ ? 0 : O_NOFOLLOW));
+  // Non-blocking: a FIFO in a file's place must not hang the program.
+  int fd =
+      ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_links_ ? 0 : O_NOFOLLOW));
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return INVALID_HANDLE_VALUE;
-  }
+  fd = KeepRegular(fd, host);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
   return Add(fd, false, host.string());
 }
 
@@ -47,12 +70,16 @@ HANDLE PosixFiles::CreateAlways(const char* path) {
   if (Failing("create")) return INVALID_HANDLE_VALUE;
   std::filesystem::path host;
   if (!Map(path, true, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
-  int fd =
-      ::open(host.c_str(),
-             O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (follow_links_ ? 0 : O_NOFOLLOW), 0644);
+  // Never through a link (another user's link would have the program
+  // overwrite its target), and emptied only once it is known to be a file.
+  int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  if (fd < 0) {
+    if (errno == ELOOP) Refuse(host, "is a symbolic link; not written");
+    return INVALID_HANDLE_VALUE;
+  }
+  fd = KeepRegular(fd, host);
   if (fd < 0) return INVALID_HANDLE_VALUE;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return INVALID_HANDLE_VALUE;
   }
@@ -97,6 +124,11 @@ BOOL PosixFiles::Write(HANDLE file, const void* buffer, DWORD size, DWORD* writt
   }
   *written = done;
   return 1;
+}
+
+BOOL PosixFiles::Flush(HANDLE file) {
+  OpenFile* f = Find(file);
+  return f != nullptr && f->writable && ::fsync(f->fd) == 0 ? 1 : 0;
 }
 
 DWORD PosixFiles::SeekBegin(HANDLE file, DWORD offset) {

@@ -27,6 +27,7 @@ class PosixFiles : public Files {
   DWORD Size(HANDLE file) override;
   BOOL Close(HANDLE file) override;
   BOOL Delete(const char* path) override;
+  BOOL Flush(HANDLE file) override;
 
   // The next call of `operation` ("open", "create", "read", "write", "seek",
   // "size", "close", "delete") fails; for tests and fault knobs. A failed

@@ -104,3 +104,8 @@ long CrashingRegistry::CloseKey(HKEY key) {
   crash_->Count();
   return registry_->CloseKey(key);
 }
+
+DWORD SignallingAspi::Send(SRB_ExecSCSICmd* request) {
+  if (++sent_ == at_) ::kill(::getpid(), signal_);
+  return aspi_->Send(request);
+}

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <set>
 
+#include "platform/aspi.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/sim/sim_files.h"
@@ -42,6 +43,7 @@ class CrashingFiles final : public Files {
   DWORD Size(HANDLE file) override;
   BOOL Close(HANDLE file) override;
   BOOL Delete(const char* path) override;
+  BOOL Flush(HANDLE file) override { return files_->Flush(file); }
 
  private:
   bool InWindows(const char* path) const;
@@ -68,4 +70,22 @@ class CrashingRegistry final : public Registry {
  private:
   Registry* registry_;
   CrashPoint* crash_;
+};
+
+// The signal knob: just before its Nth drive command (counted from
+// power-on) the program sends itself a signal, as a user's Ctrl-C or a
+// closed terminal would reach it there; the command then goes out as usual.
+class SignallingAspi final : public AspiLayer {
+ public:
+  SignallingAspi(AspiLayer* aspi, std::uint64_t at, int signal_number)
+      : aspi_(aspi), at_(at), signal_(signal_number) {}
+  DWORD SupportInfo() override { return aspi_->SupportInfo(); }
+  DWORD Send(SRB_ExecSCSICmd* request) override;
+  bool Holds(const SRB_ExecSCSICmd* request) const override { return aspi_->Holds(request); }
+
+ private:
+  AspiLayer* aspi_;
+  std::uint64_t at_;
+  int signal_;
+  std::uint64_t sent_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "platform/sim/virtual_pc.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,6 +34,26 @@ bool OneOf(std::string_view word, std::initializer_list<std::string_view> words)
     if (w == word) return true;
   }
   return false;
+}
+
+// "N:SIGNAL" of the signal knob.
+bool ParseSignalAt(std::string_view text, std::uint64_t* at, int* signal_number) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  if (!ParseSettingNumber(text.substr(0, colon), 0xFFFFFFFF, at) || *at == 0) return false;
+  const std::string_view name = text.substr(colon + 1);
+  constexpr std::pair<std::string_view, int> kNames[] = {
+      {"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}, {"QUIT", SIGQUIT}};
+  for (const auto& [word, number] : kNames) {
+    if (name == word) {
+      *signal_number = number;
+      return true;
+    }
+  }
+  std::uint64_t number = 0;
+  if (!ParseSettingNumber(name, 64, &number) || number == 0) return false;
+  *signal_number = static_cast<int>(number);
+  return true;
 }
 
 }  // namespace
@@ -261,6 +282,14 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
     pc->crashing_registry_ =
         std::make_unique<CrashingRegistry>(pc->registry_.get(), pc->crash_.get());
   }
+  if (const char* at = std::getenv(kSignalAtEnvironment); at != nullptr && *at != '\0') {
+    std::uint64_t n = 0;
+    int signal_number = 0;
+    if (!ParseSignalAt(at, &n, &signal_number)) {
+      return fail(std::string("bad ") + kSignalAtEnvironment + ": " + at);
+    }
+    pc->signalling_aspi_ = std::make_unique<SignallingAspi>(pc->aspi_.get(), n, signal_number);
+  }
   if (const char* end = std::getenv(kEndOnRestartEnvironment); end != nullptr && *end == '1') {
     pc->end_on_restart_ = true;
   }
@@ -304,6 +333,7 @@ Platform VirtualPc::platform() {
   p.system = system_.get();
   p.files = files_.get();
   p.registry = registry_.get();
+  if (signalling_aspi_) p.aspi = signalling_aspi_.get();
   if (crash_) {
     p.files = crashing_files_.get();
     p.registry = crashing_registry_.get();

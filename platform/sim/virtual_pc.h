@@ -100,6 +100,11 @@ inline constexpr const char* kEndOnRestartEnvironment = "QUORVANTA_SIM_END_ON_RE
 // single run of the program, never for quorvanta-sim run.
 inline constexpr const char* kDieAtEnvironment = "QUORVANTA_SIM_DIE_AT";
 
+// The signal knob (see crash_point.h): "N:SIGNAL" (SIGNAL a number, or INT,
+// TERM, HUP or QUIT) sends the program that signal just before its Nth
+// drive command of this launch.
+inline constexpr const char* kSignalAtEnvironment = "QUORVANTA_SIM_SIGNAL_AT";
+
 class VirtualPc {
  public:
   // Null and one clear line in *error for a missing or malformed virtual PC.
@@ -155,4 +160,5 @@ class VirtualPc {
   std::unique_ptr<CrashPoint> crash_;
   std::unique_ptr<CrashingFiles> crashing_files_;
   std::unique_ptr<CrashingRegistry> crashing_registry_;
+  std::unique_ptr<SignallingAspi> signalling_aspi_;
 };

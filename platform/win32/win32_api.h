@@ -77,6 +77,11 @@ inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD INFINITE_WAIT = 0xFFFFFFFFu;
 inline constexpr int GWLP_USERDATA = -21;
 inline constexpr UINT WM_NCDESTROY = 0x0082;
+inline constexpr UINT WM_QUERYENDSESSION = 0x0011;
+inline constexpr UINT PM_NOREMOVE = 0x0000;
+// Only the messages other threads and processes sent are handled.
+inline constexpr UINT PM_QS_SENDMESSAGE = 0x0040u << 16;
+inline constexpr int DWL_MSGRESULT = 0;
 
 extern "C" {
 
@@ -93,6 +98,7 @@ HANDLE QV_WINAPI OpenMutexA(DWORD access, BOOL inherit, const char* name);
 HANDLE QV_WINAPI CreateMutexA(SecurityAttributes* security, BOOL initial_owner, const char* name);
 BOOL QV_WINAPI ReleaseMutex(HANDLE mutex);
 BOOL QV_WINAPI CloseHandle(HANDLE handle);
+BOOL QV_WINAPI FlushFileBuffers(HANDLE file);
 HANDLE QV_WINAPI GetCurrentProcess();
 DWORD QV_WINAPI GetLastError();
 void QV_WINAPI SetLastError(DWORD code);
@@ -160,6 +166,7 @@ LRESULT QV_WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wparam, LPARA
 LRESULT QV_WINAPI SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void QV_WINAPI PostQuitMessage(int exit_code);
 BOOL QV_WINAPI GetMessageA(Msg* msg, HWND window, UINT min, UINT max);
+BOOL QV_WINAPI PeekMessageA(Msg* msg, HWND window, UINT min, UINT max, UINT remove);
 BOOL QV_WINAPI TranslateMessage(const Msg* msg);
 LRESULT QV_WINAPI DispatchMessageA(const Msg* msg);
 BOOL QV_WINAPI DestroyWindow(HWND window);

@@ -14,6 +14,7 @@
 #include "platform/dialogs.h"
 #include "platform/events.h"
 #include "platform/win32/win32_api.h"
+#include "platform/win32/win32_hold.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ std::map<std::string, WNDPROC>& ClassProcedures() {
 }
 
 LRESULT QV_WINAPI ClassProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  NoteWin32MainWindow(window);
+  // No log-off or shutdown while a firmware write runs.
+  if (message == win32::WM_QUERYENDSESSION && Win32WriteHeld()) return 0;
   char name[256] = {};
   win32::GetClassNameA(window, name, sizeof name);
   auto found = ClassProcedures().find(name);
@@ -44,6 +48,10 @@ INT_PTR QV_WINAPI DialogProcedure(HWND dialog, UINT message, WPARAM wparam, LPAR
     win32::SetWindowLongA(dialog, win32::GWLP_USERDATA,
                           reinterpret_cast<std::intptr_t>(start->procedure));
     return start->procedure(dialog, message, wparam, start->init_param);
+  }
+  if (message == win32::WM_QUERYENDSESSION && Win32WriteHeld()) {
+    win32::SetWindowLongA(dialog, win32::DWL_MSGRESULT, 0);
+    return 1;
   }
   auto procedure = reinterpret_cast<DLGPROC>(win32::GetWindowLongA(dialog, win32::GWLP_USERDATA));
   // Messages before WM_INITDIALOG (the font, the frame) are the system's.

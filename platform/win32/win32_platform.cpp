@@ -5,6 +5,7 @@
 #include "platform/events.h"
 #include "platform/win32/win32_api.h"
 #include "platform/win32/win32_aspi.h"
+#include "platform/win32/win32_hold.h"
 
 namespace {
 
@@ -97,6 +98,7 @@ class Win32Files final : public Files {
   }
   DWORD Size(HANDLE file) override { return win32::GetFileSize(file, nullptr); }
   BOOL Close(HANDLE file) override { return win32::CloseHandle(file); }
+  BOOL Flush(HANDLE file) override { return win32::FlushFileBuffers(file); }
   BOOL Delete(const char* path) override { return win32::DeleteFileA(path); }
 };
 
@@ -149,6 +151,7 @@ void InstallWin32Platform() {
   platform.files = &g_groups->files;
   platform.registry = &g_groups->registry;
   InstallPlatform(platform);
+  InstallWriteHold(Win32WriteHoldInstance());
 }
 
 void SetWin32CommandLine(const char* text) {

@@ -91,6 +91,19 @@ for args in "--bogus" "--machine" "--machine $WORK/missing --list" "--ui fancy" 
 done
 [ -e "$WORK/missing" ] && fail "a missing virtual PC was created"
 
+# A virtual PC that cannot be saved (its folder read-only, in a mount
+# namespace of the test's own): the line and exit code 1, not 0.
+"$SIM" init "$WORK/ro" >/dev/null || fail "init ro"
+if unshare -m true 2>/dev/null; then
+  unshare -m sh -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" &&
+    exec "$2" --machine "$1" --ui headless --yes' sh "$WORK/ro" "$QV" >/dev/null 2>"$WORK/ro.err"
+  rc=$?
+  [ "$rc" = 1 ] || fail "an unsaved virtual PC gave exit code $rc"
+  expect_line "$WORK/ro.err" "quorvanta: could not save the virtual PC at $WORK/ro"
+else
+  fail "unshare -m is not permitted here (the test runs as root)"
+fi
+
 "$QV" --help | grep -q '^usage: quorvanta' || fail "--help"
 "$QV" --version | grep -q '1.0' || fail "--version"
 

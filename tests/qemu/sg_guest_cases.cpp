@@ -599,8 +599,10 @@ TEST_F(SgGuest, ScsiDebugTakesWriteBufferModes6And7) {
 }
 
 TEST_F(SgGuest, PermissionDeniedIsOneClearLinePerDrive) {
+  // The user's own state directory, as the program demands.
   fs::create_directories("/tmp/nobody");
-  ::chmod("/tmp/nobody", 0777);
+  ::chmod("/tmp/nobody", 0700);
+  ASSERT_EQ(::chown("/tmp/nobody", 65534, 65534), 0);
   Outcome run = RunProgram({kProgram, "--list"}, 65534, "/tmp/nobody");
   EXPECT_EQ(run.code, 0) << "no drive is no failed scan";
   EXPECT_EQ(run.out, "");

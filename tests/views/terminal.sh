@@ -125,6 +125,43 @@ wait_for "checked" "stty after Ctrl-C"
 [ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "Ctrl-C left the alternate screen on"
 screen | grep -qx ' echo *' || { fail "Ctrl-C left the terminal without echo"; screen; }
 
+# Signals during the firmware write: Ctrl-C at a real-time virtual PC's
+# direct write, and SIGTERM (sent by the virtual PC at the end of the load)
+# on the two-stage path. The line shows under the dialog, the update ends
+# as without the signal, then the program ends by the signal with the
+# terminal back and the transcript printed.
+"$SIM" init "$WORK/held-nt" --os nt --realtime 1 >/dev/null || fail "init held-nt"
+"$SIM" init "$WORK/held-98" >/dev/null || fail "init held-98"
+update_by_keys() {
+  accept Accept
+  wait_for "[ UPDATE ]" "$1: main dialog" || return
+  tm send-keys Enter
+  wait_for "[ OK ]" "$1: close the applications" || return
+  tm send-keys Enter
+  wait_for "[ Cancel ]" "$1: warnings" || return
+  tm send-keys Enter
+}
+tm send-keys "clear" Enter
+run "$WORK/held-nt"
+update_by_keys "Ctrl-C"
+wait_for "Note: This may" "Ctrl-C: duration note" && tm send-keys C-c
+wait_for "firmware update is running" "Ctrl-C: held line"
+wait_for "power: shutdown" "Ctrl-C: transcript"
+# The shell drops the rest of a line whose program Ctrl-C ended: asked anew.
+tm send-keys "echo status=\$?" Enter
+wait_for "status=130" "Ctrl-C: exit status"
+"$SIM" show "$WORK/held-nt" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' || fail "Ctrl-C: drive not updated"
+tm send-keys "clear; QUORVANTA_SIM_SIGNAL_AT=284:TERM '$QV' --machine '$WORK/held-98' --ui terminal; echo exit=\$?" Enter
+update_by_keys "SIGTERM"
+wait_for "Succeed to load F/W!!" "SIGTERM: outcome"
+screen | grep -qF "firmware update is running" || { fail "SIGTERM: no held line"; screen; }
+tm send-keys Enter
+wait_for "exit=143" "SIGTERM: exit status"
+wait_for "answer: OK" "SIGTERM: transcript"
+[ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "SIGTERM left the alternate screen on"
+"$SIM" show "$WORK/held-98" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 code=0x12 ' ||
+  fail "SIGTERM: drive not updated"
+
 # Too small: one clear line, exit code 2, the terminal untouched.
 start_terminal 60 20
 tm send-keys "'$QV' --machine '$WORK/en' --ui terminal; echo exit=\$?" Enter

@@ -7,6 +7,8 @@
 //   (rectangles in screen pixels; texts UTF-8)
 //   qvprobe row X Y WIDTH   the screen's colours from (X, Y) rightwards, one
 //     line per run of equal pixels: RRGGBB COUNT
+//   qvprobe endsession HWND  asks the window whether the session may end
+//     (WM_QUERYENDSESSION, as a log-off asks it): "yes", "no" or "hung"
 #include <windows.h>
 
 #include <cstdio>
@@ -93,6 +95,15 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     return 0;
   }
-  std::fprintf(stderr, "usage: qvprobe dump | row X Y WIDTH\n");
+  if (argc == 3 && std::string(argv[1]) == "endsession") {
+    void* window = nullptr;
+    if (std::sscanf(argv[2], "%p", &window) != 1) return 2;
+    DWORD_PTR answer = 0;
+    const LRESULT sent = SendMessageTimeoutW(static_cast<HWND>(window), WM_QUERYENDSESSION, 0, 0,
+                                             SMTO_ABORTIFHUNG, 5000, &answer);
+    std::puts(sent == 0 ? "hung" : answer != 0 ? "yes" : "no");
+    return 0;
+  }
+  std::fprintf(stderr, "usage: qvprobe dump | row X Y WIDTH | endsession HWND\n");
   return 2;
 }

@@ -5,9 +5,10 @@
 # The agreement is scrolled to its end and accepted, the drive is chosen,
 # UPDATE, every question answered OK; the two-stage update must end with
 # "Succeed to load F/W!!", only EXIT enabled, and the drive must hold the
-# new firmware. The run is recorded (--record): the capture replays on a
-# virtual PC with every command identical, and holds the same commands and
-# answers as the capture of the same update made on a virtual PC.
+# new firmware. The end of the session asked for during the write is
+# refused. The run is recorded (--record): the capture replays on a virtual
+# PC with every command identical, and holds the same commands and answers
+# as the capture of the same update made on a virtual PC.
 #
 #   sh tests/wine/two_stage_update.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
@@ -21,8 +22,14 @@ cp "$WORK/app/Tellumar."* "$WORK/app/Tellmr"* "$WORK/pc-native/drive_c/Quorvanta
 start_program en_US.UTF-8 --record "Z:$(echo "$WORK/wine.jsonl" | tr / '\\')"
 read_agreement
 start_update
-answer_messages "Succeed to load F/W!!"
+answer_messages "-DO NOT abort"
 echo "$MESSAGES" | grep -q "^Close all other applications" || fail "no request to close programs"
+# The write runs (the drive restarts for 70 s in the middle of it): the end
+# of the session is asked for and must be refused, the update go on.
+sleep 3
+asked=$(wine "$WORK/app/qvprobe.exe" endsession "$MAIN" 2>/dev/null | tr -d '\r')
+[ "$asked" = no ] || fail "the end of the session during the write: $asked, not no"
+answer_messages "Succeed to load F/W!!"
 if echo "$MESSAGES" | grep -q "^Error\|^Failed"; then fail "an error was shown"; fi
 
 dump
@@ -35,6 +42,9 @@ case "$note" in "Note: This may take several minutes."*) ;; *) fail "note: $note
 # The bar, painted through GetDC and FillRect, is blue from edge to edge.
 runs=$(bar_runs)
 [ "$runs" = "0000FF 339" ] || fail "the bar is not full: $runs"
+# Once the write is over the session may end again.
+asked=$(wine "$WORK/app/qvprobe.exe" endsession "$MAIN" 2>/dev/null | tr -d '\r')
+[ "$asked" = yes ] || fail "the end of the session after the write: $asked, not yes"
 click "$MAIN" 1002
 wait_program_end 10
 expect_drive_revision 1.10

@@ -1,0 +1,31 @@
+// Holding a firmware write: from the user's OK that starts writing until the
+// outcome is known, nothing that would end the program on its own (a
+// signal, a logout, a shutdown) may cut the write short. What can be held
+// is held and takes effect once the write is over; the platform decides how
+// (signals through a self-pipe, the desktop session's end refused).
+#pragma once
+
+#include "platform/types.h"
+
+// Starts holding; `expected_ms` is about how long the write takes from now
+// (what the user is told when something had to wait). Holds nest: only the
+// outermost end lets the held requests through.
+void BeginWriteHold(DWORD expected_ms);
+// Ends the hold. When a request to end the program came meanwhile, the
+// program ends here the way it was asked to and this never returns.
+void EndWriteHold();
+// Looks at what arrived since the last look (every wait of the program
+// calls it): during a write the first request gets its one line, outside a
+// write a request ends the program now.
+void PollWriteHold();
+
+class WriteHold {
+ public:
+  virtual ~WriteHold() = default;
+  virtual void Begin(DWORD expected_ms) = 0;
+  virtual void End() = 0;
+  virtual void Poll() = 0;
+};
+
+// One at a time; null: nothing is held (the calls above do nothing).
+void InstallWriteHold(WriteHold* hold);

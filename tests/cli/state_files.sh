@@ -1,0 +1,89 @@
+#!/bin/sh
+# This host's state files against other users, run as root (the case that
+# matters: a root run must not be steered by what another user planted).
+# Each row plants one thing in a fresh state directory or package folder,
+# owned by a throw-away user where it says so; the program must refuse it
+# with one line naming it, leave a link's target untouched and never hang.
+# Then two copies whose XDG_RUNTIME_DIR differ: the second finds the first's
+# lock in the shared state directory.
+# Usage: sh state_files.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+test_name=state_files
+. "$(dirname "$0")/lib/common.sh"
+[ "$(id -u)" = 0 ] || { echo "state_files: must run as root (as the test command does)"; exit 1; }
+# A user id that owns nothing on this host stands for the other user.
+other=64123
+
+target="$WORK/precious"
+echo "keep me" >"$target"
+chmod 644 "$target"
+
+# ROW WHAT STATUS NAMED
+while read -r what status named; do
+  st="$WORK/$what/state"
+  pkg="$WORK/$what/pkg"
+  mkdir -p "$pkg"
+  mkdir -m 700 "$st"
+  case $what in
+    dir-foreign) chown "$other" "$st" ;;
+    dir-open) chmod 777 "$st" ;;
+    registry-link) ln -s "$target" "$st/registry.reg" ;;
+    registry-fifo) mkfifo "$st/registry.reg" ;;
+    registry-foreign) echo REGEDIT4 >"$st/registry.reg" && chown "$other" "$st/registry.reg" ;;
+    registry-open) echo REGEDIT4 >"$st/registry.reg" && chmod 666 "$st/registry.reg" ;;
+    resume1-link) ln -s "$target" "$st/Tellmr1.DAT" ;;
+    resume2-fifo) mkfifo "$st/Tellmr2.DAT" ;;
+    lock-link) ln -s "$target" "$st/QuorvantaInstance.lock" ;;
+    lock-foreign) : >"$st/QuorvantaInstance.lock" && chown "$other" "$st/QuorvantaInstance.lock" ;;
+    package-fifo) mkfifo "$pkg/Tellumar.inf" ;;
+    image-fifo)
+      "$SIM" pack "$pkg" --model t71 --rev 1.10 >/dev/null || fail "pack"
+      image=$(head -n 1 "$pkg/Tellumar.inf" | tr -d '\r')
+      rm "$pkg/$image" && mkfifo "$pkg/$image"
+      named=$image
+      ;;
+  esac
+  case $named in
+    state) named=$st ;;
+    state/*) named="$st/${named#state/}" ;;
+    pkg/*) named=${named#pkg/} ;;  # as the package names it
+  esac
+  (cd "$pkg" && QUORVANTA_STATE_DIR="$st" timeout 20 "$QV" --list >"$WORK/$what.out" 2>"$WORK/$what.err")
+  got=$?
+  [ "$got" = "$status" ] || { fail "$what: exit status $got, not $status"; cat "$WORK/$what.err"; }
+  [ ! -s "$WORK/$what.out" ] || fail "$what: something listed"
+  grep -qF "$named" "$WORK/$what.err" || { fail "$what: no line naming $named"; cat "$WORK/$what.err"; }
+  [ "$(cat "$target")" = "keep me" ] || { fail "$what: the link's target was changed"; echo "keep me" >"$target"; }
+done <<'ROWS'
+dir-foreign 2 state
+dir-open 2 state
+registry-link 2 state/registry.reg
+registry-fifo 2 state/registry.reg
+registry-foreign 2 state/registry.reg
+registry-open 2 state/registry.reg
+resume1-link 2 state/Tellmr1.DAT
+resume2-fifo 2 state/Tellmr2.DAT
+lock-link 2 state/QuorvantaInstance.lock
+lock-foreign 2 state/QuorvantaInstance.lock
+package-fifo 1 pkg/Tellumar.inf
+image-fifo 1 image
+ROWS
+
+# A fresh state directory is the user's alone.
+st="$WORK/fresh/state"
+QUORVANTA_STATE_DIR="$st" "$QV" --list >/dev/null 2>&1
+[ "$(stat -c %a "$st")" = 700 ] || fail "a fresh state directory is $(stat -c %a "$st"), not 700"
+
+# Two copies, two runtime directories, one state directory: the second one
+# finds the first one's lock.
+mkdir -p "$WORK/run1" "$WORK/run2"
+XDG_RUNTIME_DIR="$WORK/run1" flock "$st/QuorvantaInstance.lock" sleep 5 &
+holder=$!
+sleep 0.5
+XDG_RUNTIME_DIR="$WORK/run2" QUORVANTA_STATE_DIR="$st" "$QV" --list >"$WORK/second.out" 2>"$WORK/second.err"
+got=$?
+kill "$holder" 2>/dev/null
+[ "$got" = 1 ] || fail "second copy: exit status $got, not 1"
+expect_line "$WORK/second.err" "quorvanta: another copy of the program is running"
+finish
