@@ -6,15 +6,18 @@
 //   own times never shrink, so a real update always runs at rate 1.
 // - system: the NT family; language from LC_ALL / LC_MESSAGES / LANG ("ja*"
 //   is Japanese 0x0411, anything else US English 0x0409); the Windows
-//   directory is the state directory; named mutexes are lock files under
-//   $XDG_RUNTIME_DIR (else /tmp); power requests never power this host off.
+//   directory is the state directory; named mutexes are lock files in it,
+//   beside what they guard; power requests never power this host off.
 // - files: native paths, '\' read as '/'.
 // - registry: the registry store in the state directory (registry.reg).
 // - aspi: the kernel's SCSI generic driver (SgAspi).
 // - family: the NT family, or Windows 95/98 when asked for (--family 98).
 //
-// The state directory is $QUORVANTA_STATE_DIR, else $XDG_STATE_HOME/quorvanta,
-// else ~/.local/state/quorvanta; it is created when missing.
+// The state directory is $QUORVANTA_STATE_DIR (made absolute at start), else
+// $XDG_STATE_HOME/quorvanta, else ~/.local/state/quorvanta; it is created
+// private (0700) when missing and refused when another user owns it or may
+// write it, or a file of the program's there is not this user's own regular
+// file.
 #pragma once
 
 #include <filesystem>
