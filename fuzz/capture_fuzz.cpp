@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_pc.h"
+#include "fuzz/fuzz_require.h"
 #include "platform/capture.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
