@@ -9,6 +9,7 @@
 
 #include "app/launch.h"
 #include "app/list_command.h"
+#include "app/recording.h"
 #include "app/startup.h"
 #include "platform/dialogs/views.h"
 #include "platform/hold.h"
@@ -188,6 +189,27 @@ int FinishView(ViewKind view, std::string* error) {
   return FinishHeadlessView(error);
 }
 
+// A rehearsal's scratch directory, removed with everything in it.
+struct ScratchDir {
+  std::filesystem::path path;
+  ~ScratchDir() {
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove_all(path, ec);
+  }
+};
+
+bool MakeScratchDir(ScratchDir* scratch, std::string* error) {
+  std::error_code ec;
+  std::string name =
+      (std::filesystem::temp_directory_path(ec) / "quorvanta-rehearsal-XXXXXX").string();
+  if (::mkdtemp(name.data()) == nullptr) {
+    *error = "cannot make a scratch directory for the rehearsal";
+    return false;
+  }
+  scratch->path = name;
+  return true;
+}
+
 // A list that start-up stopped (no package, another copy running): nothing
 // listed, one line on standard error (start-up's own message, or this one),
 // exit code 1 as for a failed scan.
@@ -204,6 +226,7 @@ struct RunningLaunch {
   const LaunchOptions* options = nullptr;
   ChosenPlatform* chosen = nullptr;
   ViewKind view = ViewKind::kHeadless;
+  std::unique_ptr<CaptureRecorder>* recorder = nullptr;
 };
 RunningLaunch g_running;
 
@@ -224,23 +247,38 @@ void EndForSignal(int) { FinishInterruptedLaunch(); }
 void FinishInterruptedLaunch() {
   if (g_running.chosen == nullptr) return;
   CloseTrace();
+  // The capture's last lines: the commands still pending.
+  if (g_running.recorder != nullptr) g_running.recorder->reset();
   std::string error;
   FinishView(g_running.view, &error);
   SaveMachine(*g_running.options, g_running.chosen);
   g_running = RunningLaunch{};
 }
 
-int RunLauncher(const LaunchOptions& options, const char* argv0) {
-  if (options.help) {
+int RunLauncher(const LaunchOptions& given, const char* argv0) {
+  if (given.help) {
     std::fputs(LauncherUsage(), stdout);
     return 0;
   }
-  if (options.version) {
-    PrintVersion(options);
+  if (given.version) {
+    PrintVersion(given);
     return 0;
   }
   ResetLaunch();
   std::string error;
+  // A rehearsal scans this host's drives as the list does, recording the
+  // scan with only read-only questions let through, and then runs the
+  // update on their twins.
+  LaunchOptions options = given;
+  ScratchDir scratch;
+  if (given.rehearse) {
+    if (!MakeScratchDir(&scratch, &error)) return UsageError(error);
+    options.list = true;
+    options.json = false;
+    options.autopilot = false;
+    options.script_path.clear();
+    options.record_path = (scratch.path / "scan.jsonl").string();
+  }
   ChosenPlatform chosen;
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
   ViewKind view = ViewKind::kHeadless;
@@ -255,13 +293,37 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
     InstallPlatform(Platform{});
     return UsageError("cannot write the trace file " + options.trace_path);
   }
+  std::unique_ptr<CaptureRecorder> recorder;
+  if (!options.record_path.empty()) {
+    std::filesystem::path package_dir = std::filesystem::current_path();
+    if (chosen.pc) chosen.pc->files().Map(kPackageWindowsDir, false, &package_dir);
+    recorder = StartRecording(
+        options.record_path,
+        CaptureHeader(options, chosen.pc ? "virtual PC" : "this host", package_dir), &error);
+    if (!recorder) {
+      const std::string why = error;
+      CloseTrace();
+      FinishView(view, &error);
+      InstallPlatform(Platform{});
+      return UsageError(why);
+    }
+    recorder->SetReadOnly(given.rehearse);
+  }
 
-  g_running = RunningLaunch{&options, &chosen, view};
+  g_running = RunningLaunch{&options, &chosen, view, &recorder};
   SignalHold::Instance().SetEndHook(EndForSignal);
   InstallWriteHold(&SignalHold::Instance());
 
   int exit_code = 0;
-  if (options.list) {
+  if (given.rehearse) {
+    char listing[2048];
+    if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
+      FormatDriveList(false, listing, sizeof listing);
+      exit_code = g_app.AbortFlag != 0 ? 1 : 0;
+    } else {
+      exit_code = ListNotPossible();  // nothing to rehearse
+    }
+  } else if (options.list) {
     // A list that start-up ended (a missing or refused package, another
     // copy) lists nothing, and says so by its exit code.
     if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
@@ -276,6 +338,7 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   InstallWriteHold(nullptr);
   g_running = RunningLaunch{};
   CloseTrace();
+  recorder.reset();
   int view_code = FinishView(view, &error);
   g_list_messages.Finish(chosen.host && chosen.host->package_problems_noted());
   // A virtual PC that forgot what the run did is a failed run.
@@ -290,6 +353,15 @@ int RunLauncher(const LaunchOptions& options, const char* argv0) {
   if (view_code != 0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;
+  }
+  if (given.rehearse && exit_code == 0) {
+    chosen.host.reset();  // the drives are let go before the rehearsal
+    if (!given.record_path.empty()) {
+      std::error_code ec;
+      std::filesystem::copy_file(options.record_path, given.record_path,
+                                 std::filesystem::copy_options::overwrite_existing, ec);
+    }
+    exit_code = RunRehearsal(given, options.record_path, OwnProgramPath(argv0));
   }
   return exit_code;
 }

@@ -15,6 +15,8 @@ struct LaunchOptions {
   bool list = false;
   bool json = false;
   std::string trace_path;
+  std::string record_path;  // --record FILE: a replayable capture
+  bool rehearse = false;    // --rehearse (this host): rehearse on the drive's twin
   // The Windows family this host acts as: 95/98 unless --family nt, since
   // its update checks the drive's new revision and model code before it
   // reports success, where the NT family's direct write verifies nothing.

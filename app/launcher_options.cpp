@@ -36,6 +36,10 @@ const char* LauncherUsage() {
          "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "  --trace FILE      write every drive command to FILE\n"
+         "  --record FILE     write a replayable capture of every drive command to FILE\n"
+         "  --rehearse        ask the drives only read-only questions and run\n"
+         "                    the whole update on its twin in a virtual PC; nothing is\n"
+         "                    written to the drive\n"
          "  --family 98|nt    this host only: the Windows family the program acts as\n"
          "                    (98, the default, checks the drive's new firmware)\n"
          "  --package DIR     this host only: the folder that holds Tellumar.inf\n"
@@ -126,6 +130,10 @@ bool ParseOptions(int argc, const char* const* argv, LaunchOptions* options, std
       if (!value("--package", &options->package_dir)) return false;
     } else if (arg == "--trace") {
       if (!value("--trace", &options->trace_path)) return false;
+    } else if (arg == "--record") {
+      if (!value("--record", &options->record_path)) return false;
+    } else if (arg == "--rehearse") {
+      options->rehearse = true;
     } else if (arg == "--help") {
       options->help = true;
     } else if (arg == "--version") {
@@ -149,6 +157,10 @@ bool ParseOptions(int argc, const char* const* argv, LaunchOptions* options, std
   }
   if (options->rehearsal_clock_rate != 1 && !options->machine_dir.empty()) {
     *error = "--rehearsal-clock-rate is for this host; a virtual PC runs in virtual time";
+    return false;
+  }
+  if (options->rehearse && options->list) {
+    *error = "--rehearse and --list exclude each other";
     return false;
   }
   if (options->autopilot && !options->script_path.empty()) {

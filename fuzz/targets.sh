@@ -15,7 +15,7 @@
 #                                   power of two)
 #   fuzz_status LOG                 its last status line
 
-fuzz_targets="description signature loader launch record registry machine_ini command_line drive_file startup script"
+fuzz_targets="description signature loader launch record registry machine_ini command_line drive_file startup script capture"
 
 fuzz_max_len() {
   case $1 in

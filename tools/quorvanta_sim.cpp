@@ -6,11 +6,12 @@
 //   show DIR
 //   run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]
 //   pack OUTDIR ...
+//   replay CAPTURE [-- ARGS]
+//   init DIR --twin CAPTURE [...]
 //   --help | --version
 //
 // A usage error, or a missing or malformed DIR, is one line on stderr and exit
 // code 2, with nothing changed.
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +26,8 @@
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
+#include "platform/posix/run_program.h"
+#include "platform/sim/twin.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/text_convert.h"
 #include "tools/sim_package.h"
@@ -37,8 +40,10 @@ constexpr const char* kUsage =
     "usage: quorvanta-sim init DIR [--os 98|nt] [--lang ID] [--ticks N] [--screen WxH]\n"
     "                         [--adapters N] [--drive DRIVE]... [--package t71|r305|none]\n"
     "                         [--autoinsert 0|1] [--realtime 0|1] [--fail LIST]\n"
+    "                         [--twin CAPTURE]\n"
     "       quorvanta-sim show DIR\n"
     "       quorvanta-sim run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]\n"
+    "       quorvanta-sim replay CAPTURE [-- ARGS]\n"
     "       quorvanta-sim pack OUTDIR --model t71|r305 --rev NEW [--digits DDDD]\n"
     "                         [--no-loader] [--non]\n"
     "DRIVE is A:T:MODEL:LINK[:key=value,...], or none for a PC without drives;\n"
@@ -105,7 +110,23 @@ struct InitOptions {
   bool no_drives = false;
   std::string package = "t71";
   bool autoinsert = true;
+  // --twin: the capture whose drives, family, language and package the PC takes.
+  std::string twin;
+  bool os_given = false;
+  bool lang_given = false;
+  bool package_given = false;
+  bool autoinsert_given = false;
 };
+
+bool ReadCaptureFile(const std::string& path, Capture* capture, std::string* error) {
+  std::string text;
+  std::string why;
+  if (!ReadRegularFile(path, &text, &why) || !ParseCapture(text, capture, &why)) {
+    *error = path + ": " + why;
+    return false;
+  }
+  return true;
+}
 
 int Init(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError("init needs a directory");
@@ -124,9 +145,11 @@ int Init(const std::vector<std::string>& args) {
     if (option == "--os") {
       if (value != "98" && value != "nt") return UsageError("--os must be 98 or nt");
       options.machine.nt = value == "nt";
+      options.os_given = true;
     } else if (option == "--lang") {
       if (!ParseSettingNumber(value, 0xFFFF, &n)) return UsageError("bad language id " + value);
       options.machine.lang = static_cast<LANGID>(n);
+      options.lang_given = true;
     } else if (option == "--ticks") {
       if (!ParseSettingNumber(value, 0xFFFFFFFF, &n)) return UsageError("bad tick count " + value);
       options.machine.ticks = static_cast<DWORD>(n);
@@ -151,11 +174,15 @@ int Init(const std::vector<std::string>& args) {
     } else if (option == "--autoinsert") {
       if (value != "0" && value != "1") return UsageError("--autoinsert must be 0 or 1");
       options.autoinsert = value == "1";
+      options.autoinsert_given = true;
     } else if (option == "--package") {
       if (value != "t71" && value != "r305" && value != "none") {
         return UsageError("--package must be t71, r305 or none");
       }
       options.package = value;
+      options.package_given = true;
+    } else if (option == "--twin") {
+      options.twin = value;
     } else if (option == "--drive") {
       drive_given = true;
       if (value == "none") {
@@ -179,6 +206,26 @@ int Init(const std::vector<std::string>& args) {
   }
   if (options.no_drives && !options.drives.empty()) {
     return UsageError("--drive none cannot go with other drives");
+  }
+  Capture twin;
+  if (!options.twin.empty()) {
+    std::string error;
+    if (drive_given) return UsageError("--twin takes the drives from the capture, not --drive");
+    if (!ReadCaptureFile(options.twin, &twin, &error)) return UsageError(error);
+    int adapters = 1;
+    if (!TwinDrives(twin, &options.drives, &adapters, &error)) return UsageError(error);
+    drive_given = true;
+    if (!options.os_given) options.machine.nt = twin.family == "nt";
+    // A capture does not tell the drives' registry entries: none asks for the
+    // restart path unless told, as on this host.
+    if (!options.autoinsert_given) options.autoinsert = false;
+    if (!options.lang_given) options.machine.lang = twin.lang;
+    if (!options.adapters_given) {
+      options.machine.adapters = adapters;
+      options.adapters_given = true;
+    }
+    // The package the capture was made with, unless another was asked for.
+    if (!options.package_given && !twin.files.empty()) options.package = "none";
   }
   if (!drive_given) {
     DriveSetup setup;
@@ -254,6 +301,18 @@ int Init(const std::vector<std::string>& args) {
     package.rev = NewerRevision(newest);
     if (!WriteSamplePackage(temp / "drive_c" / "Quorvanta", package, &error)) {
       return fail("cannot write the package: " + error);
+    }
+  }
+
+  for (const auto& file : twin.files) {
+    if (options.package_given) break;
+    if (file.name.find_first_of("/\\") != std::string::npos || file.name == "." ||
+        file.name == "..") {
+      return fail("the capture names a package file outside its folder: " + file.name);
+    }
+    std::string bytes(file.bytes.begin(), file.bytes.end());
+    if (!ReplaceFileAtomically(temp / "drive_c" / "Quorvanta" / file.name, bytes, &error)) {
+      return fail(error);
     }
   }
 
@@ -347,34 +406,14 @@ fs::path ProgramBeside() {
 // Runs the program once; its exit code (128 + signal when it was killed).
 int Launch(const fs::path& program, const std::vector<std::string>& args,
            const std::string* run_entry) {
-  std::fflush(stdout);
-  pid_t child = ::fork();
-  if (child < 0) return -1;
-  if (child == 0) {
+  return RunProgram("quorvanta-sim", program, args, [run_entry] {
     ::setenv(kEndOnRestartEnvironment, "1", 1);
     if (run_entry != nullptr) {
       ::setenv(kRunEntryEnvironment, run_entry->c_str(), 1);
     } else {
       ::unsetenv(kRunEntryEnvironment);
     }
-    std::vector<char*> argv;
-    std::string name = program.string();
-    argv.push_back(name.data());
-    std::vector<std::string> copy = args;
-    for (auto& arg : copy) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(name.c_str(), argv.data());
-    std::fprintf(stderr, "quorvanta-sim: cannot start %s: %s\n", name.c_str(),
-                 std::strerror(errno));
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return -1;
+  });
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -451,6 +490,76 @@ int Run(const std::vector<std::string>& args) {
   return code;
 }
 
+// ---- replay ----
+
+// Runs the program on a throw-away virtual PC whose host adapters answer from
+// the capture (replay.jsonl, see virtual_pc.h), with the capture's family,
+// language, tick count and package, and reports the verdict.
+int Replay(const std::vector<std::string>& args) {
+  if (args.empty()) return UsageError("replay needs a capture");
+  std::vector<std::string> program_args;
+  bool args_given = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (args[i] != "--") return UsageError("unknown option " + args[i]);
+    program_args.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    args_given = true;
+    break;
+  }
+  Capture capture;
+  std::string error;
+  if (!ReadCaptureFile(args[0], &capture, &error)) return UsageError(error);
+  std::string text;
+  ReadRegularFile(args[0], &text, nullptr);
+  if (!args_given) {
+    program_args = capture.args;
+    // A session recorded with a person at the screen is replayed by the autopilot.
+    bool user = false;
+    for (const auto& a : program_args) user = user || a == "--yes" || a == "--list";
+    if (!user) program_args.insert(program_args.begin(), "--yes");
+  }
+  const fs::path program = ProgramBeside();
+  std::error_code ec;
+  if (!fs::exists(program, ec)) return UsageError("no program at " + program.string());
+
+  std::string scratch_template = (fs::temp_directory_path(ec) / "quorvanta-replay-XXXXXX").string();
+  if (::mkdtemp(scratch_template.data()) == nullptr) {
+    return UsageError("cannot make a scratch directory: " + std::string(std::strerror(errno)));
+  }
+  const fs::path scratch = scratch_template;
+  const fs::path pc = scratch / "pc";
+  char lang[16];
+  std::snprintf(lang, sizeof lang, "0x%04X", capture.lang);
+  std::vector<std::string> init_args = {
+      pc.string(), "--os", capture.family, "--lang", lang, "--ticks", std::to_string(capture.ticks),
+      "--drive",   "none", "--package",    "none"};
+  int code = Init(init_args);
+  for (const auto& file : capture.files) {
+    if (code != 0) break;
+    if (file.name.find_first_of("/\\") != std::string::npos) continue;
+    std::string bytes(file.bytes.begin(), file.bytes.end());
+    if (!ReplaceFileAtomically(pc / "drive_c" / "Quorvanta" / file.name, bytes, &error)) code = 2;
+  }
+  if (code == 0 && !ReplaceFileAtomically(pc / "replay.jsonl", text, &error)) code = 2;
+  if (code != 0) {
+    fs::remove_all(scratch, ec);
+    return UsageError("cannot make the replay's virtual PC in " + scratch.string());
+  }
+  std::vector<std::string> child_args = {"--machine", pc.string()};
+  child_args.insert(child_args.end(), program_args.begin(), program_args.end());
+  int program_code = Launch(program, child_args, nullptr);
+  std::string verdict;
+  bool have = ReadRegularFile(pc / "replay.result", &verdict, nullptr);
+  fs::remove_all(scratch, ec);
+  std::fflush(stdout);
+  if (!have) {
+    std::fprintf(stderr, "replay: the program ended (exit code %d) without a verdict\n",
+                 program_code);
+    return 1;
+  }
+  std::fputs(verdict.c_str(), stderr);
+  return verdict.rfind("replay: all ", 0) == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 namespace {
@@ -474,6 +583,7 @@ int Main(int argc, char** argv) {
   if (command == "show") return Show(args);
   if (command == "run") return Run(args);
   if (command == "pack") return Pack(args);
+  if (command == "replay") return Replay(args);
   return UsageError("unknown command " + std::string(command));
 }
 

@@ -9,7 +9,8 @@ add_link_options(-static -static-libgcc -static-libstdc++)
 qv_room_library(platform SOURCES ${CMAKE_SOURCE_DIR}/platform/platform.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/events.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/hold.cpp
-                                 ${CMAKE_SOURCE_DIR}/platform/trace.cpp)
+                                 ${CMAKE_SOURCE_DIR}/platform/trace.cpp
+                                 ${CMAKE_SOURCE_DIR}/platform/capture.cpp)
 file(GLOB QV_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 qv_room_library(platform/win32 SOURCES ${QV_WIN32_SOURCES} BELOW qv_platform)
 target_link_libraries(qv_platform_win32 PUBLIC user32 gdi32 advapi32 version kernel32)
@@ -17,7 +18,8 @@ target_link_libraries(qv_platform_win32 PUBLIC user32 gdi32 advapi32 version ker
 set(QV_PLATFORM_UNDER_STATE qv_platform_win32)
 set(QV_PLATFORM_UNDER_APP qv_platform_win32)
 set(QV_APP_SOURCES ${CMAKE_SOURCE_DIR}/app/startup.cpp ${CMAKE_SOURCE_DIR}/app/main_window.cpp
-                   ${CMAKE_SOURCE_DIR}/app/package_option.cpp)
+                   ${CMAKE_SOURCE_DIR}/app/package_option.cpp
+                   ${CMAKE_SOURCE_DIR}/app/recording.cpp)
 include(${CMAKE_SOURCE_DIR}/cmake/rooms/logic.cmake)
 
 add_executable(Quorvanta WIN32 ${CMAKE_SOURCE_DIR}/app/win32_main.cpp

@@ -233,6 +233,15 @@ DriveAnswer EmulatedDrive::TestUnitReady(std::span<const BYTE>, std::span<const 
 }
 
 std::vector<BYTE> EmulatedDrive::StandardInquiry() const {
+  if (!setup_.inquiry.empty()) {
+    // A twin answers as its drive did; the revision there follows the
+    // firmware it runs.
+    std::vector<BYTE> d = setup_.inquiry;
+    if (d.size() >= 36 && std::equal(d.begin() + 32, d.begin() + 36, setup_.rev.begin())) {
+      PutPadded(d, 32, 4, state_.running_rev);
+    }
+    return d;
+  }
   std::vector<BYTE> d(kStandardInquiryLen, 0);
   d[0] = 0x05;                                        // peripheral: CD/DVD device, connected
   d[1] = 0x80;                                        // removable medium
@@ -278,6 +287,10 @@ DriveAnswer EmulatedDrive::Inquiry(std::span<const BYTE> cdb, std::span<const BY
         0x81,  // firmware revision page
     };
     return Good(std::move(d), allocation, 0);
+  }
+  if (page == 0x81 && setup_.no_revision_page) {
+    return CheckCondition({static_cast<BYTE>(setup_.revision_page_sense[0] & 0x0F),
+                           setup_.revision_page_sense[1], setup_.revision_page_sense[2]});
   }
   if (page == 0x81) return Good(RevisionPage(), allocation, 0);
   return CheckCondition(sense::kInvalidField);
@@ -433,7 +446,7 @@ void EmulatedDrive::PowerOn() {
   state_.back_at = UINT64_MAX;
   state_.comes_back_as.clear();
   state_.running_rev = state_.boot_rev;
-  state_.unit_attention = true;
+  state_.unit_attention = setup_.power_on_attention;
   state_.busy_left = setup_.busy_count;
   ResetDownload();
 }

@@ -47,6 +47,16 @@ std::string_view TakeField(std::string_view* rest) {
   return field;
 }
 
+// "A/B/C", each a number from 0 to its bound.
+bool ParseThree(std::string_view value, const std::int64_t (&high)[3], std::int64_t* a,
+                std::int64_t* b, std::int64_t* c) {
+  std::size_t s1 = value.find('/');
+  std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
+  return s2 != std::string_view::npos && ParseNumber(value.substr(0, s1), 0, high[0], a) &&
+         ParseNumber(value.substr(s1 + 1, s2 - s1 - 1), 0, high[1], b) &&
+         ParseNumber(value.substr(s2 + 1), 0, high[2], c);
+}
+
 bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std::string* error) {
   std::int64_t n = 0;
   auto bad = [&] {
@@ -58,23 +68,18 @@ bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std
   } else if (key == "code" || key == "modelcode") {
     if (!ParseNumber(value, 0, 255, &n)) return bad();
     (key == "code" ? setup->code : setup->modelcode) = static_cast<BYTE>(n);
-  } else if (key == "disc" || key == "savefail" || key == "noreturn") {
+  } else if (key == "disc" || key == "savefail" || key == "noreturn" || key == "attention") {
     if (!ParseNumber(value, 0, 1, &n)) return bad();
-    (key == "disc"       ? setup->disc
-     : key == "savefail" ? setup->save_fail
-                         : setup->no_return) = n == 1;
+    (key == "disc"        ? setup->disc
+     : key == "savefail"  ? setup->save_fail
+     : key == "attention" ? setup->power_on_attention
+                          : setup->no_return) = n == 1;
   } else if (key == "hang") {
     if (!ParseNumber(value, 0, 255, &n)) return bad();
     setup->hang_opcode = static_cast<int>(n);
   } else if (key == "check") {
-    std::size_t s1 = value.find('/');
-    std::size_t s2 = s1 == std::string_view::npos ? s1 : value.find('/', s1 + 1);
     std::int64_t op = 0, k = 0, asc = 0;
-    if (s2 == std::string_view::npos || !ParseNumber(value.substr(0, s1), 0, 255, &op) ||
-        !ParseNumber(value.substr(s1 + 1, s2 - s1 - 1), 0, 15, &k) ||
-        !ParseNumber(value.substr(s2 + 1), 0, 255, &asc)) {
-      return bad();
-    }
+    if (!ParseThree(value, {255, 15, 255}, &op, &k, &asc)) return bad();
     setup->check_opcode = static_cast<int>(op);
     setup->check_key = static_cast<BYTE>(k);
     setup->check_asc = static_cast<BYTE>(asc);
@@ -90,6 +95,21 @@ bool SetKey(std::string_view key, std::string_view value, DriveSetup* setup, std
   } else if (key == "powerloss") {
     if (!ParseNumber(value, 0, 256, &n)) return bad();
     setup->powerloss_chunk = static_cast<int>(n);
+  } else if (key == "inquiry") {
+    if (value.empty() || value.size() > 192 || value.size() % 2 != 0) return bad();
+    setup->inquiry.clear();
+    for (std::size_t i = 0; i < value.size(); i += 2) {
+      std::int64_t byte = 0;
+      if (!ParseNumber("0x" + std::string(value.substr(i, 2)), 0, 255, &byte)) return bad();
+      setup->inquiry.push_back(static_cast<BYTE>(byte));
+    }
+  } else if (key == "norevpage") {
+    std::int64_t k = 0, asc = 0, ascq = 0;
+    if (!ParseThree(value, {15, 255, 255}, &k, &asc, &ascq)) return bad();
+    setup->no_revision_page = true;
+    setup->revision_page_sense[0] = static_cast<BYTE>(k);
+    setup->revision_page_sense[1] = static_cast<BYTE>(asc);
+    setup->revision_page_sense[2] = static_cast<BYTE>(ascq);
   } else if (key == "returnrev") {
     if (!IsRevision(value)) return bad();
     setup->return_rev = value;
@@ -197,6 +217,15 @@ std::string FormatDriveSetup(const DriveSetup& setup) {
   line += setup.link == DriveLink::kUsb ? ":usb" : ":atapi";
   line += ":rev=" + setup.rev + ",code=" + Hex(setup.code) + ",modelcode=" + Hex(setup.modelcode) +
           ",disc=" + (setup.disc ? "1" : "0");
+  if (!setup.inquiry.empty()) {
+    line += ",inquiry=";
+    for (BYTE b : setup.inquiry) line += Hex(b).substr(2);
+  }
+  if (setup.no_revision_page) {
+    line += ",norevpage=" + std::to_string(setup.revision_page_sense[0]) + "/" +
+            Hex(setup.revision_page_sense[1]) + "/" + Hex(setup.revision_page_sense[2]);
+  }
+  if (!setup.power_on_attention) line += ",attention=0";
   if (setup.hang_opcode >= 0) line += ",hang=" + Hex(setup.hang_opcode);
   if (setup.check_opcode >= 0) {
     line += ",check=" + Hex(setup.check_opcode) + "/" + std::to_string(setup.check_key) + "/" +

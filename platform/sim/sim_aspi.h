@@ -18,6 +18,15 @@
 //   code=0x11         version code (answer byte 12 of the vendor query 0xCC)
 //   modelcode=0x04    model code (answer byte 13 of 0xCC)
 //   disc=0|1          a disc in the tray
+// What a twin keeps of the drive it stands for (quorvanta-sim init --twin):
+//   inquiry=HEX       the standard INQUIRY answer, 1..96 bytes in hexadecimal
+//                     without blanks, given instead of the emulator's own
+//                     (bytes 32..35 follow the running revision when they
+//                     held the revision the drive started with)
+//   norevpage=K/ASC/ASCQ  INQUIRY page 0x81 ends CHECK CONDITION with this
+//                     sense instead of answering
+//   attention=0       no unit attention at power-on (the system took it
+//                     before the program's first command, as Linux does)
 // Fault knobs:
 //   hang=0xOP         a command with this opcode never completes
 //   check=0xOP/K/ASC  a command with this opcode ends CHECK CONDITION with
@@ -72,6 +81,10 @@ struct DriveSetup {
   BYTE code = 0x11;
   BYTE modelcode = 0x04;
   bool disc = false;
+  std::vector<BYTE> inquiry;  // empty: the emulator's own answer
+  bool no_revision_page = false;
+  bool power_on_attention = true;
+  BYTE revision_page_sense[3] = {};  // key, ASC, ASCQ
 
   // Fault knobs; -1 / 0 / empty mean "off".
   int hang_opcode = -1;

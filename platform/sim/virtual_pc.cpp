@@ -9,6 +9,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
 
 namespace {
@@ -300,13 +301,35 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
     ::_exit(0);
   });
   pc->aspi_->PowerOn();
+  if (std::filesystem::exists(dir / "replay.jsonl", ec) && !pc->OpenReplay(&why)) return fail(why);
   return pc;
+}
+
+bool VirtualPc::OpenReplay(std::string* error) {
+  std::string text;
+  Capture capture;
+  std::string why;
+  const auto path = dir_ / "replay.jsonl";
+  if (!ReadRegularFile(path, &text, &why) || !ParseCapture(text, &capture, &why)) {
+    *error = "malformed " + path.string() + ": " + why;
+    return false;
+  }
+  replay_ = std::make_unique<ReplayAspi>(
+      std::move(capture), clock_.get(), [this](const std::string& report) {
+        ReplaceFileAtomically(dir_ / "replay.result", report, nullptr);
+        // A launched program stops at the divergence: what
+        // it does afterwards answers nothing recorded.
+        if (!end_on_restart_) return;
+        std::fflush(nullptr);
+        ::_exit(1);
+      });
+  return true;
 }
 
 Platform VirtualPc::platform() {
   Platform p;
   p.clock = clock_.get();
-  p.aspi = aspi_.get();
+  p.aspi = replay_ ? static_cast<AspiLayer*>(replay_.get()) : aspi_.get();
   p.system = system_.get();
   p.files = files_.get();
   p.registry = registry_.get();
@@ -328,5 +351,10 @@ bool VirtualPc::Save() {
   // be is written again.
   bool registry_saved = registry_->SaveChanges();
   bool drives_saved = aspi_->Save();
+  if (replay_ && !replay_->diverged()) {
+    bool identical = false;
+    std::string verdict = replay_->Verdict(&identical);
+    drives_saved = ReplaceFileAtomically(dir_ / "replay.result", verdict, nullptr) && drives_saved;
+  }
   return registry_saved && drives_saved;
 }

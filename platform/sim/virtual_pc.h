@@ -24,6 +24,12 @@
 //   DIR/power.log      one line per accepted request: "restart" or "shutdown"
 //   DIR/drives/        the emulated drives and their firmware (SimAspi)
 //   DIR/locks/         lock files of the named mutexes (made when first used)
+//   DIR/replay.jsonl   (quorvanta-sim replay) a capture: when present, the
+//                      program's commands are answered from it by the replay
+//                      adapter instead of by the drives, and the verdict is
+//                      written to DIR/replay.result (at the first divergence,
+//                      which also ends a launched program with exit code 1,
+//                      or when the PC is saved)
 //
 // Opening a virtual PC powers it on: the drives start from what they hold,
 // the tick count from `ticks`, the current directory is C:\Quorvanta and the
@@ -41,6 +47,7 @@
 #include "platform/platform.h"
 #include "platform/posix/registry_store.h"
 #include "platform/sim/crash_point.h"
+#include "platform/sim/replay_aspi.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/sim_files.h"
 #include "platform/sim/sim_system.h"
@@ -123,6 +130,8 @@ class VirtualPc {
   SimFiles& files() { return *files_; }
   SimSystem& system() { return *system_; }
   SimAspi& aspi() { return *aspi_; }
+  // Null unless DIR/replay.jsonl was there when the PC was opened.
+  ReplayAspi* replay() { return replay_.get(); }
   PowerRequest power_request() const { return system_->power_request(); }
   bool restart_requested() const { return power_request() == PowerRequest::kRestart; }
   bool shutdown_requested() const { return power_request() == PowerRequest::kShutdown; }
@@ -135,6 +144,7 @@ class VirtualPc {
 
  private:
   VirtualPc() = default;
+  bool OpenReplay(std::string* error);
 
   std::filesystem::path dir_;
   MachineSettings settings_;
@@ -143,6 +153,7 @@ class VirtualPc {
   std::unique_ptr<SimFiles> files_;
   std::unique_ptr<SimSystem> system_;
   std::unique_ptr<SimAspi> aspi_;
+  std::unique_ptr<ReplayAspi> replay_;
   bool from_run_entry_ = false;
   bool end_on_restart_ = false;
   // Only with the crash knob set: the groups the program is given instead.

@@ -21,6 +21,10 @@
 // on that clock.
 bool InstallWin32Platform(std::string* error);
 
+// The command line the program is given instead of the process's own (the
+// launch options taken off it). Call after InstallWin32Platform.
+void SetWin32CommandLine(const char* text);
+
 // Which command channel InstallWin32Platform chose: "wnaspi32.dll" or
 // "SCSI pass-through".
 const char* Win32CommandChannelName();

@@ -204,11 +204,45 @@ grep -q '"address": "1:0", .*"device": "/dev/sg[0-9]*", "hctl": "[0-9]*:0:0:0"}'
 # otherwise: the drive's revision and version code afterwards come from its
 # state file.
 T71="--os 98 --autoinsert 0 --drive 0:0:t71:usb --package t71"
-scenario two_stage "${REAL_TIME_RATE:-1}" "$T71" "--ui headless --yes"
+# It is recorded, and the capture replays on a virtual PC with its transcript.
+scenario two_stage "${REAL_TIME_RATE:-1}" "$T71" "--ui headless --yes" \
+  "--family 98 --record /tmp/case/two_stage/kernel.jsonl"
 expect_in two_stage kernel.out "message: Succeed to load F/W!!"
 expect_in two_stage kernel.drives "drive 0:0 T71 CDRW USB rev=1.10 code=0x12"
 expect_in two_stage kernel.trace "0:0 cdb=CD FF"
 expect_received two_stage 0:0
+quorvanta-sim replay /tmp/case/two_stage/kernel.jsonl > /tmp/case/two_stage/replay.out \
+  2> /tmp/case/two_stage/replay.err || fail "two_stage: the capture did not replay: $(cat /tmp/case/two_stage/replay.err)"
+cmp -s /tmp/case/two_stage/kernel.out /tmp/case/two_stage/replay.out || fail "two_stage: the replay's transcript differs"
+cat /tmp/case/two_stage/replay.err
+
+# A rehearsal on the drive's twin, from read-only questions alone, then the
+# real update: it ends as the rehearsal said, and the rehearsal left the
+# drive as it was and sent it no write.
+dir=/tmp/case/rehearse
+rm -rf "$dir" && mkdir -p "$dir"
+# shellcheck disable=SC2086
+quorvanta-sim init "$dir/kernel" $T71 > /dev/null || fail "rehearse: init"
+serve "$dir/kernel" "$REHEARSAL"
+drive_lines "$dir/kernel" > "$dir/before.drives"
+(cd "$dir/kernel/drive_c/Quorvanta" &&
+  QUORVANTA_STATE_DIR=$dir/state quorvanta --rehearse --family 98 --rehearsal-clock-rate "$REHEARSAL" \
+    --trace "$dir/rehearse.trace" > "$dir/rehearse.out" 2> "$dir/rehearse.err") || fail "rehearse: exit code $?"
+drive_lines "$dir/kernel" > "$dir/after.drives"
+(cd "$dir/kernel/drive_c/Quorvanta" &&
+  QUORVANTA_STATE_DIR=$dir/state quorvanta --family 98 --ui headless --yes --rehearsal-clock-rate "$REHEARSAL" \
+    > "$dir/real.out" 2> "$dir/real.err")
+unserve
+echo "== rehearse:"
+cat "$dir/rehearse.out"
+cmp -s "$dir/before.drives" "$dir/after.drives" || fail "rehearse: the drive changed during the rehearsal"
+grep -q 'cdb=3B\|cdb=CD' "$dir/rehearse.trace" && fail "rehearse: a write reached the drive"
+grep -E '^rehearsal: (dialog|message|answer|note|power): ' "$dir/rehearse.out" | sed 's/^rehearsal: //' > "$dir/predicted.out"
+grep -q "^rehearsal: outcome: Succeed to load F/W!!" "$dir/rehearse.out" || fail "rehearse: no outcome told"
+cmp -s "$dir/predicted.out" "$dir/real.out" || {
+  fail "rehearse: the real update went otherwise than rehearsed"
+  diff "$dir/predicted.out" "$dir/real.out"
+}
 
 # The NT family's direct update.
 scenario direct_nt "$REHEARSAL" "--os nt --drive 0:0:r305:usb --package r305" "--ui headless --yes" \

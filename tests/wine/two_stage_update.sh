@@ -6,7 +6,9 @@
 # UPDATE, every question answered OK; the two-stage update must end with
 # "Succeed to load F/W!!", only EXIT enabled, and the drive must hold the
 # new firmware. The end of the session asked for during the write is
-# refused.
+# refused. The run is recorded (--record): the capture replays on a virtual
+# PC with every command identical, and holds the same commands and answers
+# as the capture of the same update made on a virtual PC.
 #
 #   sh tests/wine/two_stage_update.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR
 set -eu
@@ -21,7 +23,11 @@ code=0
   >"$WORK/alone.log" 2>&1) || code=$?
 [ "$code" = 2 ] || fail "a rehearsal clock without emulated drives: exit code $code"
 make_update_pc
-start_program en_US.UTF-8 --rehearsal-clock-rate $REHEARSAL
+# The same PC and package for the virtual PC's run of the update.
+cp -r "$WORK/pc" "$WORK/pc-native"
+cp "$WORK/app/Tellumar."* "$WORK/app/Tellmr"* "$WORK/pc-native/drive_c/Quorvanta/" 2>/dev/null
+start_program en_US.UTF-8 --record "Z:$(echo "$WORK/wine.jsonl" | tr / '\\')" \
+  --rehearsal-clock-rate $REHEARSAL
 read_agreement
 start_update
 answer_messages "-DO NOT abort"
@@ -51,4 +57,15 @@ click "$MAIN" 1002
 wait_program_end 10
 expect_drive_revision 1.10
 expect_no_run_entry
+
+"$SIM" replay "$WORK/wine.jsonl" >/dev/null 2>"$WORK/verdict.txt" ||
+  fail "the capture does not replay: $(cat "$WORK/verdict.txt")"
+"$HOST_TOOLS/quorvanta" --machine "$WORK/pc-native" --yes --record "$WORK/native.jsonl" >/dev/null 2>&1
+grep '^{"i":' "$WORK/wine.jsonl" | sed 's/,"ms":[0-9]*//' >"$WORK/wine.commands"
+grep '^{"i":' "$WORK/native.jsonl" | sed 's/,"ms":[0-9]*//' >"$WORK/native.commands"
+cmp -s "$WORK/wine.commands" "$WORK/native.commands" || {
+  diff "$WORK/native.commands" "$WORK/wine.commands" | head -6
+  fail "the update's commands under Wine differ from the virtual PC's"
+}
+[ -n "${QV_KEEP_CAPTURE:-}" ] && cp "$WORK/wine.jsonl" "$QV_KEEP_CAPTURE"
 echo "PASS"

@@ -1,0 +1,735 @@
+#include "platform/capture.h"
+
+#include <atomic>
+#include <cstring>
+#include <utility>
+
+#include "platform/clock.h"
+
+namespace {
+
+// ---- digests and encodings ----
+
+constexpr std::uint32_t kSha256Rounds[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+std::uint32_t Rotr(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+void Sha256Block(std::uint32_t h[8], const BYTE* p) {
+  std::uint32_t w[64];
+  for (int i = 0; i < 16; ++i) {
+    w[i] = (std::uint32_t{p[4 * i]} << 24) | (std::uint32_t{p[4 * i + 1]} << 16) |
+           (std::uint32_t{p[4 * i + 2]} << 8) | p[4 * i + 3];
+  }
+  for (int i = 16; i < 64; ++i) {
+    std::uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
+    std::uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
+    w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+  }
+  std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], k = h[7];
+  for (int i = 0; i < 64; ++i) {
+    std::uint32_t t1 = k + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + ((e & f) ^ (~e & g)) +
+                       kSha256Rounds[i] + w[i];
+    std::uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+    k = g;
+    g = f;
+    f = e;
+    e = d + t1;
+    d = c;
+    c = b;
+    b = a;
+    a = t1 + t2;
+  }
+  h[0] += a, h[1] += b, h[2] += c, h[3] += d, h[4] += e, h[5] += f, h[6] += g, h[7] += k;
+}
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+std::string HexByte(BYTE b) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", b);
+  return text;
+}
+
+// "12 00 ff" for the bytes.
+std::string SpacedHex(const BYTE* data, std::size_t size) {
+  std::string out;
+  out.reserve(size * 3);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (i > 0) out += ' ';
+    out += kHexDigits[data[i] >> 4];
+    out += kHexDigits[data[i] & 15];
+  }
+  return out;
+}
+
+std::size_t WithoutTrailingZeros(const BYTE* data, std::size_t size) {
+  while (size > 0 && data[size - 1] == 0) --size;
+  return size;
+}
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string Base64(const std::vector<BYTE>& data) {
+  std::string out;
+  out.reserve((data.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < data.size(); i += 3) {
+    std::uint32_t n = std::uint32_t{data[i]} << 16;
+    if (i + 1 < data.size()) n |= std::uint32_t{data[i + 1]} << 8;
+    if (i + 2 < data.size()) n |= data[i + 2];
+    out += kBase64[(n >> 18) & 63];
+    out += kBase64[(n >> 12) & 63];
+    out += i + 1 < data.size() ? kBase64[(n >> 6) & 63] : '=';
+    out += i + 2 < data.size() ? kBase64[n & 63] : '=';
+  }
+  return out;
+}
+
+bool FromBase64(std::string_view text, std::vector<BYTE>* out) {
+  out->clear();
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    const char* at = std::strchr(kBase64, c);
+    if (at == nullptr || c == '\0') return false;
+    bits = (bits << 6) | static_cast<std::uint32_t>(at - kBase64);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out->push_back(static_cast<BYTE>(bits >> count));
+    }
+  }
+  return true;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads "12 00 ff" (blanks optional) into bytes.
+bool FromSpacedHex(std::string_view text, std::vector<BYTE>* out) {
+  out->clear();
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size()) return false;
+    int high = HexValue(text[i]), low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) return false;
+    out->push_back(static_cast<BYTE>(high * 16 + low));
+    i += 2;
+  }
+  return true;
+}
+
+// "0x1F" or "31".
+bool ParseNumberText(std::string_view text, std::uint64_t max, std::uint64_t* out) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty() || text.size() > 16) return false;
+  std::uint64_t v = 0;
+  for (char c : text) {
+    int d = HexValue(c);
+    if (d < 0 || d >= base) return false;
+    v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+    if (v > max) return false;
+  }
+  *out = v;
+  return true;
+}
+
+// ---- one flat JSON object per line ----
+
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  for (char c : text) {
+    auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", u);
+      out += esc;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// A line's members: strings, whole numbers (kept as their text) and arrays
+// of strings; nothing nests deeper in this format.
+struct JsonLine {
+  std::map<std::string, std::string> values;
+  std::map<std::string, std::vector<std::string>> lists;
+
+  bool Has(const char* key) const { return values.count(key) != 0; }
+  std::string Text(const char* key) const {
+    auto it = values.find(key);
+    return it == values.end() ? std::string() : it->second;
+  }
+};
+
+class JsonReader {
+ public:
+  explicit JsonReader(std::string_view text) : text_(text) {}
+
+  bool Object(JsonLine* out) {
+    Blank();
+    if (!Take('{')) return false;
+    Blank();
+    if (Take('}')) return AtEnd();
+    for (;;) {
+      std::string key;
+      Blank();
+      if (!String(&key)) return false;
+      Blank();
+      if (!Take(':')) return false;
+      Blank();
+      if (Peek() == '"') {
+        std::string value;
+        if (!String(&value)) return false;
+        out->values[key] = value;
+      } else if (Peek() == '[') {
+        ++at_;
+        std::vector<std::string>& list = out->lists[key];
+        Blank();
+        if (!Take(']')) {
+          for (;;) {
+            std::string item;
+            Blank();
+            if (!String(&item)) return false;
+            list.push_back(item);
+            Blank();
+            if (Take(']')) break;
+            if (!Take(',')) return false;
+          }
+        }
+      } else {
+        std::size_t start = at_;
+        while (at_ < text_.size() &&
+               (text_[at_] == '-' || (text_[at_] >= '0' && text_[at_] <= '9')))
+          ++at_;
+        if (at_ == start) return false;
+        out->values[key] = std::string(text_.substr(start, at_ - start));
+      }
+      Blank();
+      if (Take('}')) return AtEnd();
+      if (!Take(',')) return false;
+    }
+  }
+
+ private:
+  char Peek() const { return at_ < text_.size() ? text_[at_] : '\0'; }
+  bool Take(char c) {
+    if (Peek() != c) return false;
+    ++at_;
+    return true;
+  }
+  void Blank() {
+    while (at_ < text_.size() && (text_[at_] == ' ' || text_[at_] == '\t' || text_[at_] == '\r'))
+      ++at_;
+  }
+  bool AtEnd() {
+    Blank();
+    return at_ == text_.size();
+  }
+  bool String(std::string* out) {
+    if (!Take('"')) return false;
+    while (at_ < text_.size()) {
+      char c = text_[at_++];
+      if (c == '"') return true;
+      if (c != '\\') {
+        *out += c;
+        continue;
+      }
+      if (at_ >= text_.size()) return false;
+      char e = text_[at_++];
+      switch (e) {
+        case '"':
+        case '\\':
+        case '/':
+          *out += e;
+          break;
+        case 'n':
+          *out += '\n';
+          break;
+        case 't':
+          *out += '\t';
+          break;
+        case 'r':
+          *out += '\r';
+          break;
+        case 'u': {
+          std::uint64_t code = 0;
+          if (at_ + 4 > text_.size() ||
+              !ParseNumberText("0x" + std::string(text_.substr(at_, 4)), 0xFFFF, &code)) {
+            return false;
+          }
+          at_ += 4;
+          if (code >= 0x80) return false;  // the writer escapes control bytes only
+          *out += static_cast<char>(code);
+          break;
+        }
+        default:
+          return false;
+      }
+    }
+    return false;
+  }
+
+  std::string_view text_;
+  std::size_t at_ = 0;
+};
+
+const char* DirectionName(BYTE flags) {
+  if ((flags & SRB_DIR_IN) != 0) return "in";
+  if ((flags & SRB_DIR_OUT) != 0) return "out";
+  return "none";
+}
+
+int CdbLength(const SRB_ExecSCSICmd& request) {
+  return request.SRB_CDBLen <= sizeof request.CDBByte ? request.SRB_CDBLen : 16;
+}
+
+// One recorder per process: completion routines carry no context.
+CaptureRecorder* g_recorder = nullptr;
+// Commands can end on a thread of the layer's (Windows) while the program's
+// thread sends the next one; a spin lock keeps the lines whole.
+std::atomic_flag g_lock = ATOMIC_FLAG_INIT;
+
+struct SpinLock {
+  SpinLock() {
+    while (g_lock.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~SpinLock() { g_lock.clear(std::memory_order_release); }
+};
+
+}  // namespace
+
+std::string Sha256Hex(const BYTE* data, std::size_t size) {
+  std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                        0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+  std::size_t whole = size / 64 * 64;
+  for (std::size_t i = 0; i < whole; i += 64) Sha256Block(h, data + i);
+  BYTE tail[128] = {};
+  std::size_t rest = size - whole;
+  if (rest > 0) std::memcpy(tail, data + whole, rest);
+  tail[rest] = 0x80;
+  std::size_t tail_size = rest < 56 ? 64 : 128;
+  std::uint64_t bits = static_cast<std::uint64_t>(size) * 8;
+  for (int i = 0; i < 8; ++i) tail[tail_size - 1 - i] = static_cast<BYTE>(bits >> (8 * i));
+  Sha256Block(h, tail);
+  if (tail_size == 128) Sha256Block(h, tail + 64);
+  std::string out;
+  for (std::uint32_t word : h) {
+    for (int shift = 28; shift >= 0; shift -= 4) out += kHexDigits[(word >> shift) & 15];
+  }
+  return out;
+}
+
+bool IsReadOnlyCommand(const BYTE* cdb) {
+  return cdb[0] == 0x12 || cdb[0] == 0x00 || cdb[0] == 0xCC;
+}
+
+CaptureCommand SentCommandOf(const SRB_ExecSCSICmd& request) {
+  CaptureCommand c;
+  c.adapter = request.SRB_HaId;
+  c.target = request.SRB_Target;
+  c.cdb.assign(request.CDBByte, request.CDBByte + CdbLength(request));
+  c.flags = request.SRB_Flags;
+  c.length = request.SRB_BufLen;
+  if ((request.SRB_Flags & SRB_DIR_OUT) != 0 && request.SRB_BufPointer != nullptr) {
+    c.data_out.assign(request.SRB_BufPointer, request.SRB_BufPointer + request.SRB_BufLen);
+  }
+  return c;
+}
+
+bool SameSentCommand(const CaptureCommand& a, const CaptureCommand& b) {
+  return a.adapter == b.adapter && a.target == b.target && a.cdb == b.cdb && a.flags == b.flags &&
+         a.length == b.length && a.data_out == b.data_out;
+}
+
+std::string DescribeSentCommand(const CaptureCommand& c) {
+  std::string text = std::to_string(c.adapter) + ":" + std::to_string(c.target) +
+                     " cdb=" + SpacedHex(c.cdb.data(), c.cdb.size()) +
+                     " flags=" + HexByte(c.flags) + " dir=" + DirectionName(c.flags) +
+                     " len=" + std::to_string(c.length);
+  if (!c.data_out.empty()) {
+    text += " out=sha256:" + Sha256Hex(c.data_out.data(), c.data_out.size()).substr(0, 16);
+  }
+  return text;
+}
+
+// ---- reading ----
+
+bool ParseCapture(std::string_view text, Capture* out, std::string* error) {
+  Capture capture;
+  std::map<std::string, std::vector<BYTE>> blobs;
+  int line_number = 0;
+  bool header = false;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = "line " + std::to_string(line_number) + ": " + why;
+    return false;
+  };
+  auto byte_field = [](const JsonLine& line, const char* key, BYTE* out_byte) {
+    std::uint64_t v = 0;
+    if (!ParseNumberText(line.Text(key), 0xFF, &v)) return false;
+    *out_byte = static_cast<BYTE>(v);
+    return true;
+  };
+  auto number_field = [](const JsonLine& line, const char* key, std::uint64_t max,
+                         std::uint64_t* v) { return ParseNumberText(line.Text(key), max, v); };
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view raw = text.substr(start, end - start);
+    start = end + 1;
+    ++line_number;
+    if (raw.empty() || raw == "\r") continue;
+    JsonLine line;
+    if (!JsonReader(raw).Object(&line)) return fail("not a JSON object of this format");
+    std::uint64_t v = 0;
+    if (!header) {
+      if (line.Text("capture") != kCaptureFormat) return fail("not a quorvanta capture");
+      if (!number_field(line, "version", 1000, &v)) return fail("no version");
+      if (static_cast<int>(v) != kCaptureVersion) {
+        return fail("capture version " + std::to_string(v) + " is not one this program reads (" +
+                    std::to_string(kCaptureVersion) + ")");
+      }
+      capture.version = static_cast<int>(v);
+      capture.program = line.Text("program");
+      capture.platform = line.Text("platform");
+      capture.family = line.Text("family");
+      if (capture.family != "98" && capture.family != "nt") return fail("family is 98 or nt");
+      if (!number_field(line, "lang", 0xFFFF, &v)) return fail("bad lang");
+      capture.lang = static_cast<LANGID>(v);
+      if (!number_field(line, "ticks", 0xFFFFFFFF, &v)) return fail("bad ticks");
+      capture.ticks = static_cast<DWORD>(v);
+      if (auto it = line.lists.find("args"); it != line.lists.end()) capture.args = it->second;
+      header = true;
+      continue;
+    }
+    if (line.Has("file") && !line.Has("blob")) {
+      CaptureFile file;
+      file.name = line.Text("file");
+      if (file.name.empty() || !FromBase64(line.Text("b64"), &file.bytes)) {
+        return fail("bad file line");
+      }
+      if (Sha256Hex(file.bytes.data(), file.bytes.size()) != line.Text("sha256")) {
+        return fail("file " + file.name + " does not match its digest");
+      }
+      capture.files.push_back(std::move(file));
+      continue;
+    }
+    if (line.Has("blob")) {
+      std::vector<BYTE> bytes;
+      if (!number_field(line, "len", 0xFFFFFF, &v)) return fail("bad blob length");
+      std::size_t length = static_cast<std::size_t>(v);
+      if (line.Has("b64")) {
+        if (!FromBase64(line.Text("b64"), &bytes)) return fail("bad blob data");
+      } else {
+        std::uint64_t at = 0, n = 0;
+        if (!number_field(line, "at", 0xFFFFFFFF, &at) || !number_field(line, "n", length, &n)) {
+          return fail("bad blob reference");
+        }
+        const CaptureFile* file = nullptr;
+        for (const auto& f : capture.files) {
+          if (f.name == line.Text("file")) file = &f;
+        }
+        if (file == nullptr || at + n > file->bytes.size()) {
+          return fail("blob refers to a missing part of a file");
+        }
+        bytes.assign(file->bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                     file->bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
+      }
+      if (bytes.size() > length) return fail("blob longer than its length");
+      bytes.resize(length, 0);
+      if (Sha256Hex(bytes.data(), bytes.size()) != line.Text("blob")) {
+        return fail("blob does not match its digest");
+      }
+      blobs[line.Text("blob")] = std::move(bytes);
+      continue;
+    }
+    if (line.Has("late")) continue;  // the program had stopped waiting for it
+    if (!number_field(line, "i", 0xFFFFFFF, &v)) return fail("no index");
+    if (v != capture.events.size()) {
+      return fail("index " + std::to_string(v) + " out of order (expected " +
+                  std::to_string(capture.events.size()) + ")");
+    }
+    CaptureEvent event;
+    if (line.Has("adapters")) {
+      if (!number_field(line, "adapters", 0xFFFFFFFF, &v)) return fail("bad adapter answer");
+      event.adapters = true;
+      event.support_info = static_cast<DWORD>(v);
+      capture.events.push_back(std::move(event));
+      continue;
+    }
+    CaptureCommand& c = event.command;
+    std::string at = line.Text("at");
+    std::size_t colon = at.find(':');
+    std::uint64_t adapter = 0, target = 0;
+    if (colon == std::string::npos || !ParseNumberText(at.substr(0, colon), 255, &adapter) ||
+        !ParseNumberText(at.substr(colon + 1), 255, &target)) {
+      return fail("bad address");
+    }
+    c.adapter = static_cast<BYTE>(adapter);
+    c.target = static_cast<BYTE>(target);
+    if (!FromSpacedHex(line.Text("cdb"), &c.cdb) || c.cdb.empty() || c.cdb.size() > 16) {
+      return fail("bad cdb");
+    }
+    if (!byte_field(line, "flags", &c.flags)) return fail("bad flags");
+    if (!number_field(line, "len", 0xFFFFFFFF, &v)) return fail("bad len");
+    c.length = static_cast<DWORD>(v);
+    std::string data_out = line.Text("out");
+    if (data_out.rfind("sha256:", 0) == 0) {
+      auto it = blobs.find(data_out.substr(7));
+      if (it == blobs.end()) return fail("data out names an unknown blob");
+      c.data_out = it->second;
+    } else if (!FromSpacedHex(data_out, &c.data_out)) {
+      return fail("bad data out");
+    }
+    if (!c.data_out.empty() && c.data_out.size() != c.length) {
+      return fail("data out is not the buffer's length");
+    }
+    c.ended = !line.Has("pending");
+    if (c.ended) {
+      if (!byte_field(line, "status", &c.status) || !byte_field(line, "ha", &c.host_status) ||
+          !byte_field(line, "targ", &c.target_status)) {
+        return fail("bad status");
+      }
+      if (!FromSpacedHex(line.Text("sense"), &c.sense) || c.sense.size() > SENSE_LEN + 2) {
+        return fail("bad sense");
+      }
+      if (!FromSpacedHex(line.Text("in"), &c.data_in) || c.data_in.size() > c.length) {
+        return fail("bad data in");
+      }
+      if (!number_field(line, "ms", 0xFFFFFFFF, &v)) return fail("bad ms");
+      c.ms = static_cast<DWORD>(v);
+    }
+    capture.events.push_back(std::move(event));
+  }
+  if (!header) {
+    line_number = 1;
+    return fail("empty: not a quorvanta capture");
+  }
+  *out = std::move(capture);
+  return true;
+}
+
+// ---- recording ----
+
+std::unique_ptr<CaptureRecorder> CaptureRecorder::Open(const std::string& path, AspiLayer* inner,
+                                                       const Capture& header, std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    if (error) *error = "cannot write the capture file " + path;
+    return nullptr;
+  }
+  return std::unique_ptr<CaptureRecorder>(new CaptureRecorder(file, inner, header));
+}
+
+CaptureRecorder::CaptureRecorder(std::FILE* file, AspiLayer* inner, const Capture& header)
+    : file_(file), inner_(inner), files_(header.files) {
+  g_recorder = this;
+  std::string line =
+      std::string("{\"capture\":") + Quoted(kCaptureFormat) +
+      ",\"version\":" + std::to_string(kCaptureVersion) + ",\"program\":" + Quoted(header.program) +
+      ",\"platform\":" + Quoted(header.platform) + ",\"family\":" + Quoted(header.family);
+  char lang[16];
+  std::snprintf(lang, sizeof lang, "0x%04X", header.lang);
+  line += std::string(",\"lang\":\"") + lang + "\",\"ticks\":" + std::to_string(header.ticks) +
+          ",\"args\":[";
+  for (std::size_t i = 0; i < header.args.size(); ++i) {
+    if (i > 0) line += ',';
+    line += Quoted(header.args[i]);
+  }
+  std::string digests;
+  for (const auto& f : header.files) {
+    digests +=
+        (digests.empty() ? "" : " ") + f.name + "=" + Sha256Hex(f.bytes.data(), f.bytes.size());
+  }
+  line += "],\"files\":" + Quoted(digests) + "}";
+  WriteLine(line);
+  for (const auto& f : header.files) {
+    WriteLine("{\"file\":" + Quoted(f.name) + ",\"size\":" + std::to_string(f.bytes.size()) +
+              ",\"sha256\":\"" + Sha256Hex(f.bytes.data(), f.bytes.size()) + "\",\"b64\":\"" +
+              Base64(f.bytes) + "\"}");
+  }
+}
+
+CaptureRecorder::~CaptureRecorder() {
+  {
+    SpinLock lock;
+    WritePendingBefore(next_index_);
+    g_recorder = nullptr;
+  }
+  std::fclose(file_);
+}
+
+void CaptureRecorder::WriteLine(const std::string& line) {
+  std::fputs(line.c_str(), file_);
+  std::fputc('\n', file_);
+  // Flushed per line so that a crash keeps everything up to it.
+  std::fflush(file_);
+}
+
+DWORD CaptureRecorder::SupportInfo() {
+  DWORD answer = inner_->SupportInfo();
+  SpinLock lock;
+  int index = next_index_++;
+  WritePendingBefore(index);
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04lX", static_cast<unsigned long>(answer));
+  WriteLine("{\"i\":" + std::to_string(index) + ",\"adapters\":\"" + text + "\"}");
+  return answer;
+}
+
+std::string CaptureRecorder::OutField(const SRB_ExecSCSICmd& request) {
+  if ((request.SRB_Flags & SRB_DIR_OUT) == 0 || request.SRB_BufPointer == nullptr) return "";
+  const BYTE* data = request.SRB_BufPointer;
+  const std::size_t length = request.SRB_BufLen;
+  if (length < 64) return SpacedHex(data, length);
+  std::string digest = Sha256Hex(data, length);
+  if (blobs_.insert(digest).second) {
+    // A firmware chunk is a piece of a package file: named, not copied. The
+    // WRITE BUFFER offset says where; the loader payload starts at 64.
+    const std::size_t used = WithoutTrailingZeros(data, length);
+    std::size_t hints[3] = {(std::size_t{request.CDBByte[3]} << 16) |
+                                (std::size_t{request.CDBByte[4]} << 8) | request.CDBByte[5],
+                            64, 0};
+    std::string line;
+    for (const auto& f : files_) {
+      for (std::size_t at : hints) {
+        if (!line.empty() || at >= f.bytes.size()) continue;
+        // The chunk's zeros past the file's bytes are the zeros after them.
+        if (used > f.bytes.size() - at || std::memcmp(f.bytes.data() + at, data, used) != 0) {
+          continue;
+        }
+        const std::size_t n = used;
+        line = "{\"blob\":\"" + digest + "\",\"len\":" + std::to_string(length) +
+               ",\"file\":" + Quoted(f.name) + ",\"at\":" + std::to_string(at) +
+               ",\"n\":" + std::to_string(n) + "}";
+      }
+    }
+    if (line.empty()) {
+      line = "{\"blob\":\"" + digest + "\",\"len\":" + std::to_string(length) + ",\"b64\":\"" +
+             Base64(std::vector<BYTE>(data, data + used)) + "\"}";
+    }
+    WriteLine(line);
+  }
+  return "sha256:" + digest;
+}
+
+DWORD CaptureRecorder::Send(SRB_ExecSCSICmd* request) {
+  // A record the layer below still holds is refused there untouched; it is
+  // no new command.
+  if (inner_->Holds(request)) return inner_->Send(request);
+  Outstanding sent{};
+  {
+    SpinLock lock;
+    sent.index = next_index_++;
+    WritePendingBefore(sent.index);
+    sent.caller_flags = request->SRB_Flags;
+    sent.caller_routine = (request->SRB_Flags & SRB_POSTING) != 0 ? request->SRB_PostProc : nullptr;
+    sent.out_field = OutField(*request);
+    sent.sent_at = GetTickCount();
+    if (read_only_ && !IsReadOnlyCommand(request->CDBByte)) {
+      // Never reaches the drive: ends here as a refused request.
+      ++refused_;
+      request->SRB_Status = SS_ERR;
+      WriteEnd(request, sent, false);
+      if (sent.caller_routine != nullptr) sent.caller_routine(request);
+      return SS_ERR;
+    }
+    outstanding_[request] = sent;
+    request->SRB_Flags = static_cast<BYTE>(request->SRB_Flags | SRB_POSTING);
+    request->SRB_PostProc = &CaptureRecorder::Ended;
+  }
+  return inner_->Send(request);
+}
+
+bool CaptureRecorder::Holds(const SRB_ExecSCSICmd* request) const { return inner_->Holds(request); }
+
+void CaptureRecorder::Ended(SRB_ExecSCSICmd* request) {
+  PostProc caller = nullptr;
+  {
+    SpinLock lock;
+    CaptureRecorder* self = g_recorder;
+    auto found = [&] { return self != nullptr && self->outstanding_.count(request) != 0; };
+    if (!found()) {
+      // Run once already (the program may run a routine itself when the
+      // status is set before the layer's own call): the caller's is in place.
+      caller = request->SRB_PostProc == &CaptureRecorder::Ended ? nullptr : request->SRB_PostProc;
+    } else {
+      Outstanding sent = self->outstanding_[request];
+      self->outstanding_.erase(request);
+      request->SRB_Flags = sent.caller_flags;
+      request->SRB_PostProc =
+          (sent.caller_flags & SRB_POSTING) != 0 ? sent.caller_routine : nullptr;
+      self->WriteEnd(request, sent, sent.pending_written);
+      caller = sent.caller_routine;
+    }
+  }
+  if (caller != nullptr) caller(request);
+}
+
+void CaptureRecorder::WriteEnd(SRB_ExecSCSICmd* request, const Outstanding& sent, bool late) {
+  const SRB_ExecSCSICmd& r = *request;
+  std::string line =
+      "{\"i\":" + std::to_string(sent.index) + ",\"at\":\"" + std::to_string(r.SRB_HaId) + ":" +
+      std::to_string(r.SRB_Target) + "\",\"cdb\":\"" +
+      SpacedHex(r.CDBByte, static_cast<std::size_t>(CdbLength(r))) + "\",\"flags\":\"" +
+      HexByte(sent.caller_flags) + "\",\"dir\":\"" + DirectionName(sent.caller_flags) +
+      "\",\"len\":" + std::to_string(r.SRB_BufLen) + ",\"out\":\"" + sent.out_field + "\"";
+  if (r.SRB_Status == SS_PENDING) {
+    line += ",\"pending\":1}";
+    WriteLine(line);
+    return;
+  }
+  std::string data_in;
+  if ((sent.caller_flags & SRB_DIR_IN) != 0 && r.SRB_BufPointer != nullptr) {
+    data_in = SpacedHex(r.SRB_BufPointer, WithoutTrailingZeros(r.SRB_BufPointer, r.SRB_BufLen));
+  }
+  line += ",\"status\":\"" + HexByte(r.SRB_Status) + "\",\"ha\":\"" + HexByte(r.SRB_HaStat) +
+          "\",\"targ\":\"" + HexByte(r.SRB_TargStat) + "\",\"sense\":\"" +
+          SpacedHex(r.SenseArea, WithoutTrailingZeros(r.SenseArea, sizeof r.SenseArea)) +
+          "\",\"in\":\"" + data_in + "\",\"ms\":" + std::to_string(GetTickCount() - sent.sent_at) +
+          (late ? ",\"late\":1}" : "}");
+  WriteLine(line);
+}
+
+// Commands sent before `index` that have not ended: the program has moved on
+// without them (their waits gave up), so they are written as pending now.
+void CaptureRecorder::WritePendingBefore(int index) {
+  std::map<int, SRB_ExecSCSICmd*> due;  // in the order they were sent
+  for (auto& [request, sent] : outstanding_) {
+    if (!sent.pending_written && sent.index < index)
+      due[sent.index] = const_cast<SRB_ExecSCSICmd*>(request);
+  }
+  for (auto& [ignored, request] : due) {
+    Outstanding& sent = outstanding_[request];
+    sent.pending_written = true;
+    SRB_ExecSCSICmd copy = *request;
+    copy.SRB_Status = SS_PENDING;
+    WriteEnd(&copy, sent, false);
+  }
+}

@@ -1,0 +1,88 @@
+#!/bin/sh
+# --record, quorvanta-sim replay and init --twin on a virtual PC: a whole
+# two-stage update replays with its transcript and no difference; a capture
+# whose CDB differs in one byte is reported at that command; a twin made from
+# the capture answers the same update exactly as the drives did.
+# Usage: sh capture_replay.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
+QV=$1
+SIM=$2
+test_name=capture_replay
+. "$(dirname "$0")/lib/common.sh"
+
+# Three drives: the T71 the update takes, an R305 behind ATAPI with a disc,
+# and a drive of another maker; Windows 98 without auto-insert entries, so
+# the update takes the two-stage path.
+"$SIM" init "$WORK/pc" --os 98 --autoinsert 0 --adapters 2 --drive 0:0:t71:usb:rev=1.00 \
+  --drive 0:3:r305:atapi:disc=1 --drive '1:2:"ACME CDROM 7":atapi' >/dev/null || fail "init"
+cp -r "$WORK/pc" "$WORK/pc-before"
+cp -r "$WORK/pc" "$WORK/pc-rehearsed"
+"$QV" --machine "$WORK/pc" --yes --record "$WORK/update.jsonl" >"$WORK/recorded.txt" 2>&1 ||
+  fail "recorded run"
+expect_line "$WORK/recorded.txt" 'message: Succeed to load F/W!!'
+
+# The replay gives the same transcript and finds every command identical:
+# for that update, and for ones that end otherwise (a WRITE BUFFER that never
+# ends, recorded as pending; a drive that never comes back from its restart;
+# a drive that loses power under a chunk, then answers nothing).
+replays() {  # NAME CAPTURE TRANSCRIPT
+  "$SIM" replay "$2" >"$WORK/$1.replayed" 2>"$WORK/$1.verdict" || fail "$1: replay exit code"
+  cmp -s "$3" "$WORK/$1.replayed" || {
+    fail "$1: the replay's transcript differs"
+    diff "$3" "$WORK/$1.replayed"
+  }
+  expect_line "$WORK/$1.verdict" "replay: all $(grep -c '^{"i":' "$2") commands identical"
+}
+replays update "$WORK/update.jsonl" "$WORK/recorded.txt"
+for knob in hang=0x3B noreturn=1 powerloss=40; do
+  "$SIM" init "$WORK/$knob" --os 98 --autoinsert 0 --drive "0:0:t71:usb:$knob" >/dev/null
+  "$QV" --machine "$WORK/$knob" --yes --record "$WORK/$knob.jsonl" >"$WORK/$knob.txt" 2>&1
+  replays "$knob" "$WORK/$knob.jsonl" "$WORK/$knob.txt"
+done
+grep -q '"pending":1' "$WORK/hang=0x3B.jsonl" || fail "the hanging command was not recorded as pending"
+
+# One byte of the first revision INQUIRY changed in the capture: the program
+# sends the true one, and the replay stops there.
+index=$(grep -m1 '"cdb":"12 01 81 00 ff 00"' "$WORK/update.jsonl" | sed 's/^{"i":\([0-9]*\),.*/\1/')
+sed "/^{\"i\":$index,/s/\"cdb\":\"12 01 81 00 ff 00\"/\"cdb\":\"12 01 81 00 fe 00\"/" \
+  "$WORK/update.jsonl" >"$WORK/planted.jsonl"
+"$SIM" replay "$WORK/planted.jsonl" >/dev/null 2>"$WORK/planted.txt"
+[ $? = 1 ] || fail "a differing command must end the replay with exit code 1"
+expect_line "$WORK/planted.txt" "replay: command $index differs"
+expect_line "$WORK/planted.txt" "  expected: 0:0 cdb=12 01 81 00 fe 00 flags=0x09 dir=in len=255"
+expect_line "$WORK/planted.txt" "  sent:     0:0 cdb=12 01 81 00 ff 00 flags=0x09 dir=in len=255"
+
+# The twin of the drives as they were before the update: the same update on
+# it sends the same commands and gets the same answers, at the same times.
+"$SIM" init "$WORK/twin" --twin "$WORK/update.jsonl" >/dev/null || fail "init --twin"
+# (A drive that was never asked TEST UNIT READY cannot tell its disc.)
+"$SIM" show "$WORK/twin" | grep '^drive' | sed 's/ disc=.$//' >"$WORK/twin-drives.txt"
+"$SIM" show "$WORK/pc-before" | grep '^drive' | sed 's/ disc=.$//' >"$WORK/drives.txt"
+cmp -s "$WORK/drives.txt" "$WORK/twin-drives.txt" || {
+  fail "the twin's drives differ"
+  diff "$WORK/drives.txt" "$WORK/twin-drives.txt"
+}
+"$QV" --machine "$WORK/twin" --yes --record "$WORK/twin.jsonl" >"$WORK/twin-run.txt" 2>&1 ||
+  fail "run on the twin"
+grep '^{"i":' "$WORK/update.jsonl" >"$WORK/commands.txt"
+grep '^{"i":' "$WORK/twin.jsonl" >"$WORK/twin-commands.txt"
+cmp -s "$WORK/commands.txt" "$WORK/twin-commands.txt" || {
+  fail "the twin answered otherwise"
+  diff "$WORK/commands.txt" "$WORK/twin-commands.txt" | head -5
+}
+
+# A rehearsal asks the drives read-only questions, leaves them as they were,
+# and predicts the transcript of the update that then ran.
+"$QV" --machine "$WORK/pc-rehearsed" --rehearse --trace "$WORK/rehearse.trace" \
+  >"$WORK/rehearse.txt" 2>&1 || fail "rehearse exit code"
+grep -q 'cdb=3B\|cdb=CD\|cdb=1B' "$WORK/rehearse.trace" && fail "the rehearsal wrote to a drive"
+"$SIM" show "$WORK/pc-rehearsed" | grep '^drive' | sed 's/ disc=.$//' >"$WORK/rehearsed-drives.txt"
+cmp -s "$WORK/drives.txt" "$WORK/rehearsed-drives.txt" || fail "the rehearsal changed a drive"
+grep -E '^rehearsal: (dialog|message|answer|note|power): ' "$WORK/rehearse.txt" |
+  sed 's/^rehearsal: //' >"$WORK/predicted.txt"
+cmp -s "$WORK/predicted.txt" "$WORK/recorded.txt" || {
+  fail "the rehearsal predicted another transcript"
+  diff "$WORK/predicted.txt" "$WORK/recorded.txt"
+}
+expect_line "$WORK/rehearse.txt" 'rehearsal: outcome: Succeed to load F/W!!'
+
+finish
