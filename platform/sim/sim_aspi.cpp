@@ -346,8 +346,8 @@ void SimAspi::RunUntil(std::uint64_t now) {
       for (const auto& drive : drives_) returns_at_ = std::min(returns_at_, drive->NextEventAt());
     }
 
-    if (!answer.data_in.empty() && request->SRB_BufPointer != nullptr) {
-      const std::size_t n = std::min<std::size_t>(answer.data_in.size(), request->SRB_BufLen);
+    if (answer.data_in_length > 0 && request->SRB_BufPointer != nullptr) {
+      const std::size_t n = std::min<std::size_t>(answer.data_in_length, request->SRB_BufLen);
       std::memcpy(request->SRB_BufPointer, answer.data_in.data(), n);
     }
     BYTE status = SS_ERR;
