@@ -3,6 +3,7 @@
 // would show.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <utility>
 
 #include "platform/dialogs.h"
@@ -318,13 +319,15 @@ int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) {
   Window* w = Find(context->window);
   if (w == nullptr) return 0;
   std::size_t length = count < 0 ? std::strlen(text) : static_cast<std::size_t>(count);
-  std::string line(text, length);
+  std::string_view line(text, length);
+  // Cut at the first line break before copying: the text may run on for
+  // pages (the agreement is drawn from its current line to its end).
   std::size_t end = line.find_first_of("\r\n");
-  if ((format & DT_SINGLELINE) == 0 && end != std::string::npos) line.resize(end);
+  if ((format & DT_SINGLELINE) == 0 && end != std::string_view::npos) line = line.substr(0, end);
   RECT band = *rect;
   if ((format & DT_NOCLIP) == 0) band = dialog_model::Intersect(band, dialog_model::ClientOf(*w));
   if (!line.empty() && band.bottom > band.top)
-    dialog_model::AddOp(w, PaintOp{PaintOp::Kind::kText, band, 0, line});
+    dialog_model::AddOp(w, PaintOp{PaintOp::Kind::kText, band, 0, std::string(line)});
   return dialog_model::kBaseUnitY;
 }
 
