@@ -91,6 +91,28 @@ for args in "--bogus" "--machine" "--machine $WORK/missing --list" "--ui fancy" 
 done
 [ -e "$WORK/missing" ] && fail "a missing virtual PC was created"
 
+# The program links no GUI or terminal library, and a headless run loads
+# none: those views are modules it loads only when one is chosen. Without
+# them beside it, the desktop view is not there (one line), and the rule for
+# a run without a display follows.
+gui='lib(fltk|X11|xcb|Xft|fontconfig|freetype|ncursesw|tinfo)'
+ldd "$QV" | grep -E "$gui" && fail "the program links a GUI or terminal library"
+LD_DEBUG=files "$QV" --machine "$WORK/pc" --ui headless --yes 2>&1 >/dev/null | grep -E "file=$gui" &&
+  fail "a headless run loaded a GUI or terminal library"
+cp "$QV" "$WORK/alone"
+DISPLAY=:99 "$WORK/alone" --machine "$WORK/pc" --ui desktop >/dev/null 2>"$WORK/nodesk.err" </dev/null
+rc=$?
+[ "$rc" = 2 ] || fail "--ui desktop without its module gave exit code $rc"
+grep -q '^quorvanta: no desktop view: desktop-view.so is not installed' "$WORK/nodesk.err" ||
+  { fail "--ui desktop without its module"; cat "$WORK/nodesk.err"; }
+DISPLAY=:99 "$WORK/alone" --machine "$WORK/pc" >/dev/null 2>"$WORK/nodesk.err" </dev/null
+rc=$?
+[ "$rc" = 2 ] || fail "a display without the desktop module gave exit code $rc"
+printf '%s\n' "quorvanta: no desktop view: desktop-view.so is not installed beside the program" \
+  "quorvanta: no display and no terminal to show the dialogs on: pass --yes or --script FILE" \
+  >"$WORK/nodesk.want"
+cmp -s "$WORK/nodesk.err" "$WORK/nodesk.want" || { fail "a display without the desktop module"; cat "$WORK/nodesk.err"; }
+
 "$QV" --help | grep -q '^usage: quorvanta' || fail "--help"
 "$QV" --version | grep -q '1.0' || fail "--version"
 
