@@ -162,7 +162,7 @@ double Instructions(const std::vector<std::string>& argv) {
 }
 
 bool IsGuiLibrary(const std::string& path) {
-  static const char* const kNames[] = {"libfltk", "libX",        "libxcb",  "libfontconfig",
+  static const char* const kNames[] = {"libfltk",     "libX",   "libxcb",     "libfontconfig",
                                        "libfreetype", "libpng", "libncurses", "libtinfo"};
   const std::string name = fs::path(path).filename().string();
   for (const char* n : kNames)
@@ -177,8 +177,8 @@ const fs::path& PristinePc() {
     const fs::path d = fs::temp_directory_path() / ("qv_update_bench_" + std::to_string(getpid()));
     fs::remove_all(d);
     fs::create_directories(d);
-    const std::string command =
-        (OwnDirectory() / "quorvanta-sim").string() + " init '" + (d / "pristine").string() + "' >/dev/null";
+    const std::string command = (OwnDirectory() / "quorvanta-sim").string() + " init '" +
+                                (d / "pristine").string() + "' >/dev/null";
     if (std::system(command.c_str()) != 0) return fs::path();
     return d;
   }();
@@ -218,7 +218,11 @@ void BM_Process(benchmark::State& state, What what, const char* before_variable)
       case What::kVersion:
         return {(dir / "quorvanta").string(), "--version"};
       case What::kUpdate:
-        return {(dir / "quorvanta").string(), "--machine", FreshPc().string(), "--ui", "headless",
+        return {(dir / "quorvanta").string(),
+                "--machine",
+                FreshPc().string(),
+                "--ui",
+                "headless",
                 "--yes"};
     }
     return {};

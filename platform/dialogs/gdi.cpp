@@ -286,8 +286,8 @@ HGDIOBJ GetStockObject(int object) {
 }
 
 BOOL DeleteObject(HGDIOBJ object) {
-  dialog_model::Brush* slot =
-      dialog_model::SlotOf(dialog_model::TheGdi().brushes, reinterpret_cast<std::uintptr_t>(object));
+  dialog_model::Brush* slot = dialog_model::SlotOf(dialog_model::TheGdi().brushes,
+                                                   reinterpret_cast<std::uintptr_t>(object));
   if (slot == nullptr) return 0;
   slot->handle = 0;
   return 1;

@@ -1,6 +1,7 @@
 // The entry point of a view module, built once per module with
 // QV_VIEW_MODULE_DESKTOP or QV_VIEW_MODULE_TERMINAL: the table wraps the
 // view's own start and finish.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
