@@ -16,6 +16,7 @@ void ResetLaunch() {
   CloseTrace();
   SetTranscript(nullptr);
   SetListedDriveQuery(nullptr);
+  SetListedDriveModelQuery(nullptr);
   dialog_model::Reset();
   InstallPlatform(Platform{});
 }

@@ -73,6 +73,9 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
   // The list never shows a dialog of its own.
   *view =
       options.list ? ViewKind::kHeadless : DefaultViewKind(options.ui, scripted, display, terminal);
+  // Every view may say which drive a row is (the autopilot chooses by it).
+  SetListedDriveQuery(ListedDriveAt);
+  SetListedDriveModelQuery(ListedDriveModel);
   if (*view != ViewKind::kHeadless) {
     if (options.autopilot || !options.script_path.empty()) {
       *error = "--yes and --script drive the headless view, not the " + options.ui + " view";
@@ -90,7 +93,6 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
   // The list goes to standard output alone; its start-up messages, if any,
   // go to standard error.
   std::FILE* transcript = options.list ? stderr : stdout;
-  SetListedDriveQuery(ListedDriveAt);
   return StartHeadlessView(transcript,
                            options.script_path.empty() ? nullptr : options.script_path.c_str(),
                            options.autopilot, options.drive_adapter, options.drive_target, error);

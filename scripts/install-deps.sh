@@ -4,8 +4,10 @@
 set -eu
 packages="cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev libc6"
 # The views and their tests: ncursesw and tmux for the terminal; FLTK, an X
-# server without a screen, xdotool and Japanese fonts for the desktop.
+# server without a screen, xdotool and Japanese fonts for the desktop; a
+# small window manager and xprop for the window's place, focus and taskbar.
 packages="$packages libncurses-dev tmux libfltk1.3-dev libfontconfig-dev libx11-dev libpng-dev xvfb xauth xdotool fonts-ipafont fontconfig"
+packages="$packages evilwm x11-utils"
 # The real-drive tests boot Debian's kernel under QEMU with a busybox initramfs
 # holding sg3-utils (tests/qemu/).
 packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"

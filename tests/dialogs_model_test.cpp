@@ -1,6 +1,6 @@
 // The dialog model itself: templates compiled from the resource script,
 // dialog units, window creation and ending, message order, message boxes
-// and the version resource.
+// and the version resource; and the line breaking that the views share.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/resource_tables.h"
+#include "platform/dialogs/view_support.h"
 #include "resources/resource.h"
 #include "tests/support/dialogs_user.h"
 #include "tests/support/transcript_capture.h"
@@ -180,6 +181,34 @@ TEST(MessageBoxTest, AnswersFollowTheStyleAndGoToTheTranscriptInUtf8) {
   EXPECT_EQ(dialog_model::MessageBoxes()[1].language, 0x0411);
   EXPECT_EQ(dialog_model::MessageBoxes()[1].answer, IDCANCEL);
   dialog_model::Reset();
+}
+
+// Lines of a view measured in cells: two for a Japanese character, one for
+// any other.
+TEST(ViewWrapTest, BreaksAtBlanksOrBetweenCharactersButNeverBeforeClosingPunctuation) {
+  const auto cells = [](std::string_view text) {
+    int n = 0;
+    for (std::size_t i = 0; i < text.size(); i += view_support::CharLength(text.substr(i)))
+      n += static_cast<unsigned char>(text[i]) >= 0xE0 ? 2 : 1;
+    return n;
+  };
+  struct Case {
+    const char* text;
+    int width;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"Take CD off from a tray.", 12, {"Take CD off", "from a tray."}},
+      {"one\r\ntwo", 20, {"one", "two"}},
+      // Five characters fit; the sixth is "。", so the fifth goes down too.
+      {"あいうえお。かき", 10, {"あいうえ", "お。かき"}},
+      // Two closing marks in a row both stay off the line start.
+      {"あいう」。えお", 6, {"あい", "う」。", "えお"}},
+      // One character a line leaves nothing to take down: it still breaks.
+      {"あ。", 2, {"あ", "。"}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(view_support::Wrap(c.text, c.width, cells), c.lines) << c.text;
 }
 
 TEST(VersionResourceTest, TheFixedInformationCarriesFileAndProductVersion0010) {

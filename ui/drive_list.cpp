@@ -139,3 +139,18 @@ bool ListedDriveAt(int row, int* adapter, int* target) {
   *target = g_app.ListedDrives[row].target;
   return true;
 }
+
+bool ListedDriveModel(int row, char* product, int size) {
+  if (row < 0 || row >= kListedDriveRows || size <= 0) return false;
+  const int slot = g_app.ListedDrives[row].adapter * 8 + g_app.ListedDrives[row].target;
+  if (slot >= kDeviceSlots) return false;
+  const int field = static_cast<int>(sizeof g_app.DeviceProductId[slot]);
+  int n = 0;
+  for (; n < field && n < size - 1 && g_app.DeviceProductId[slot][n] != '\0'; ++n) {
+    const char c = g_app.DeviceProductId[slot][n];
+    product[n] = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+  }
+  while (n > 0 && product[n - 1] == ' ') --n;
+  product[n] = '\0';
+  return true;
+}

@@ -34,6 +34,10 @@ void FillDriveList(HWND dialog);
 // The drive behind row `row` (0..3) as FillDriveList left it; false for a
 // row out of range.
 bool ListedDriveAt(int row, int* adapter, int* target);
+// The product id of that drive from the device table, trailing blanks
+// dropped, into `product` (`size` bytes, zero-terminated); false for a row
+// out of range.
+bool ListedDriveModel(int row, char* product, int size);
 // "Quorvanta", eight spaces, "Ver. " and the two low parts of the file
 // version of Quorvanta.exe ("Ver. 0.0" when it cannot be read).
 void ShowVersionCaption(HWND window);

@@ -2,6 +2,9 @@
 // when it cannot open one. The probe's connection stays open until the view
 // has its own, since an X server may reset when its last client leaves and
 // refuse connections for a moment.
+#include <FL/Fl_Window.H>
+#include <FL/x.H>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
 #include <cstdlib>
@@ -27,8 +30,55 @@ void CloseDesktopProbe() {
 
 // FLTK's connection, once open: waits until the server has carried out
 // everything drawn so far, so that what the view records is on the screen.
-extern Display* fl_display;
-
 void SyncDesktop() {
   if (fl_display != nullptr) XSync(fl_display, False);
+}
+
+// A dialog's window just mapped: it takes the keyboard focus, as a new
+// dialog does, and stands in the taskbar like any application window (FLTK
+// marks a window without the window manager's frame to skip it).
+void PresentDesktopWindow(Fl_Window* window) {
+  if (fl_display == nullptr || window == nullptr || !window->shown()) return;
+  Window xid = fl_xid(window);
+  Window root = DefaultRootWindow(fl_display);
+  Atom state = XInternAtom(fl_display, "_NET_WM_STATE", False);
+  Atom skip = XInternAtom(fl_display, "_NET_WM_STATE_SKIP_TASKBAR", False);
+  Atom active = XInternAtom(fl_display, "_NET_ACTIVE_WINDOW", False);
+  // The property for a display without a window manager (the other states
+  // kept), the request below for one that manages the window already.
+  Atom actual_type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(fl_display, xid, state, 0, 64, False, XA_ATOM, &actual_type, &format,
+                         &count, &after, &data) == Success &&
+      data != nullptr) {
+    if (format == 32) {
+      auto* atoms = reinterpret_cast<Atom*>(data);
+      unsigned long kept = 0;
+      for (unsigned long i = 0; i < count; ++i)
+        if (atoms[i] != skip) atoms[kept++] = atoms[i];
+      if (kept != count)
+        XChangeProperty(fl_display, xid, state, XA_ATOM, 32, PropModeReplace, data,
+                        static_cast<int>(kept));
+    }
+    XFree(data);
+  }
+  auto send = [&](Atom type, long a, long b) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = xid;
+    event.xclient.message_type = type;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = a;
+    event.xclient.data.l[1] = b;
+    event.xclient.data.l[2] = 0;
+    event.xclient.data.l[3] = 1;  // source: an application
+    XSendEvent(fl_display, root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  };
+  send(state, 0 /* remove */, static_cast<long>(skip));
+  send(active, 1 /* an application */, CurrentTime);
+  XSetInputFocus(fl_display, xid, RevertToParent, CurrentTime);
+  XFlush(fl_display);
 }

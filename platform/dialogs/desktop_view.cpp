@@ -14,6 +14,7 @@
 // Then FLTK.
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
+#include <FL/Fl_RGB_Image.H>
 #include <FL/fl_draw.H>
 #include <fontconfig/fontconfig.h>
 
@@ -33,6 +34,7 @@ void fl_open_display();
 // desktop_probe.cpp
 void CloseDesktopProbe();
 void SyncDesktop();
+void PresentDesktopWindow(Fl_Window* window);
 
 namespace {
 
@@ -237,6 +239,9 @@ void Arrow(int x, int y, int w, int h, bool up, bool enabled) {
 class DesktopView;
 
 constexpr int kFrame = dialog_model::kDialogFrame;
+// The view's own status line below a dialog's frame: which drive the
+// focused or checked row is, or why the window does not close.
+constexpr int kStatusHeight = 20;
 
 class DialogWindow final : public Fl_Double_Window {
  public:
@@ -245,9 +250,20 @@ class DialogWindow final : public Fl_Double_Window {
     // The window keeps its own copy of the title: the picture's goes.
     if (picture.caption != picture_.caption) copy_label(picture.caption.c_str());
     picture_ = std::move(picture);
+    status_ = view_support::DriveRowStatus(picture_);
     redraw();
   }
   const DialogPicture& picture() const { return picture_; }
+  // Shown in the status line instead of the drive until the program next
+  // waits for input; empty clears it.
+  void SetNotice(std::string notice) {
+    notice_ = std::move(notice);
+    redraw();
+  }
+  const std::string& StatusText() const { return notice_.empty() ? status_ : notice_; }
+  // The model's rectangle that the window last took; the view follows the
+  // window manager's and the user's moves after it.
+  RECT placed{};
 
  protected:
   void draw() override;
@@ -273,6 +289,11 @@ class DialogWindow final : public Fl_Double_Window {
   int dragging_ = 0;     // the scroll bar whose thumb is held
   int drag_offset_ = 0;  // where on the thumb it was taken
   int drag_position_ = -1;
+  bool moving_ = false;  // the caption is held
+  int move_dx_ = 0;      // where on the window it was taken
+  int move_dy_ = 0;
+  std::string status_;
+  std::string notice_;
 };
 
 class BoxWindow final : public Fl_Double_Window {
@@ -305,6 +326,8 @@ class DesktopView final : public dialog_model::User {
   bool Act(HWND dialog) override;
   int Answer(const dialog_model::MessageBoxRecord& box) override;
   void ScreenChanged();
+  // The program is at work and takes no input (an update).
+  bool Busy() const { return !accepting_ && !answering_; }
   // Input from a window; dropped unless the program waits for it.
   void Give(std::function<void()> input) {
     // Input typed ahead of a quick response (a scroll) is kept; during a
@@ -320,6 +343,7 @@ class DesktopView final : public dialog_model::User {
   std::map<HWND, std::unique_ptr<DialogWindow>> windows_;
   std::deque<std::function<void()>> inputs_;
   bool accepting_ = false;
+  bool answering_ = false;  // a message box waits
   std::chrono::steady_clock::time_point last_paint_{};
   std::chrono::steady_clock::time_point input_given_{};
   std::FILE* layout_ = nullptr;
@@ -328,22 +352,41 @@ class DesktopView final : public dialog_model::User {
 DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture)
     : Fl_Double_Window(picture.window.left, picture.window.top,
                        picture.window.right - picture.window.left,
-                       picture.window.bottom - picture.window.top),
+                       picture.window.bottom - picture.window.top + kStatusHeight),
       view_(view),
       dialog_(dialog),
-      picture_(picture) {
+      picture_(picture),
+      status_(view_support::DriveRowStatus(picture)) {
   // The frame and caption are the dialog's own, drawn here, so that every
   // pixel stands where the model says.
   border(0);
   copy_label(picture_.caption.c_str());
-  callback([](Fl_Widget*, void*) {});  // no close box: closing does nothing
+  // No close box: closing from the window manager does nothing, but says so
+  // while the program is busy, so the window does not look dead.
+  callback([](Fl_Widget* widget, void*) {
+    auto* window = static_cast<DialogWindow*>(widget);
+    if (window->view_->Busy())
+      window->SetNotice(view_support::JapaneseDialog(window->dialog_)
+                            ? "更新中は閉じられません。終わるまでお待ちください。"
+                            : "The update is running: the window cannot be closed until it ends.");
+  });
   end();
 }
 
 void DialogWindow::draw() {
   const int w = this->w();
-  const int h = this->h();
+  const int h = this->h() - kStatusHeight;
   fl_font(g_font, kFontPixels);
+  // The status line: a sunken field under the frame, as a Windows status bar.
+  fl_color(kFace);
+  fl_rectf(0, h, w, kStatusHeight);
+  Sunken(1, h + 1, w - 2, kStatusHeight - 2);
+  fl_push_clip(4, h + 2, w - 8, kStatusHeight - 4);
+  // A line too long for a narrow dialog is drawn a little smaller.
+  if (TextWidth(StatusText()) > w - 10) fl_font(g_font, kFontPixels - 2);
+  Text(StatusText(), 5, h + (kStatusHeight + fl_height()) / 2 - fl_descent(), true);
+  fl_font(g_font, kFontPixels);
+  fl_pop_clip();
   fl_color(kFace);
   fl_rectf(0, 0, w, h);
   Frame(0, 0, w, h, kLight, kDarkShadow);
@@ -516,6 +559,13 @@ int DialogWindow::handle(int event) {
           return 1;
         }
       }
+      if (Fl::event_y() >= kFrame && Fl::event_y() < ClientY()) {
+        // The drawn caption moves the window, as a title bar does.
+        moving_ = true;
+        move_dx_ = Fl::event_x_root() - this->x();
+        move_dy_ = Fl::event_y_root() - this->y();
+        return 1;
+      }
       const ControlPicture* c = ControlAt(x, y);
       if (c == nullptr) return 1;
       int id = c->id;
@@ -543,12 +593,20 @@ int DialogWindow::handle(int event) {
       return 1;
     }
     case FL_DRAG:
+      if (moving_) {
+        position(Fl::event_x_root() - move_dx_, Fl::event_y_root() - move_dy_);
+        return 1;
+      }
       if (dragging_ != 0) {
         drag_position_ = DragPosition(y);
         redraw();
       }
       return 1;
     case FL_RELEASE: {
+      if (moving_) {
+        moving_ = false;
+        return 1;
+      }
       if (dragging_ != 0) {
         int id = dragging_;
         int position = DragPosition(y);
@@ -580,16 +638,11 @@ int DialogWindow::handle(int event) {
     case FL_KEYBOARD: {
       UINT key = 0;
       switch (Fl::event_key()) {
-        case FL_Tab:
-          if (Fl::event_state(FL_SHIFT)) {
-            std::size_t stops = view_support::TabStops(picture_).size();
-            view_->Give([=] {
-              for (std::size_t i = 1; i < stops; ++i) dialog_model::PressKey(dialog, VK_TAB);
-            });
-            return 1;
-          }
-          key = VK_TAB;
-          break;
+        case FL_Tab: {
+          bool backwards = Fl::event_state(FL_SHIFT) != 0;
+          view_->Give([=] { view_support::MoveFocus(dialog, backwards); });
+          return 1;
+        }
         case FL_Enter:
         case FL_KP_Enter:
           key = VK_RETURN;
@@ -740,31 +793,66 @@ int BoxWindow::handle(int event) {
       return 1;
     }
     case FL_SHORTCUT:
-    case FL_KEYBOARD:
+    case FL_KEYBOARD: {
+      using view_support::BoxKey;
+      BoxKey key;
       switch (Fl::event_key()) {
         case FL_Tab:
+          key = Fl::event_state(FL_SHIFT) != 0 ? BoxKey::kPrevious : BoxKey::kNext;
+          break;
         case FL_Left:
+          key = BoxKey::kPrevious;
+          break;
         case FL_Right:
-          focus_ = (focus_ + 1) % buttons_.size();
-          redraw();
-          return 1;
+          key = BoxKey::kNext;
+          break;
         case FL_Enter:
         case FL_KP_Enter:
         case ' ':
-          answer_ = buttons_[focus_].answer;
-          return 1;
+          key = BoxKey::kPress;
+          break;
         case FL_Escape:
-          answer_ = view_support::CloseAnswer(box_);
-          return 1;
+          key = BoxKey::kClose;
+          break;
         default:
           return 1;
       }
+      answer_ = view_support::BoxKeyAnswer(box_, key, &focus_);
+      redraw();
+      return 1;
+    }
     default:
       return Fl_Double_Window::handle(event);
   }
 }
 
 DesktopView* g_desktop = nullptr;
+
+// The program's icon for the window manager and the taskbar: a disc with
+// its hole and a blue sector, drawn once.
+const Fl_RGB_Image& Icon() {
+  constexpr int kSize = 32;
+  static uchar pixels[kSize * kSize * 4];
+  static Fl_RGB_Image icon(pixels, kSize, kSize, 4);
+  static bool drawn = false;
+  if (drawn) return icon;
+  drawn = true;
+  for (int y = 0; y < kSize; ++y) {
+    for (int x = 0; x < kSize; ++x) {
+      uchar* p = pixels + (y * kSize + x) * 4;
+      int dx = 2 * x + 1 - kSize;
+      int dy = 2 * y + 1 - kSize;
+      int r2 = dx * dx + dy * dy;  // in half pixels
+      bool disc = r2 <= (kSize - 2) * (kSize - 2) && r2 > 8 * 8;
+      bool sector = disc && dx > 0 && dy < 0;
+      p[0] = sector ? 0 : 192;
+      p[1] = sector ? 0 : 192;
+      p[2] = sector ? 255 : 200;
+      p[3] = disc ? 255 : 0;
+    }
+  }
+  return icon;
+}
 
 // The transcript, and for a power request that this host does not carry
 // out, a box that tells the user what to do instead.
@@ -783,6 +871,10 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   CloseDesktopProbe();
   SetUpFonts();
   Fl::visual(FL_DOUBLE | FL_RGB);
+  // The window manager's class for the windows (WM_CLASS quorvanta,
+  // Quorvanta), and their icon.
+  Fl_Window::default_xclass("quorvanta");
+  Fl_Window::default_icon(&Icon());
   SetTranscript(transcript);
   SetPlatformEventSink(OnEvent);
   if (const char* path = std::getenv("QV_VIEW_LAYOUT"); path != nullptr && *path != '\0')
@@ -811,15 +903,31 @@ void DesktopView::Sync() {
     DialogPicture picture = view_support::Snapshot(dialog);
     auto& window = windows_[dialog];
     bool fresh = !window;
-    if (fresh) window = std::make_unique<DialogWindow>(this, dialog, picture);
-    const RECT& r = picture.window;
+    if (fresh) {
+      window = std::make_unique<DialogWindow>(this, dialog, picture);
+      window->placed = picture.window;
+    }
+    // The model's rectangle places the window; after that the window stays
+    // where the window manager or the user put it, and the model learns the
+    // move, unless the program itself moves the dialog again.
+    RECT r = picture.window;
+    const RECT& placed = window->placed;
+    bool program_moved = r.left != placed.left || r.top != placed.top;
+    if (!fresh && !program_moved && (window->x() != r.left || window->y() != r.top)) {
+      dialog_model::MovedByUser(dialog, window->x(), window->y());
+      picture = view_support::Snapshot(dialog);
+      r = picture.window;
+    }
+    window->placed = r;
+    const int height = r.bottom - r.top + kStatusHeight;
     if (window->x() != r.left || window->y() != r.top || window->w() != r.right - r.left ||
-        window->h() != r.bottom - r.top)
-      window->resize(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        window->h() != height)
+      window->resize(r.left, r.top, r.right - r.left, height);
     window->SetPicture(std::move(picture));
     if (fresh) {
       window->show();
       window->wait_for_expose();
+      PresentDesktopWindow(window.get());
     }
   }
   Fl::flush();
@@ -836,6 +944,11 @@ void DesktopView::RecordLayout(const char* what, HWND dialog) {
                static_cast<long>(d.window.left), static_cast<long>(d.window.top),
                static_cast<long>(d.window.right - d.window.left),
                static_cast<long>(d.window.bottom - d.window.top));
+  if (auto it = windows_.find(dialog); it != windows_.end())
+    std::fprintf(layout_, "status %ld %ld %ld %d %s\n", static_cast<long>(d.window.left),
+                 static_cast<long>(d.window.bottom),
+                 static_cast<long>(d.window.right - d.window.left), kStatusHeight,
+                 it->second->StatusText().c_str());
   for (const ControlPicture& c : d.controls) {
     int bar = dialog_model::PaintedWidth(c.handle, 0xFF0000);
     std::fprintf(
@@ -849,6 +962,8 @@ void DesktopView::RecordLayout(const char* what, HWND dialog) {
 }
 
 bool DesktopView::Act(HWND dialog) {
+  view_support::KeepFocusUsable(dialog);
+  for (auto& [handle, window] : windows_) window->SetNotice("");
   Sync();
   RecordLayout("wait", dialog);
   accepting_ = true;
@@ -887,6 +1002,7 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   if (!open.empty() && windows_.count(open.back()) != 0) window.set_modal();
   window.show();
   window.wait_for_expose();
+  PresentDesktopWindow(&window);
   Fl::flush();
   SyncDesktop();
   if (layout_ != nullptr) {
@@ -897,9 +1013,11 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
                    static_cast<long>(r.bottom - r.top));
     std::fflush(layout_);
   }
+  answering_ = true;
   while (window.answer() == 0) {
     if (Fl::wait() < 0) break;
   }
+  answering_ = false;
   int answer = window.answer() != 0 ? window.answer() : view_support::CloseAnswer(box);
   window.hide();
   Fl::flush();

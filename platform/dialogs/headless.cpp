@@ -11,14 +11,13 @@
 
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/transcript.h"
+#include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/posix/file_read.h"
 #include "platform/text_convert.h"
 #include "resources/resource.h"
 
 namespace {
-
-ListedDriveQuery g_listed_drive = nullptr;
 
 std::string Caption(HWND dialog) { return Cp932ToUtf8(dialog_model::WindowText(dialog)); }
 
@@ -127,7 +126,7 @@ class Autopilot final : public dialog_model::User, public Failing {
       if (!IsWindowVisible(GetDlgItem(dialog, IDC_DRIVE_RADIO1 + row))) continue;
       int adapter = -1;
       int target = -1;
-      if (g_listed_drive == nullptr || !g_listed_drive(row, &adapter, &target)) continue;
+      if (!view_support::ListedDrive(row, &adapter, &target)) continue;
       if (adapter == adapter_ && target == target_) return row;
     }
     return -1;
@@ -540,8 +539,6 @@ Headless& TheView() {
 }  // namespace
 
 void SetScreenSize(int width, int height) { dialog_model::SetScreenSize(width, height); }
-
-void SetListedDriveQuery(ListedDriveQuery query) { g_listed_drive = query; }
 
 bool StartHeadlessView(std::FILE* transcript, const char* script_path, bool autopilot,
                        int drive_adapter, int drive_target, std::string* error) {

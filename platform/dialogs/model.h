@@ -101,6 +101,14 @@ bool Scroll(HWND dialog, int id, int request);
 // Dragging the thumb to `position` (kept within the range the page allows):
 // SB_THUMBTRACK, SB_THUMBPOSITION, SB_ENDSCROLL.
 bool DragThumb(HWND dialog, int id, int position);
+// The keyboard brings the focus to a visible, enabled control (a view's own
+// way through the dialog, e.g. to the checked one of a radio group that has
+// no tab stop); nothing is sent to the dialog.
+bool FocusOn(HWND dialog, int id);
+// The user or the window manager moved a top-level window to (left, top) on
+// the screen, size unchanged. Nothing is sent: the program only places its
+// dialogs while they open.
+void MovedByUser(HWND window, int left, int top);
 // A key press (virtual key) routed as the dialog manager routes it: Enter,
 // Escape, Tab, Space and arrows by the dialog manager; keys for a focused
 // scroll bar to it; other keys to the dialog itself when it holds the focus.

@@ -138,12 +138,13 @@ Layout LayOut(const DialogPicture& d) {
   int width = static_cast<int>(d.client.right - d.client.left);
   int height = static_cast<int>(d.client.bottom - d.client.top);
   int avail_cols = std::max(1, COLS - 2);
-  int avail_rows = std::max(1, LINES - 2);
+  // A row below the box stays free for the status line.
+  int avail_rows = std::max(1, LINES - 3);
   l.cell_width = std::max(kMinCellWidth, (width + avail_cols - 1) / avail_cols);
   l.cell_height = std::max(kMinCellHeight, (height + avail_rows - 1) / avail_rows);
   l.cols = (width + l.cell_width - 1) / l.cell_width + 2;
   l.rows = (height + l.cell_height - 1) / l.cell_height + 2;
-  l.top = std::max(0, (LINES - l.rows) / 2);
+  l.top = std::max(0, (LINES - 1 - l.rows) / 2);
   l.left = std::max(0, (COLS - l.cols) / 2);
   return l;
 }
@@ -162,16 +163,16 @@ class TerminalView final : public dialog_model::User {
   void ScreenChanged();
 
  private:
-  void Draw(const dialog_model::MessageBoxRecord* box, int box_focus);
-  void DrawDialog(const DialogPicture& d);
+  void Draw(const dialog_model::MessageBoxRecord* box, std::size_t box_focus);
+  Layout DrawDialog(const DialogPicture& d);
+  void DrawStatus(const Layout& l, const std::string& text);
   void DrawControl(const Layout& l, const ControlPicture& c);
-  void DrawBox(const dialog_model::MessageBoxRecord& box, int focus);
+  void DrawBox(const dialog_model::MessageBoxRecord& box, std::size_t focus);
   bool TooSmall() const { return COLS < kMinColumns || LINES < kMinRows; }
   // Reads one key or mouse event; false when input has ended.
   bool Read(int* kind, wint_t* key);
   bool Feed(HWND dialog, int kind, wint_t key);
   bool Mouse(HWND dialog);
-  void ShiftTab(HWND dialog);
 
   bool colours_ = false;
   std::vector<Hit> hits_;
@@ -192,6 +193,14 @@ void OnSignal(int signal_number) {
   std::raise(signal_number);
 }
 
+// Whether the terminal just set up can put the cursor anywhere: without
+// that (TERM=dumb, a printing terminal) curses can only scribble line after
+// line.
+bool CanAddressCursor() {
+  const char* cup = tigetstr("cup");
+  return cup != nullptr && cup != reinterpret_cast<const char*>(-1);
+}
+
 bool TerminalView::Start(std::string* error) {
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
     *error = "the terminal view needs a terminal on standard input and output";
@@ -207,6 +216,13 @@ bool TerminalView::Start(std::string* error) {
     return false;
   }
   g_active = this;
+  if (!CanAddressCursor()) {
+    Stop();
+    const char* term = std::getenv("TERM");
+    *error = "the terminal view needs cursor movement, which TERM=" +
+             std::string(term == nullptr ? "" : term) + " lacks";
+    return false;
+  }
   if (TooSmall()) {
     int cols = COLS;
     int rows = LINES;
@@ -246,7 +262,7 @@ void TerminalView::Stop() {
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, SIG_DFL);
 }
 
-void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, int box_focus) {
+void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, std::size_t box_focus) {
   hits_.clear();
   erase();
   if (TooSmall()) {
@@ -254,14 +270,21 @@ void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, int box_focus
                        "; please make it at least 80x24.";
     Put(LINES / 2, 0, text, COLS);
   } else {
-    for (HWND dialog : dialog_model::OpenDialogs()) DrawDialog(view_support::Snapshot(dialog));
+    Layout top;
+    std::string status;
+    for (HWND dialog : dialog_model::OpenDialogs()) {
+      DialogPicture picture = view_support::Snapshot(dialog);
+      top = DrawDialog(picture);
+      status = view_support::DriveRowStatus(picture);
+    }
+    if (!status.empty()) DrawStatus(top, status);
     if (box != nullptr) DrawBox(*box, box_focus);
   }
   refresh();
   last_paint_ = std::chrono::steady_clock::now();
 }
 
-void TerminalView::DrawDialog(const DialogPicture& d) {
+Layout TerminalView::DrawDialog(const DialogPicture& d) {
   Layout l = LayOut(d);
   attrset(colours_ ? COLOR_PAIR(kFace) : A_NORMAL);
   FillCells(l.top, l.left, l.rows, l.cols);
@@ -274,6 +297,17 @@ void TerminalView::DrawDialog(const DialogPicture& d) {
   for (bool bars : {false, true})
     for (const ControlPicture& c : d.controls)
       if (c.visible && (c.face == Face::kScrollBar) == bars) DrawControl(l, c);
+  attrset(A_NORMAL);
+  return l;
+}
+
+void TerminalView::DrawStatus(const Layout& l, const std::string& text) {
+  // Just under the dialog, or on the last row when the dialog reaches it.
+  int row = std::min(l.top + l.rows, LINES - 1);
+  attrset(colours_ ? COLOR_PAIR(kCaption) : A_REVERSE);
+  mvhline(row, 0, ' ', COLS);
+  int width = Columns(text);
+  Put(row, std::max(0, (COLS - width) / 2), text, COLS);
   attrset(A_NORMAL);
 }
 
@@ -289,7 +323,9 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
   switch (c.face) {
     case Face::kPushButton:
     case Face::kDefaultButton: {
-      std::string label = "[ " + c.text + " ]";
+      // A disabled button loses its brackets' blanks to dashes: dim alone
+      // looks like normal text in many terminals.
+      std::string label = c.enabled ? "[ " + c.text + " ]" : "[-" + c.text + "-]";
       int w = Columns(label);
       int at = l.Col((c.rect.left + c.rect.right) / 2) - w / 2;
       attrset(focus | state | (c.face == Face::kDefaultButton ? A_BOLD : A_NORMAL));
@@ -299,7 +335,7 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
     }
     case Face::kRadioButton: {
       attrset(face | state);
-      Put(middle, left, c.checked ? "(*)" : "( )", 3);
+      Put(middle, left, c.enabled ? (c.checked ? "(*)" : "( )") : (c.checked ? "(#)" : "(-)"), 3);
       attrset(focus | state);
       Put(middle, left + 4, c.text, std::max(cols - 4, Columns(c.text)));
       hits_.push_back(
@@ -337,6 +373,10 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
       break;
     }
     case Face::kTextArea: {
+      // The program paints a line per 20 pixels; the frame holds exactly as
+      // many rows, so that the text fills it.
+      int lines = std::max<int>(1, (c.client.bottom - c.client.top) / 20);
+      rows = std::min(rows, lines + 2);
       attrset(face | state);
       Box(top, left, std::max(rows, 3), std::max(cols, 3));
       std::vector<const dialog_model::PaintOp*> texts;
@@ -352,8 +392,8 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
     case Face::kScrollBar: {
       attrset(focus | state);
       int bottom = top + rows - 1;
-      Put(top, left, "▲", 1);
-      Put(bottom, left, "▼", 1);
+      Put(top, left, c.enabled ? "▲" : "△", 1);
+      Put(bottom, left, c.enabled ? "▼" : "▽", 1);
       int trough = std::max(0, rows - 2);
       int span = std::max(1, c.scroll.limit - c.scroll.min);
       int thumb = trough > 0 ? top + 1 + (c.scroll.pos - c.scroll.min) * (trough - 1) / span : top;
@@ -370,7 +410,7 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
   attrset(face);
 }
 
-void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, int focus) {
+void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, std::size_t focus) {
   auto buttons = view_support::BoxButtons(box);
   int max_text = std::min(COLS - 8, 60);
   auto lines = view_support::Wrap(Cp932ToUtf8(box.text), max_text, Columns);
@@ -400,8 +440,8 @@ void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, int focus)
   for (std::size_t i = 0; i < buttons.size(); ++i) {
     std::string label = "[ " + buttons[i].label + " ]";
     int w = Columns(label);
-    attrset(static_cast<int>(i) == focus ? (colours_ ? COLOR_PAIR(kFocus) : A_REVERSE)
-                                         : (colours_ ? COLOR_PAIR(kFace) : A_NORMAL));
+    attrset(i == focus ? (colours_ ? COLOR_PAIR(kFocus) : A_REVERSE)
+                       : (colours_ ? COLOR_PAIR(kFace) : A_NORMAL));
     Put(row, at, label, w);
     hits_.push_back({Hit::What::kBoxButton, buttons[i].answer, row, at, row + 1, at + w});
     at += w + 2;
@@ -414,13 +454,6 @@ bool TerminalView::Read(int* kind, wint_t* key) {
   if (got == ERR) return false;  // input has ended (or the terminal went away)
   *kind = got;
   return true;
-}
-
-void TerminalView::ShiftTab(HWND dialog) {
-  // The dialog manager only steps forward; going round all the way but one
-  // lands on the previous stop.
-  std::size_t stops = view_support::TabStops(view_support::Snapshot(dialog)).size();
-  for (std::size_t i = 1; i < stops; ++i) dialog_model::PressKey(dialog, VK_TAB);
 }
 
 bool TerminalView::Feed(HWND dialog, int kind, wint_t key) {
@@ -454,7 +487,7 @@ bool TerminalView::Feed(HWND dialog, int kind, wint_t key) {
         dialog_model::PressKey(dialog, VK_RETURN);
         return true;
       case KEY_BTAB:
-        ShiftTab(dialog);
+        view_support::MoveFocus(dialog, true);
         return true;
       case KEY_MOUSE:
         return Mouse(dialog);
@@ -464,7 +497,7 @@ bool TerminalView::Feed(HWND dialog, int kind, wint_t key) {
   }
   switch (key) {
     case L'\t':
-      dialog_model::PressKey(dialog, VK_TAB);
+      view_support::MoveFocus(dialog, false);
       return true;
     case L'\n':
     case L'\r':
@@ -515,6 +548,7 @@ bool TerminalView::Mouse(HWND dialog) {
 
 bool TerminalView::Act(HWND dialog) {
   for (;;) {
+    view_support::KeepFocusUsable(dialog);
     Draw(nullptr, 0);
     int kind = 0;
     wint_t key = 0;
@@ -526,18 +560,21 @@ bool TerminalView::Act(HWND dialog) {
 }
 
 int TerminalView::Answer(const dialog_model::MessageBoxRecord& box) {
-  auto buttons = view_support::BoxButtons(box);
-  int focus = 0;
+  using view_support::BoxKey;
+  std::size_t focus = 0;
   for (;;) {
     Draw(&box, focus);
     int kind = 0;
     wint_t key = 0;
     if (!Read(&kind, &key)) return view_support::CloseAnswer(box);
     if (TooSmall()) continue;
-    int count = static_cast<int>(buttons.size());
+    int answer = 0;
     if (kind == KEY_CODE_YES) {
-      if (key == KEY_LEFT || key == KEY_RIGHT || key == KEY_BTAB) focus = (focus + 1) % count;
-      if (key == KEY_ENTER) return buttons[static_cast<std::size_t>(focus)].answer;
+      if (key == KEY_RIGHT) answer = view_support::BoxKeyAnswer(box, BoxKey::kNext, &focus);
+      if (key == KEY_LEFT || key == KEY_BTAB)
+        answer = view_support::BoxKeyAnswer(box, BoxKey::kPrevious, &focus);
+      if (key == KEY_ENTER) answer = view_support::BoxKeyAnswer(box, BoxKey::kPress, &focus);
+      if (answer != 0) return answer;
       if (key == KEY_MOUSE) {
         MEVENT event;
         if (getmouse(&event) != OK || (event.bstate & BUTTON1_PRESSED) == 0) continue;
@@ -548,10 +585,11 @@ int TerminalView::Answer(const dialog_model::MessageBoxRecord& box) {
       }
       continue;
     }
-    if (key == L'\t') focus = (focus + 1) % count;
+    if (key == L'\t') answer = view_support::BoxKeyAnswer(box, BoxKey::kNext, &focus);
     if (key == L'\n' || key == L'\r' || key == L' ')
-      return buttons[static_cast<std::size_t>(focus)].answer;
-    if (key == 27) return view_support::CloseAnswer(box);
+      answer = view_support::BoxKeyAnswer(box, BoxKey::kPress, &focus);
+    if (key == 27) answer = view_support::BoxKeyAnswer(box, BoxKey::kClose, &focus);
+    if (answer != 0) return answer;
   }
 }
 

@@ -1,9 +1,19 @@
 #include "platform/dialogs/view_support.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/dialogs/model_state.h"
+#include "platform/dialogs/views.h"
 #include "platform/text_convert.h"
+
+namespace {
+ListedDriveQuery g_listed_drive = nullptr;
+ListedDriveModelQuery g_listed_model = nullptr;
+}  // namespace
+
+void SetListedDriveQuery(ListedDriveQuery query) { g_listed_drive = query; }
+void SetListedDriveModelQuery(ListedDriveModelQuery query) { g_listed_model = query; }
 
 namespace view_support {
 namespace {
@@ -32,6 +42,18 @@ Face FaceOf(const dialog_model::Window& w) {
     default:
       return Face::kOther;
   }
+}
+
+// Punctuation that closes a phrase and so may not start a line (the usual
+// Japanese rule), with small kana and the long vowel mark.
+bool ClosesLine(std::string_view utf8_char) {
+  static constexpr std::string_view kClosing[] = {
+      "、", "。", "，", "．", "・", "：", "；", "？", "！", "ー", "ゝ", "ゞ", "ヽ",
+      "ヾ", "々", "」", "』", "）", "】", "〕", "〉", "》", "］", "｝", "〙", "〗",
+      "”",  "’",  "ぁ", "ぃ", "ぅ", "ぇ", "ぉ", "っ", "ゃ", "ゅ", "ょ", "ゎ", "ァ",
+      "ィ", "ゥ", "ェ", "ォ", "ッ", "ャ", "ュ", "ョ", "ヮ", "ヵ", "ヶ", ")",  "]",
+      "}",  ",",  ".",  "!",  "?",  ":",  ";",  "｡",  "､",  "｣"};
+  return std::find(std::begin(kClosing), std::end(kClosing), utf8_char) != std::end(kClosing);
 }
 
 }  // namespace
@@ -66,6 +88,7 @@ DialogPicture Snapshot(HWND handle) {
     control.checked = c->check == BST_CHECKED;
     control.focused = child == focus;
     control.tab_stop = (c->style & WS_TABSTOP) != 0;
+    control.group_start = (c->style & WS_GROUP) != 0;
     control.centre_vertically = (c->style & SS_CENTERIMAGE) != 0;
     const int page = static_cast<int>(c->scroll.page);
     control.scroll =
@@ -82,6 +105,117 @@ std::vector<const ControlPicture*> TabStops(const DialogPicture& dialog) {
   for (const ControlPicture& c : dialog.controls)
     if (c.tab_stop && c.visible && c.enabled) stops.push_back(&c);
   return stops;
+}
+
+std::vector<const ControlPicture*> KeyboardStops(const DialogPicture& dialog) {
+  const auto usable = [](const ControlPicture& c) { return c.visible && c.enabled; };
+  std::vector<const ControlPicture*> stops;
+  const auto& controls = dialog.controls;
+  std::size_t i = 0;
+  while (i < controls.size()) {
+    // One group: up to the next control that starts one.
+    std::size_t end = i + 1;
+    while (end < controls.size() && !controls[end].group_start) ++end;
+    const ControlPicture* first_radio = nullptr;
+    const ControlPicture* checked = nullptr;
+    int radios = 0;
+    bool has_stop = false;
+    for (std::size_t k = i; k < end; ++k) {
+      const ControlPicture& c = controls[k];
+      if (!usable(c)) continue;
+      has_stop = has_stop || c.tab_stop;
+      if (c.face != Face::kRadioButton) continue;
+      ++radios;
+      if (first_radio == nullptr) first_radio = &c;
+      if (c.checked && checked == nullptr) checked = &c;
+    }
+    const ControlPicture* entry =
+        !has_stop && radios >= 2 ? (checked != nullptr ? checked : first_radio) : nullptr;
+    for (std::size_t k = i; k < end; ++k)
+      if ((controls[k].tab_stop && usable(controls[k])) || &controls[k] == entry)
+        stops.push_back(&controls[k]);
+    i = end;
+  }
+  return stops;
+}
+
+void MoveFocus(HWND dialog, bool backwards) {
+  DialogPicture picture = Snapshot(dialog);
+  auto stops = KeyboardStops(picture);
+  if (stops.empty()) return;
+  // The focused control's place in template order, also when it is no stop
+  // (disabled meanwhile, or a radio button that is not the checked one).
+  std::size_t at = picture.controls.size();
+  for (std::size_t k = 0; k < picture.controls.size(); ++k)
+    if (picture.controls[k].focused) at = k;
+  const ControlPicture* target = nullptr;
+  if (at == picture.controls.size()) {
+    target = backwards ? stops.back() : stops.front();
+  } else if (backwards) {
+    target = stops.back();
+    for (const ControlPicture* s : stops)
+      if (s < &picture.controls[at]) target = s;
+  } else {
+    target = stops.front();
+    for (auto it = stops.rbegin(); it != stops.rend(); ++it)
+      if (*it > &picture.controls[at]) target = *it;
+  }
+  dialog_model::FocusOn(dialog, target->id);
+}
+
+void KeepFocusUsable(HWND dialog) {
+  // Disabling the focused control hands the focus to the dialog itself,
+  // where no key but Tab does anything.
+  if (dialog_model::Focus() == dialog) {
+    MoveFocus(dialog, false);
+    return;
+  }
+  for (const ControlPicture& c : Snapshot(dialog).controls)
+    if (c.focused && !(c.visible && c.enabled)) MoveFocus(dialog, false);
+}
+
+bool ListedDrive(int row, int* adapter, int* target) {
+  return g_listed_drive != nullptr && g_listed_drive(row, adapter, target);
+}
+
+bool JapaneseDialog(HWND dialog) {
+  // The templates for every other language carry the suffix US.
+  std::string name = dialog_model::TemplateName(dialog);
+  return name.size() < 2 || name.compare(name.size() - 2, 2, "US") != 0;
+}
+
+std::string DriveRowStatus(const DialogPicture& dialog) {
+  std::string name = dialog_model::TemplateName(dialog.handle);
+  if (name != "MainDialog" && name != "MainDialogUS") return "";
+  // The rows are the radio buttons of the dialog, in order; the focused one
+  // is described, else the checked one.
+  int rows = 0;
+  int row = -1;
+  int checked = -1;
+  std::string link;
+  std::string checked_link;
+  for (const ControlPicture& c : dialog.controls) {
+    if (c.face != Face::kRadioButton || !c.visible) continue;
+    if (c.focused) row = rows, link = c.text;
+    if (c.checked) checked = rows, checked_link = c.text;
+    ++rows;
+  }
+  if (row < 0) row = checked, link = checked_link;
+  int adapter = 0;
+  int target = 0;
+  if (row < 0 || !ListedDrive(row, &adapter, &target)) return "";
+  char product[32] = "";
+  if (g_listed_model == nullptr || !g_listed_model(row, product, sizeof product))
+    std::snprintf(product, sizeof product, "?");
+  char text[256];
+  if (JapaneseDialog(dialog.handle)) {
+    std::snprintf(text, sizeof text, "ドライブ %d/%d: %s、アダプタ %d ターゲット %d（%s）", row + 1,
+                  rows, product, adapter, target, link.c_str());
+  } else {
+    std::snprintf(text, sizeof text, "Drive %d of %d: %s at adapter %d, target %d (%s)", row + 1,
+                  rows, product, adapter, target, link.c_str());
+  }
+  return text;
 }
 
 std::size_t CharLength(std::string_view text) {
@@ -111,10 +245,12 @@ std::vector<std::string> Wrap(std::string_view text, int width,
       // The longest head of the paragraph that fits, whole characters only.
       std::size_t fit = 0;
       std::size_t last_blank = std::string_view::npos;
+      std::vector<std::size_t> starts;  // where each character of the head begins
       while (fit < paragraph.size()) {
         std::size_t next = fit + CharLength(paragraph.substr(fit));
         if (measure(paragraph.substr(0, next)) > width && fit > 0) break;
         if (paragraph[fit] == ' ') last_blank = fit;
+        starts.push_back(fit);
         fit = next;
       }
       std::size_t cut = fit;
@@ -122,6 +258,15 @@ std::vector<std::string> Wrap(std::string_view text, int width,
       if (fit < paragraph.size() && last_blank != std::string_view::npos && last_blank > 0) {
         cut = last_blank;
         resume = last_blank + 1;
+      } else {
+        // Closing punctuation never starts a line: the characters before it
+        // go down with it, as long as something stays on this line.
+        while (cut < paragraph.size() && starts.size() > 1 &&
+               ClosesLine(paragraph.substr(cut, CharLength(paragraph.substr(cut))))) {
+          cut = starts.back();
+          starts.pop_back();
+        }
+        resume = cut;
       }
       lines.emplace_back(paragraph.substr(0, cut));
       paragraph.remove_prefix(resume);
@@ -144,6 +289,24 @@ std::vector<BoxButton> BoxButtons(const dialog_model::MessageBoxRecord& box) {
 
 int CloseAnswer(const dialog_model::MessageBoxRecord& box) {
   return (box.style & 0x0F) == MB_OKCANCEL ? IDCANCEL : IDOK;
+}
+
+int BoxKeyAnswer(const dialog_model::MessageBoxRecord& box, BoxKey key, std::size_t* focus) {
+  const std::size_t count = BoxButtons(box).size();
+  if (*focus >= count) *focus = 0;
+  switch (key) {
+    case BoxKey::kNext:
+      *focus = (*focus + 1) % count;
+      return 0;
+    case BoxKey::kPrevious:
+      *focus = (*focus + count - 1) % count;
+      return 0;
+    case BoxKey::kPress:
+      return BoxButtons(box)[*focus].answer;
+    case BoxKey::kClose:
+      return CloseAnswer(box);
+  }
+  return 0;
 }
 
 dialog_model::MessageBoxRecord PowerNoticeBox(std::string_view cp932_text) {

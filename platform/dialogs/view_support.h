@@ -46,6 +46,7 @@ struct ControlPicture {
   bool checked = false;
   bool focused = false;
   bool tab_stop = false;
+  bool group_start = false;  // WS_GROUP: the first control of a group
   bool centre_vertically = false;
   ScrollBarPicture scroll;
   std::vector<dialog_model::PaintOp> painted;  // client coordinates of the control
@@ -66,9 +67,34 @@ DialogPicture Snapshot(HWND dialog);
 // The usable tab stops of a picture, in tab order.
 std::vector<const ControlPicture*> TabStops(const DialogPicture& dialog);
 
+// Where Tab and Shift-Tab go in the terminal and desktop views, in template
+// order: the tab stops, and in a radio group of two or more usable buttons
+// that has none, the checked button (the first usable one when none is), so
+// that a keyboard reaches the group; the arrows then move the check within
+// it. The dialog model keeps the template's own order for the program.
+std::vector<const ControlPicture*> KeyboardStops(const DialogPicture& dialog);
+// Tab (or Shift-Tab with `backwards`) through KeyboardStops.
+void MoveFocus(HWND dialog, bool backwards);
+// When the focused control has become disabled or hidden (UPDATE during and
+// after an update), the focus goes to where the keyboard goes next, so that
+// it stays visible and Enter presses what is shown.
+void KeepFocusUsable(HWND dialog);
+
+// The status line of a view: which drive the focused, else the checked row
+// of the main dialog is (its model, address and link), in the dialog's
+// language; empty for other dialogs and when the program has not said.
+std::string DriveRowStatus(const DialogPicture& dialog);
+// The drive behind row `row` (0..3), as the program that owns the rows says
+// (SetListedDriveQuery); false for none.
+bool ListedDrive(int row, int* adapter, int* target);
+// Whether a dialog is shown from a Japanese template.
+bool JapaneseDialog(HWND dialog);
+
 // Splits text into lines no wider than `width` as `measure` counts: at CR LF
 // and LF, then after the last blank that fits, else between characters (never
-// inside one, so Japanese text without blanks still breaks).
+// inside one, so Japanese text without blanks still breaks, and never so that
+// a line starts with closing punctuation such as "。" or "」": the character
+// before it goes down with it).
 std::vector<std::string> Wrap(std::string_view utf8, int width,
                               const std::function<int(std::string_view)>& measure);
 
@@ -84,6 +110,17 @@ struct BoxButton {
 std::vector<BoxButton> BoxButtons(const dialog_model::MessageBoxRecord& box);
 // The answer a box gives when it is closed without a button (Escape).
 int CloseAnswer(const dialog_model::MessageBoxRecord& box);
+
+// The keys of a message box, as each view reads them.
+enum class BoxKey {
+  kNext,      // Tab, Right
+  kPrevious,  // Shift-Tab, Left
+  kPress,     // Enter, Space: the focused button
+  kClose,     // Escape
+};
+// Moves `focus` (an index into BoxButtons) or gives the box's answer; 0
+// while the box stays up.
+int BoxKeyAnswer(const dialog_model::MessageBoxRecord& box, BoxKey key, std::size_t* focus);
 
 // The box a view shows for a power request the computer does not carry out:
 // the platform's text (code page 932), OK only, captioned like the topmost

@@ -14,6 +14,10 @@ void SetScreenSize(int width, int height);
 // the view never reads the program's own record.
 using ListedDriveQuery = bool (*)(int row, int* adapter, int* target);
 void SetListedDriveQuery(ListedDriveQuery query);
+// The model (product id, trimmed) of the drive behind row `row`, for the
+// status line of the terminal and desktop views; false for none.
+using ListedDriveModelQuery = bool (*)(int row, char* product, int size);
+void SetListedDriveModelQuery(ListedDriveModelQuery query);
 
 // Headless: a scripted user and the transcript.
 //

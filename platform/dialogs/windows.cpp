@@ -353,12 +353,29 @@ bool DragThumb(HWND dialog, int id, int position) {
   return true;
 }
 
+bool FocusOn(HWND dialog, int id) {
+  Window* c = Control(dialog, id);
+  if (c == nullptr || !Usable(*c) || !IsWindowEnabled(dialog)) return false;
+  State().focus = c->handle;
+  return true;
+}
+
+void MovedByUser(HWND window, int left, int top) {
+  Window* w = Find(window);
+  if (w == nullptr || w->parent != nullptr) return;
+  w->rect =
+      RECT{left, top, left + (w->rect.right - w->rect.left), top + (w->rect.bottom - w->rect.top)};
+}
+
 void PressKey(HWND dialog, UINT key) {
   Window* d = Find(dialog);
   if (d == nullptr) return;
   auto& state = State();
   Window* focus = Find(state.focus);
   if (focus != nullptr && focus->parent != dialog) focus = nullptr;
+  // A control disabled or hidden while it held the focus takes no keys:
+  // Enter or Space must not press an UPDATE that the program has disabled.
+  if (focus != nullptr && !Usable(*focus)) focus = nullptr;
   if (key == VK_RETURN) {
     if (focus != nullptr && IsPushButton(*focus)) {
       Notify(focus, BN_CLICKED);

@@ -13,7 +13,7 @@ SIM=$2
 SHOT="$3/qv_xshot"
 test_name=views_desktop
 . "$(dirname "$0")/../cli/lib/common.sh"
-for tool in Xvfb xdotool; do
+for tool in Xvfb xdotool evilwm xprop; do
   command -v $tool >/dev/null || { echo "$tool is missing (scripts/install-deps.sh installs it)"; exit 1; }
 done
 [ -x "$SHOT" ] || { echo "$SHOT is missing: this build has no desktop view"; exit 1; }
@@ -24,7 +24,8 @@ export LSAN_OPTIONS
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
 xvfb=$!
 program=""
-trap 'kill $program $xvfb 2>/dev/null; rm -rf "$WORK"' EXIT
+wm=""
+trap 'kill $program $wm $xvfb 2>/dev/null; rm -rf "$WORK"' EXIT
 i=0
 while [ ! -s "$WORK/display" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
 DISPLAY=":$(cat "$WORK/display")"
@@ -73,10 +74,11 @@ ended() {  # waits for the program (10 seconds at most: a loaded machine); it mu
   program=""
   [ "$rc" = 0 ] || { fail "exit code $rc"; cat "$WORK/err.txt"; }
 }
-shot() {  # NAME: the dialog last recorded
+shot() {  # NAME: the dialog last recorded, with the status line under it
   [ -n "${QV_SHOTS:-}" ] || return 0
-  set -- "$1" $(grep '^wait ' "$layout" | tail -n 1 | cut -d' ' -f3-6)
-  "$SHOT" save "$QV_SHOTS/$1.png" "$2" "$3" "$4" "$5" || fail "screenshot $1"
+  set -- "$1" $(grep '^wait ' "$layout" | tail -n 1 | cut -d' ' -f3-6) \
+    $(grep '^status ' "$layout" | tail -n 1 | cut -d' ' -f5)
+  "$SHOT" save "$QV_SHOTS/$1.png" "$2" "$3" "$4" $(($5 + ${6:-0})) || fail "screenshot $1"
 }
 
 "$SIM" init "$WORK/en" --drive '0:0:t71:usb:rev=1.00,code=0x11' \
@@ -149,4 +151,66 @@ set -- $(rect 1016)
 shot main-ja
 xdotool key Tab Return
 ended
+
+# Under a window manager (a small one, started here): the window opens with
+# the keyboard focus, stands in the client list and not out of the taskbar,
+# has the program's class, and stays where it is moved; the screen shows the
+# dialog at the new place. Then four drives by the keyboard alone: Shift-Tab
+# reaches the checked row, the arrows take the check to the third row, which
+# the status line names; the update writes to that drive only.
+window_manager_and_keyboard() {
+  "$SIM" init "$WORK/four" --drive '0:0:t71:usb:rev=1.00,code=0x11' \
+    --drive '0:1:r305:usb:rev=1.00,code=0x12' --drive '0:2:t71:usb:rev=1.00,code=0x13' \
+    --drive '0:3:t71:usb:rev=1.00,code=0x14' >/dev/null || { fail "init four"; return; }
+  rm -f "$layout"
+  QV_VIEW_LAYOUT="$layout" "$QV" --machine "$WORK/four" --trace "$WORK/four.trace" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  wait_layout "^wait KYODAKUUS" "agreement of four drives" || return
+  window=$(xdotool search --classname '^quorvanta$' | head -n 1)
+  [ -n "$window" ] || { fail "no window of class quorvanta"; return; }
+  # No window manager yet, which would focus it and rewrite its state: the
+  # window does both itself.
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$window" ] || fail "the agreement opened without the keyboard focus"
+  xprop -id "$window" _NET_WM_STATE | grep -q SKIP_TASKBAR && fail "window left out of the taskbar"
+  evilwm -fn fixed >"$WORK/wm.log" 2>&1 &
+  wm=$!
+  i=0
+  until xprop -root _NET_CLIENT_LIST | grep -qi "$(printf '0x%x' "$window")" || [ $i -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
+  xprop -root _NET_CLIENT_LIST | grep -qi "$(printf '0x%x' "$window")" || fail "window not in _NET_CLIENT_LIST"
+  xdotool windowmove "$window" 40 30
+  xdotool key Next
+  wait_layout "^wait KYODAKUUS 40 30 " "model follows the moved window" || return
+  set -- $(xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+  [ "$1 $2" = "40 30" ] || fail "window at $1,$2 after a key, not where it was moved (40,30)"
+  check_edges 1 "NEXT after the move"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "accept by keys" || return
+  xdotool key Return
+  wait_layout "^wait MainDialogUS" "main dialog of four drives" || return
+  window=$(xdotool search --classname '^quorvanta$' | tail -n 1)
+  [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the main dialog opened without the keyboard focus"
+  wait_layout "^status .* Drive 1 of 4: T71 CDRW USB at adapter 0, target 0 (USB)$" "status line" || return
+  set -- $(grep '^status ' "$layout" | tail -n 1 | cut -d' ' -f2-5)
+  [ "$("$SHOT" ink $(($1 + 4)) $(($2 + 3)) 200 $(($4 - 6)))" -gt 40 ] || fail "no status line drawn"
+  xdotool key shift+Tab Down Down
+  wait_layout "^control 1005 .* vecf" "third row checked by the arrows" || return
+  wait_layout "^status .* Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)$" "status line, third row" || return
+  shot main-four-en
+  xdotool key Tab Return
+  for box in 1 2 3; do
+    i=0
+    until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    xdotool key Return
+  done
+  wait_layout "^control 1002 .* ve-f" "focus on EXIT once UPDATE is disabled" || return
+  xdotool key Return
+  ended
+  grep ' cdb=3B ' "$WORK/four.trace" | cut -d' ' -f1 | sort -u >"$WORK/four.written"
+  [ "$(cat "$WORK/four.written")" = "0:2" ] || fail "writes went to: $(cat "$WORK/four.written")"
+  kill "$wm" 2>/dev/null
+  wm=""
+}
+window_manager_and_keyboard
 finish

@@ -50,7 +50,8 @@ run() {  # PC
 # Reads the agreement to its end with Page Down, accepts it, and goes on.
 accept() {  # ACCEPT-LABEL
   # Not the caption: the last run's transcript on the screen shows it too.
-  wait_for "( ) $1" "agreement" || return
+  # Disabled until the end is read, and shown so without relying on dim.
+  wait_for "(-) $1" "agreement" || return
   for _ in 1 2 3 4 5 6 7 8 9; do tm send-keys NPage; done
   tm send-keys Tab Tab Space
   wait_for "(*) $1" "accept checked" || return
@@ -71,7 +72,7 @@ finished() {  # the program ended, the terminal is the shell's again
 # the mouse, EXIT by keys; the transcript follows once the screen is back.
 start_terminal 80 24
 run "$WORK/en"
-wait_for "( ) Accept" "agreement"
+wait_for "(-) Accept" "agreement"
 keep terminal-agreement-en
 accept Accept
 wait_for "[ UPDATE ]" "main dialog"
@@ -125,10 +126,46 @@ wait_for "checked" "stty after Ctrl-C"
 [ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "Ctrl-C left the alternate screen on"
 screen | grep -qx ' echo *' || { fail "Ctrl-C left the terminal without echo"; screen; }
 
+# Four drives by the keyboard alone: Shift-Tab from UPDATE reaches the
+# checked row, the arrows move the check to the third row, whose drive the
+# status line names; Tab back to UPDATE and Enter through the boxes. Once
+# the update has disabled UPDATE the focus stands on EXIT, so Enter ends the
+# run. The trace shows the writes going to the third drive alone.
+choose_third_drive_by_keys() {
+  "$SIM" init "$WORK/four" --drive '0:0:t71:usb:rev=1.00,code=0x11' \
+    --drive '0:1:r305:usb:rev=1.00,code=0x12' --drive '0:2:t71:usb:rev=1.00,code=0x13' \
+    --drive '0:3:t71:usb:rev=1.00,code=0x14' >/dev/null || { fail "init four"; return; }
+  tm send-keys "clear; '$QV' --machine '$WORK/four' --ui terminal --trace '$WORK/four.trace'; echo exit=\$?" Enter
+  accept Accept
+  wait_for "Drive 1 of 4: T71 CDRW USB at adapter 0, target 0 (USB)" "status line, first row" || return
+  tm send-keys BTab Down
+  wait_for "Drive 2 of 4: R305 CDRW USB at adapter 0, target 1 (USB)" "status line, second row" || return
+  tm send-keys Down
+  wait_for "Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)" "status line, third row" || return
+  screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(13\)' || { fail "third row not checked"; screen; }
+  tm send-keys Tab Enter
+  for text in "Close all other applications" "DO NOT abort" "Succeed to load F/W!!"; do
+    wait_for "$text" "update of the third drive" || return
+    tm send-keys Enter
+  done
+  wait_for "[-UPDATE-]" "UPDATE disabled after the update" || return
+  tm send-keys Enter
+  finished
+  grep ' cdb=3B ' "$WORK/four.trace" | cut -d' ' -f1 | sort -u >"$WORK/four.written"
+  [ "$(cat "$WORK/four.written")" = "0:2" ] || { fail "writes went to: $(cat "$WORK/four.written")"; }
+}
+choose_third_drive_by_keys
+
 # Too small: one clear line, exit code 2, the terminal untouched.
 start_terminal 60 20
 tm send-keys "'$QV' --machine '$WORK/en' --ui terminal; echo exit=\$?" Enter
 wait_for "exit=2" "60x20 run"
 screen | grep -qF "quorvanta: the terminal is 60x20; the terminal view needs at least 80x24" ||
   { fail "no clear message for 60x20"; screen; }
+
+# A terminal that cannot move the cursor: the same, one line and exit code 2.
+tm send-keys "clear; TERM=dumb '$QV' --machine '$WORK/en' --ui terminal; echo dumb-exit=\$?" Enter
+wait_for "dumb-exit=2" "TERM=dumb run"
+[ "$(screen | grep -c .)" = 3 ] && screen | grep -qx "quorvanta: the terminal view needs cursor movement, which TERM=dumb lacks" ||
+  { fail "TERM=dumb not refused in one line"; screen; }
 finish
