@@ -100,13 +100,6 @@ DialogPicture Snapshot(HWND handle) {
   return picture;
 }
 
-std::vector<const ControlPicture*> TabStops(const DialogPicture& dialog) {
-  std::vector<const ControlPicture*> stops;
-  for (const ControlPicture& c : dialog.controls)
-    if (c.tab_stop && c.visible && c.enabled) stops.push_back(&c);
-  return stops;
-}
-
 std::vector<const ControlPicture*> KeyboardStops(const DialogPicture& dialog) {
   const auto usable = [](const ControlPicture& c) { return c.visible && c.enabled; };
   std::vector<const ControlPicture*> stops;

@@ -64,9 +64,6 @@ struct DialogPicture {
 
 DialogPicture Snapshot(HWND dialog);
 
-// The usable tab stops of a picture, in tab order.
-std::vector<const ControlPicture*> TabStops(const DialogPicture& dialog);
-
 // Where Tab and Shift-Tab go in the terminal and desktop views, in template
 // order: the tab stops, and in a radio group of two or more usable buttons
 // that has none, the checked button (the first usable one when none is), so
