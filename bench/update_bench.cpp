@@ -247,21 +247,28 @@ void BM_Process(benchmark::State& state, What what, const char* before_variable)
   state.counters["gui_libraries"] = gui;
 }
 
-BENCHMARK_CAPTURE(BM_Process, hello_world, What::kHello, nullptr)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Process, version_before, What::kVersion, "QV_BENCH_BEFORE")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Process, version, What::kVersion, nullptr)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Process, update_before, What::kUpdate, "QV_BENCH_BEFORE")
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Process, update, What::kUpdate, nullptr)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+// The rows in the order they print: the yardstick first, then each program
+// before and after.
+struct ProcessRow {
+  const char* name;
+  What what;
+  const char* before_variable;
+};
+constexpr ProcessRow kProcessRows[] = {
+    {"hello_world", What::kHello, nullptr}, {"version_before", What::kVersion, "QV_BENCH_BEFORE"},
+    {"version", What::kVersion, nullptr},   {"update_before", What::kUpdate, "QV_BENCH_BEFORE"},
+    {"update", What::kUpdate, nullptr},
+};
+
+const bool g_process_rows = [] {
+  for (const ProcessRow& row : kProcessRows) {
+    benchmark::RegisterBenchmark((std::string("BM_Process/") + row.name).c_str(), BM_Process,
+                                 row.what, row.before_variable)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  }
+  return true;
+}();
 
 // --- allocations per drive command, in process ---
 
