@@ -15,11 +15,25 @@ namespace {
 // record pointer handed to the layer is also the block's address.
 struct RequestBlock {
   SRB_ExecSCSICmd request;
-  BYTE* own_buffer;
+  BYTE* own_buffer;      // own_area, or a larger one from the heap
   BYTE* adopted_buffer;  // a caller's chunk buffer handed over while parked
-  RequestBlock* next_parked;
+  RequestBlock* next;    // the parked list, or the pool's free list
+  BYTE own_area[256];    // room for every answer the commands ask for
 };
 static_assert(offsetof(RequestBlock, request) == 0);
+
+// The records and chunk buffers the commands use, reused so that a command
+// allocates nothing. One command is outstanding at a time; only records the
+// layer still holds (timed out) stay out of the pool, and when those have
+// taken every block the heap serves until they come back.
+constexpr int kPooledBlocks = 4;
+RequestBlock g_blocks[kPooledBlocks];
+RequestBlock* g_free_blocks = nullptr;
+bool g_pool_ready = false;
+
+constexpr int kPooledChunkBuffers = 2;
+alignas(16) BYTE g_chunk_buffers[kPooledChunkBuffers][kChunkBufferSize];
+bool g_chunk_buffer_taken[kPooledChunkBuffers] = {};
 
 RequestBlock* g_parked = nullptr;
 int g_parked_count = 0;
@@ -38,14 +52,49 @@ bool LayerHolds(const SRB_ExecSCSICmd* request) {
   return platform.aspi != nullptr && platform.aspi->Holds(request);
 }
 
+bool Pooled(const RequestBlock* block) {
+  return block >= g_blocks && block < g_blocks + kPooledBlocks;
+}
+
+// A zero-filled block, from the pool while it has one.
+RequestBlock* TakeBlock() {
+  if (!g_pool_ready) {
+    for (RequestBlock& block : g_blocks) {
+      block.next = g_free_blocks;
+      g_free_blocks = &block;
+    }
+    g_pool_ready = true;
+  }
+  RequestBlock* block = g_free_blocks;
+  if (block == nullptr) return new RequestBlock{};
+  g_free_blocks = block->next;
+  *block = RequestBlock{};
+  return block;
+}
+
+void GiveBackChunkBuffer(BYTE* buffer) {
+  for (int i = 0; i < kPooledChunkBuffers; ++i) {
+    if (buffer == g_chunk_buffers[i]) {
+      g_chunk_buffer_taken[i] = false;
+      return;
+    }
+  }
+  delete[] buffer;
+}
+
 void FreeBlock(RequestBlock* block) {
-  delete[] block->own_buffer;
-  delete[] block->adopted_buffer;
-  delete block;
+  if (block->own_buffer != block->own_area) delete[] block->own_buffer;
+  if (block->adopted_buffer != nullptr) GiveBackChunkBuffer(block->adopted_buffer);
+  if (!Pooled(block)) {
+    delete block;
+    return;
+  }
+  block->next = g_free_blocks;
+  g_free_blocks = block;
 }
 
 void Park(RequestBlock* block) {
-  block->next_parked = g_parked;
+  block->next = g_parked;
   g_parked = block;
   ++g_parked_count;
 }
@@ -179,11 +228,13 @@ Answer ClassifyAnswer(const SRB_ExecSCSICmd& request) {
 }
 
 SRB_ExecSCSICmd* NewCommandRequest(const CommandSetup& setup) {
-  RequestBlock* block = new RequestBlock{};
+  RequestBlock* block = TakeBlock();
   SRB_ExecSCSICmd* request = &block->request;
   BYTE* buffer = setup.buffer;
   if (buffer == nullptr && setup.own_buffer_size > 0) {
-    block->own_buffer = new BYTE[setup.own_buffer_size]();
+    block->own_buffer = setup.own_buffer_size <= sizeof block->own_area
+                            ? block->own_area
+                            : new BYTE[setup.own_buffer_size]();
     buffer = block->own_buffer;
   }
   request->SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -240,17 +291,26 @@ SRB_ExecSCSICmd* RunCommand(const CommandSetup& setup, DWORD timeout_ms) {
   return request;
 }
 
-BYTE* NewChunkBuffer() { return new BYTE[kChunkBufferSize](); }
+BYTE* NewChunkBuffer() {
+  for (int i = 0; i < kPooledChunkBuffers; ++i) {
+    if (!g_chunk_buffer_taken[i]) {
+      g_chunk_buffer_taken[i] = true;
+      std::memset(g_chunk_buffers[i], 0, kChunkBufferSize);
+      return g_chunk_buffers[i];
+    }
+  }
+  return new BYTE[kChunkBufferSize]();
+}
 
 void ReleaseChunkBuffer(BYTE* buffer) {
   if (buffer == nullptr) return;
-  for (RequestBlock* block = g_parked; block != nullptr; block = block->next_parked) {
+  for (RequestBlock* block = g_parked; block != nullptr; block = block->next) {
     if (block->request.SRB_BufPointer == buffer && block->adopted_buffer == nullptr) {
-      block->adopted_buffer = buffer;  // freed with the record once the layer lets go
+      block->adopted_buffer = buffer;  // given back with the record once the layer lets go
       return;
     }
   }
-  delete[] buffer;
+  GiveBackChunkBuffer(buffer);
 }
 
 void ReleaseParkedRequests(bool at_exit) {
@@ -258,11 +318,11 @@ void ReleaseParkedRequests(bool at_exit) {
   while (*link != nullptr) {
     RequestBlock* block = *link;
     if (at_exit || !LayerHolds(&block->request)) {
-      *link = block->next_parked;
+      *link = block->next;
       --g_parked_count;
       FreeBlock(block);
     } else {
-      link = &block->next_parked;
+      link = &block->next;
     }
   }
 }

@@ -9,9 +9,10 @@
 //
 // Records handed to the layer are never reused while the layer still holds
 // them (CurrentPlatform().aspi->Holds): a per-command record whose wait timed
-// out is parked and freed once the layer lets go of it (or at exit); the
+// out is parked and given back once the layer lets go of it (or at exit); the
 // shared record, when still held, is replaced by a fresh one for the next
-// shared command.
+// shared command. Records and chunk buffers come from a small pool of the
+// channel's own, so a command allocates nothing.
 #pragma once
 
 #include <cstdint>
@@ -86,14 +87,15 @@ struct CommandSetup {
   PostProc post;          // completion routine or null
 };
 
-// A fresh zero-filled record (and its own zero-filled buffer), filled as told.
+// A zero-filled record (and its own zero-filled buffer) from the channel's
+// pool, filled as told.
 SRB_ExecSCSICmd* NewCommandRequest(const CommandSetup& setup);
 // Hands the record to the layer and notes the start for the trace.
 void SubmitRequest(SRB_ExecSCSICmd* request);
 // Notes the end of the wait (timed_out: it gave up) and writes the trace.
 void EndRequest(SRB_ExecSCSICmd* request, bool timed_out);
-// Frees the record and its own buffer, or parks them while the layer still
-// holds the record (a timed-out command).
+// Gives the record and its own buffer back to the pool, or parks them while
+// the layer still holds the record (a timed-out command).
 void ReleaseCommandRequest(SRB_ExecSCSICmd* request);
 
 // Per-command round trip: new record, submit, WaitForCompletion. On a
@@ -103,15 +105,15 @@ void ReleaseCommandRequest(SRB_ExecSCSICmd* request);
 // caller then calls ReleaseCommandRequest.
 SRB_ExecSCSICmd* RunCommand(const CommandSetup& setup, DWORD timeout_ms);
 
-// Chunk buffers of the direct path: 4096 zero-filled bytes. Releasing one that
-// a parked (timed-out) record still points at hands it to that record, which
-// frees it with itself.
+// Chunk buffers of the direct path: 4096 zero-filled bytes from the pool.
+// Releasing one that a parked (timed-out) record still points at hands it to
+// that record, which gives it back with itself.
 inline constexpr DWORD kChunkBufferSize = 4096;
 BYTE* NewChunkBuffer();
 void ReleaseChunkBuffer(BYTE* buffer);
 
-// Frees the parked records that the layer no longer holds. `at_exit` frees
-// them all, held or not (the layer is being torn down).
+// Gives back the parked records that the layer no longer holds. `at_exit`
+// gives them all back, held or not (the layer is being torn down).
 void ReleaseParkedRequests(bool at_exit);
 // How many parked records are waiting (tests).
 int ParkedRequestCount();

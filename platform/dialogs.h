@@ -289,6 +289,9 @@ int SetBkMode(HDC dc, int mode);
 // the terminator. Returns the height of the text, 0 on failure.
 int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+// Nonzero while part of the window waits to be repainted (and so may yet be
+// erased). `rect` may be null; when given it receives the client area.
+BOOL GetUpdateRect(HWND window, RECT* rect, BOOL erase);
 // Paints at once what is pending for the window and its controls.
 BOOL UpdateWindow(HWND window);
 int GetSystemMetrics(int index);

@@ -58,9 +58,19 @@ std::string Cp932ToUtf8WithoutTables(std::string_view in) {
   return out;
 }
 
+// ASCII is the same in both encodings; such a text (most of what the
+// program shows in English) needs no converter, whose loading costs more than
+// the rest of a transcript line.
+bool IsAscii(std::string_view text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 }  // namespace
 
 std::string Cp932ToUtf8(std::string_view cp932) {
+  if (IsAscii(cp932)) return std::string(cp932);
   std::string out;
   // With replacing, only a missing converter fails.
   if (!Convert("CP932", "UTF-8", cp932, &out, true)) return Cp932ToUtf8WithoutTables(cp932);
@@ -68,5 +78,9 @@ std::string Cp932ToUtf8(std::string_view cp932) {
 }
 
 bool Utf8ToCp932(std::string_view utf8, std::string* cp932) {
+  if (IsAscii(utf8)) {
+    cp932->assign(utf8);
+    return true;
+  }
   return Convert("UTF-8", "CP932", utf8, cp932, false);
 }

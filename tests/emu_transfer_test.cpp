@@ -81,6 +81,21 @@ TEST(EmuTransfer, AtapiSavesSlowlyAndRunsTheNewCodeAtOnce) {
   EXPECT_EQ(bench.Revision(), "1.30");
 }
 
+// The download area takes each chunk at its offset, whatever the order.
+TEST(EmuTransfer, ChunksInReverseOrderMakeTheWholeImage) {
+  Bench bench({"0:0:t71:usb"});
+  bench.TestUnitReady();
+  const std::vector<BYTE> image = T71Image("1.20");
+  for (std::size_t i = emulated::kChunkCount - 1; i-- > 0;) {
+    ASSERT_EQ(
+        bench.WriteChunk(0, 0, 6, i * emulated::kChunkSize, image.data() + i * emulated::kChunkSize)
+            .status,
+        SS_COMP);
+  }
+  ASSERT_EQ(bench.WriteChunk(0, 0, 7, 0x80000, image.data() + 0x80000).status, SS_COMP);
+  EXPECT_EQ(bench.aspi->DriveAt(0, 0)->firmware(), image);
+}
+
 TEST(EmuTransfer, SaveRefusesAnIncompleteOrForeignImage) {
   struct Case {
     const char* what;

@@ -101,14 +101,17 @@ TEST_F(ProgressTest, DurationNoteSetsTheTextAndIsWrittenToTheTranscript) {
             "note: Note: This may take several minutes.\n");
 }
 
-TEST_F(ProgressTest, EveryStepReachesTheViewWithoutAnyMessageDispatch) {
+TEST_F(ProgressTest, EveryChangeOfTheBarReachesTheViewWithoutAnyMessageDispatch) {
   int changes = 0;
   dialog_model::SetScreenListener([&] { ++changes; });
-  InDialog([&](HWND) {
+  InDialog([&](HWND d) {
     changes = 0;
     for (std::int32_t n = 1; n <= 20; ++n) PaintProgress(n);
-    // One fill each, and two immediate repaints (at 10 and 20).
-    EXPECT_EQ(changes, 22);
+    // A fill where the width changes (at 1, the first, then at 10 and 20),
+    // and an immediate repaint at 10 and 20; the counts between paint what
+    // is already there and are left out.
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(Bar(d), 6);
   });
 }
 

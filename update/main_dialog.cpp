@@ -10,6 +10,7 @@ INT_PTR MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
       g_app.MainDialogWindow = dialog;
+      NewProgressBar();
       SetProgressSink(PaintProgress);
       ShowVersionCaption(dialog);
       CenterOnScreen(dialog);
@@ -19,6 +20,7 @@ INT_PTR MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
       // Erasing everything also wipes the self-painted progress bar until it
       // is next painted.
       InvalidateRect(dialog, nullptr, 1);
+      ProgressBarErased();
       PAINTSTRUCT paint;
       BeginPaint(dialog, &paint);
       EndPaint(dialog, &paint);

@@ -3,7 +3,7 @@
 // would show.
 #include <algorithm>
 #include <cstring>
-#include <map>
+#include <string_view>
 #include <utility>
 
 #include "platform/dialogs.h"
@@ -13,13 +13,24 @@ namespace dialog_model {
 namespace {
 
 struct DeviceContext {
+  std::uintptr_t handle;  // 0: the slot is free
   HWND window;
   int background_mode;
 };
 
+struct Brush {
+  std::uintptr_t handle;  // 0: the slot is free
+  COLORREF colour;
+};
+
+// Fixed slots, as the system's own GDI keeps a table of its objects: taking a
+// device context or a brush allocates nothing. Handles count on, so a handle
+// given back never names a later object.
+constexpr int kSlots = 32;
+
 struct Gdi {
-  std::map<std::uintptr_t, DeviceContext> contexts;
-  std::map<std::uintptr_t, COLORREF> brushes;
+  DeviceContext contexts[kSlots]{};
+  Brush brushes[kSlots]{};
   std::uintptr_t next = 0x7000000;
 };
 
@@ -32,6 +43,28 @@ Gdi& TheGdi() {
 constexpr std::uintptr_t kStockWhite = 0x0100;
 constexpr std::uintptr_t kStockLightGrey = 0x0101;
 
+template <typename Slot>
+Slot* SlotOf(Slot (&slots)[kSlots], std::uintptr_t handle) {
+  if (handle == 0) return nullptr;
+  for (Slot& slot : slots)
+    if (slot.handle == handle) return &slot;
+  return nullptr;
+}
+
+template <typename Slot>
+Slot* FreeSlot(Slot (&slots)[kSlots]) {
+  for (Slot& slot : slots)
+    if (slot.handle == 0) return &slot;
+  return nullptr;
+}
+
+template <typename Slot>
+int SlotsInUse(const Slot (&slots)[kSlots]) {
+  int count = 0;
+  for (const Slot& slot : slots) count += slot.handle != 0 ? 1 : 0;
+  return count;
+}
+
 bool BrushColour(HBRUSH brush, COLORREF* colour) {
   auto value = reinterpret_cast<std::uintptr_t>(brush);
   if (value == kStockWhite) {
@@ -42,23 +75,36 @@ bool BrushColour(HBRUSH brush, COLORREF* colour) {
     *colour = RGB(192, 192, 192);
     return true;
   }
-  auto it = TheGdi().brushes.find(value);
-  if (it == TheGdi().brushes.end()) return false;
-  *colour = it->second;
+  const Brush* slot = SlotOf(TheGdi().brushes, value);
+  if (slot == nullptr) return false;
+  *colour = slot->colour;
   return true;
 }
 
 DeviceContext* Context(HDC dc) {
-  auto it = TheGdi().contexts.find(reinterpret_cast<std::uintptr_t>(dc));
-  return it == TheGdi().contexts.end() ? nullptr : &it->second;
+  return SlotOf(TheGdi().contexts, reinterpret_cast<std::uintptr_t>(dc));
 }
 
-HDC NewContext(HWND window) {
+std::uintptr_t NextHandle() {
   Gdi& gdi = TheGdi();
   std::uintptr_t handle = gdi.next;
   gdi.next += 4;
-  gdi.contexts[handle] = DeviceContext{window, OPAQUE};
-  return reinterpret_cast<HDC>(handle);
+  return handle;
+}
+
+// Null when every slot is taken, as GDI fails when its table is full.
+HDC NewContext(HWND window) {
+  DeviceContext* slot = FreeSlot(TheGdi().contexts);
+  if (slot == nullptr) return nullptr;
+  *slot = DeviceContext{NextHandle(), window, OPAQUE};
+  return reinterpret_cast<HDC>(slot->handle);
+}
+
+bool DropContext(HDC dc) {
+  DeviceContext* slot = Context(dc);
+  if (slot == nullptr) return false;
+  slot->handle = 0;
+  return true;
 }
 
 RECT ClientOf(const Window& w) {
@@ -149,18 +195,22 @@ void PaintPending(Window* window) {
       window->update_pending = false;
       window->erase_pending = false;
     }
-    for (HWND child : std::vector<HWND>(window->children)) {
+    // By index: a paint handler may change the list, and copying it would
+    // allocate on every immediate repaint.
+    for (std::size_t i = 0; window != nullptr && i < window->children.size(); ++i) {
+      const HWND child = window->children[i];
       Window* c = Find(child);
       if (c == nullptr || !c->update_pending) continue;
       any = true;
       if (c->window_procedure != nullptr || c->dialog_procedure != nullptr) {
         SendMessageA(child, WM_PAINT, 0, 0);
         if (Window* again = Find(child)) again->update_pending = again->erase_pending = false;
+        window = Find(handle);
       } else {
         DefaultControlPaint(c);
       }
     }
-    if (!any) return;
+    if (!any || window == nullptr) return;
   }
 }
 
@@ -183,8 +233,8 @@ void Expose(HWND window) {
   if (Window* w = Find(window)) Uncover(w);
 }
 
-int OpenDeviceContexts() { return static_cast<int>(TheGdi().contexts.size()); }
-int LiveBrushes() { return static_cast<int>(TheGdi().brushes.size()); }
+int OpenDeviceContexts() { return SlotsInUse(TheGdi().contexts); }
+int LiveBrushes() { return SlotsInUse(TheGdi().brushes); }
 
 }  // namespace dialog_model
 
@@ -206,7 +256,7 @@ HDC BeginPaint(HWND window, PAINTSTRUCT* paint) {
 
 BOOL EndPaint(HWND, const PAINTSTRUCT* paint) {
   if (paint == nullptr) return 0;
-  dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(paint->hdc));
+  dialog_model::DropContext(paint->hdc);
   dialog_model::ScreenChanged();
   return 1;
 }
@@ -217,17 +267,16 @@ HDC GetDC(HWND window) {
 }
 
 int ReleaseDC(HWND, HDC dc) {
-  if (dialog_model::TheGdi().contexts.erase(reinterpret_cast<std::uintptr_t>(dc)) == 0) return 0;
+  if (!dialog_model::DropContext(dc)) return 0;
   dialog_model::ScreenChanged();
   return 1;
 }
 
 HBRUSH CreateSolidBrush(COLORREF colour) {
-  auto& gdi = dialog_model::TheGdi();
-  std::uintptr_t handle = gdi.next;
-  gdi.next += 4;
-  gdi.brushes[handle] = colour & 0x00FFFFFF;
-  return reinterpret_cast<HBRUSH>(handle);
+  dialog_model::Brush* slot = dialog_model::FreeSlot(dialog_model::TheGdi().brushes);
+  if (slot == nullptr) return nullptr;
+  *slot = dialog_model::Brush{dialog_model::NextHandle(), colour & 0x00FFFFFF};
+  return reinterpret_cast<HBRUSH>(slot->handle);
 }
 
 HGDIOBJ GetStockObject(int object) {
@@ -237,8 +286,11 @@ HGDIOBJ GetStockObject(int object) {
 }
 
 BOOL DeleteObject(HGDIOBJ object) {
-  return dialog_model::TheGdi().brushes.erase(reinterpret_cast<std::uintptr_t>(object)) != 0 ? 1
-                                                                                             : 0;
+  dialog_model::Brush* slot = dialog_model::SlotOf(dialog_model::TheGdi().brushes,
+                                                   reinterpret_cast<std::uintptr_t>(object));
+  if (slot == nullptr) return 0;
+  slot->handle = 0;
+  return 1;
 }
 
 int FillRect(HDC dc, const RECT* rect, HBRUSH brush) {
@@ -267,13 +319,15 @@ int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) {
   Window* w = Find(context->window);
   if (w == nullptr) return 0;
   std::size_t length = count < 0 ? std::strlen(text) : static_cast<std::size_t>(count);
-  std::string line(text, length);
+  std::string_view line(text, length);
+  // Cut at the first line break before copying: the text may run on for
+  // pages (the agreement is drawn from its current line to its end).
   std::size_t end = line.find_first_of("\r\n");
-  if ((format & DT_SINGLELINE) == 0 && end != std::string::npos) line.resize(end);
+  if ((format & DT_SINGLELINE) == 0 && end != std::string_view::npos) line = line.substr(0, end);
   RECT band = *rect;
   if ((format & DT_NOCLIP) == 0) band = dialog_model::Intersect(band, dialog_model::ClientOf(*w));
   if (!line.empty() && band.bottom > band.top)
-    dialog_model::AddOp(w, PaintOp{PaintOp::Kind::kText, band, 0, line});
+    dialog_model::AddOp(w, PaintOp{PaintOp::Kind::kText, band, 0, std::string(line)});
   return dialog_model::kBaseUnitY;
 }
 
@@ -282,6 +336,13 @@ BOOL InvalidateRect(HWND window, const RECT*, BOOL erase) {
   if (w == nullptr) return 0;
   // The dialogs do not clip their controls, so these are repainted too.
   dialog_model::Invalidate(w, erase != 0, (w->style & WS_CLIPCHILDREN) == 0);
+  return 1;
+}
+
+BOOL GetUpdateRect(HWND window, RECT* rect, BOOL) {
+  Window* w = Find(window);
+  if (w == nullptr || !w->update_pending) return 0;
+  if (rect != nullptr) *rect = dialog_model::ClientOf(*w);
   return 1;
 }
 

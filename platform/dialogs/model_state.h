@@ -53,7 +53,13 @@ struct Window {
 struct ModelState {
   std::map<std::string, WNDCLASSA> classes;  // upper-cased names
   std::map<std::uintptr_t, std::unique_ptr<Window>> windows;
-  std::uintptr_t next_handle = 0x10000;
+  // Handles count up from kFirstHandle in steps of kHandleStep; windows by
+  // that number, so that finding one (thousands of times per update) is an
+  // index rather than a search.
+  static constexpr std::uintptr_t kFirstHandle = 0x10000;
+  static constexpr std::uintptr_t kHandleStep = 4;
+  std::vector<Window*> by_number;
+  std::uintptr_t next_handle = kFirstHandle;
   std::vector<MSG> queue;
   std::vector<HWND> modal_stack;
   HWND focus = nullptr;

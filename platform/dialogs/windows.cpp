@@ -17,11 +17,12 @@ ModelState& State() {
 }
 
 Window* Find(HWND handle) {
-  if (handle == nullptr) return nullptr;
-  auto& windows = State().windows;
-  auto it = windows.find(reinterpret_cast<std::uintptr_t>(handle));
-  if (it == windows.end() || it->second->destroyed) return nullptr;
-  return it->second.get();
+  const auto value = reinterpret_cast<std::uintptr_t>(handle);
+  if (value < ModelState::kFirstHandle || value % ModelState::kHandleStep != 0) return nullptr;
+  const std::vector<Window*>& windows = State().by_number;
+  const std::size_t number = (value - ModelState::kFirstHandle) / ModelState::kHandleStep;
+  if (number >= windows.size() || windows[number]->destroyed) return nullptr;
+  return windows[number];
 }
 
 namespace {
@@ -45,8 +46,9 @@ Window* NewWindow(Kind kind) {
   auto window = std::make_unique<Window>();
   window->handle = reinterpret_cast<HWND>(state.next_handle);
   window->kind = kind;
-  state.next_handle += 4;
+  state.next_handle += ModelState::kHandleStep;
   Window* raw = window.get();
+  state.by_number.push_back(raw);
   state.windows[reinterpret_cast<std::uintptr_t>(raw->handle)] = std::move(window);
   return raw;
 }

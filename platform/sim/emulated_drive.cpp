@@ -27,6 +27,7 @@ constexpr std::uint64_t kAtapiSaveMs = 30000;
 
 constexpr std::size_t kStandardInquiryLen = 36;
 constexpr std::size_t kRevisionPageLen = 36;
+static_assert(kStandardInquiryLen <= kMaxAnswerBytes && kRevisionPageLen <= kMaxAnswerBytes);
 constexpr std::size_t kVendorQueryLen = 18;
 
 std::size_t Be16(std::span<const BYTE> b, std::size_t at) {
@@ -37,7 +38,7 @@ std::size_t Be24(std::span<const BYTE> b, std::size_t at) {
 }
 
 // Copies text into a space-padded field, as INQUIRY data is laid out.
-void PutPadded(std::vector<BYTE>& out, std::size_t at, std::size_t width, std::string_view text) {
+void PutPadded(std::span<BYTE> out, std::size_t at, std::size_t width, std::string_view text) {
   for (std::size_t i = 0; i < width; ++i) out[at + i] = i < text.size() ? text[i] : ' ';
 }
 
@@ -209,12 +210,12 @@ void EmulatedDrive::FaultAfter(DriveAnswer* answer) {
   }
 }
 
-DriveAnswer EmulatedDrive::Good(std::vector<BYTE> data, std::size_t allocation,
+DriveAnswer EmulatedDrive::Good(std::span<const BYTE> data, std::size_t allocation,
                                 std::size_t bytes_out) const {
   DriveAnswer answer;
-  if (data.size() > allocation) data.resize(allocation);
-  answer.duration_ms = LinkDurationMs(setup_.link, data.size() + bytes_out);
-  answer.data_in = std::move(data);
+  answer.data_in_length = std::min({data.size(), allocation, answer.data_in.size()});
+  std::copy_n(data.begin(), answer.data_in_length, answer.data_in.begin());
+  answer.duration_ms = LinkDurationMs(setup_.link, answer.data_in_length + bytes_out);
   return answer;
 }
 
@@ -232,17 +233,18 @@ DriveAnswer EmulatedDrive::TestUnitReady(std::span<const BYTE>, std::span<const 
   return Good({}, 0, 0);
 }
 
-std::vector<BYTE> EmulatedDrive::StandardInquiry() const {
+std::size_t EmulatedDrive::StandardInquiry(std::array<BYTE, kMaxAnswerBytes>& d) const {
+  d.fill(0);
   if (!setup_.inquiry.empty()) {
     // A twin answers as its drive did; the revision there follows the
     // firmware it runs.
-    std::vector<BYTE> d = setup_.inquiry;
-    if (d.size() >= 36 && std::equal(d.begin() + 32, d.begin() + 36, setup_.rev.begin())) {
+    const std::size_t n = std::min(setup_.inquiry.size(), d.size());
+    std::copy_n(setup_.inquiry.begin(), n, d.begin());
+    if (n >= 36 && std::equal(d.begin() + 32, d.begin() + 36, setup_.rev.begin())) {
       PutPadded(d, 32, 4, state_.running_rev);
     }
-    return d;
+    return n;
   }
-  std::vector<BYTE> d(kStandardInquiryLen, 0);
   d[0] = 0x05;                                        // peripheral: CD/DVD device, connected
   d[1] = 0x80;                                        // removable medium
   d[2] = 0x00;                                        // no claimed standard version
@@ -252,11 +254,11 @@ std::vector<BYTE> EmulatedDrive::StandardInquiry() const {
   PutPadded(d, 8, 8, "VANTROS");            // 8..15 vendor identification
   PutPadded(d, 16, 16, setup_.product);     // 16..31 product identification
   PutPadded(d, 32, 4, state_.running_rev);  // 32..35 product revision level
-  return d;
+  return kStandardInquiryLen;
 }
 
-std::vector<BYTE> EmulatedDrive::RevisionPage() const {
-  std::vector<BYTE> d(kRevisionPageLen, 0);
+std::array<BYTE, kMaxAnswerBytes> EmulatedDrive::RevisionPage() const {
+  std::array<BYTE, kMaxAnswerBytes> d{};
   d[0] = 0x05;  // peripheral: CD/DVD device
   d[1] = 0x81;  // page code
   d[2] = 0x00;
@@ -275,10 +277,12 @@ DriveAnswer EmulatedDrive::Inquiry(std::span<const BYTE> cdb, std::span<const BY
   const std::size_t allocation = Be16(cdb, 3);
   if (!evpd) {
     if (page != 0) return CheckCondition(sense::kInvalidField);
-    return Good(StandardInquiry(), allocation, 0);
+    std::array<BYTE, kMaxAnswerBytes> d;
+    const std::size_t n = StandardInquiry(d);
+    return Good(std::span(d).first(n), allocation, 0);
   }
   if (page == 0x00) {
-    std::vector<BYTE> d = {
+    const BYTE d[] = {
         0x05,  // peripheral: CD/DVD device
         0x00,  // page code: supported pages
         0x00,
@@ -286,13 +290,16 @@ DriveAnswer EmulatedDrive::Inquiry(std::span<const BYTE> cdb, std::span<const BY
         0x00,  // this page
         0x81,  // firmware revision page
     };
-    return Good(std::move(d), allocation, 0);
+    return Good(d, allocation, 0);
   }
   if (page == 0x81 && setup_.no_revision_page) {
     return CheckCondition({static_cast<BYTE>(setup_.revision_page_sense[0] & 0x0F),
                            setup_.revision_page_sense[1], setup_.revision_page_sense[2]});
   }
-  if (page == 0x81) return Good(RevisionPage(), allocation, 0);
+  if (page == 0x81) {
+    const std::array<BYTE, kMaxAnswerBytes> d = RevisionPage();
+    return Good(std::span(d).first(kRevisionPageLen), allocation, 0);
+  }
   return CheckCondition(sense::kInvalidField);
 }
 
@@ -333,9 +340,15 @@ DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<cons
   const std::optional<WriteBlock> block = ParseWriteBuffer(cdb, data_out);
   if (!block) return CheckCondition(sense::kInvalidField);
   std::vector<BYTE>& area = state_.download;
-  if (area.size() != kImageSize) area.resize(kImageSize);
-  std::copy_n(data_out.begin(), block->length,
+  if (area.capacity() < kImageSize) area.reserve(kImageSize);
+  // Chunks come in order, so the area grows by appending; only a gap before
+  // an offset beyond its end is zero-filled.
+  if (area.size() < block->offset) area.resize(block->offset);
+  const std::size_t overwritten = std::min(block->length, area.size() - block->offset);
+  std::copy_n(data_out.begin(), overwritten,
               area.begin() + static_cast<std::ptrdiff_t>(block->offset));
+  area.insert(area.end(), data_out.begin() + static_cast<std::ptrdiff_t>(overwritten),
+              data_out.begin() + static_cast<std::ptrdiff_t>(block->length));
   for (std::size_t c = (block->offset + kChunkSize - 1) / kChunkSize;
        (c + 1) * kChunkSize <= block->offset + block->length; ++c) {
     state_.chunk_arrived.set(c);
@@ -376,14 +389,14 @@ DriveAnswer EmulatedDrive::WriteBuffer(std::span<const BYTE> cdb, std::span<cons
 DriveAnswer EmulatedDrive::VendorQuery(std::span<const BYTE> cdb, std::span<const BYTE>,
                                        std::uint64_t) {
   if (cdb[2] != 0x01) return CheckCondition(sense::kInvalidField);
-  std::vector<BYTE> d(kVendorQueryLen, 0);
+  std::array<BYTE, kVendorQueryLen> d{};
   PutPadded(d, 0, 8, "VANTROS");           // 0..7 vendor
   PutPadded(d, 8, 4, state_.running_rev);  // 8..11 running firmware revision
   d[12] = state_.code;                     // version code
   d[13] = state_.modelcode;                // model code
   d[14] = state_.disc ? 1 : 0;             // disc present
   // 15..17 reserved
-  return Good(std::move(d), Be16(cdb, 8), 0);
+  return Good(d, Be16(cdb, 8), 0);
 }
 
 DriveAnswer EmulatedDrive::VendorLoad(std::span<const BYTE> cdb, std::span<const BYTE> data_out,

@@ -5,6 +5,7 @@
 // command ends.
 #pragma once
 
+#include <array>
 #include <bitset>
 #include <cstdint>
 #include <functional>
@@ -43,6 +44,9 @@ inline constexpr std::size_t kImageRevisionOffset = 499684;  // revision field 1
 // The loader data's version digits sit at file offset 28732, that is payload
 // offset 28732 - 64.
 inline constexpr std::size_t kPayloadDigitsOffset = 28668;
+// The longest answer a command has: the standard INQUIRY, which a twin
+// answers with its drive's whole one, up to 96 bytes.
+inline constexpr std::size_t kMaxAnswerBytes = 96;
 }  // namespace emulated
 
 enum class Outcome {
@@ -56,7 +60,10 @@ enum class Outcome {
 struct DriveAnswer {
   Outcome outcome = Outcome::kGood;
   SenseCode sense = sense::kNoSense;
-  std::vector<BYTE> data_in;  // already cut to the allocation length
+  // Data in: the first data_in_length bytes, already cut to the allocation
+  // length. Held in the answer itself, so that answering allocates nothing.
+  std::array<BYTE, emulated::kMaxAnswerBytes> data_in{};
+  std::size_t data_in_length = 0;
   std::uint64_t duration_ms = 0;
   // State change that takes effect at the instant the command ends.
   std::function<void(std::uint64_t end)> on_end;
@@ -79,9 +86,10 @@ struct DriveState {
   bool power_lost = false;             // the powerloss knob has fired
   int busy_left = 0;
   std::vector<BYTE> firmware;
-  // The download area: sized when the first WRITE BUFFER arrives. Its bytes
-  // are only ever read once every chunk has arrived since the last reset, so
-  // a reset clears the arrival marks and leaves the bytes.
+  // The download area: grows as the WRITE BUFFERs arrive, up to the image's
+  // size. Its bytes are only ever read once every chunk has arrived since the
+  // last reset, so a reset clears the arrival marks and leaves the bytes, and
+  // nothing in it is zero-filled that a chunk will overwrite.
   std::vector<BYTE> download;
   std::bitset<emulated::kChunkCount> chunk_arrived;
   // Firmware changed since it was last read or saved.
@@ -149,10 +157,11 @@ class EmulatedDrive {
   DriveAnswer VendorQuery(std::span<const BYTE> cdb, std::span<const BYTE> out, std::uint64_t now);
   DriveAnswer VendorLoad(std::span<const BYTE> cdb, std::span<const BYTE> out, std::uint64_t now);
 
-  DriveAnswer Good(std::vector<BYTE> data, std::size_t allocation, std::size_t bytes_out) const;
+  DriveAnswer Good(std::span<const BYTE> data, std::size_t allocation, std::size_t bytes_out) const;
   DriveAnswer CheckCondition(SenseCode code) const;
-  std::vector<BYTE> StandardInquiry() const;
-  std::vector<BYTE> RevisionPage() const;
+  // Fills d; returns the answer's length.
+  std::size_t StandardInquiry(std::array<BYTE, emulated::kMaxAnswerBytes>& d) const;
+  std::array<BYTE, emulated::kMaxAnswerBytes> RevisionPage() const;
   bool ImageFitsModel(std::span<const BYTE> image) const;
   std::uint64_t DefaultSaveMs() const;
   void ResetDownload() { state_.chunk_arrived.reset(); }

@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <set>
-#include <sstream>
 #include <utility>
 
 #include "platform/posix/atomic_file.h"
@@ -104,12 +103,14 @@ std::unique_ptr<SimAspi> SimAspi::Load(const fs::path& machine_dir, int adapter_
       if (error != nullptr) *error = why;
       return nullptr;
     }
-    std::istringstream lines(text);
-    std::string line;
     std::string description;
     int count = 0;
-    while (std::getline(lines, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string_view line(text.data() + start, end - start);
+      start = end + 1;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (line.empty() || line[0] == '#') continue;
       description = line;
       ++count;
@@ -346,8 +347,8 @@ void SimAspi::RunUntil(std::uint64_t now) {
       for (const auto& drive : drives_) returns_at_ = std::min(returns_at_, drive->NextEventAt());
     }
 
-    if (!answer.data_in.empty() && request->SRB_BufPointer != nullptr) {
-      const std::size_t n = std::min<std::size_t>(answer.data_in.size(), request->SRB_BufLen);
+    if (answer.data_in_length > 0 && request->SRB_BufPointer != nullptr) {
+      const std::size_t n = std::min<std::size_t>(answer.data_in_length, request->SRB_BufLen);
       std::memcpy(request->SRB_BufPointer, answer.data_in.data(), n);
     }
     BYTE status = SS_ERR;

@@ -100,13 +100,25 @@ bool SimFiles::Locate(const std::vector<std::string>& parts, bool for_create,
     const bool last = i + 1 == parts.size();
     std::error_code ec;
     std::filesystem::path found;
-    for (std::filesystem::directory_iterator it(at, ec), end; !ec && it != end; it.increment(ec)) {
-      if (SameWindowsName(it->path().filename().string(), parts[i])) {
-        found = it->path();
-        break;
-      }
+    // The name as written is the usual case and needs no walk through the
+    // directory; any other spelling is looked for among its entries. Only a
+    // plain name can be an entry.
+    const std::string& name = parts[i];
+    if (!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos) {
+      std::filesystem::path exact = at / name;
+      if (std::filesystem::exists(std::filesystem::symlink_status(exact, ec))) found = exact;
+      ec.clear();
     }
-    if (ec) return false;
+    if (found.empty()) {
+      for (std::filesystem::directory_iterator it(at, ec), end; !ec && it != end;
+           it.increment(ec)) {
+        if (SameWindowsName(it->path().filename().string(), name)) {
+          found = it->path();
+          break;
+        }
+      }
+      if (ec) return false;
+    }
     if (found.empty()) {
       if (!(last && for_create)) return false;
       found = at / parts[i];

@@ -208,6 +208,7 @@ int QV_WINAPI ReleaseDC(HWND window, HDC dc);
 int QV_WINAPI FillRect(HDC dc, const RECT* rect, HBRUSH brush);
 int QV_WINAPI DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format);
 BOOL QV_WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+BOOL QV_WINAPI GetUpdateRect(HWND window, RECT* rect, BOOL erase);
 BOOL QV_WINAPI UpdateWindow(HWND window);
 int QV_WINAPI GetSystemMetrics(int index);
 HANDLE QV_WINAPI LoadIconA(HINSTANCE instance, const char* name);

@@ -223,6 +223,9 @@ int DrawTextA(HDC dc, const char* text, int count, RECT* rect, UINT format) {
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase) {
   return win32::InvalidateRect(window, rect, erase);
 }
+BOOL GetUpdateRect(HWND window, RECT* rect, BOOL erase) {
+  return win32::GetUpdateRect(window, rect, erase);
+}
 BOOL UpdateWindow(HWND window) { return win32::UpdateWindow(window); }
 int GetSystemMetrics(int index) { return win32::GetSystemMetrics(index); }
 

@@ -110,6 +110,28 @@ else
   fail "unshare -m is not permitted here (the test runs as root)"
 fi
 
+# The program links no GUI or terminal library, and a headless run loads
+# none: those views are modules it loads only when one is chosen. Without
+# them beside it, the desktop view is not there (one line), and the rule for
+# a run without a display follows.
+gui='lib(fltk|X11|xcb|Xft|fontconfig|freetype|ncursesw|tinfo)'
+ldd "$QV" | grep -E "$gui" && fail "the program links a GUI or terminal library"
+LD_DEBUG=files "$QV" --machine "$WORK/pc" --ui headless --yes 2>&1 >/dev/null | grep -E "file=$gui" &&
+  fail "a headless run loaded a GUI or terminal library"
+cp "$QV" "$WORK/alone"
+DISPLAY=:99 "$WORK/alone" --machine "$WORK/pc" --ui desktop >/dev/null 2>"$WORK/nodesk.err" </dev/null
+rc=$?
+[ "$rc" = 2 ] || fail "--ui desktop without its module gave exit code $rc"
+grep -q '^quorvanta: no desktop view: desktop-view.so is not installed' "$WORK/nodesk.err" ||
+  { fail "--ui desktop without its module"; cat "$WORK/nodesk.err"; }
+DISPLAY=:99 "$WORK/alone" --machine "$WORK/pc" >/dev/null 2>"$WORK/nodesk.err" </dev/null
+rc=$?
+[ "$rc" = 2 ] || fail "a display without the desktop module gave exit code $rc"
+printf '%s\n' "quorvanta: no desktop view: desktop-view.so is not installed beside the program" \
+  "quorvanta: no display and no terminal to show the dialogs on: run it in a terminal (--ui terminal) or give a scripted user (--script FILE); see quorvanta --help" \
+  >"$WORK/nodesk.want"
+cmp -s "$WORK/nodesk.err" "$WORK/nodesk.want" || { fail "a display without the desktop module"; cat "$WORK/nodesk.err"; }
+
 "$QV" --help | grep -q '^usage: quorvanta' || fail "--help"
 "$QV" -h >"$WORK/h.out" 2>&1 || fail "-h gave exit code $?"
 grep -q '^usage: quorvanta' "$WORK/h.out" || { fail "-h is not --help"; cat "$WORK/h.out"; }
