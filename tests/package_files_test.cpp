@@ -323,8 +323,8 @@ TEST_F(PackageTest, VersionDigitsArePackedBcd) {
   const struct {
     char high, low;
     int value;
-  } pairs[] = {{'0', '0', 0x00}, {'9', '9', 0x99}, {'1', '1', 0x11},
-               {'0', '4', 0x04}, {':', '0', 0xA0}, {'0', '/', 0xFF}};
+  } pairs[] = {{'0', '0', 0x00}, {'9', '9', 0x99}, {'1', '1', 0x11}, {'0', '4', 0x04},
+               {':', '0', 0xA0}, {'0', '/', -1},   {'A', '0', 272}};
   for (const auto& p : pairs) EXPECT_EQ(PackedPair(p.high, p.low), p.value) << p.high << p.low;
 }
 
