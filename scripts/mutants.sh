@@ -9,15 +9,20 @@
 # starts no real component (all but the CTest labels views, qemu, wine,
 # kernel and package). A mutant is killed when a test fails, does not end in
 # time, or the mutant does not build; it survived when every test passed.
-# The tests that killed earlier mutants run first, and a mutant's run stops
-# at the first failure. One line per mutant, then the share killed. Mutants
-# named equivalent in the list (a change no behaviour can show) are skipped
-# and left out of the share.
+# The tests that killed earlier mutants run first, one at a time, and a
+# mutant's run stops at the first failure; the slow tests (half a minute or
+# more in the baseline run) come last, side by side. One line per mutant,
+# then the share killed. Mutants named equivalent in the list (a change no
+# behaviour can show) are skipped and left out of the share.
 #
 # Environment: MUTANTS_DIR (scratch copy and its build, default
 # build/mutants), MUTANTS_ONLY (run only the mutants whose id matches this
 # extended regular expression), MUTANTS_JOBS (ninja jobs, default 2),
-# MUTANTS_NOSYNC=1 (test the scratch copy as it is, to compare two suites).
+# MUTANTS_NOSYNC=1 (test the scratch copy as it is, to compare two suites),
+# MUTANTS_TESTS (use only the tests whose name matches this extended regular
+# expression; a mutant then "survived" these tests alone),
+# MUTANTS_REUSE_BASELINE=1 (skip the unmutated run when an earlier one
+# passed; its timings order the tests).
 # On demand only; the test command does not run it.
 set -u
 cd "$(dirname "$0")/.."
@@ -78,12 +83,17 @@ ninja -C "$build" -j "$jobs" >>"$log" 2>&1 || { echo "mutants: the tree does not
 # The tests without a real component, fastest first by the baseline run,
 # which must pass.
 labels='^(views|qemu|wine|kernel|package)$'
-ctest --test-dir "$build" -j "$jobs" -LE "$labels" >"$dir/baseline.txt" 2>&1 || {
-  echo "mutants: the unmutated tree fails its tests (see $dir/baseline.txt)" >&2
-  exit 2
-}
-order=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) [. ]*Passed *\([0-9.]*\) sec.*/\2 \1/p' \
-  "$dir/baseline.txt" | sort -n | awk '{print $2}')
+if [ "${MUTANTS_REUSE_BASELINE:-0}" != 1 ] || [ ! -f "$dir/baseline.txt" ]; then
+  ctest --test-dir "$build" -j "$jobs" -LE "$labels" >"$dir/baseline.txt" 2>&1 || {
+    mv "$dir/baseline.txt" "$dir/baseline-failed.txt"
+    echo "mutants: the unmutated tree fails its tests (see $dir/baseline-failed.txt)" >&2
+    exit 2
+  }
+fi
+timings=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) [. ]*Passed *\([0-9.]*\) sec.*/\2 \1/p' \
+  "$dir/baseline.txt" | sort -n | awk -v re="${MUTANTS_TESTS:-.}" '$2 ~ re')
+order=$(printf '%s\n' "$timings" | awk '$1 < 30 {print $2}')
+slow=$(printf '%s\n' "$timings" | awk '$1 >= 30 {print $2}')
 seconds() {
   sed -n "s/^ *[0-9]*\/[0-9]* Test *#[0-9]*: $1 [. ]*Passed *\([0-9.]*\) sec.*/\1/p" \
     "$dir/baseline.txt" | head -n 1
@@ -109,11 +119,26 @@ run_tests() {
     fi
     base=$(seconds "$t")
     limit=$(awk -v b="${base:-10}" 'BEGIN { l = int(b * 5) + 60; print (l > 600 ? 600 : l) }')
-    if ! timeout -k 10 "$limit" ctest --test-dir "$build" -R "^$t\$" >>"$log" 2>&1; then
+    if ! timeout -k 10 "$limit" ctest --test-dir "$build" -R "^$t\$" --output-on-failure \
+      >>"$log" 2>&1; then
       echo "$t"
       return
     fi
   done
+  [ -n "$slow" ] || return
+  regex=$(printf '%s\n' $slow | paste -sd '|' -)
+  # shellcheck disable=SC2046
+  if ! ninja -C "$build" -j "$jobs" $(for t in $slow; do targets_for "$t"; done) >>"$log" 2>&1; then
+    echo "(does not build)"
+    return
+  fi
+  timeout -k 10 600 ctest --test-dir "$build" -j "$jobs" --stop-on-failure --output-on-failure \
+    -R "^($regex)\$" >"$dir/slow.txt" 2>&1
+  status=$?
+  cat "$dir/slow.txt" >>"$log"
+  [ "$status" = 0 ] && return
+  failed=$(sed -n 's/^ *[0-9]* - \([^ ]*\) (.*/\1/p' "$dir/slow.txt" | head -n 1)
+  echo "${failed:-$(printf '%s\n' $slow | head -n 1)}"
 }
 
 total=0
@@ -160,7 +185,9 @@ while IFS= read -r line <&3; do
     killed=$((killed + 1))
     printf '%-34s killed by %s\n' "$id" "$killer"
     # The test that caught this one is tried first from now on.
-    order="$killer $(printf '%s\n' $order | grep -vxF "$killer")"
+    case " $order " in
+      *" $killer "*) order="$killer $(printf '%s\n' $order | grep -vxF "$killer")" ;;
+    esac
   else
     survivors="$survivors $id"
     printf '%-34s SURVIVED\n' "$id"

@@ -82,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"LfOnly", "fw.bin\nldr.bin\n", "fw.bin", "", "ldr.bin", ""},
         // After a CR on line 1 reading goes on behind the terminator.
         DescriptionCase{"TextAfterCr", "fw.bin\rxyz\nldr.bin", "fw.bin", "", "ldr.bin", ""},
-        // On line 2 a CR ends the line at once.
-        DescriptionCase{"SecondLineCr", "fw.bin\r\nldr.bin\rmore", "fw.bin", "", "ldr.bin", ""},
+        // On line 2 a CR ends the line at once: what follows is no option.
+        DescriptionCase{"SecondLineCr", "fw.bin\r\nldr.bin\r /NON", "fw.bin", "", "ldr.bin", ""},
         DescriptionCase{"Empty", "", "", "", "", ""},
         DescriptionCase{"EmptyFirstLine", "\r\nldr.bin\r\n", "", "", "ldr.bin", ""},
         DescriptionCase{"OptionAtEnd", "fw.bin /NO", "fw.bin", "/NO", "", ""},

@@ -166,6 +166,8 @@ const Scenario kScenarios[] = {
      {"0:0 1.00 0x11 0"}},
     {"a disc, then UPDATE again", "--drive 0:0:t71:usb:disc=1,code=0x11", "", "", {}, 2,
      {"MsgRemoveCd", "MsgCloseApps", "confirm", "note", "MsgLoadSucceeded"}, {"0:0 1.10 0x12 0"}},
+    {"the only drive at 1:3", "--drive 1:3:t71:usb:code=0x11", "", "", {}, 1, kStaged,
+     {"1:3 1.10 0x12 0"}},
     {"Cancel at the confirmation", "", "", "", {IDCANCEL}, 1, {"MsgCloseApps", "confirm", "Cancel"},
      {"0:0 1.00 0x11 0"}},
     {"package of the other model", "--drive 0:0:r305:usb --package t71", "", "", {}, 1,
