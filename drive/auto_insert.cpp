@@ -222,6 +222,8 @@ int ReadAutoInsertRecord(HANDLE file, char* key_path, int* value) {
     if (length < kRecordPathSize - 1) work[length++] = c;
   }
   work[length] = '\0';
+  // A record cut inside its two value bytes is dropped: writing back a
+  // guessed value could turn the notification on or off against the user.
   char digits[2] = {};
   for (char& digit : digits) {
     DWORD read = 0;

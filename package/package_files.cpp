@@ -222,7 +222,7 @@ int LoaderChecksumOk() {
   return (sum & 0xFFFF) == 0 ? 1 : 0;
 }
 
-int PackedPair(char high, char low) { return ((high - 0x30) * 16 + (low - 0x30)) & 0xFF; }
+int PackedPair(char high, char low) { return (high - 0x30) * 16 + (low - 0x30); }
 
 int LoaderModelCode() {
   const BYTE* digits = g_app.SharedBuffer + VersionDigitsOffset;
@@ -231,5 +231,5 @@ int LoaderModelCode() {
 
 int LoaderVersionCode() {
   const BYTE* digits = g_app.SharedBuffer + VersionDigitsOffset;
-  return PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3]));
+  return PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3])) & 0xFF;
 }

@@ -46,10 +46,12 @@ int LoaderDataComplete();
 // 1 when the data is complete and its floor(L/2) big-endian payload words sum
 // to 0 modulo 65536 (trivially for L = 0 or 1). Never reads beyond the payload.
 int LoaderChecksumOk();
-// One packed BCD byte from two ASCII digits: (high - '0') * 16 + (low - '0'),
-// kept to its low 8 bits as the drive's one-byte codes are.
+// The pair value of two digit characters, (high - '0') * 16 + (low - '0'):
+// packed BCD for decimal digits ("12" gives 0x12), a plain signed integer
+// for other bytes ("A0" gives 272), never cut to a byte.
 int PackedPair(char high, char low);
-// The model code (digits 1 and 2) and the version (digits 3 and 4) of
-// VersionDigits in SharedBuffer.
+// The model code (digits 1 and 2) of VersionDigits in SharedBuffer as that
+// integer, and the version (digits 3 and 4) kept to its low 8 bits, as the
+// drive's one-byte version code is.
 int LoaderModelCode();
 int LoaderVersionCode();

@@ -114,7 +114,8 @@ int RemoveResumeState() {
   // The launch file goes first: a registry resume file left alone is never
   // taken for a resumed launch, and its values are back already.
   if (!DeleteFileA(g_app.LaunchResumePath) && FileExists(g_app.LaunchResumePath)) result = 0;
-  // A value that could not go back keeps its record for a later try.
+  // A value that could not go back keeps the file: deleting it would lose
+  // the user's settings, and the next preparation restores from it first.
   if (result == 1 && !DeleteFileA(g_app.RegistryResumePath)) result = 0;
   return result;
 }

@@ -82,8 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
         DescriptionCase{"LfOnly", "fw.bin\nldr.bin\n", "fw.bin", "", "ldr.bin", ""},
         // After a CR on line 1 reading goes on behind the terminator.
         DescriptionCase{"TextAfterCr", "fw.bin\rxyz\nldr.bin", "fw.bin", "", "ldr.bin", ""},
-        // On line 2 a CR ends the line at once.
-        DescriptionCase{"SecondLineCr", "fw.bin\r\nldr.bin\rmore", "fw.bin", "", "ldr.bin", ""},
+        // On line 2 a CR ends the line at once: what follows is no option.
+        DescriptionCase{"SecondLineCr", "fw.bin\r\nldr.bin\r /NON", "fw.bin", "", "ldr.bin", ""},
         DescriptionCase{"Empty", "", "", "", "", ""},
         DescriptionCase{"EmptyFirstLine", "\r\nldr.bin\r\n", "", "", "ldr.bin", ""},
         DescriptionCase{"OptionAtEnd", "fw.bin /NO", "fw.bin", "/NO", "", ""},
@@ -323,8 +323,8 @@ TEST_F(PackageTest, VersionDigitsArePackedBcd) {
   const struct {
     char high, low;
     int value;
-  } pairs[] = {{'0', '0', 0x00}, {'9', '9', 0x99}, {'1', '1', 0x11},
-               {'0', '4', 0x04}, {':', '0', 0xA0}, {'0', '/', 0xFF}};
+  } pairs[] = {{'0', '0', 0x00}, {'9', '9', 0x99}, {'1', '1', 0x11}, {'0', '4', 0x04},
+               {':', '0', 0xA0}, {'0', '/', -1},   {'A', '0', 272}};
   for (const auto& p : pairs) EXPECT_EQ(PackedPair(p.high, p.low), p.value) << p.high << p.low;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -29,7 +30,15 @@ struct Scenario {
   std::vector<std::string> transcript;  // see Expand()
   std::vector<std::string> drives;
   const char* system = "";  // RunProgram's system line, when it matters
+  // The drive's silences of a second or more, in virtual ms, when they
+  // matter: each follows a command whose answer the program awaits in polls,
+  // or a wait, or a command that never ends.
+  std::optional<std::vector<DWORD>> pauses = std::nullopt;
 };
+
+using Pauses = std::vector<DWORD>;
+// A 190 ms Delay ends at the first reading past it.
+constexpr DWORD kStep = 191;
 
 const CatalogueText* FindText(const std::string& name) {
   for (const CatalogueText& text : kCatalogueMessages)
@@ -123,12 +132,15 @@ const char* const kR305Alone = "r305 1.10 0412 noloader";
 const Scenario kScenarios[] = {
     // clang-format off
     // Which stages run.
-    {"both stages", "", "", "", {}, 1, kStaged, {"0:0 1.10 0x12 0"}},
+    // The waits: the final chunk's 16 polls; after the end of the load (2
+    // polls) 369 steps of 190 ms; after the loader data (11 polls) 158.
+    {"both stages", "", "", "", {}, 1, kStaged, {"0:0 1.10 0x12 0"}, "",
+     Pauses{16 * kStep, (2 + 369) * kStep, (11 + 158) * kStep}},
     {"both stages in Japanese", "--lang 0x0411", "", "", {}, 1, kStaged, {"0:0 1.10 0x12 0"}},
     {"image stage only", "--drive 0:0:t71:usb:code=0x32", kT71, "", {}, 1, kStaged,
-     {"0:0 1.10 0x32 0"}},
+     {"0:0 1.10 0x32 0"}, "", Pauses{16 * kStep}},
     {"loader stage only", "--drive 0:0:t71:usb:rev=1.10,code=0x11", kT71, "", {}, 1, kStaged,
-     {"0:0 1.10 0x12 0"}},
+     {"0:0 1.10 0x12 0"}, "", Pauses{(11 + 158) * kStep}},
     {"already updated", "--drive 0:0:t71:usb:rev=1.10,code=0x32", kT71, "", {}, 1,
      StagedThen("MsgAlreadyUpdated"), {"0:0 1.10 0x32 0"}},
     {"both /NON write an up-to-date drive", "--drive 0:0:t71:usb:rev=1.10,code=0x32",
@@ -141,6 +153,11 @@ const Scenario kScenarios[] = {
      StagedThen("MsgWrongFile"), {"0:0 1.00 0x40 0"}},
     {"R305, both stages", "--drive 0:0:r305:usb:code=0x10 --package r305", "", "", {}, 1, kStaged,
      {"0:0 1.10 0x12 0"}},
+    // The T71 model's two values: the digit character (0x30) and the pair (0x40).
+    {"T71 between its two values is older", "--drive 0:0:t71:usb:rev=1.10,code=0x35",
+     "t71 1.10 0440", "", {}, 1, kStaged, {"0:0 1.10 0x40 0"}},
+    {"T71 at its pair value is up to date", "--drive 0:0:t71:usb:rev=1.10,code=0x40",
+     "t71 1.10 0440", "", {}, 1, StagedThen("MsgAlreadyUpdated"), {"0:0 1.10 0x40 0"}},
     {"R305 reporting version code 0 is older",
      "--lang 0x0411 --drive 0:0:r305:usb:code=0x00 --package r305", "", "", {}, 1, kStaged,
      {"0:0 1.10 0x12 0"}},
@@ -149,13 +166,15 @@ const Scenario kScenarios[] = {
      {"0:0 1.00 0x11 0"}},
     {"a disc, then UPDATE again", "--drive 0:0:t71:usb:disc=1,code=0x11", "", "", {}, 2,
      {"MsgRemoveCd", "MsgCloseApps", "confirm", "note", "MsgLoadSucceeded"}, {"0:0 1.10 0x12 0"}},
+    {"the only drive at 1:3", "--drive 1:3:t71:usb:code=0x11", "", "", {}, 1, kStaged,
+     {"1:3 1.10 0x12 0"}},
     {"Cancel at the confirmation", "", "", "", {IDCANCEL}, 1, {"MsgCloseApps", "confirm", "Cancel"},
      {"0:0 1.00 0x11 0"}},
     {"package of the other model", "--drive 0:0:r305:usb --package t71", "", "", {}, 1,
      {"MsgInvalidData"}, {"0:0 1.00 0x11 0"}},
     // Failures of the drive.
     {"readiness probe times out", "--drive 0:0:t71:usb:hang=0x00", "", "", {}, 1,
-     {"MsgUpdateFailed"}, {"0:0 1.00 0x11 0"}},
+     {"MsgUpdateFailed"}, {"0:0 1.00 0x11 0"}, "", Pauses(5, 10001)},
     {"eject times out", "--drive 0:0:t71:usb:disc=1,hang=0x1B", "", "", {}, 1, {"MsgUpdateFailed"},
      {"0:0 1.00 0x11 1"}},
     {"image chunk refused", "--drive 0:0:t71:usb:code=0x11,check=0x3B/5/0x24", "", "", {}, 1,
@@ -174,6 +193,9 @@ const Scenario kScenarios[] = {
      "", {}, 1, StagedThen("MsgFlashFailedRetry"), {"0:0 1.05 0x11 0"}},
     {"model code of another model", "--drive 0:0:t71:usb:code=0x11,modelcode=0x05", "", "", {}, 1,
      StagedThen("MsgModelNotProper"), {"0:0 1.10 0x11 0"}},
+    // Digits "A0" make 272, which no one-byte model code equals.
+    {"model digits beyond a byte", "--drive 0:0:t71:usb:rev=1.10,code=0x11,modelcode=0x10",
+     "t71 1.10 A012", "", {}, 1, StagedThen("MsgModelNotProper"), {"0:0 1.10 0x11 0"}},
     {"download refused", "--drive 0:0:t71:usb:rev=1.10,code=0x11,check=0xCD/5/0x24", kT71, "", {},
      1, StagedThen("MsgDownloadCmdRefused"), {"0:0 1.10 0x11 0"}},
     {"damaged loader data, refused before writing", "--drive 0:0:t71:usb:code=0x11",
@@ -211,6 +233,15 @@ const Scenario kScenarios[] = {
     {"Run entry cannot be written", "--drive 0:0:t71:atapi --fail registry.set@2", kT71Alone, "",
      {}, 1, {"MsgRestartNow", "MsgUpdateFailed"}, {"0:0 1.00 0x11 0"},
      "autoinsert=01 resume=00 run=0"},
+    // The second value cannot be cleared: the first goes back, and the next
+    // press prepares the restart again instead of writing.
+    {"a value cannot be cleared", "--drive 0:0:t71:atapi --drive 0:1:r305:atapi --fail registry.set@2",
+     kT71Alone, "", {}, 1, {"MsgRestartNow", "MsgUpdateFailed"},
+     {"0:0 1.00 0x11 0", "0:1 1.00 0x11 0"}, "autoinsert=0101 resume=00 run=0"},
+    {"a value cannot be cleared, UPDATE again",
+     "--drive 0:0:t71:atapi --drive 0:1:r305:atapi --fail registry.set@2", kT71Alone, "", {}, 2,
+     {"MsgRestartNow", "MsgUpdateFailed", "MsgRestartNow", "restart"},
+     {"0:0 1.00 0x11 0", "0:1 1.00 0x11 0"}, "autoinsert=0000 resume=11 run=1"},
     // The direct path.
     {"NT, R305 ATAPI", "--os nt --drive 0:0:r305:atapi", kR305Alone, "", {}, 1, kDirect,
      {"0:0 1.10 0x11 0"}},
@@ -221,10 +252,22 @@ const Scenario kScenarios[] = {
     {"Windows 98, UPDATE again after a disc", "--autoinsert 0 --drive 0:0:t71:atapi:disc=1",
      "t71 1.10 0412 noloader", "", {}, 2,
      {"MsgRemoveCd", "MsgCloseApps", "warnings", "note", "shutdown"}, {"0:0 1.10 0x11 0"}},
+    // Only a press that did not consult the registry cleans up; the failure
+    // to remove the Run entry comes before the note.
+    {"Windows 98, the Run entry cannot be removed",
+     "--autoinsert 0 --drive 0:0:t71:atapi --fail registry.delete@1", "t71 1.10 0412 noloader", "",
+     {}, 1, kDirect, {"0:0 1.10 0x11 0"}},
+    {"Windows 98, UPDATE again, the Run entry cannot be removed",
+     "--autoinsert 0 --drive 0:0:t71:atapi:disc=1 --fail registry.delete@1",
+     "t71 1.10 0412 noloader", "", {}, 2,
+     {"MsgRemoveCd", "MsgCloseApps", "warnings", "MsgUpdateFailed", "note", "shutdown"},
+     {"0:0 1.10 0x11 0"}},
     {"direct, already updated", "--os nt --drive 0:0:r305:atapi:rev=1.10", kR305Alone, "", {}, 1,
      {"MsgCloseApps", "MsgAlreadyUpdated"}, {"0:0 1.10 0x11 0"}},
     {"direct, newer revision", "--os nt --drive 0:0:r305:atapi:rev=1.20", kR305Alone, "", {}, 1,
      {"MsgCloseApps", "MsgWrongFile"}, {"0:0 1.20 0x11 0"}},
+    {"direct, newer in the fourth character", "--os nt --drive 0:0:r305:atapi:rev=1.11",
+     kR305Alone, "", {}, 1, {"MsgCloseApps", "MsgWrongFile"}, {"0:0 1.11 0x11 0"}},
     {"direct, /NON rewrites the same revision", "--os nt --drive 0:0:r305:atapi:rev=1.10",
      "r305 1.10 0412 noloader non", "", {}, 1, kDirect, {"0:0 1.10 0x11 0"}},
     {"direct, Cancel at the warnings", "--os nt --drive 0:0:r305:atapi", kR305Alone, "", {IDCANCEL},
@@ -238,6 +281,16 @@ const Scenario kScenarios[] = {
     {"direct, power lost at a chunk", "--os nt --drive 0:0:r305:atapi:powerloss=100", kR305Alone,
      "", {}, 1, {"MsgCloseApps", "warnings", "note", "MsgUpdateFailedDma", "shutdown"},
      {"0:0 1.00 0x11 0"}},
+    // The direct path's waits: a chunk for 60 s, the save until its 400th
+    // tenth of a second, or until it ends.
+    {"direct, a chunk never ends", "--os nt --drive 0:0:r305:atapi:hang=0x3B", kR305Alone, "", {},
+     1, {"MsgCloseApps", "warnings", "note", "MsgUpdateFailedDma", "shutdown"}, {"0:0 1.00 0x11 0"},
+     "", Pauses{60001}},
+    {"direct, the save never ends", "--os nt --drive 0:0:r305:atapi:savetime=50000", kR305Alone,
+     "", {}, 1, {"MsgCloseApps", "warnings", "note", "MsgUpdateFailedDma", "shutdown"},
+     {"0:0 1.00 0x11 0"}, "", Pauses{39877}},
+    {"direct, a save of 35 s", "--os nt --drive 0:0:r305:atapi:savetime=35000", kR305Alone, "", {},
+     1, kDirect, {"0:0 1.10 0x11 0"}, "", Pauses{35002}},
     // clang-format on
 };
 
@@ -266,6 +319,9 @@ TEST(UpdateScenarios, TranscriptAndDrivesAfterwards) {
     EXPECT_EQ(drives, row.drives);
     if (row.system[0] != '\0') {
       EXPECT_EQ(run.system, row.system);
+    }
+    if (row.pauses) {
+      EXPECT_EQ(run.pauses, *row.pauses);
     }
   }
   fs::remove_all(root);

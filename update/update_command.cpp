@@ -40,15 +40,11 @@ void EnableButton(int id, BOOL enable) {
 }
 
 // Prepares the resumed run and restarts Windows. Once the auto-insert
-// settings are switched off they stay off until the restart, so a failed
-// step puts back what the earlier ones wrote.
+// settings are switched off they stay off until the restart, so a step that
+// fails, the clearing itself included, puts back what the steps wrote.
 void TakeRestartPath() {
   if (AskDialogQuestion(g_app.MsgRestartNow) == 0) return;
-  if (SaveAndClearAutoInsert() == 0) {
-    ShowDialogMessage(g_app.MsgUpdateFailed);
-    return;
-  }
-  if (SaveLaunch() != 1 || SetRunEntry(kRunEntryEnable) != 1) {
+  if (SaveAndClearAutoInsert() == 0 || SaveLaunch() != 1 || SetRunEntry(kRunEntryEnable) != 1) {
     // Values that could not all be put back may still read "off" while the
     // drive's notification is on: only a restart may come before a write.
     if (UndoRestartPreparation() != 1) g_app.RestartPending = 1;

@@ -146,7 +146,10 @@ int CompareRevision(const char* revisions) {
 
 VersionValues VersionValuesFor(bool t71, const unsigned char digits[4]) {
   const int model_code = PackedPair(static_cast<char>(digits[0]), static_cast<char>(digits[1]));
-  const int pair = PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3]));
+  // The version values are bytes like the drive's version code; the model
+  // code stays the whole integer, so digits that are no decimal pair never
+  // wrap onto a drive's one-byte model code.
+  const int pair = PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3])) & 0xFF;
   if (t71) return VersionValues{digits[3], pair, model_code, digits[0] * 256 + digits[1], true};
   return VersionValues{pair, 0, model_code, digits[0] * 256 + digits[1], false};
 }

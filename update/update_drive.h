@@ -28,7 +28,7 @@ int CompareRevision(const char* revisions);
 struct VersionValues {
   int primary;     // VersionPrimary
   int secondary;   // VersionSecondary
-  int model_code;  // NewModelCode: packed D0 D1
+  int model_code;  // NewModelCode: the pair value of D0 D1, not cut to a byte
   int long_model;  // D0 * 256 + D1, the T71 model's other accepted form
   bool t71;
 };

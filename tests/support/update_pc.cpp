@@ -7,6 +7,7 @@
 #include "app/launch.h"
 #include "app/launcher.h"
 #include "app/startup.h"
+#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/platform.h"
 #include "platform/sim/emulated_drive.h"
@@ -86,6 +87,7 @@ DWORD FaultyAspi::Send(SRB_ExecSCSICmd* request) {
     return inner_->Send(request);
   }
   const int index = count_++;
+  sent_at_.push_back(GetTickCount());
   if (index >= kRunawayCommands) {
     runaway_ = true;
     lost_ = true;
@@ -115,6 +117,15 @@ DWORD FaultyAspi::Send(SRB_ExecSCSICmd* request) {
   return inner_->Send(request);
 }
 
+std::vector<DWORD> FaultyAspi::Pauses(DWORD end) const {
+  std::vector<DWORD> pauses;
+  for (std::size_t i = 0; i < sent_at_.size(); ++i) {
+    const DWORD next = i + 1 < sent_at_.size() ? sent_at_[i + 1] : end;
+    if (next - sent_at_[i] >= 1000) pauses.push_back(next - sent_at_[i]);
+  }
+  return pauses;
+}
+
 UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::string>& arguments,
                      dialog_model::User* user, const FaultPlan& plan) {
   UpdateRun run;
@@ -135,6 +146,7 @@ UpdateRun RunProgram(const std::filesystem::path& dir, const std::vector<std::st
   auto transcript = std::make_unique<TranscriptCapture>();
 
   AppMain(nullptr, nullptr);
+  run.pauses = faulty.Pauses(GetTickCount());
 
   const std::vector<std::string> lines = transcript->Lines();
   transcript.reset();

@@ -54,6 +54,9 @@ class FaultyAspi final : public AspiLayer {
   }
   int commands() const { return count_; }
   bool runaway() const { return runaway_; }
+  // Virtual milliseconds between one command to the drive and the next
+  // (and, with `end`, from the last one to `end`), those of a second or more.
+  std::vector<DWORD> Pauses(DWORD end) const;
 
  private:
   DWORD EndNow(SRB_ExecSCSICmd* request, BYTE status, BYTE target_status);
@@ -67,6 +70,7 @@ class FaultyAspi final : public AspiLayer {
   bool lost_ = false;
   bool runaway_ = false;
   std::set<const SRB_ExecSCSICmd*> held_;
+  std::vector<DWORD> sent_at_;
 };
 
 struct UpdateRun {
@@ -78,6 +82,9 @@ struct UpdateRun {
   // bytes, whether each resume file exists, whether the Run entry does.
   std::string system;
   int commands = 0;  // sent to the faulty drive
+  // The drive's silences of a second or more, in virtual ms: the program's
+  // waits, and the time-outs of commands it never answered.
+  std::vector<DWORD> pauses;
   bool runaway = false;
 };
 
