@@ -8,13 +8,6 @@ using namespace emulated;
 
 namespace {
 
-constexpr BYTE kOpTestUnitReady = 0x00;
-constexpr BYTE kOpInquiry = 0x12;
-constexpr BYTE kOpStartStopUnit = 0x1B;
-constexpr BYTE kOpWriteBuffer = 0x3B;
-constexpr BYTE kOpVendorQuery = 0xCC;
-constexpr BYTE kOpVendorLoad = 0xCD;
-
 constexpr BYTE kModeDownload = 0x06;      // download microcode with offsets
 constexpr BYTE kModeDownloadSave = 0x07;  // ... and save
 constexpr BYTE kEndOfLoad = 0xFF;

@@ -47,6 +47,13 @@ inline constexpr std::size_t kPayloadDigitsOffset = 28668;
 // The longest answer a command has: the standard INQUIRY, which a twin
 // answers with its drive's whole one, up to 96 bytes.
 inline constexpr std::size_t kMaxAnswerBytes = 96;
+// The commands a drive serves, shared by the drive and its twins' reader.
+inline constexpr BYTE kOpTestUnitReady = 0x00;
+inline constexpr BYTE kOpInquiry = 0x12;
+inline constexpr BYTE kOpStartStopUnit = 0x1B;
+inline constexpr BYTE kOpWriteBuffer = 0x3B;
+inline constexpr BYTE kOpVendorQuery = 0xCC;
+inline constexpr BYTE kOpVendorLoad = 0xCD;
 }  // namespace emulated
 
 enum class Outcome {

@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <map>
 
-namespace {
+#include "platform/sim/emulated_drive.h"
 
-constexpr BYTE kOpTestUnitReady = 0x00;
-constexpr BYTE kOpInquiry = 0x12;
-constexpr BYTE kOpVendorQuery = 0xCC;
-constexpr BYTE kOpWriteBuffer = 0x3B;
-constexpr BYTE kOpVendorLoad = 0xCD;
+using namespace emulated;
+
+namespace {
 
 struct Seen {
   bool inquiry = false;
