@@ -114,8 +114,10 @@ wait_for "power: restart" "transcript of the restart"
 
 # The progress bar as the terminal shows it: FILLED EMPTY, the cells of the
 # bar's line on the screen.
+# A message box may cover the middle of the bar: the cells on either side
+# of it are counted.
 bar_cells() {
-  screen | grep -o '\[[█░]*\]' | head -n 1 >"$WORK/bar"
+  screen | grep -E '\[[█░]' | head -n 1 | grep -oE '\[[^]]*\]' >"$WORK/bar"
   printf '%s %s\n' "$(grep -o '█' "$WORK/bar" | wc -l)" "$(grep -o '░' "$WORK/bar" | wc -l)"
 }
 # An update through the boxes up to the one that shows TEXT.
@@ -147,7 +149,7 @@ finished
 update_until "$WORK/good" "Succeed to load F/W!!"
 set -- $(bar_cells)
 echo "bar at the end: $1 cells filled, $2 empty"
-[ "$1" -gt 50 ] && [ "$2" -eq 0 ] || { fail "bar at the end: $1 filled, $2 empty"; screen; }
+[ "$1" -ge 25 ] && [ "$2" -eq 0 ] || { fail "bar at the end: $1 filled, $2 empty"; screen; }
 tm send-keys Enter Tab Enter
 finished
 
