@@ -95,14 +95,15 @@ void ReplayAspi::RunUntil(std::uint64_t now) {
     if ((answer.flags & SRB_DIR_IN) != 0 && request->SRB_BufPointer != nullptr) {
       // The buffer as the drive left it: recorded bytes, zeros after them.
       std::memset(request->SRB_BufPointer, 0, request->SRB_BufLen);
-      std::memcpy(request->SRB_BufPointer, answer.data_in.data(),
-                  std::min<std::size_t>(answer.data_in.size(), request->SRB_BufLen));
+      std::copy_n(answer.data_in.begin(),
+                  std::min<std::size_t>(answer.data_in.size(), request->SRB_BufLen),
+                  request->SRB_BufPointer);
     }
     request->SRB_HaStat = answer.host_status;
     request->SRB_TargStat = answer.target_status;
     std::memset(request->SenseArea, 0, sizeof request->SenseArea);
-    std::memcpy(request->SenseArea, answer.sense.data(),
-                std::min(answer.sense.size(), sizeof request->SenseArea));
+    std::copy_n(answer.sense.begin(), std::min(answer.sense.size(), sizeof request->SenseArea),
+                request->SenseArea);
     request->SRB_Status = answer.status;
     if ((request->SRB_Flags & SRB_POSTING) != 0 && request->SRB_PostProc != nullptr) {
       request->SRB_PostProc(request);
