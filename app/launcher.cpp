@@ -238,6 +238,19 @@ int SaveMachine(const LaunchOptions& options, ChosenPlatform* chosen) {
   return 0;
 }
 
+// A launch that cannot go on after its platform (and perhaps its view) has
+// started: everything started so far is let go, then the usage error.
+int AbandonLaunch(ViewKind view, bool view_started, const std::string& why) {
+  std::string error;
+  CloseTrace();
+  if (view_started) FinishView(view, &error);
+  g_list_messages.Finish(false);
+  InstallPlatform(Platform{});
+  SetKernelDeviceQuery(nullptr);
+  g_host_sg = nullptr;
+  return UsageError(why);
+}
+
 // A signal ends the program: the trace closed, the terminal given back with
 // the transcript, the virtual PC's drives saved, as on a normal end.
 void EndForSignal(int) { FinishInterruptedLaunch(); }
@@ -282,16 +295,9 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   ChosenPlatform chosen;
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
   ViewKind view = ViewKind::kHeadless;
-  if (!ChooseView(options, &view, &error)) {
-    g_list_messages.Finish(false);
-    InstallPlatform(Platform{});
-    return UsageError(error);
-  }
+  if (!ChooseView(options, &view, &error)) return AbandonLaunch(view, false, error);
   if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str())) {
-    FinishView(view, &error);
-    g_list_messages.Finish(false);
-    InstallPlatform(Platform{});
-    return UsageError("cannot write the trace file " + options.trace_path);
+    return AbandonLaunch(view, true, "cannot write the trace file " + options.trace_path);
   }
   std::unique_ptr<CaptureRecorder> recorder;
   if (!options.record_path.empty()) {
@@ -300,13 +306,7 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
     recorder = StartRecording(
         options.record_path,
         CaptureHeader(options, chosen.pc ? "virtual PC" : "this host", package_dir), &error);
-    if (!recorder) {
-      const std::string why = error;
-      CloseTrace();
-      FinishView(view, &error);
-      InstallPlatform(Platform{});
-      return UsageError(why);
-    }
+    if (!recorder) return AbandonLaunch(view, true, error);
     recorder->SetReadOnly(given.rehearse);
   }
 
@@ -315,21 +315,19 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   InstallWriteHold(&SignalHold::Instance());
 
   int exit_code = 0;
-  if (given.rehearse) {
-    char listing[2048];
-    if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
+  if (options.list) {
+    // A list that start-up ended (a missing or refused package, another
+    // copy) lists nothing, and says so by its exit code; a rehearsal then has
+    // nothing to rehearse.
+    if (!RunStartupChecks(nullptr, nullptr, &exit_code)) {
+      exit_code = ListNotPossible();
+    } else if (given.rehearse) {
+      // The scan alone, recorded for the twins; the rehearsal prints its own.
+      char listing[2048];
       FormatDriveList(false, listing, sizeof listing);
       exit_code = g_app.AbortFlag != 0 ? 1 : 0;
     } else {
-      exit_code = ListNotPossible();  // nothing to rehearse
-    }
-  } else if (options.list) {
-    // A list that start-up ended (a missing or refused package, another
-    // copy) lists nothing, and says so by its exit code.
-    if (RunStartupChecks(nullptr, nullptr, &exit_code)) {
       exit_code = RunListCommand(options.json);
-    } else {
-      exit_code = ListNotPossible();
     }
   } else {
     exit_code = AppMain(nullptr, nullptr);
