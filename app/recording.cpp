@@ -9,6 +9,9 @@
 namespace {
 
 bool ReadWholeFile(const std::filesystem::path& path, std::vector<BYTE>* out) {
+  // A FIFO or device in a package file's place would hang or never end.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -39,7 +42,7 @@ void AddFile(const std::filesystem::path& dir, const std::string& name, Capture*
 Capture CaptureHeader(const LaunchOptions& options, const char* platform_name,
                       const std::filesystem::path& package_dir) {
   Capture header;
-  header.program = "quorvanta 1.0";
+  header.program = std::string("quorvanta ") + QV_VERSION;
   header.platform = platform_name;
   // Windows 95/98 sets the top bit of the version, the NT family does not.
   header.family = (GetVersion() & 0x80000000u) != 0 ? "98" : "nt";

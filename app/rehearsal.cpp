@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "app/recording.h"
+#include "platform/posix/file_read.h"
 #include "platform/posix/run_program.h"
 #include "platform/sim/twin.h"
 
@@ -24,9 +23,22 @@ int RunChild(const fs::path& program, const std::vector<std::string>& args,
   });
 }
 
+// The file's text; empty when it cannot be read (the caller says what is
+// missing).
 std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::string text, error;
+  return ReadRegularFile(path, &text, &error) ? text : std::string();
+}
+
+// Calls `each` with every line of `text`, without its line end.
+template <typename Each>
+void ForEachLine(const std::string& text, Each each) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    each(text.substr(at, end - at));
+    at = end + 1;
+  }
 }
 
 // Which update the rehearsed run sent: the loader path ends its image with
@@ -82,14 +94,9 @@ int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
   }
   const fs::path show_out = scratch / "show.txt";
   RunChild(sim, {"show", pc.string()}, show_out);
-  std::string shown = ReadText(show_out);
-  for (std::size_t at = 0; at < shown.size();) {
-    std::size_t end = shown.find('\n', at);
-    if (end == std::string::npos) end = shown.size();
-    std::string line = shown.substr(at, end - at);
+  ForEachLine(ReadText(show_out), [&say](const std::string& line) {
     if (line.rfind("drive ", 0) == 0) say("twin " + line.substr(6));
-    at = end + 1;
-  }
+  });
 
   std::vector<std::string> args = {"--machine", pc.string(), "--ui",
                                    "headless",  "--record",  (scratch / "twin.jsonl").string()};
@@ -110,16 +117,11 @@ int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
   }
   const fs::path transcript = scratch / "transcript.txt";
   code = RunChild(program, args, transcript);
-  std::string lines = ReadText(transcript);
   std::string outcome = "no message";
-  for (std::size_t at = 0; at < lines.size();) {
-    std::size_t end = lines.find('\n', at);
-    if (end == std::string::npos) end = lines.size();
-    std::string line = lines.substr(at, end - at);
+  ForEachLine(ReadText(transcript), [&say, &outcome](const std::string& line) {
     say(line);
     if (line.rfind("message: ", 0) == 0) outcome = line.substr(9);
-    at = end + 1;
-  }
+  });
   Capture rehearsed;
   std::string why;
   if (ParseCapture(ReadText(scratch / "twin.jsonl"), &rehearsed, &why)) {
