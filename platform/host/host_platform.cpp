@@ -100,13 +100,7 @@ LANGID LanguageFromEnvironment() {
 constexpr const char* kSgClassDir = "/sys/class/scsi_generic";
 
 std::filesystem::path StateDirectory() {
-  // Absolute now: the program changes its directory later (a resumed run
-  // returns to its saved one) and must still find the same state.
-  if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) {
-    std::error_code ec;
-    std::filesystem::path absolute = std::filesystem::absolute(dir, ec);
-    return ec ? std::filesystem::path(dir) : absolute;
-  }
+  if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) return dir;
   if (const char* dir = NonEmptyEnv("XDG_STATE_HOME")) {
     return std::filesystem::path(dir) / "quorvanta";
   }
@@ -220,8 +214,8 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     if (error) *error = "no state directory: set QUORVANTA_STATE_DIR or HOME";
     return nullptr;
   }
-  // Whole, so that it stays the same folder when --package moves the
-  // current directory.
+  // Whole now: the program changes its directory later (--package, a resumed
+  // run returning to its saved one) and must still find the same state.
   std::error_code whole;
   host->state_dir_ = std::filesystem::absolute(host->state_dir_, whole);
   // The program keeps the Windows directory and the paths built on it in
