@@ -109,19 +109,37 @@ int SetRunEntry(int enable) {
   return done == ERROR_SUCCESS ? 1 : 0;
 }
 
-int RemoveResumeState() {
-  int result = RestoreAutoInsert();
+namespace {
+
+// Removes the resume files once the saved values went back (restored = 1).
+// 1 when both are gone, or when the registry file stays only because a
+// value did not go back.
+int DeleteResumeFiles(int restored) {
+  int result = 1;
   // The launch file goes first: a registry resume file left alone is never
   // taken for a resumed launch, and its values are back already.
   if (!DeleteFileA(g_app.LaunchResumePath) && FileExists(g_app.LaunchResumePath)) result = 0;
   // A value that could not go back keeps the file: deleting it would lose
   // the user's settings, and the next preparation restores from it first.
-  if (result == 1 && !DeleteFileA(g_app.RegistryResumePath)) result = 0;
+  if (restored == 1 && !DeleteFileA(g_app.RegistryResumePath)) result = 0;
   return result;
 }
 
+}  // namespace
+
+int RemoveResumeState() {
+  const int restored = RestoreAutoInsert();
+  return DeleteResumeFiles(restored) == 1 ? restored : 0;
+}
+
 int UndoRestartPreparation() {
-  int result = RemoveResumeState();
-  if (!SetRunEntry(kRunEntryDisable)) result = 0;
-  return result;
+  int restored = RestoreAutoInsert();
+  // No registry resume file means the preparation stopped before it cleared
+  // anything: every value is still the user's.
+  if (restored == 0 && !FileExists(g_app.RegistryResumePath)) restored = 1;
+  // Files or a Run entry left behind change nothing the drive sees; the next
+  // preparation restores from the file first and rewrites the rest.
+  DeleteResumeFiles(restored);
+  SetRunEntry(kRunEntryDisable);
+  return restored;
 }

@@ -27,6 +27,7 @@ int SetRunEntry(int enable);
 int RemoveResumeState();
 // Takes back a restart preparation that cannot go on: the saved auto-insert
 // values go back into the registry, and the registry resume file (once every
-// value is back), the launch file and the Run entry are removed. 1 when all
-// of it was done.
+// value is back), the launch file and the Run entry are removed. 1 when every
+// value is what the user had (nothing was cleared, or all went back), even if
+// a file or the Run entry stayed; 0 when a cleared value may still read off.
 int UndoRestartPreparation();

@@ -242,6 +242,16 @@ const Scenario kScenarios[] = {
      "--drive 0:0:t71:atapi --drive 0:1:r305:atapi --fail registry.set@2", kT71Alone, "", {}, 2,
      {"MsgRestartNow", "MsgUpdateFailed", "MsgRestartNow", "restart"},
      {"0:0 1.00 0x11 0", "0:1 1.00 0x11 0"}, "autoinsert=0000 resume=11 run=1"},
+    // A rollback that left every value as it was: the next press prepares
+    // again, even when a resume file could not be made or removed.
+    {"registry resume file cannot be made, UPDATE again",
+     "--drive 0:0:t71:atapi --fail files.create@1", kT71Alone, "", {}, 2,
+     {"MsgRestartNow", "MsgUpdateFailed", "MsgRestartNow", "restart"}, {"0:0 1.00 0x11 0"},
+     "autoinsert=00 resume=11 run=1"},
+    {"registry resume file cannot be removed, UPDATE again",
+     "--drive 0:0:t71:atapi --fail files.create@2,files.delete@2", kT71Alone, "", {}, 2,
+     {"MsgRestartNow", "MsgUpdateFailed", "MsgRestartNow", "restart"}, {"0:0 1.00 0x11 0"},
+     "autoinsert=00 resume=11 run=1"},
     // The direct path.
     {"NT, R305 ATAPI", "--os nt --drive 0:0:r305:atapi", kR305Alone, "", {}, 1, kDirect,
      {"0:0 1.10 0x11 0"}},

@@ -45,8 +45,9 @@ void EnableButton(int id, BOOL enable) {
 void TakeRestartPath() {
   if (AskDialogQuestion(g_app.MsgRestartNow) == 0) return;
   if (SaveAndClearAutoInsert() == 0 || SaveLaunch() != 1 || SetRunEntry(kRunEntryEnable) != 1) {
-    // Values that could not all be put back may still read "off" while the
+    // A value that could not be put back may still read "off" while the
     // drive's notification is on: only a restart may come before a write.
+    // Otherwise the next press prepares the restart again.
     if (UndoRestartPreparation() != 1) g_app.RestartPending = 1;
     ShowDialogMessage(g_app.MsgUpdateFailed);
     return;
