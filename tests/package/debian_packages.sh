@@ -8,7 +8,7 @@
 #
 #   sh tests/package/debian_packages.sh BUILD_DIR
 #
-# Skipped (77) where it cannot run: not root, or no mmdebstrap or lintian.
+# Skipped (77) where it cannot run: not root, or no mmdebstrap, apt or lintian.
 set -eu
 [ $# -eq 1 ] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 BUILD=$(cd "$1" && pwd)
@@ -16,7 +16,7 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
-for tool in mmdebstrap lintian cpack chroot; do
+for tool in mmdebstrap apt-get lintian cpack chroot dpkg; do
   command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: no $tool (sh scripts/install-deps.sh test)"; exit 77; }
 done
 [ "$(id -u)" = 0 ] || { echo "SKIP: installing into a Debian root needs root"; exit 77; }
