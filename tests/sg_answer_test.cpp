@@ -117,6 +117,36 @@ TEST(SgAnswer, HostsBecomeAdaptersInAscendingOrderUpToTheLimit) {
   EXPECT_EQ(AdapterNumbers({}, 8), std::vector<int>{});
 }
 
+// The kernel gives up on a command 10 s after the program would (so the
+// program's own time-out comes first, and a command it gave up on does not
+// stay queued), and only the commands that write go to an exclusive node.
+TEST(SgAnswer, KernelLimitAndExclusiveUseFollowTheCommand) {
+  struct Case {
+    BYTE op, byte1;
+    unsigned limit_ms;
+    bool writes;
+  };
+  const Case cases[] = {
+      {0x00, 0x00, 20000, false},  // TEST UNIT READY
+      {0x12, 0x01, 20000, false},  // INQUIRY, vital product data
+      {0xCC, 0x00, 70000, false},  // the vendor query
+      {0x1B, 0x00, 70000, false},  // eject
+      {0x3B, 0x06, 70000, true},   // an image chunk
+      {0x3B, 0x05, 70000, true},   // a WRITE BUFFER of another mode
+      {0x3B, 0x07, 132000, true},  // the save at mode 7: 120 s and 400 ticks
+      {0x3B, 0xE7, 132000, true},  // the mode is the low five bits
+      {0xCD, 0xFF, 70000, true},   // the vendor load
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << int{c.op} << " " << int{c.byte1});
+    SRB_ExecSCSICmd r{};
+    r.CDBByte[0] = c.op;
+    r.CDBByte[1] = c.byte1;
+    EXPECT_EQ(KernelTimeoutMs(r), c.limit_ms);
+    EXPECT_EQ(WritesIntoDrive(r), c.writes);
+  }
+}
+
 TEST(SgAspi, AMachineWithoutDrivesHasNoAdapterAndEndsEveryRequestAtOnce) {
   std::vector<std::string> notes;
   SgAspi layer("/nonexistent/scsi_generic", "/dev",

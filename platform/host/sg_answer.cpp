@@ -76,3 +76,33 @@ BYTE TranslateSgAnswer(const SgAnswer& answer, SRB_ExecSCSICmd* request) {
   }
   return SS_ERR;
 }
+
+namespace {
+
+// The kernel's own limit for one command: a little above the program's
+// longest wait for a command of its kind, so that the program's time-out
+// comes first, and a command it gave up on is aborted by the kernel soon
+// after rather than left queued while the program goes on (or has ended).
+constexpr unsigned kKernelMarginMs = 10000;
+
+}  // namespace
+
+unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request) {
+  unsigned program_ms = 60000;  // eject, image chunks, the vendor commands
+  switch (request.CDBByte[0]) {
+    case 0x00:  // TEST UNIT READY
+    case 0x12:  // INQUIRY
+      program_ms = 10000;
+      break;
+    case 0x3B:  // WRITE BUFFER: the drive saves the image at mode 7 (120 s and 400 ticks)
+      if ((request.CDBByte[1] & 0x1F) == 7) program_ms = 122000;
+      break;
+    default:
+      break;
+  }
+  return program_ms + kKernelMarginMs;
+}
+
+bool WritesIntoDrive(const SRB_ExecSCSICmd& request) {
+  return request.CDBByte[0] == 0x3B || request.CDBByte[0] == 0xCD;
+}

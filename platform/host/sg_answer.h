@@ -32,3 +32,10 @@ struct SgAnswer {
 // CONDITION with its sense, any other non-GOOD status), and SS_COMP last.
 // The caller sets SRB_Status itself, after everything else is in place.
 BYTE TranslateSgAnswer(const SgAnswer& answer, SRB_ExecSCSICmd* request);
+
+// The kernel's own limit for `request`, in ms: a little above the program's
+// longest wait for a command of its kind.
+unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request);
+// True for the commands that write into the drive (WRITE BUFFER and the
+// vendor load), which are sent only through a node opened exclusively.
+bool WritesIntoDrive(const SRB_ExecSCSICmd& request);

@@ -80,7 +80,11 @@ QUORVANTA_STATE_DIR="$st" "$QV" --list >/dev/null 2>&1
 mkdir -p "$WORK/run1" "$WORK/run2"
 XDG_RUNTIME_DIR="$WORK/run1" flock "$st/QuorvantaInstance.lock" sleep 5 &
 holder=$!
-sleep 0.5
+i=0
+while flock -n "$st/QuorvantaInstance.lock" true 2>/dev/null && [ $i -lt 200 ]; do
+  sleep 0.05
+  i=$((i + 1))
+done
 XDG_RUNTIME_DIR="$WORK/run2" QUORVANTA_STATE_DIR="$st" "$QV" --list >"$WORK/second.out" 2>"$WORK/second.err"
 got=$?
 kill "$holder" 2>/dev/null
