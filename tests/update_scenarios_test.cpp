@@ -45,6 +45,8 @@ const CatalogueText* FindText(const std::string& name) {
     if (name == text.name) return &text;
   for (const CatalogueText& text : kUpdateTexts)
     if (name == text.name) return &text;
+  for (const CatalogueText& text : kHostTexts)
+    if (name == text.name) return &text;
   return nullptr;
 }
 
@@ -80,6 +82,13 @@ std::string Expand(const std::string& token, bool japanese) {
   if (token == "note") return "note: " + Text("MsgMayTakeMinutes", japanese);
   if (token == "Cancel") return "answer: Cancel";
   if (token == "shutdown" || token == "restart") return "power: " + token;
+  // "Name 1.10": the text's %s is that revision.
+  if (const std::size_t blank = token.find(' '); blank != std::string::npos) {
+    char text[1024];
+    std::snprintf(text, sizeof text, Text(token.substr(0, blank), japanese).c_str(),
+                  token.substr(blank + 1).c_str());
+    return "message: " + Escaped(text);
+  }
   return "message: " + Escaped(Text(token, japanese));
 }
 
@@ -123,6 +132,10 @@ const std::vector<std::string> kDirect = {"MsgCloseApps", "warnings", "note", "s
 
 std::vector<std::string> StagedThen(const char* outcome) {
   return {"MsgCloseApps", "confirm", "note", outcome};
+}
+
+std::vector<std::string> PowerCycledThen(const char* outcome) {
+  return {"MsgCloseApps", "warnings", "note", "shutdown", "MsgPowerCycleNow", outcome};
 }
 
 const char* const kT71 = "t71 1.10 0412";
@@ -291,6 +304,18 @@ const Scenario kScenarios[] = {
     {"direct, power lost at a chunk", "--os nt --drive 0:0:r305:atapi:powerloss=100", kR305Alone,
      "", {}, 1, {"MsgCloseApps", "warnings", "note", "MsgUpdateFailedDma", "shutdown"},
      {"0:0 1.00 0x11 0"}},
+    // Where the drive gets its power cycle from the user (as on a real host),
+    // the program looks for it for two minutes and reads its revision.
+    {"direct, switched off and on by hand", "--os nt --byhand 1 --drive 0:0:r305:atapi:absent=5000",
+     kR305Alone, "", {}, 1, PowerCycledThen("MsgPowerCycleUpdated 1.10"), {"0:0 1.10 0x11 0"}},
+    {"direct, back by hand after 100 s", "--os nt --byhand 1 --drive 0:0:r305:atapi:absent=100000",
+     kR305Alone, "", {}, 1, PowerCycledThen("MsgPowerCycleUpdated 1.10"), {"0:0 1.10 0x11 0"}},
+    {"direct, back by hand with the old firmware",
+     "--os nt --byhand 1 --drive 0:0:r305:atapi:absent=5000,returnrev=1.00", kR305Alone, "", {}, 1,
+     PowerCycledThen("MsgPowerCycleStillOld 1.00"), {"0:0 1.00 0x11 0"}},
+    {"direct, never back after the power cycle by hand",
+     "--os nt --byhand 1 --drive 0:0:r305:atapi:noreturn=1", kR305Alone, "", {}, 1,
+     PowerCycledThen("MsgPowerCycleNotBack"), {"0:0 1.10 0x11 0"}},
     // The direct path's waits: a chunk for 60 s, the save until its 400th
     // tenth of a second, or until it ends.
     {"direct, a chunk never ends", "--os nt --drive 0:0:r305:atapi:hang=0x3B", kR305Alone, "", {},

@@ -40,6 +40,7 @@ constexpr const char* kUsage =
     "usage: quorvanta-sim init DIR [--os 98|nt] [--lang ID] [--ticks N] [--screen WxH]\n"
     "                         [--adapters N] [--drive DRIVE]... [--package t71|r305|none]\n"
     "                         [--autoinsert 0|1] [--realtime 0|1] [--fail LIST]\n"
+    "                         [--byhand 0|1]\n"
     "                         [--twin CAPTURE]\n"
     "       quorvanta-sim show DIR\n"
     "       quorvanta-sim run DIR [--ui VIEW] [--yes] [--script FILE] [--drive A:T] [-- ARGS]\n"
@@ -168,6 +169,9 @@ int Init(const std::vector<std::string>& args) {
       std::vector<ArmedFault> faults;
       if (!ParseFaultList(value, &faults, &error)) return UsageError(error);
       options.machine.fail = value;
+    } else if (option == "--byhand") {
+      if (value != "0" && value != "1") return UsageError("--byhand must be 0 or 1");
+      options.machine.power_cycle_by_hand = value == "1";
     } else if (option == "--realtime") {
       if (value != "0" && value != "1") return UsageError("--realtime must be 0 or 1");
       options.machine.realtime = value == "1";

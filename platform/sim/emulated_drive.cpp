@@ -447,6 +447,14 @@ void EmulatedDrive::RunUntil(std::uint64_t now) {
   state_.unit_attention = true;
 }
 
+void EmulatedDrive::SwitchOffAndOn(std::uint64_t now) {
+  ResetDownload();
+  state_.present = false;
+  state_.comes_back_as.clear();
+  state_.back_at =
+      setup_.no_return ? UINT64_MAX : now + static_cast<std::uint64_t>(setup_.absent_ms);
+}
+
 void EmulatedDrive::PowerOn() {
   state_.present = true;
   state_.back_at = UINT64_MAX;

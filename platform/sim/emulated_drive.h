@@ -121,6 +121,10 @@ class EmulatedDrive {
   void RunUntil(std::uint64_t now);
   // Power comes on: present, running the firmware it holds, unit attention.
   void PowerOn();
+  // The user switches the drive off at `now` and on again once its absence
+  // (absent=) is over, or never (noreturn=1): it then runs the firmware it
+  // holds.
+  void SwitchOffAndOn(std::uint64_t now);
   // The operator puts a disc in or takes it out: raises a unit attention.
   void ChangeDisc(bool present);
 

@@ -252,6 +252,10 @@ void SimAspi::PowerOn() {
   for (const auto& drive : drives_) drive->PowerOn();
 }
 
+void SimAspi::SwitchDrivesOffAndOn() {
+  for (const auto& drive : drives_) drive->SwitchOffAndOn(Now());
+}
+
 DWORD SimAspi::SupportInfo() {
   return static_cast<DWORD>(adapter_count_) | (static_cast<DWORD>(SS_COMP) << 8);
 }

@@ -46,7 +46,8 @@
 //                     the drive comes back with this revision instead of the
 //                     one in the image it took
 //   savetime=MS       duration of the save (default usb 3000, atapi 30000)
-//   absent=MS         absence after 0xCD FF (default 20000)
+//   absent=MS         absence after 0xCD FF, and while switched off by hand
+//                     (default 20000)
 //
 // A drive raises one unit attention (sense 6/0x29) at power-on, when it comes
 // back from the end-of-load restart, when an ATAPI drive starts newly saved
@@ -141,6 +142,8 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   // Power comes on: every drive is present, runs the firmware it holds and
   // raises one unit attention. Commands still held are dropped silently.
   void PowerOn();
+  // The user switches every drive off and on again (EmulatedDrive).
+  void SwitchDrivesOffAndOn();
 
   // AspiLayer. SupportInfo = adapter count | (SS_COMP << 8).
   DWORD SupportInfo() override;

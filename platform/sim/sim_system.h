@@ -20,8 +20,10 @@ struct SimSystemSettings {
   LANGID lang = 0x0409;
   // NT family: whether the user holds the right to shut the PC down.
   bool shutdown_right = true;
+  // As on a real host: the drive gets its power cycle from the user, not
+  // from the shutdown.
+  bool power_cycle_by_hand = false;
 };
-
 
 class SimSystem final : public System {
  public:
@@ -50,6 +52,7 @@ class SimSystem final : public System {
                              const TOKEN_PRIVILEGES* state) override;
   DWORD LastError() override { return last_error_; }
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
+  BOOL DrivePowerCycledByHand() override { return settings_.power_cycle_by_hand ? 1 : 0; }
 
   // The token steps and power requests in the order the program made them,
   // with what the PC answered: "OpenProcessToken 0x28: refused",

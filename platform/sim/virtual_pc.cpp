@@ -182,6 +182,8 @@ bool ParseMachineIni(std::string_view text, MachineSettings* out, std::string* e
       ok = ParseFlag(value, &settings.realtime);
     } else if (key == "shutdownright") {
       ok = ParseFlag(value, &settings.shutdown_right);
+    } else if (key == "byhand") {
+      ok = ParseFlag(value, &settings.power_cycle_by_hand);
     } else if (key == "fail") {
       std::vector<ArmedFault> faults;
       std::string why;
@@ -205,6 +207,7 @@ std::string FormatMachineIni(const MachineSettings& s) {
       << "adapters=" << s.adapters << '\n'
       << "realtime=" << (s.realtime ? 1 : 0) << '\n'
       << "shutdownright=" << (s.shutdown_right ? 1 : 0) << '\n';
+  if (s.power_cycle_by_hand) out << "byhand=1\n";
   if (!s.fail.empty()) out << "fail=" << s.fail << '\n';
   return out.str();
 }
@@ -250,6 +253,7 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
   system_settings.nt = pc->settings_.nt;
   system_settings.lang = pc->settings_.lang;
   system_settings.shutdown_right = pc->settings_.shutdown_right;
+  system_settings.power_cycle_by_hand = pc->settings_.power_cycle_by_hand;
   pc->system_ = std::make_unique<SimSystem>(dir, system_settings, pc->files_.get());
   pc->system_->set_command_line(std::string("\"") + kProgramWindowsPath + "\"");
 
@@ -295,6 +299,10 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
   }
   VirtualPc* self = pc.get();
   pc->system_->set_power_handler([self](PowerRequest request) {
+    if (request == PowerRequest::kShutdown && self->settings_.power_cycle_by_hand) {
+      self->aspi_->SwitchDrivesOffAndOn();
+      return;
+    }
     if (request != PowerRequest::kRestart || !self->end_on_restart_) return;
     self->Save();
     std::fflush(nullptr);

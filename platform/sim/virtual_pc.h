@@ -9,6 +9,9 @@
 //                        adapters=N        host adapters, 0..8 (default 1)
 //                        realtime=0|1      waits follow the wall clock (default 0)
 //                        shutdownright=0|1 NT family: the user may shut down (default 1)
+//                        byhand=0|1        the shutdown request is followed by the user
+//                                          switching the drives off and on, as on a
+//                                          real host (default 0)
 //                        fail=LIST         calls that fail on purpose, counted from
 //                                          power-on: files.OP@N or registry.OP@N[=CODE]
 //                                          separated by commas; OP is a call of
@@ -62,6 +65,7 @@ struct MachineSettings {
   int adapters = 1;
   bool realtime = false;
   bool shutdown_right = true;
+  bool power_cycle_by_hand = false;
   std::string fail;  // the fail= list as written
 };
 
