@@ -34,6 +34,9 @@ struct Scenario {
   // matter: each follows a command whose answer the program awaits in polls,
   // or a wait, or a command that never ends.
   std::optional<std::vector<DWORD>> pauses = std::nullopt;
+  // The commands the first drive received, when how long the program kept
+  // asking it matters.
+  std::optional<int> commands = std::nullopt;
 };
 
 using Pauses = std::vector<DWORD>;
@@ -312,7 +315,7 @@ const Scenario kScenarios[] = {
      kR305Alone, "", {}, 1, PowerCycledThen("MsgPowerCycleUpdated 1.10"), {"0:0 1.10 0x11 0"}},
     {"direct, back by hand with the old firmware",
      "--os nt --byhand 1 --drive 0:0:r305:atapi:absent=5000,returnrev=1.00", kR305Alone, "", {}, 1,
-     PowerCycledThen("MsgPowerCycleStillOld 1.00"), {"0:0 1.00 0x11 0"}},
+     PowerCycledThen("MsgPowerCycleStillOld 1.00"), {"0:0 1.00 0x11 0"}, "", std::nullopt, 274},
     {"direct, never back after the power cycle by hand",
      "--os nt --byhand 1 --drive 0:0:r305:atapi:noreturn=1", kR305Alone, "", {}, 1,
      PowerCycledThen("MsgPowerCycleNotBack"), {"0:0 1.10 0x11 0"}},
@@ -357,6 +360,9 @@ TEST(UpdateScenarios, TranscriptAndDrivesAfterwards) {
     }
     if (row.pauses) {
       EXPECT_EQ(run.pauses, *row.pauses);
+    }
+    if (row.commands) {
+      EXPECT_EQ(run.commands, *row.commands);
     }
   }
   fs::remove_all(root);
