@@ -103,9 +103,10 @@ TEST(MachineIni, RefusesWhatItDoesNotUnderstand) {
   MachineSettings settings;
   std::string error;
   ASSERT_TRUE(ParseMachineIni(FormatMachineIni({true, 0x0411, 7, 640, 480, 3, true, false,
-                                                "files.write@2,registry.set@1=1009"}),
+                                                "files.write@2,registry.set@1=1009", true}),
                               &settings, &error));
   EXPECT_TRUE(settings.nt);
+  EXPECT_TRUE(settings.power_cycle_by_hand);
   EXPECT_EQ(settings.lang, 0x0411);
   EXPECT_EQ(settings.ticks, 7u);
   EXPECT_EQ(settings.adapters, 3);

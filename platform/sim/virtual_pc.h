@@ -65,8 +65,8 @@ struct MachineSettings {
   int adapters = 1;
   bool realtime = false;
   bool shutdown_right = true;
-  bool power_cycle_by_hand = false;
   std::string fail;  // the fail= list as written
+  bool power_cycle_by_hand = false;
 };
 
 struct ArmedFault {
