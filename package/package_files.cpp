@@ -93,6 +93,17 @@ long ReadUpTo(HANDLE file, BYTE* buffer, DWORD size) {
   return static_cast<long>(total);
 }
 
+// The whole image, once, into ImageData; false (nothing kept) when any of
+// it could not be read.
+bool ReadImageInto(HANDLE file) {
+  g_app.ImageDataBytes = 0;
+  if (ReadUpTo(file, g_app.ImageData, ImageFileSize) != static_cast<long>(ImageFileSize)) {
+    return false;
+  }
+  g_app.ImageDataBytes = static_cast<std::int32_t>(ImageFileSize);
+  return true;
+}
+
 void CopyRevisionField(const BYTE* field, char* destination) {
   int i = 0;
   for (; i < 4 && field[i] != 0; ++i) destination[i] = static_cast<char>(field[i]);
@@ -124,36 +135,39 @@ int CheckImageSize() {
     ShowPackageMessage(g_app.MsgNoDataFile);
     return 0;
   }
-  DWORD size = GetFileSize(file);
-  CloseFile(file);
+  const DWORD size = GetFileSize(file);
   if (size != ImageFileSize) {
+    CloseFile(file);
+    if (size > ImageFileSize) NotePackageFileProblem(g_app.DataFileName, ImageFileSize);
     ShowPackageMessage(g_app.MsgBadSize);
+    return 0;
+  }
+  const bool whole = ReadImageInto(file);
+  CloseFile(file);
+  if (!whole) {
+    ShowPackageMessage(g_app.MsgReadFailed);
     return 0;
   }
   return 1;
 }
 
-int ReadImageSignature(DWORD offset, char* revisions) {
-  HANDLE file = OpenExistingFile(g_app.DataFileName);
-  if (file == INVALID_HANDLE_VALUE) {
-    NotePackageFileProblem(g_app.DataFileName);
-    ShowPackageMessage(g_app.MsgNoDataFile);
-    return 0;
-  }
-  if (SetFilePointerBegin(file, offset) == 0xFFFFFFFF) {
-    ShowPackageMessage(g_app.MsgAccessFailed);
-    CloseFile(file);
-    return 0;
-  }
-  // A block cut short (the file changed since the size test) is a failed
-  // read too: its missing bytes must not be taken for signature bytes.
-  BYTE block[SignatureBlockSize] = {};
-  if (ReadUpTo(file, block, SignatureBlockSize) != SignatureBlockSize) {
-    ShowPackageMessage(g_app.MsgReadFailed);
-    CloseFile(file);
-    return 0;
-  }
+int LoadImageData(const char* path) {
+  HANDLE file = OpenExistingFile(path);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  const bool whole = GetFileSize(file) == ImageFileSize && ReadImageInto(file);
   CloseFile(file);
+  return whole ? 1 : 0;
+}
+
+int ReadImageSignature(DWORD offset, char* revisions) {
+  // A block beyond what was read (the file changed since the size test) is
+  // a failed read: its missing bytes must not be taken for signature bytes.
+  if (g_app.ImageDataBytes != static_cast<std::int32_t>(ImageFileSize) ||
+      offset > ImageFileSize - SignatureBlockSize) {
+    ShowPackageMessage(g_app.MsgReadFailed);
+    return 0;
+  }
+  const BYTE* block = g_app.ImageData + offset;
 
   char vendor[8];
   std::memcpy(vendor, block, 7);  // the eighth vendor byte is not compared
@@ -176,16 +190,31 @@ int ReadImageSignature(DWORD offset, char* revisions) {
 }
 
 int LoadLoaderData(const char* path) {
+  g_app.LoaderDataBytes = 0;
   HANDLE file = OpenExistingFile(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  long loaded = ReadUpTo(file, g_app.SharedBuffer, kSharedBufferSize);
+  // Nothing of the format lies beyond SharedBuffer's size.
+  if (GetFileSize(file) > static_cast<DWORD>(kSharedBufferSize)) {
+    CloseFile(file);
+    NotePackageFileProblem(path, kSharedBufferSize);
+    return 0;
+  }
+  long loaded = ReadUpTo(file, g_app.LoaderData, kSharedBufferSize);
   CloseFile(file);
-  // A failed read counts as nothing loaded; the rest of the buffer is
-  // cleared so that no drive data left in it passes for loader data.
-  if (loaded < 0) loaded = 0;
-  g_loader_bytes_loaded = static_cast<int>(loaded);
-  std::memset(g_app.SharedBuffer + loaded, 0, static_cast<size_t>(kSharedBufferSize - loaded));
+  // A failed read counts as nothing loaded.
+  g_app.LoaderDataBytes = loaded < 0 ? 0 : static_cast<std::int32_t>(loaded);
+  RestoreLoaderData();
   return 1;
+}
+
+int RestoreLoaderData() {
+  const int loaded = g_app.LoaderDataBytes;
+  // The rest of the buffer is cleared so that no drive data left in it
+  // passes for loader data.
+  std::memcpy(g_app.SharedBuffer, g_app.LoaderData, static_cast<size_t>(loaded));
+  std::memset(g_app.SharedBuffer + loaded, 0, static_cast<size_t>(kSharedBufferSize - loaded));
+  g_loader_bytes_loaded = loaded;
+  return loaded > 0 ? 1 : 0;
 }
 
 int PrepareLoaderData() {

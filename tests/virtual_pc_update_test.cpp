@@ -12,6 +12,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/virtual_pc.h"
 #include "state/app_state.h"
@@ -87,10 +88,9 @@ TEST_F(VirtualPcUpdate, BothPathsLeaveTheNewRevisionForTheNextRun) {
     // end of the load, then the drive's restart.
     g_app.CurrentAdapter = 0;
     g_app.CurrentTarget = 0;
-    ASSERT_EQ(OpenImageFile("C:\\Quorvanta\\Tellumar.bin"), 1);
+    ASSERT_EQ(LoadImageData("C:\\Quorvanta\\Tellumar.bin"), 1);
     for (int k = 0; k < 256; ++k) ASSERT_EQ(SendImageChunk(k), 1) << k;
     ASSERT_EQ(SendImageFinal(256), 1);
-    CloseImageFile();
     ASSERT_EQ(FinishImageLoad(), 1);
     Delay(70000);
     EXPECT_EQ(ScanDrives(3), 1);
