@@ -13,6 +13,8 @@ constexpr int kPathChars = kMaxPath - 1;  // 260
 constexpr int kOptionChars = 4;
 
 int g_loader_bytes_loaded = 0;
+// The last LoadLoaderData refused its file for its size (one line said so).
+bool g_loader_too_large = false;
 
 void ShowPackageMessage(const char* text) {
   MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
@@ -128,6 +130,7 @@ void ReadPackageDescription(char* data_file, char* data_option, char* loader_fil
 }
 
 int CheckImageSize() {
+  g_app.ImageDataBytes = 0;
   HANDLE file = OpenExistingFile(g_app.DataFileName);
   if (file == INVALID_HANDLE_VALUE) {
     // No image name at all means the description was not there to give one.
@@ -152,6 +155,7 @@ int CheckImageSize() {
 }
 
 int LoadImageData(const char* path) {
+  g_app.ImageDataBytes = 0;
   HANDLE file = OpenExistingFile(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
   const bool whole = GetFileSize(file) == ImageFileSize && ReadImageInto(file);
@@ -194,9 +198,11 @@ int LoadLoaderData(const char* path) {
   HANDLE file = OpenExistingFile(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
   // Nothing of the format lies beyond SharedBuffer's size.
-  if (GetFileSize(file) > static_cast<DWORD>(kSharedBufferSize)) {
+  g_loader_too_large = GetFileSize(file) > static_cast<DWORD>(kSharedBufferSize);
+  if (g_loader_too_large) {
     CloseFile(file);
     NotePackageFileProblem(path, kSharedBufferSize);
+    RestoreLoaderData();  // nothing loaded
     return 0;
   }
   long loaded = ReadUpTo(file, g_app.LoaderData, kSharedBufferSize);
@@ -220,6 +226,10 @@ int RestoreLoaderData() {
 int PrepareLoaderData() {
   if (g_app.LoaderFileName[0] == '\0') return LoaderReady;
   if (!LoadLoaderData(g_app.LoaderFileName)) {
+    if (g_loader_too_large) {
+      ShowPackageMessage(g_app.MsgInvalidData);
+      return LoaderRefused;
+    }
     NotePackageFileProblem(g_app.LoaderFileName);
     return LoaderMissing;
   }

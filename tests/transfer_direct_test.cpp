@@ -8,6 +8,7 @@
 
 #include "drive/channel.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
@@ -151,7 +152,7 @@ TEST_F(DirectTransferTest, ChunkFailureStopsAfterThatChunk) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ResetAppState();
-    CopyText(g_app.DataFileName, kMaxPath, "FIRM.BIN");
+    ASSERT_EQ(LoadImageData("FIRM.BIN"), 1);
     aspi_.commands.clear();
     aspi_.script = [&](const FakeCommand& command) {
       return command.cdb[4] == 0x10 ? c.reply : Good({}, 5);  // chunk 2

@@ -44,6 +44,8 @@ class EmulatedTest : public ::testing::Test {
     image_ = MakePackageImage(package_);
     files_.files["Tellumar.bin"] = image_;
     CopyText(g_app.DataFileName, kMaxPath, "Tellumar.bin");
+    // As the package check leaves it.
+    ASSERT_EQ(LoadImageData(g_app.DataFileName), 1);
   }
   // As the update does before writing: five readiness probes, the first of
   // which takes the drive's power-on unit attention.

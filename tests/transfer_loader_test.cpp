@@ -8,6 +8,7 @@
 
 #include "drive/channel.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"

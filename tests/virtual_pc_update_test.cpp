@@ -81,6 +81,7 @@ TEST_F(VirtualPcUpdate, BothPathsLeaveTheNewRevisionForTheNextRun) {
 
     // Direct path: the ORBELLO image into the ATAPI drive at 1:0.
     CopyText(g_app.DataFileName, kMaxPath, "C:\\R305\\Tellumar.bin");
+    ASSERT_EQ(LoadImageData(g_app.DataFileName), 1);
     EXPECT_EQ(TransferFirmwareImage(1, 0), 0);
     EXPECT_EQ(g_app.ProgressCount, 1000);
 
