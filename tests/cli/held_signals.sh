@@ -44,4 +44,58 @@ nt 150 HUP 129 1.10 power: shutdown
 nt 2 TERM 143 1.00 -
 ROWS
 
+# The other ways out of a held write: a Ctrl-C that reaches every program of
+# `2>&1 | tee` (tee dies, the program's lines meet a closed pipe), `| head`
+# that stops reading, Ctrl-Z. Each ends with the whole write done (the
+# drive at its new revision, the two-stage path's loader sent too), the
+# documented exit code and no process left; a Ctrl-Z stops the program only
+# once the write is over. The direct path's rows run in real time.
+# ROW OS REALTIME SIGNAL-AT HOW STATUS DRIVE
+while read -r name os realtime at how status drive; do
+  pc="$WORK/out-$name"
+  "$SIM" init "$pc" --os "$os" --realtime "$realtime" >/dev/null || fail "$name: init"
+  [ "$at" = - ] && at=""
+  case $how in
+    tee)
+      # The sub-shell waits out the Ctrl-C (its trap) to note the status.
+      (QUORVANTA_SIM_SIGNAL_AT=$at setsid sh -c '{ trap : INT; "$1" --machine "$2" --ui headless \
+        --yes; echo $? >"$2.status"; } 2>&1 | tee "$2.log" >/dev/null' sh "$QV" "$pc")
+      got=$(cat "$pc.status" 2>/dev/null)
+      ;;
+    head*)
+      got=$( ("$QV" --machine "$pc" --ui headless --yes 2>"$pc.err"; echo $? >"$pc.status") |
+        head -n "${how#head}" >/dev/null; cat "$pc.status")
+      ;;
+    stop)
+      # In a process group of its own with its parent in this session: a
+      # group without one is never stopped by Ctrl-Z at all.
+      QUORVANTA_SIM_SIGNAL_AT=$at perl -e 'setpgrp(0, 0); exec @ARGV' \
+        "$QV" --machine "$pc" --ui headless --yes >"$pc.log" 2>"$pc.err" &
+      pid=$!
+      i=0
+      while [ $i -lt 400 ] && [ "$(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null)" != T ]; do
+        sleep 0.05
+        i=$((i + 1))
+      done
+      [ "$(cut -d' ' -f3 "/proc/$pid/stat" 2>/dev/null)" = T ] || fail "$name: never stopped"
+      "$SIM" show "$pc" >/dev/null
+      grep -q '^power: shutdown' "$pc.log" || { fail "$name: stopped before the write was over"; cat "$pc.log"; }
+      kill -CONT "$pid"
+      wait "$pid"
+      got=$?
+      grep -q 'firmware update is running' "$pc.err" || fail "$name: no held line"
+      ;;
+  esac
+  [ "$got" = "$status" ] || fail "$name: exit status '$got', not $status"
+  "$SIM" show "$pc" | grep -q "^drive 0:0 T71 CDRW USB rev=1.10 $drive" ||
+    { fail "$name: the drive is not updated"; "$SIM" show "$pc"; }
+  pgrep -f -- "--machine $pc" >/dev/null && fail "$name: a process is left"
+done <<'ROWS'
+tee-nt nt 1 150:-INT tee 130 code=0x11
+tee-98 98 0 284:-INT tee 130 code=0x12
+head-nt nt 0 - head7 141 code=0x11
+head-98 98 0 - head7 141 code=0x12
+stop-nt nt 1 150:TSTP stop 0 code=0x11
+ROWS
+
 finish
