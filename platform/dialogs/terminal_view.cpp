@@ -697,6 +697,13 @@ Terminal& TheTerminal() {
 
 void InstallEventSink();
 
+// Whether the terminal has hung up (closed by its user), though nobody
+// read from it since.
+bool TerminalGone() {
+  pollfd input = {STDIN_FILENO, POLLIN, 0};
+  return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 // With the terminal gone, what it would have printed is kept where the
 // program keeps its state, for the user to read later.
 void KeepLastRun(const char* text, std::size_t size) {
@@ -726,7 +733,7 @@ void ReleaseTerminal(bool for_good) {
   if (t.transcript == nullptr) return;
   std::fclose(t.transcript);
   t.transcript = nullptr;
-  if (t.transcript_text != nullptr && t.view && t.view->Lost()) {
+  if (t.transcript_text != nullptr && t.view && (t.view->Lost() || TerminalGone())) {
     KeepLastRun(t.transcript_text, t.transcript_size);
   }
   if (t.transcript_text != nullptr) std::fwrite(t.transcript_text, 1, t.transcript_size, stdout);
