@@ -249,6 +249,9 @@ close_terminal_at() {  # PC TEXT LAST-LINE REVISION
   tm -f /dev/null new-session -d -x 80 -y 24 -e LANG=C.UTF-8 \
     "sh -c 'trap : HUP; \"$QV\" --machine \"$1\" --ui terminal; echo \$? >\"$1.status\"'"
   update_by_keys "$1" && wait_for "$2" "$1: before the terminal is closed" || return
+  # As a terminal emulator's window closes: the hang-up signal, then the
+  # terminal gone.
+  for pid in $(pgrep -f -- "--machine $1"); do kill -HUP "$pid"; done
   tm kill-server
   i=0
   while [ $i -lt 400 ] && [ ! -s "$1.status" ]; do
