@@ -8,14 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "state/app_state.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
+#include "state/app_state.h"
 
 namespace {
 
@@ -96,10 +97,9 @@ BENCHMARK(BM_DirectTransfer)->Unit(benchmark::kMillisecond);
 
 void BM_LoaderImageStage(benchmark::State& state) {
   TimeStage(state, "0:0:t71:usb:rev=1.00", [] {
-    bool ok = OpenImageFile(g_app.DataFileName) != 0;
+    bool ok = LoadImageData(g_app.DataFileName) != 0;
     for (int index = 0; ok && index < 256; ++index) ok = SendImageChunk(index) != 0;
     ok = ok && SendImageFinal(256) != 0;
-    CloseImageFile();
     return ok && FinishImageLoad() != 0;
   });
 }

@@ -5,7 +5,7 @@
 #include "drive/channel.h"
 #include "drive/opcodes.h"
 #include "platform/clock.h"
-#include "platform/files.h"
+#include "platform/hold.h"
 #include "state/app_state.h"
 #include "state/loader_data.h"
 
@@ -25,25 +25,19 @@ constexpr DWORD kSaveLimitMs = 40000;
 constexpr DWORD kVendorStepMs = 190;
 constexpr DWORD kVendorLimitMs = 20000;
 
-bool ImageIsOpen() {
-  return g_app.ImageFileHandle != nullptr && g_app.ImageFileHandle != INVALID_HANDLE_VALUE;
-}
-
 CommandSetup WriteBufferSetup(std::uint8_t adapter, std::uint8_t target, const BYTE* cdb,
                               BYTE length, BYTE* chunk_buffer) {
   return CommandSetup{adapter,          target,       SRB_DIR_OUT, cdb,    length,
                       kChunkBufferSize, chunk_buffer, 0,           nullptr};
 }
 
-// Next image chunk into SharedBuffer, the rest of the 2048 bytes zeroed so a
-// short read never sends stale bytes. False when nothing was read.
-bool ReadImageChunk() {
-  if (!ImageIsOpen()) return false;
-  DWORD read = 0;
-  if (!ReadFile(g_app.ImageFileHandle, g_app.SharedBuffer, kImageChunkBytes, &read)) return false;
-  if (read == 0 || read > kImageChunkBytes) return false;
-  std::memset(g_app.SharedBuffer + read, 0, kImageChunkBytes - read);
-  return true;
+// Image chunk `index` of the image as checked, or null when there is none
+// (no image read, or an index beyond it).
+const BYTE* CheckedChunk(int index) {
+  if (index < 0 || index >= kImageChunks) return nullptr;
+  const DWORD offset = static_cast<DWORD>(index) * kImageChunkBytes;
+  if (static_cast<DWORD>(g_app.ImageDataBytes) < offset + kImageChunkBytes) return nullptr;
+  return g_app.ImageData + offset;
 }
 
 int SendImage(int index, BYTE mode, DWORD step_ms, DWORD limit_ms, bool progress) {
@@ -51,28 +45,23 @@ int SendImage(int index, BYTE mode, DWORD step_ms, DWORD limit_ms, bool progress
   BYTE cdb[kCdbSize];
   const DWORD offset = static_cast<DWORD>(index) * kImageChunkBytes;
   if (BuildWriteBufferCdb(cdb, mode, offset, kImageChunkBytes, kCdb12) == 0) return 0;
-  if (!ReadImageChunk()) return 0;
+  const BYTE* chunk = CheckedChunk(index);
+  if (chunk == nullptr) return 0;
+  std::memcpy(g_app.SharedBuffer, chunk, kImageChunkBytes);
   return RunSharedCommand(cdb, SRB_DIR_OUT, kImageChunkBytes, step_ms, limit_ms, progress) ? 1 : 0;
 }
 
 }  // namespace
 
 int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target) {
-  HANDLE file = OpenExistingFile(g_app.DataFileName);
-  if (file == INVALID_HANDLE_VALUE) {
+  // Only the image as checked is ever sent; without it nothing is.
+  if (CheckedChunk(kImageChunks - 1) == nullptr) {
     g_app.AbortFlag = 1;
     return 1;
   }
   for (int chunk = 0; chunk < kImageChunks; ++chunk) {
     BYTE* buffer = NewChunkBuffer();
-    DWORD read = 0;
-    if (!ReadFile(file, buffer, kImageChunkBytes, &read)) {
-      // Skipping the chunk would leave a hole of stale bytes in the drive's
-      // download area; the transfer fails instead.
-      ReleaseChunkBuffer(buffer);
-      g_app.AbortFlag = 1;
-      break;
-    }
+    std::memcpy(buffer, CheckedChunk(chunk), kImageChunkBytes);
     const DWORD offset = static_cast<DWORD>(chunk) * kImageChunkBytes;
     if (offset < kFinalChunkOffset) {
       for (int attempt = 0; attempt < kChunkAttempts; ++attempt) {
@@ -91,8 +80,8 @@ int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target) {
     }
     ReleaseChunkBuffer(buffer);
     if (g_app.AbortFlag == 1) break;
+    SetWriteHoldRemaining(static_cast<DWORD>(kImageChunks - 1 - chunk) * kChunkEstimateMs);
   }
-  CloseFile(file);
   return g_app.AbortFlag;
 }
 
@@ -214,22 +203,6 @@ int ProbeDriveInfo(std::uint8_t adapter, std::uint8_t target) {
   g_app.DriveInfoValid = 0;
   QueryDriveInfo(adapter, target);
   return g_app.DriveInfoValid == 1 ? 1 : 0;
-}
-
-int OpenImageFile(const char* path) {
-  // A handle left open by an earlier load would otherwise leak.
-  CloseImageFile();
-  g_app.ImageFileHandle = OpenExistingFile(path);
-  if (g_app.ImageFileHandle == INVALID_HANDLE_VALUE) {
-    g_app.ImageFileHandle = nullptr;
-    return 0;
-  }
-  return 1;
-}
-
-void CloseImageFile() {
-  if (ImageIsOpen()) CloseFile(g_app.ImageFileHandle);
-  g_app.ImageFileHandle = nullptr;
 }
 
 int SendImageChunk(int index) {

@@ -1,11 +1,12 @@
 // Firmware transfer commands and the vendor drive-info query.
 //
-// Direct path (per-command requests): TransferFirmwareImage writes
-// g_app.DataFileName in 257 WRITE BUFFER chunks of 2048 bytes (mode 6 at
-// offsets 0..0x7F800, mode 7 at 0x80000), each in a zero-filled 4096-byte
-// buffer. Loader path (shared request, addressing CurrentAdapter /
-// CurrentTarget): OpenImageFile, SendImageChunk 0..255, SendImageFinal 256,
-// CloseImageFile, FinishImageLoad; later ReadDriveInfo and SendLoaderData.
+// Both paths send the image as it was checked (g_app.ImageData, read once
+// by the package check), never the file again. Direct path (per-command
+// requests): TransferFirmwareImage writes it in 257 WRITE BUFFER chunks of
+// 2048 bytes (mode 6 at offsets 0..0x7F800, mode 7 at 0x80000), each in a
+// zero-filled 4096-byte buffer. Loader path (shared request, addressing
+// CurrentAdapter / CurrentTarget): SendImageChunk 0..255, SendImageFinal
+// 256, FinishImageLoad; later ReadDriveInfo and SendLoaderData.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +17,11 @@
 inline constexpr DWORD kImageChunkBytes = 2048;
 inline constexpr int kImageChunks = 257;
 inline constexpr DWORD kFinalChunkOffset = 0x80000;
+// About how long a chunk takes, for the estimate of a held write.
+inline constexpr DWORD kChunkEstimateMs = 60000 / kImageChunks;
 
 // Direct path: returns AbortFlag (0 success, 1 failure). A chunk still BUSY at
-// its tenth attempt, or an image read that fails, ends it as a failure.
+// its tenth attempt, or no checked image, ends it as a failure.
 int TransferFirmwareImage(std::uint8_t adapter, std::uint8_t target);
 // One WRITE BUFFER (10-byte CDB, parameter list length 2048, SRB_BufLen
 // 4096) from the caller's chunk buffer; 60 s. BUSY sets TargetBusyFlag and
@@ -35,9 +38,8 @@ void QueryDriveInfo(std::uint8_t adapter, std::uint8_t target);
 int ProbeDriveInfo(std::uint8_t adapter, std::uint8_t target);
 void StoreDriveInfo(SRB_ExecSCSICmd* request);
 
-// Loader path. Each returns 1 when the command ended with SS_COMP.
-int OpenImageFile(const char* path);
-void CloseImageFile();
+// Loader path. Each returns 1 when the command ended with SS_COMP (an image
+// chunk: 0 without a checked image).
 int SendImageChunk(int index);
 int SendImageFinal(int index);
 int FinishImageLoad();

@@ -13,6 +13,8 @@ constexpr int kPathChars = kMaxPath - 1;  // 260
 constexpr int kOptionChars = 4;
 
 int g_loader_bytes_loaded = 0;
+// The last LoadLoaderData refused its file for its size (one line said so).
+bool g_loader_too_large = false;
 
 void ShowPackageMessage(const char* text) {
   MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
@@ -93,6 +95,17 @@ long ReadUpTo(HANDLE file, BYTE* buffer, DWORD size) {
   return static_cast<long>(total);
 }
 
+// The whole image, once, into ImageData; false (nothing kept) when any of
+// it could not be read.
+bool ReadImageInto(HANDLE file) {
+  g_app.ImageDataBytes = 0;
+  if (ReadUpTo(file, g_app.ImageData, ImageFileSize) != static_cast<long>(ImageFileSize)) {
+    return false;
+  }
+  g_app.ImageDataBytes = static_cast<std::int32_t>(ImageFileSize);
+  return true;
+}
+
 void CopyRevisionField(const BYTE* field, char* destination) {
   int i = 0;
   for (; i < 4 && field[i] != 0; ++i) destination[i] = static_cast<char>(field[i]);
@@ -117,6 +130,7 @@ void ReadPackageDescription(char* data_file, char* data_option, char* loader_fil
 }
 
 int CheckImageSize() {
+  g_app.ImageDataBytes = 0;
   HANDLE file = OpenExistingFile(g_app.DataFileName);
   if (file == INVALID_HANDLE_VALUE) {
     // No image name at all means the description was not there to give one.
@@ -124,36 +138,40 @@ int CheckImageSize() {
     ShowPackageMessage(g_app.MsgNoDataFile);
     return 0;
   }
-  DWORD size = GetFileSize(file);
-  CloseFile(file);
+  const DWORD size = GetFileSize(file);
   if (size != ImageFileSize) {
+    CloseFile(file);
+    if (size > ImageFileSize) NotePackageFileProblem(g_app.DataFileName, ImageFileSize);
     ShowPackageMessage(g_app.MsgBadSize);
+    return 0;
+  }
+  const bool whole = ReadImageInto(file);
+  CloseFile(file);
+  if (!whole) {
+    ShowPackageMessage(g_app.MsgReadFailed);
     return 0;
   }
   return 1;
 }
 
-int ReadImageSignature(DWORD offset, char* revisions) {
-  HANDLE file = OpenExistingFile(g_app.DataFileName);
-  if (file == INVALID_HANDLE_VALUE) {
-    NotePackageFileProblem(g_app.DataFileName);
-    ShowPackageMessage(g_app.MsgNoDataFile);
-    return 0;
-  }
-  if (SetFilePointerBegin(file, offset) == 0xFFFFFFFF) {
-    ShowPackageMessage(g_app.MsgAccessFailed);
-    CloseFile(file);
-    return 0;
-  }
-  // A block cut short (the file changed since the size test) is a failed
-  // read too: its missing bytes must not be taken for signature bytes.
-  BYTE block[SignatureBlockSize] = {};
-  if (ReadUpTo(file, block, SignatureBlockSize) != SignatureBlockSize) {
-    ShowPackageMessage(g_app.MsgReadFailed);
-    CloseFile(file);
-    return 0;
-  }
+int LoadImageData(const char* path) {
+  g_app.ImageDataBytes = 0;
+  HANDLE file = OpenExistingFile(path);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  const bool whole = GetFileSize(file) == ImageFileSize && ReadImageInto(file);
   CloseFile(file);
+  return whole ? 1 : 0;
+}
+
+int ReadImageSignature(DWORD offset, char* revisions) {
+  // A block beyond what was read (the file changed since the size test) is
+  // a failed read: its missing bytes must not be taken for signature bytes.
+  if (g_app.ImageDataBytes != static_cast<std::int32_t>(ImageFileSize) ||
+      offset > ImageFileSize - SignatureBlockSize) {
+    ShowPackageMessage(g_app.MsgReadFailed);
+    return 0;
+  }
+  const BYTE* block = g_app.ImageData + offset;
 
   char vendor[8];
   std::memcpy(vendor, block, 7);  // the eighth vendor byte is not compared
@@ -176,21 +194,42 @@ int ReadImageSignature(DWORD offset, char* revisions) {
 }
 
 int LoadLoaderData(const char* path) {
+  g_app.LoaderDataBytes = 0;
   HANDLE file = OpenExistingFile(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  long loaded = ReadUpTo(file, g_app.SharedBuffer, kSharedBufferSize);
+  // Nothing of the format lies beyond SharedBuffer's size.
+  g_loader_too_large = GetFileSize(file) > static_cast<DWORD>(kSharedBufferSize);
+  if (g_loader_too_large) {
+    CloseFile(file);
+    NotePackageFileProblem(path, kSharedBufferSize);
+    RestoreLoaderData();  // nothing loaded
+    return 0;
+  }
+  long loaded = ReadUpTo(file, g_app.LoaderData, kSharedBufferSize);
   CloseFile(file);
-  // A failed read counts as nothing loaded; the rest of the buffer is
-  // cleared so that no drive data left in it passes for loader data.
-  if (loaded < 0) loaded = 0;
-  g_loader_bytes_loaded = static_cast<int>(loaded);
-  std::memset(g_app.SharedBuffer + loaded, 0, static_cast<size_t>(kSharedBufferSize - loaded));
+  // A failed read counts as nothing loaded.
+  g_app.LoaderDataBytes = loaded < 0 ? 0 : static_cast<std::int32_t>(loaded);
+  RestoreLoaderData();
   return 1;
+}
+
+int RestoreLoaderData() {
+  const int loaded = g_app.LoaderDataBytes;
+  // The rest of the buffer is cleared so that no drive data left in it
+  // passes for loader data.
+  std::memcpy(g_app.SharedBuffer, g_app.LoaderData, static_cast<size_t>(loaded));
+  std::memset(g_app.SharedBuffer + loaded, 0, static_cast<size_t>(kSharedBufferSize - loaded));
+  g_loader_bytes_loaded = loaded;
+  return loaded > 0 ? 1 : 0;
 }
 
 int PrepareLoaderData() {
   if (g_app.LoaderFileName[0] == '\0') return LoaderReady;
   if (!LoadLoaderData(g_app.LoaderFileName)) {
+    if (g_loader_too_large) {
+      ShowPackageMessage(g_app.MsgInvalidData);
+      return LoaderRefused;
+    }
     NotePackageFileProblem(g_app.LoaderFileName);
     return LoaderMissing;
   }

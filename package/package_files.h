@@ -2,10 +2,11 @@
 #pragma once
 
 #include "platform/types.h"
+#include "state/app_state.h"
 #include "state/loader_data.h"
 
-inline constexpr DWORD ImageFileSize = 526336;    // 0x80800: 257 chunks of 2048
-inline constexpr DWORD SignatureOffset = 499660;  // 0x79FCC
+inline constexpr DWORD ImageFileSize = kImageDataSize;  // 0x80800: 257 chunks of 2048
+inline constexpr DWORD SignatureOffset = 499660;        // 0x79FCC
 inline constexpr int SignatureBlockSize = 38;
 inline constexpr int VersionDigitsOffset = 28732;  // 0x703C
 // The smallest loader data file that holds its version digits.
@@ -19,15 +20,26 @@ inline constexpr int LoaderRefused = 2;  // loaded but unusable; MsgInvalidData 
 // Fills the four 261-byte fields from Tellumar.inf in the current directory.
 void ReadPackageDescription(char* data_file, char* data_option, char* loader_file,
                             char* loader_option);
-// 1 when the image named by DataFileName exists and is ImageFileSize bytes.
+// 1 when the image named by DataFileName exists and is ImageFileSize bytes;
+// it is then read, once, into ImageData, which the signature check and the
+// write both use. A larger file is refused before any of it is read.
 int CheckImageSize();
-// 1 when the signature block at `offset` names an accepted vendor and model;
-// fills ImageModel and the three revision fields of `revisions` (15 bytes).
+// Reads the image at `path` into ImageData: 1 when it is ImageFileSize
+// bytes and all of them were read. Shows no message.
+int LoadImageData(const char* path);
+// 1 when the signature block at `offset` of ImageData names an accepted
+// vendor and model; fills ImageModel and the three revision fields of
+// `revisions` (15 bytes).
 int ReadImageSignature(DWORD offset, char* revisions);
-// 1 when the file could be loaded into SharedBuffer. Shows no message. The
-// part of SharedBuffer beyond the end of a shorter file is zeroed, so no
-// bytes of an earlier drive command are ever taken for loader data.
+// 1 when the file could be read into LoaderData (once) and put into
+// SharedBuffer. Shows no message; a file larger than SharedBuffer is refused
+// unread, with one line naming it. The part of SharedBuffer beyond the end
+// of a shorter file is zeroed, so no bytes of an earlier drive command are
+// ever taken for loader data.
 int LoadLoaderData(const char* path);
+// Puts the loader data read by the last LoadLoaderData back into
+// SharedBuffer (drive commands use it meanwhile): 1, or 0 when none was read.
+int RestoreLoaderData();
 // LoaderReady when LoaderFileName is empty, or when it loads and
 // LoaderDataComplete() holds; LoaderMissing when it cannot be opened (no
 // message); LoaderRefused after showing MsgInvalidData for a file that is too

@@ -17,8 +17,9 @@ enum class PlatformEventKind {
   // views tell the user to do instead (code page 932). Not a transcript line.
   kPowerNotCarriedOut,
   // A request to end the program (a signal) came during a firmware write
-  // and waits for its end: text is the one line the user gets (ASCII). Not
-  // a transcript line.
+  // and waits for its end: text is the one line the user gets (code page
+  // 932), and empty once the write is over (the line goes). Not a
+  // transcript line.
   kWriteHeld,
 };
 

@@ -22,3 +22,7 @@ void EndWriteHold() {
 void PollWriteHold() {
   if (g_hold != nullptr) g_hold->Poll();
 }
+
+void SetWriteHoldRemaining(DWORD remaining_ms) {
+  if (g_depth > 0 && g_hold != nullptr) g_hold->Remaining(remaining_ms);
+}

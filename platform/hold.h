@@ -14,6 +14,9 @@ void BeginWriteHold(DWORD expected_ms);
 // Ends the hold. When a request to end the program came meanwhile, the
 // program ends here the way it was asked to and this never returns.
 void EndWriteHold();
+// How long the write still takes from now, as the update knows it where it
+// is (the chunks and waits left): the held line's estimate.
+void SetWriteHoldRemaining(DWORD remaining_ms);
 // Looks at what arrived since the last look (every wait of the program
 // calls it): during a write the first request gets its one line, outside a
 // write a request ends the program now.
@@ -25,6 +28,8 @@ class WriteHold {
   virtual void Begin(DWORD expected_ms) = 0;
   virtual void End() = 0;
   virtual void Poll() = 0;
+  // Only where the platform tells the user how long (nothing by default).
+  virtual void Remaining(DWORD) {}
 };
 
 // One at a time; null: nothing is held (the calls above do nothing).

@@ -98,5 +98,7 @@ DWORD GetLastError() { return g_platform.system->LastError(); }
 BOOL ExitWindowsEx(DWORD flags, DWORD reason) {
   return g_platform.system->ExitWindows(flags, reason);
 }
-void NotePackageFileProblem(const char* path) { g_platform.system->NotePackageFileProblem(path); }
+void NotePackageFileProblem(const char* path, DWORD largest) {
+  g_platform.system->NotePackageFileProblem(path, largest);
+}
 BOOL DrivePowerCycledByHand() { return g_platform.system->DrivePowerCycledByHand(); }

@@ -76,8 +76,9 @@ DWORD GetLastError();
 BOOL ExitWindowsEx(DWORD flags, DWORD reason);
 // A package file (the description, the image or the loader data) that could
 // not be used: one line that names the whole path looked for, beside the
-// program's own message (this host; nothing elsewhere).
-void NotePackageFileProblem(const char* path);
+// program's own message (this host; nothing elsewhere). `largest`, when not
+// 0: the file is larger than that many bytes, which no such file can be.
+void NotePackageFileProblem(const char* path, DWORD largest = 0);
 // 1 where a shutdown request is never carried out and the user turns the
 // drive's power off and on by hand, so that the program can look at the
 // drive again afterwards (this host); 0 where the computer really shuts down.
@@ -102,6 +103,6 @@ class System {
                                      const TOKEN_PRIVILEGES* state) = 0;
   virtual DWORD LastError() = 0;
   virtual BOOL ExitWindows(DWORD flags, DWORD reason) = 0;
-  virtual void NotePackageFileProblem(const char*) {}
+  virtual void NotePackageFileProblem(const char*, DWORD) {}
   virtual BOOL DrivePowerCycledByHand() { return 0; }
 };

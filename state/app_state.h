@@ -11,6 +11,7 @@
 
 inline constexpr int kMessageSize = 300;
 inline constexpr int kSharedBufferSize = 0xC000;  // 49,152 bytes
+inline constexpr int kImageDataSize = 0x80800;    // 526,336 bytes: 257 chunks of 2048
 inline constexpr int kDeviceSlots = 64;           // adapter * 8 + target
 inline constexpr int kAgreementSlots = 100;
 inline constexpr int kAgreementSlotSize = 50;
@@ -83,9 +84,14 @@ struct AppState {
   std::int32_t DriveInfoValid;
   std::uint8_t DriveVersionCode;
   std::uint8_t DriveModelCode;
-  HANDLE ImageFileHandle;
 
   // --- package ---
+  // The image and the loader data as they were checked, read once: every
+  // byte sent comes from here, whatever happens to the files afterwards.
+  BYTE ImageData[kImageDataSize];
+  std::int32_t ImageDataBytes;
+  BYTE LoaderData[kSharedBufferSize];
+  std::int32_t LoaderDataBytes;
   char ImageModel[10];
   char ImageRevisions[15];  // three fields of 4 characters and a NUL
 

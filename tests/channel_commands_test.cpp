@@ -12,6 +12,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
@@ -28,7 +29,6 @@ class ChannelCommandsTest : public ::testing::Test {
     g_app.CurrentTarget = 2;
     files_.files["image.bin"] = std::string(0x80800, '\x11');
   }
-  void TearDown() override { CloseImageFile(); }
 
   MemoryFiles files_;
   FakeAspi aspi_{1000};
@@ -122,7 +122,7 @@ const CommandCase kCommands[] = {
 };
 
 TEST_F(ChannelCommandsTest, EveryCommandIsBuiltByteForByte) {
-  ASSERT_EQ(OpenImageFile("image.bin"), 1);
+  ASSERT_EQ(LoadImageData("image.bin"), 1);
   for (const CommandCase& c : kCommands) {
     SCOPED_TRACE(c.name);
     const std::size_t before = aspi_.commands.size();

@@ -7,6 +7,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
@@ -109,9 +110,8 @@ class SharedPollTest : public ChannelWaitTest {
     ChannelWaitTest::SetUp();
     Start(1000);
     files_.files["image.bin"] = std::string(0x80800, '\x5A');
-    ASSERT_EQ(OpenImageFile("image.bin"), 1);
+    ASSERT_EQ(LoadImageData("image.bin"), 1);
   }
-  void TearDown() override { CloseImageFile(); }
 };
 
 TEST_F(SharedPollTest, GivesUpAtItsLimitWithoutLookingAgain) {

@@ -10,6 +10,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/sim_aspi.h"
@@ -43,16 +44,15 @@ class EmulatedTest : public ::testing::Test {
     image_ = MakePackageImage(package_);
     files_.files["Tellumar.bin"] = image_;
     CopyText(g_app.DataFileName, kMaxPath, "Tellumar.bin");
+    // As the package check leaves it.
+    ASSERT_EQ(LoadImageData(g_app.DataFileName), 1);
   }
   // As the update does before writing: five readiness probes, the first of
   // which takes the drive's power-on unit attention.
   void Probe(std::uint8_t adapter, std::uint8_t target) {
     for (int i = 0; i < 5; ++i) TestUnitReady(adapter, target);
   }
-  void TearDown() override {
-    CloseImageFile();
-    InstallPlatform(Platform{});
-  }
+  void TearDown() override { InstallPlatform(Platform{}); }
 
   void LoadLoaderData() {
     const std::string loader = MakeLoaderData(package_);
@@ -123,10 +123,9 @@ TEST_F(EmulatedTest, LoaderPathImageThenPayload) {
   EXPECT_STREQ(g_app.DeviceRevision[2], "1.00");
   Probe(0, 2);
 
-  ASSERT_EQ(OpenImageFile(g_app.DataFileName), 1);
+  ASSERT_EQ(LoadImageData(g_app.DataFileName), 1);
   for (int index = 0; index < 256; ++index) ASSERT_EQ(SendImageChunk(index), 1) << index;
   ASSERT_EQ(SendImageFinal(256), 1);
-  CloseImageFile();
   ASSERT_EQ(FinishImageLoad(), 1);
 
   // The drive restarts from the loaded code; scan until it is back.

@@ -8,6 +8,7 @@
 
 #include "drive/channel.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
 #include "tests/support/fake_pc.h"
@@ -26,7 +27,6 @@ class LoaderPathTest : public ::testing::Test {
       image_[i] = static_cast<char>(i * 13 + i / 2048);
     files_.files["FIRM.BIN"] = image_;
   }
-  void TearDown() override { CloseImageFile(); }
 
   void SetPayload(DWORD length, BYTE p0, BYTE p1) {
     g_app.SharedBuffer[60] = p0;
@@ -45,13 +45,12 @@ class LoaderPathTest : public ::testing::Test {
 
 // The image stage as the update procedure runs it.
 TEST_F(LoaderPathTest, ImageStageCarriesTheFileInOrder) {
-  ASSERT_EQ(OpenImageFile("FIRM.BIN"), 1);
+  ASSERT_EQ(LoadImageData("FIRM.BIN"), 1);
   for (int index = 0; index < 256; ++index) {
     ASSERT_EQ(SendImageChunk(index), 1) << index;
     if (index % 3 == 1) AdvanceProgress(1);
   }
   ASSERT_EQ(SendImageFinal(256), 1);
-  CloseImageFile();
   ASSERT_EQ(FinishImageLoad(), 1);
   EXPECT_EQ(files_.open_handles(), 0);
 
@@ -70,20 +69,14 @@ TEST_F(LoaderPathTest, ImageStageCarriesTheFileInOrder) {
   EXPECT_EQ(aspi_.refused_resubmits, 0);
 }
 
-TEST_F(LoaderPathTest, ImageChunkWithNothingLeftToReadSendsNothing) {
+TEST_F(LoaderPathTest, WithoutACheckedImageNoChunkIsSent) {
   files_.files["SHORT.BIN"] = image_.substr(0, 2048 + 100);
-  ASSERT_EQ(OpenImageFile("SHORT.BIN"), 1);
-  EXPECT_EQ(SendImageChunk(0), 1);
-  EXPECT_EQ(SendImageChunk(1), 1);  // 100 bytes, the rest zeros
-  EXPECT_EQ(aspi_.commands[1].data_out[99], static_cast<BYTE>(image_[2048 + 99]));
-  EXPECT_EQ(aspi_.commands[1].data_out[100], 0);
-  EXPECT_EQ(SendImageChunk(2), 0);
-  EXPECT_EQ(aspi_.commands.size(), 2u);
-  CloseImageFile();
-  EXPECT_EQ(SendImageChunk(3), 0) << "no open image";
-  EXPECT_EQ(OpenImageFile("NONE.BIN"), 0);
+  EXPECT_EQ(LoadImageData("SHORT.BIN"), 0);
   EXPECT_EQ(SendImageChunk(0), 0);
-  EXPECT_EQ(aspi_.commands.size(), 2u);
+  EXPECT_EQ(LoadImageData("NONE.BIN"), 0);
+  EXPECT_EQ(SendImageChunk(0), 0);
+  EXPECT_EQ(SendImageChunk(257), 0) << "beyond the image";
+  EXPECT_TRUE(aspi_.commands.empty());
 }
 
 TEST_F(LoaderPathTest, LoaderPayloadMovesToTheFrontAndGoesOut) {

@@ -12,6 +12,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "package/package_files.h"
 #include "platform/sim/package_maker.h"
 #include "platform/sim/virtual_pc.h"
 #include "state/app_state.h"
@@ -80,6 +81,7 @@ TEST_F(VirtualPcUpdate, BothPathsLeaveTheNewRevisionForTheNextRun) {
 
     // Direct path: the ORBELLO image into the ATAPI drive at 1:0.
     CopyText(g_app.DataFileName, kMaxPath, "C:\\R305\\Tellumar.bin");
+    ASSERT_EQ(LoadImageData(g_app.DataFileName), 1);
     EXPECT_EQ(TransferFirmwareImage(1, 0), 0);
     EXPECT_EQ(g_app.ProgressCount, 1000);
 
@@ -87,10 +89,9 @@ TEST_F(VirtualPcUpdate, BothPathsLeaveTheNewRevisionForTheNextRun) {
     // end of the load, then the drive's restart.
     g_app.CurrentAdapter = 0;
     g_app.CurrentTarget = 0;
-    ASSERT_EQ(OpenImageFile("C:\\Quorvanta\\Tellumar.bin"), 1);
+    ASSERT_EQ(LoadImageData("C:\\Quorvanta\\Tellumar.bin"), 1);
     for (int k = 0; k < 256; ++k) ASSERT_EQ(SendImageChunk(k), 1) << k;
     ASSERT_EQ(SendImageFinal(256), 1);
-    CloseImageFile();
     ASSERT_EQ(FinishImageLoad(), 1);
     Delay(70000);
     EXPECT_EQ(ScanDrives(3), 1);

@@ -60,22 +60,18 @@ void AssembleConfirmation(char* text) {
 }
 
 // The image stage; kUpdateFinished when the drive took the whole image.
-int WriteImage() {
-  if (OpenImageFile(g_app.DataFileName) == 0) return Stop(g_app.MsgNoDataFile);
+int WriteImage(DWORD waits_after_ms) {
   for (int k = 0; k < kImageChunksBeforeFinal; ++k) {
     if (SendImageChunk(k) == 0) {
       ShowDialogMessage(MsgLoaderCmdRefused());
-      CloseImageFile();
       return kUpdateStopped;
     }
     if (k % 3 == 1) ++g_app.ProgressCount;
     PaintProgress(g_app.ProgressCount);
+    SetWriteHoldRemaining(static_cast<DWORD>(kImageChunksBeforeFinal - k) * kChunkEstimateMs +
+                          waits_after_ms);
   }
-  if (SendImageFinal(kImageChunksBeforeFinal) == 0) {
-    CloseImageFile();
-    return Stop(MsgFlashFailedRetry());
-  }
-  CloseImageFile();
+  if (SendImageFinal(kImageChunksBeforeFinal) == 0) return Stop(MsgFlashFailedRetry());
   if (FinishImageLoad() == 0) return Stop(MsgFlashFailedRetry());
   return kUpdateFinished;
 }
@@ -90,7 +86,9 @@ bool ModelCodeAccepted(const VersionValues& values) {
 // the new version code.
 int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool image_written) {
   if (image_written) TimedWait(kImageSettleMs);
-  if (LoadLoaderData(g_app.LoaderFileName) == 0) return Stop(g_app.MsgNoDataFile);
+  SetWriteHoldRemaining(kScanPassesMs + kLoaderSettleMs + kScanPassesMs);
+  // The loader data as checked before the write, not the file again.
+  if (RestoreLoaderData() == 0) return Stop(g_app.MsgNoDataFile);
   if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
   ScanPasses();
   if (ScanDrivesQuietly(2) == 0) return Stop(g_app.MsgNoDevice);
@@ -106,6 +104,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
   if (!ModelCodeAccepted(values)) return Stop(MsgModelNotProper());
   if (LoaderChecksumOk() == 0) return Stop(MsgChecksumWrong());
   if (SendLoaderData() == 0) return Stop(MsgDownloadCmdRefused());
+  SetWriteHoldRemaining(kLoaderSettleMs + kScanPassesMs);
   TimedWait(kLoaderSettleMs);
   if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
   ScanPasses();
@@ -168,7 +167,9 @@ namespace {
 // The stages that are due, then the outcome in one message.
 int WriteStages(const UpdatedDrive& drive, const VersionValues& values, bool image_due,
                 bool loader_due) {
-  if (image_due && WriteImage() != kUpdateFinished) return kUpdateStopped;
+  const DWORD loader_ms =
+      loader_due ? kImageSettleMs + kScanPassesMs + kLoaderSettleMs + kScanPassesMs : 0;
+  if (image_due && WriteImage(loader_ms) != kUpdateFinished) return kUpdateStopped;
   if (loader_due && WriteLoaderData(drive, values, image_due) != kUpdateFinished) {
     return kUpdateStopped;
   }
@@ -194,7 +195,7 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   ShowDialogMessage(g_app.MsgCloseApps);
   g_app.CurrentAdapter = adapter;
   g_app.CurrentTarget = target;
-  if (LoadLoaderData(g_app.LoaderFileName) == 0) return Stop(g_app.MsgNoDataFile);
+  if (RestoreLoaderData() == 0) return Stop(g_app.MsgNoDataFile);
   // Tested now, while nothing is written: a damaged file found only after
   // the image stage would leave the new image with the old loader.
   const bool checksum_ok = LoaderChecksumOk() == 1;

@@ -242,6 +242,11 @@ constexpr int kFrame = dialog_model::kDialogFrame;
 // The view's own status line below a dialog's frame: which drive the
 // focused or checked row is, or why the window does not close.
 constexpr int kStatusHeight = 20;
+// The line a held request to stop gets (UTF-8), in every window's status
+// line until the write is over; it takes up to this many rows there.
+std::string g_held_line;
+constexpr int kHeldRows = 3;
+int StatusHeight() { return g_held_line.empty() ? kStatusHeight : kStatusHeight * kHeldRows; }
 
 class DialogWindow final : public Fl_Double_Window {
  public:
@@ -326,6 +331,8 @@ class DesktopView final : public dialog_model::User {
   bool Act(HWND dialog) override;
   int Answer(const dialog_model::MessageBoxRecord& box) override;
   void ScreenChanged();
+  // Brings every window up to date with the model (and the held line).
+  void Sync();
   // The program is at work and takes no input (an update).
   bool Busy() const { return !accepting_ && !answering_; }
   // Input from a window; dropped unless the program waits for it.
@@ -337,7 +344,6 @@ class DesktopView final : public dialog_model::User {
   }
 
  private:
-  void Sync();
   void RecordLayout(const char* what, HWND dialog);
 
   std::map<HWND, std::unique_ptr<DialogWindow>> windows_;
@@ -375,16 +381,29 @@ DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& 
 
 void DialogWindow::draw() {
   const int w = this->w();
-  const int h = this->h() - kStatusHeight;
+  const int status_height = StatusHeight();
+  const int h = this->h() - status_height;
   fl_font(g_font, kFontPixels);
   // The status line: a sunken field under the frame, as a Windows status bar.
   fl_color(kFace);
-  fl_rectf(0, h, w, kStatusHeight);
-  Sunken(1, h + 1, w - 2, kStatusHeight - 2);
-  fl_push_clip(4, h + 2, w - 8, kStatusHeight - 4);
-  // A line too long for a narrow dialog is drawn a little smaller.
-  if (TextWidth(StatusText()) > w - 10) fl_font(g_font, kFontPixels - 2);
-  Text(StatusText(), 5, h + (kStatusHeight + fl_height()) / 2 - fl_descent(), true);
+  fl_rectf(0, h, w, status_height);
+  Sunken(1, h + 1, w - 2, status_height - 2);
+  fl_push_clip(4, h + 2, w - 8, status_height - 4);
+  if (!g_held_line.empty()) {
+    // The held line, wrapped over the taller field, a little smaller.
+    fl_font(g_font, kFontPixels - 2);
+    auto lines = view_support::Wrap(g_held_line, w - 10, [](std::string_view text) {
+      return static_cast<int>(fl_width(text.data(), static_cast<int>(text.size())));
+    });
+    for (int i = 0; i < kHeldRows && i < static_cast<int>(lines.size()); ++i) {
+      Text(lines[i], 5, h + kStatusHeight * i + (kStatusHeight + fl_height()) / 2 - fl_descent(),
+           true);
+    }
+  } else {
+    // A line too long for a narrow dialog is drawn a little smaller.
+    if (TextWidth(StatusText()) > w - 10) fl_font(g_font, kFontPixels - 2);
+    Text(StatusText(), 5, h + (kStatusHeight + fl_height()) / 2 - fl_descent(), true);
+  }
   fl_font(g_font, kFontPixels);
   fl_pop_clip();
   fl_color(kFace);
@@ -858,6 +877,11 @@ const Fl_RGB_Image& Icon() {
 // out, a box that tells the user what to do instead.
 void OnEvent(const PlatformEvent& event) {
   WriteTranscriptEvent(event);
+  if (event.kind == PlatformEventKind::kWriteHeld) {
+    g_held_line = Cp932ToUtf8(event.text);
+    if (g_desktop != nullptr) g_desktop->Sync();
+    return;
+  }
   if (event.kind == PlatformEventKind::kPowerNotCarriedOut && g_desktop != nullptr)
     g_desktop->Answer(view_support::PowerNoticeBox(event.text));
 }
@@ -919,7 +943,7 @@ void DesktopView::Sync() {
       r = picture.window;
     }
     window->placed = r;
-    const int height = r.bottom - r.top + kStatusHeight;
+    const int height = r.bottom - r.top + StatusHeight();
     if (window->x() != r.left || window->y() != r.top || window->w() != r.right - r.left ||
         window->h() != height)
       window->resize(r.left, r.top, r.right - r.left, height);
@@ -947,8 +971,8 @@ void DesktopView::RecordLayout(const char* what, HWND dialog) {
   if (auto it = windows_.find(dialog); it != windows_.end())
     std::fprintf(layout_, "status %ld %ld %ld %d %s\n", static_cast<long>(d.window.left),
                  static_cast<long>(d.window.bottom),
-                 static_cast<long>(d.window.right - d.window.left), kStatusHeight,
-                 it->second->StatusText().c_str());
+                 static_cast<long>(d.window.right - d.window.left), StatusHeight(),
+                 g_held_line.empty() ? it->second->StatusText().c_str() : g_held_line.c_str());
   for (const ControlPicture& c : d.controls) {
     int bar = dialog_model::PaintedWidth(c.handle, 0xFF0000);
     std::fprintf(

@@ -23,8 +23,10 @@
 #include "platform/dialogs/transcript.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
+#include "platform/files.h"
 #include "platform/hold.h"
 #include "platform/posix/signal_hold.h"
+#include "platform/system.h"
 #include "platform/text_convert.h"
 
 namespace {
@@ -163,8 +165,11 @@ class TerminalView final : public dialog_model::User {
   bool Act(HWND dialog) override;
   int Answer(const dialog_model::MessageBoxRecord& box) override;
   void ScreenChanged();
-  // The line a held signal gets, under the dialog from now on.
+  // The line a held signal gets, under the dialog until the write is over
+  // (empty text takes it away).
   void ShowHeldLine(std::string_view text);
+  // The terminal was closed: nobody can answer any more.
+  bool Lost() const { return lost_; }
 
  private:
   void DrawHeldLine();
@@ -178,6 +183,7 @@ class TerminalView final : public dialog_model::User {
   bool Read(int* kind, wint_t* key);
   bool Feed(HWND dialog, int kind, wint_t key);
   bool Mouse(HWND dialog);
+  void LoseTerminal();
 
   bool colours_ = false;
   std::vector<Hit> hits_;
@@ -185,6 +191,7 @@ class TerminalView final : public dialog_model::User {
   std::chrono::steady_clock::time_point input_given_{};
   SCREEN* screen_ = nullptr;
   std::string held_line_;
+  bool lost_ = false;
 };
 
 TerminalView* g_active = nullptr;
@@ -454,8 +461,16 @@ void TerminalView::DrawBox(const dialog_model::MessageBoxRecord& box, std::size_
 }
 
 void TerminalView::ShowHeldLine(std::string_view text) {
+  const bool taken_away = text.empty() && !held_line_.empty();
   held_line_ = text;
-  Draw(nullptr, 0);
+  // Over whatever is shown (a message box among it); taken away, the screen
+  // is drawn again without it.
+  if (taken_away) {
+    Draw(nullptr, 0);
+  } else {
+    DrawHeldLine();
+    refresh();
+  }
 }
 
 void TerminalView::DrawHeldLine() {
@@ -470,11 +485,18 @@ void TerminalView::DrawHeldLine() {
   attrset(A_NORMAL);
 }
 
+void TerminalView::LoseTerminal() {
+  lost_ = true;
+  // Outside a write the program ends here; during one, once it is over.
+  SignalHold::Instance().Lose();
+}
+
 bool TerminalView::Read(int* kind, wint_t* key) {
   for (;;) {
     // A signal outside a firmware write ends the program here, once the
     // terminal is restored; during one it only gets its line.
     PollWriteHold();
+    if (lost_) return false;
     // Keys ncurses has read ahead come first; then the view sleeps on the
     // terminal and the signals' pipe together.
     nodelay(stdscr, TRUE);
@@ -483,13 +505,28 @@ bool TerminalView::Read(int* kind, wint_t* key) {
     if (got == ERR) {
       pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {SignalHold::Instance().fd(), POLLIN, 0}};
       if (::poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN) != 0) continue;
+      // A hang-up stays readable for ever: looking again would spin.
+      if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        LoseTerminal();
+        return false;
+      }
       got = get_wch(key);
     }
     if (got != ERR) {
       *kind = got;
       return true;
     }
-    if (SignalHold::Instance().pending() == 0) return false;  // input has ended
+    // Readable and nothing read. A background job (its reads refused while
+    // a write holds the stop) waits for the foreground or a signal;
+    // anything else is the end of input.
+    const pid_t foreground = ::tcgetpgrp(STDIN_FILENO);
+    if (foreground > 0 && foreground != ::getpgrp()) {
+      pollfd signals = {SignalHold::Instance().fd(), POLLIN, 0};
+      ::poll(&signals, 1, 500);
+      continue;
+    }
+    LoseTerminal();
+    return false;
   }
 }
 
@@ -660,6 +697,28 @@ Terminal& TheTerminal() {
 
 void InstallEventSink();
 
+// Whether the terminal has hung up (closed by its user), though nobody
+// read from it since.
+bool TerminalGone() {
+  pollfd input = {STDIN_FILENO, POLLIN, 0};
+  return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+// With the terminal gone, what it would have printed is kept where the
+// program keeps its state, for the user to read later.
+void KeepLastRun(const char* text, std::size_t size) {
+  char path[kMaxPath];
+  const DWORD length = GetWindowsDirectoryA(path, kMaxPath - 16);
+  if (length == 0 || length >= kMaxPath - 16) return;
+  std::strcat(path, "\\last-run.log");
+  HANDLE file = CreateAlwaysFile(path);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text, static_cast<DWORD>(size), &written);
+  FlushFileBuffers(file);
+  CloseFile(file);
+}
+
 // Restores the terminal and prints the transcript kept so far; later lines
 // go straight to standard output.
 void ReleaseTerminal(bool for_good) {
@@ -674,6 +733,9 @@ void ReleaseTerminal(bool for_good) {
   if (t.transcript == nullptr) return;
   std::fclose(t.transcript);
   t.transcript = nullptr;
+  if (t.transcript_text != nullptr && t.view && (t.view->Lost() || TerminalGone())) {
+    KeepLastRun(t.transcript_text, t.transcript_size);
+  }
   if (t.transcript_text != nullptr) std::fwrite(t.transcript_text, 1, t.transcript_size, stdout);
   std::free(t.transcript_text);
   t.transcript_text = nullptr;
@@ -696,7 +758,7 @@ void OnEvent(const PlatformEvent& event) {
   if (event.kind == PlatformEventKind::kWriteHeld) {
     Terminal& t = TheTerminal();
     if (t.view && t.view->Started()) {
-      t.view->ShowHeldLine(event.text);
+      t.view->ShowHeldLine(Cp932ToUtf8(event.text));
     } else {
       WriteTranscriptEvent(event);
     }

@@ -49,9 +49,10 @@ void WriteEvent(const PlatformEvent& event) {
     case PlatformEventKind::kPowerNotCarriedOut:
       break;  // the views show it; the transcript already has the request
     case PlatformEventKind::kWriteHeld:
-      // Beside the transcript, never in it.
-      std::fprintf(stderr, "quorvanta: %.*s\n", static_cast<int>(event.text.size()),
-                   event.text.data());
+      // Beside the transcript, never in it; the end of the write takes
+      // nothing back there. A closed standard error changes nothing.
+      if (event.text.empty()) break;
+      std::fprintf(stderr, "quorvanta: %s\n", Cp932ToUtf8(event.text).c_str());
       std::fflush(stderr);
       break;
   }

@@ -53,11 +53,66 @@ bool StateIsOwnAndPrivate(const std::filesystem::path& dir, std::string* error) 
     return false;
   };
   if (!check(dir, true)) return false;
+  // Our own and written by nobody else, but perhaps readable: its files say
+  // which drive was being written and from where.
+  struct stat st;
+  if (::stat(dir.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
+    if (::chmod(dir.c_str(), 0700) != 0) {
+      if (error) *error = "cannot make " + dir.string() + " private: " + std::strerror(errno);
+      return false;
+    }
+    std::fprintf(stderr, "quorvanta: %s was open to other users; made private (mode 0700)\n",
+                 dir.c_str());
+  }
   for (const char* name :
-       {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock"}) {
+       {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock", "last-run.log"}) {
     if (!check(dir / name, false)) return false;
   }
   return true;
+}
+
+// Whether the way to `path` runs through a symbolic link that neither this
+// user nor root owns: such a link (in /tmp, say) would let its owner choose
+// where a run writes its state, so the path is refused as a whole, the way
+// OpenSSH and sudo refuse theirs. True with one line naming the link.
+bool ThroughForeignLink(const std::filesystem::path& path, std::string* error, int depth = 0) {
+  const uid_t me = ::geteuid();
+  std::filesystem::path walked = path.root_path();
+  for (const auto& part : path.relative_path()) {
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      walked = walked.parent_path();
+      continue;
+    }
+    const std::filesystem::path next = walked / part;
+    struct stat st;
+    // Not there yet: made by this run, below what was walked.
+    if (::lstat(next.c_str(), &st) != 0) return false;
+    if (!S_ISLNK(st.st_mode)) {
+      walked = next;
+      continue;
+    }
+    if ((st.st_uid != me && st.st_uid != 0) || depth > 40) {
+      if (error) {
+        *error = next.string() +
+                 (depth > 40 ? " leads through too many links"
+                             : " is a symbolic link owned by another user") +
+                 "; refusing to use the state directory";
+      }
+      return true;
+    }
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(next.c_str(), target, sizeof target - 1);
+    if (n < 0) return false;
+    target[n] = '\0';
+    std::filesystem::path to(target);
+    if (to.is_relative()) to = walked / to;
+    if (ThroughForeignLink(to, error, depth + 1)) return true;
+    std::error_code ec;
+    walked = std::filesystem::canonical(next, ec);
+    if (ec) return false;
+  }
+  return false;
 }
 
 }  // namespace
@@ -110,7 +165,7 @@ std::filesystem::path StateDirectory() {
   return {};
 }
 
-std::string PackageFileProblem(const char* path) {
+std::string PackageFileProblem(const char* path, DWORD largest) {
   std::string native = path != nullptr ? path : "";
   for (char& c : native) {
     if (c == '\\') c = '/';
@@ -125,6 +180,10 @@ std::string PackageFileProblem(const char* path) {
            "that folder with --package DIR";
   }
   if (std::filesystem::is_directory(status)) return where + " is a folder, not a package file";
+  if (largest != 0) {
+    return where + " is larger than a package file of its kind can be (" + std::to_string(largest) +
+           " bytes); not read";
+  }
   if (::access(full.c_str(), R_OK) != 0) {
     return "cannot read " + where + ": " + std::strerror(errno);
   }
@@ -173,7 +232,7 @@ DWORD HostSystem::CurrentDirectory(DWORD size, char* buffer) {
 HANDLE HostSystem::OpenMutex(DWORD, BOOL, const char* name) { return mutexes_.Open(name); }
 
 HANDLE HostSystem::CreateMutex(BOOL initial_owner, const char* name) {
-  return mutexes_.Create(initial_owner != 0, name);
+  return mutexes_.CreateOrStop(initial_owner != 0, name);
 }
 
 BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
@@ -193,9 +252,9 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
   return 0;
 }
 
-void HostSystem::NotePackageFileProblem(const char* path) {
+void HostSystem::NotePackageFileProblem(const char* path, DWORD largest) {
   ++package_problems_;
-  std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path).c_str());
+  std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path, largest).c_str());
 }
 
 const char* HostDriveAccess() {
@@ -224,6 +283,7 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
     if (error) *error = "the state directory's path is too long: " + host->state_dir_.string();
     return nullptr;
   }
+  if (ThroughForeignLink(host->state_dir_, error)) return nullptr;
   std::error_code ec;
   std::filesystem::create_directories(host->state_dir_.parent_path(), ec);
   // Private from the start: what it holds steers what is written where.

@@ -76,8 +76,8 @@ LANGID LanguageFromLocale(std::string_view locale);
 LANGID LanguageFromEnvironment();
 // What is wrong with a package file the program could not use, in one line
 // that names its whole path (`path` as the program gave it, relative to the
-// current directory, '\' read as '/').
-std::string PackageFileProblem(const char* path);
+// current directory, '\' read as '/'); `largest` as NotePackageFileProblem.
+std::string PackageFileProblem(const char* path, DWORD largest = 0);
 // The state directory as above (not created); empty when none can be named.
 std::filesystem::path StateDirectory();
 
@@ -121,7 +121,7 @@ class HostSystem final : public System {
   // this host is never powered off by the program.
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
   // One line on standard error: the whole path and what is wrong with it.
-  void NotePackageFileProblem(const char* path) override;
+  void NotePackageFileProblem(const char* path, DWORD largest) override;
   // The drive's power cycle is the user's: the program then looks for it.
   BOOL DrivePowerCycledByHand() override { return 1; }
   bool package_problems_noted() const { return package_problems_ != 0; }

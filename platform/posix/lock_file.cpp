@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -31,11 +33,11 @@ std::string FileNameOf(std::string_view name) {
 }
 
 // The lock file itself, never a link, a FIFO or another user's file (which
-// could be held against this user for ever); -1 with one line otherwise.
-int OpenLockFile(const std::filesystem::path& path, int flags) {
+// could be held against this user for ever); -1 with the reason otherwise.
+int OpenLockFile(const std::filesystem::path& path, int flags, std::string* why_not) {
   int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
   if (fd < 0) {
-    if (errno == ELOOP) std::fprintf(stderr, "quorvanta: %s is a symbolic link\n", path.c_str());
+    *why_not = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
     return -1;
   }
   struct stat st;
@@ -48,7 +50,7 @@ int OpenLockFile(const std::filesystem::path& path, int flags) {
     why = "is writable by other users";
   }
   if (why != nullptr) {
-    std::fprintf(stderr, "quorvanta: %s %s\n", path.c_str(), why);
+    *why_not = std::string("it ") + why;
     ::close(fd);
     return -1;
   }
@@ -106,17 +108,31 @@ HANDLE NamedMutexTable::Create(bool initial_owner, const char* name) {
   if (HeldHere(name)) return Add(Entry{name, -1, false});
   std::error_code ec;
   std::filesystem::create_directories(dir_, ec);
-  int fd = OpenLockFile(LockPath(name), O_RDWR | O_CREAT);
+  int fd = OpenLockFile(LockPath(name), O_RDWR | O_CREAT, &why_not_);
   if (fd < 0) return nullptr;
   // Another process's probe holds a shared lock for microseconds; only a
   // lock that stays taken means the name exists elsewhere.
   for (int attempt = 0; attempt < 20; ++attempt) {
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return Add(Entry{name, fd, initial_owner});
-    if (errno != EWOULDBLOCK) break;
+    if (errno != EWOULDBLOCK) {
+      // Not held by anyone, just not to be had: no lock at all.
+      why_not_ = std::strerror(errno);
+      ::close(fd);
+      return nullptr;
+    }
     SleepMs(1);
   }
   ::close(fd);
   return Add(Entry{name, -1, false});
+}
+
+HANDLE NamedMutexTable::CreateOrStop(bool initial_owner, const char* name) {
+  HANDLE handle = Create(initial_owner, name);
+  if (handle != nullptr || name == nullptr) return handle;
+  // Going on without the lock would let a second copy write the same drive.
+  std::fprintf(stderr, "quorvanta: cannot take the lock %s: %s\n", LockPath(name).c_str(),
+               why_not_.c_str());
+  std::exit(2);
 }
 
 BOOL NamedMutexTable::Release(HANDLE handle) {

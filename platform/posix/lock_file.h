@@ -27,6 +27,9 @@ class NamedMutexTable {
   // Creates the name, or opens it when it exists; null when the lock file
   // cannot be made.
   HANDLE Create(bool initial_owner, const char* name);
+  // Create, but a lock that cannot be made or taken stops the program with
+  // one line naming it (exit code 2).
+  HANDLE CreateOrStop(bool initial_owner, const char* name);
   // 1 when the handle owned the mutex (created with initial ownership).
   BOOL Release(HANDLE handle);
   // Closing the handle that holds the lock ends the name's existence.
@@ -50,4 +53,5 @@ class NamedMutexTable {
   std::string prefix_;
   std::map<std::uintptr_t, Entry> handles_;
   std::uintptr_t next_ = 0x51000;
+  std::string why_not_;
 };

@@ -10,22 +10,40 @@
 
 #include "platform/clock.h"
 #include "platform/events.h"
+#include "platform/held_texts.h"
+#include "platform/system.h"
 
 namespace {
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kCount = sizeof kSignals / sizeof kSignals[0];
+// Held during a write only: caught (a pipe, a stop) or ignored (a background
+// job's terminal access, which would otherwise stop the process).
+constexpr int kStops[] = {SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU};
+constexpr int kStopCount = sizeof kStops / sizeof kStops[0];
 
 // Written by the handler, read by the program: plain flags an async signal
 // may set.
 volatile sig_atomic_t g_pending = 0;
+volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_broken_pipe = 0;
 int g_pipe[2] = {-1, -1};
 // Signals the program was started with ignored (nohup) stay ignored.
-bool g_ignored[sizeof kSignals / sizeof kSignals[0]] = {};
+bool g_ignored[kCount] = {};
 bool g_ignored_known = false;
+// What the stops did before the write (a view's own Ctrl-Z handling among
+// them), put back after it.
+struct sigaction g_stop_before[kStopCount];
 
 void OnSignal(int signal_number) {
   const int saved = errno;
-  if (g_pending == 0) g_pending = signal_number;
+  if (signal_number == SIGTSTP) {
+    g_stop = 1;
+  } else if (signal_number == SIGPIPE) {
+    g_broken_pipe = 1;
+  } else if (g_pending == 0) {
+    g_pending = signal_number;
+  }
   const char byte = static_cast<char>(signal_number);
   // A full pipe already says that a signal waits.
   [[maybe_unused]] ssize_t n = ::write(g_pipe[1], &byte, 1);
@@ -53,7 +71,7 @@ void SignalHold::Catch(bool on) {
   // signal came in the middle of a write.
   action.sa_flags = SA_RESTART;
   action.sa_handler = on ? OnSignal : SIG_DFL;
-  for (std::size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+  for (int i = 0; i < kCount; ++i) {
     if (!g_ignored_known) {
       struct sigaction old {};
       ::sigaction(kSignals[i], nullptr, &old);
@@ -63,6 +81,24 @@ void SignalHold::Catch(bool on) {
   }
   g_ignored_known = true;
   caught_ = on;
+}
+
+void SignalHold::HoldStops(bool on) {
+  for (int i = 0; i < kStopCount; ++i) {
+    if (!on) {
+      ::sigaction(kStops[i], &g_stop_before[i], nullptr);
+      continue;
+    }
+    ::sigaction(kStops[i], nullptr, &g_stop_before[i]);
+    // One the program was started with ignored stays so, and ends nothing.
+    if (g_stop_before[i].sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    const bool terminal_access = kStops[i] == SIGTTIN || kStops[i] == SIGTTOU;
+    action.sa_handler = terminal_access ? SIG_IGN : OnSignal;
+    ::sigaction(kStops[i], &action, nullptr);
+  }
 }
 
 void SignalHold::CatchAlways(bool on) {
@@ -90,46 +126,76 @@ void SignalHold::Drain() {
 void SignalHold::Begin(DWORD expected_ms) {
   held_ = true;
   told_ = false;
-  started_ = GetTickCount();
-  expected_ms_ = expected_ms;
+  g_stop = 0;
+  g_broken_pipe = 0;
+  Remaining(expected_ms);
   Catch(true);
+  HoldStops(true);
 }
 
 void SignalHold::End() {
   held_ = false;
+  HoldStops(false);
   // Default actions first: a signal from now on ends the program at once,
   // one that came before is acted on below.
   if (!catch_always_) Catch(false);
   Drain();
+  // The write is over: its line goes.
+  if (told_) RaisePlatformEvent(PlatformEventKind::kWriteHeld, "");
+  told_ = false;
   if (g_pending != 0) EndProgram(g_pending);
+  if (g_broken_pipe != 0) EndProgram(SIGPIPE);
+  if (g_stop != 0) {
+    g_stop = 0;
+    // What Ctrl-Z does outside a write (a view gives its terminal back
+    // first), now that nothing is cut short by it.
+    ::raise(SIGTSTP);
+  }
+}
+
+void SignalHold::Lose() {
+  if (g_pending == 0) g_pending = SIGHUP;
+  if (!held_) EndProgram(g_pending);
 }
 
 void SignalHold::Poll() {
   if (!caught_) return;
   Drain();
-  if (g_pending == 0) return;
-  if (!held_) EndProgram(g_pending);
-  if (told_) return;
-  told_ = true;
-  const DWORD elapsed = GetTickCount() - started_;
-  char line[300];
-  RaisePlatformEvent(PlatformEventKind::kWriteHeld,
-                     HeldLine(elapsed < expected_ms_ ? expected_ms_ - elapsed : 0, line,
-                              static_cast<int>(sizeof line)));
+  if (g_pending == 0 && g_stop == 0) return;
+  if (!held_) {
+    if (g_pending != 0) EndProgram(g_pending);
+    return;
+  }
+  if (!told_) Tell();
 }
 
-const char* SignalHold::HeldLine(DWORD remaining_ms, char* buffer, int size) {
+void SignalHold::Remaining(DWORD remaining_ms) {
+  remaining_ms_ = remaining_ms;
+  estimated_at_ = GetTickCount();
+}
+
+void SignalHold::Tell() {
+  told_ = true;
+  const DWORD elapsed = GetTickCount() - estimated_at_;
+  const DWORD remaining = elapsed < remaining_ms_ ? remaining_ms_ - elapsed : 0;
+  char line[400];
+  RaisePlatformEvent(
+      PlatformEventKind::kWriteHeld,
+      HeldLine(GetUserDefaultLangID() == 0x0411, remaining, line, static_cast<int>(sizeof line)));
+}
+
+const char* SignalHold::HeldLine(bool japanese, DWORD remaining_ms, char* buffer, int size) {
   char when[64];
   const DWORD minutes = (remaining_ms + 59999) / 60000;
   if (minutes <= 1) {
-    std::snprintf(when, sizeof when, "in a minute or less");
+    std::snprintf(when, sizeof when, "%s",
+                  japanese ? kHeldWithinMinuteJapanese : kHeldWithinMinute);
   } else {
-    std::snprintf(when, sizeof when, "in about %lu minutes", static_cast<unsigned long>(minutes));
+    std::snprintf(when, sizeof when, japanese ? kHeldMinutesJapanese : kHeldMinutes,
+                  static_cast<unsigned long>(minutes));
   }
-  std::snprintf(buffer, static_cast<std::size_t>(size),
-                "a firmware update is running and stopping it now could leave the drive "
-                "unusable; the program stops as asked when the update is over, %s",
-                when);
+  std::snprintf(buffer, static_cast<std::size_t>(size), "%s%s",
+                japanese ? kHeldLineJapanese : kHeldLine, when);
   return buffer;
 }
 
@@ -137,6 +203,9 @@ void SignalHold::EndProgram(int signal_number) {
   // Once only: a second signal while the hook runs takes its default.
   Catch(false);
   catch_always_ = false;
+  // What the hook prints may meet a closed pipe: it must still save what
+  // must be saved, so the pipe ends nothing until then.
+  ::signal(SIGPIPE, SIG_IGN);
   if (end_hook_ != nullptr) end_hook_(signal_number);
   std::fflush(nullptr);
   ::signal(signal_number, SIG_DFL);

@@ -11,6 +11,14 @@
 // action ends the process (a shell sees 128+N). Outside a write the signals
 // keep their default action, unless a view asks to catch them always (the
 // terminal view, which must give the terminal back first).
+//
+// During a write only, the other ways a process is stopped short are held
+// too: a closed pipe on standard output or error (SIGPIPE: the write fails
+// and the program goes on; afterwards it ends quietly by SIGPIPE, as a
+// command-line tool does), Ctrl-Z (SIGTSTP: the line, then the stop once the
+// write is over) and a background job's terminal access (SIGTTIN, SIGTTOU:
+// ignored, so the write goes on). A lost terminal (Lose) ends the program
+// afterwards as a hang-up does.
 #pragma once
 
 #include "platform/hold.h"
@@ -31,28 +39,36 @@ class SignalHold final : public WriteHold {
   int fd();
   // The first signal not yet acted on; 0 for none.
   int pending() const;
+  bool held() const { return held_; }
+  // The terminal is gone: nobody can answer any more. The program ends as
+  // for SIGHUP, at once outside a write, when it is over during one.
+  void Lose();
 
   void Begin(DWORD expected_ms) override;
   void End() override;
   void Poll() override;
+  void Remaining(DWORD remaining_ms) override;
 
   // Runs the end hook, then ends the process by `signal_number`'s default
   // action.
   [[noreturn]] void EndProgram(int signal_number);
 
-  // The line the first held signal gets, for `remaining_ms` left.
-  static const char* HeldLine(DWORD remaining_ms, char* buffer, int size);
+  // The line the first held signal gets, for `remaining_ms` left (code page
+  // 932 when Japanese).
+  static const char* HeldLine(bool japanese, DWORD remaining_ms, char* buffer, int size);
 
  private:
   SignalHold() = default;
   void Catch(bool on);
+  void HoldStops(bool on);
   void Drain();
+  void Tell();
 
   EndHook end_hook_ = nullptr;
   bool catch_always_ = false;
   bool caught_ = false;
   bool held_ = false;
   bool told_ = false;
-  DWORD started_ = 0;
-  DWORD expected_ms_ = 0;
+  DWORD estimated_at_ = 0;
+  DWORD remaining_ms_ = 0;
 };

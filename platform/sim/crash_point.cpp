@@ -106,6 +106,6 @@ long CrashingRegistry::CloseKey(HKEY key) {
 }
 
 DWORD SignallingAspi::Send(SRB_ExecSCSICmd* request) {
-  if (++sent_ == at_) ::kill(::getpid(), signal_);
+  if (++sent_ == at_) ::kill(group_ ? 0 : ::getpid(), signal_);
   return aspi_->Send(request);
 }

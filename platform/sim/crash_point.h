@@ -75,10 +75,12 @@ class CrashingRegistry final : public Registry {
 // The signal knob: just before its Nth drive command (counted from
 // power-on) the program sends itself a signal, as a user's Ctrl-C or a
 // closed terminal would reach it there; the command then goes out as usual.
+// To the whole process group instead, as a terminal's Ctrl-C reaches every
+// program of a pipeline.
 class SignallingAspi final : public AspiLayer {
  public:
-  SignallingAspi(AspiLayer* aspi, std::uint64_t at, int signal_number)
-      : aspi_(aspi), at_(at), signal_(signal_number) {}
+  SignallingAspi(AspiLayer* aspi, std::uint64_t at, int signal_number, bool group)
+      : aspi_(aspi), at_(at), signal_(signal_number), group_(group) {}
   DWORD SupportInfo() override { return aspi_->SupportInfo(); }
   DWORD Send(SRB_ExecSCSICmd* request) override;
   bool Holds(const SRB_ExecSCSICmd* request) const override { return aspi_->Holds(request); }
@@ -87,5 +89,6 @@ class SignallingAspi final : public AspiLayer {
   AspiLayer* aspi_;
   std::uint64_t at_;
   int signal_;
+  bool group_;
   std::uint64_t sent_ = 0;
 };

@@ -37,13 +37,16 @@ bool OneOf(std::string_view word, std::initializer_list<std::string_view> words)
 }
 
 // "N:SIGNAL" of the signal knob.
-bool ParseSignalAt(std::string_view text, std::uint64_t* at, int* signal_number) {
+bool ParseSignalAt(std::string_view text, std::uint64_t* at, int* signal_number, bool* group) {
   const auto colon = text.find(':');
   if (colon == std::string_view::npos) return false;
   if (!ParseSettingNumber(text.substr(0, colon), 0xFFFFFFFF, at) || *at == 0) return false;
-  const std::string_view name = text.substr(colon + 1);
-  constexpr std::pair<std::string_view, int> kNames[] = {
-      {"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}, {"QUIT", SIGQUIT}};
+  std::string_view name = text.substr(colon + 1);
+  *group = !name.empty() && name[0] == '-';
+  if (*group) name.remove_prefix(1);
+  constexpr std::pair<std::string_view, int> kNames[] = {{"INT", SIGINT},   {"TERM", SIGTERM},
+                                                         {"HUP", SIGHUP},   {"QUIT", SIGQUIT},
+                                                         {"PIPE", SIGPIPE}, {"TSTP", SIGTSTP}};
   for (const auto& [word, number] : kNames) {
     if (name == word) {
       *signal_number = number;
@@ -289,10 +292,12 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
   if (const char* at = std::getenv(kSignalAtEnvironment); at != nullptr && *at != '\0') {
     std::uint64_t n = 0;
     int signal_number = 0;
-    if (!ParseSignalAt(at, &n, &signal_number)) {
+    bool group = false;
+    if (!ParseSignalAt(at, &n, &signal_number, &group)) {
       return fail(std::string("bad ") + kSignalAtEnvironment + ": " + at);
     }
-    pc->signalling_aspi_ = std::make_unique<SignallingAspi>(pc->aspi_.get(), n, signal_number);
+    pc->signalling_aspi_ =
+        std::make_unique<SignallingAspi>(pc->aspi_.get(), n, signal_number, group);
   }
   if (const char* end = std::getenv(kEndOnRestartEnvironment); end != nullptr && *end == '1') {
     pc->end_on_restart_ = true;

@@ -105,8 +105,9 @@ inline constexpr const char* kEndOnRestartEnvironment = "QUORVANTA_SIM_END_ON_RE
 inline constexpr const char* kDieAtEnvironment = "QUORVANTA_SIM_DIE_AT";
 
 // The signal knob (see crash_point.h): "N:SIGNAL" (SIGNAL a number, or INT,
-// TERM, HUP or QUIT) sends the program that signal just before its Nth
-// drive command of this launch.
+// TERM, HUP, QUIT, PIPE or TSTP) sends the program that signal just before
+// its Nth drive command of this launch; "N:-SIGNAL" sends it to the
+// program's whole process group.
 inline constexpr const char* kSignalAtEnvironment = "QUORVANTA_SIM_SIGNAL_AT";
 
 class VirtualPc {

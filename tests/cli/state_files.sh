@@ -4,8 +4,10 @@
 # Each row plants one thing in a fresh state directory or package folder,
 # owned by a throw-away user where it says so; the program must refuse it
 # with one line naming it, leave a link's target untouched and never hang.
-# Then two copies whose XDG_RUNTIME_DIR differ: the second finds the first's
-# lock in the shared state directory.
+# Then a state directory of our own made private, one reached through
+# another user's link refused, a lock that cannot be taken; and two copies
+# whose XDG_RUNTIME_DIR differ: the second finds the first's lock in the
+# shared state directory.
 # Usage: sh state_files.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
 SIM=$2
@@ -74,6 +76,36 @@ ROWS
 st="$WORK/fresh/state"
 QUORVANTA_STATE_DIR="$st" "$QV" --list >/dev/null 2>&1
 [ "$(stat -c %a "$st")" = 700 ] || fail "a fresh state directory is $(stat -c %a "$st"), not 700"
+
+# One of our own that others could read is made private, and says so.
+st="$WORK/open/state"
+mkdir -p -m 755 "$st"
+QUORVANTA_STATE_DIR="$st" "$QV" --list >/dev/null 2>"$WORK/open.err"
+[ "$(stat -c %a "$st")" = 700 ] || fail "an open state directory is left at $(stat -c %a "$st")"
+expect_line "$WORK/open.err" "quorvanta: $st was open to other users; made private (mode 0700)"
+
+# The way to the state directory runs through a link another user owns in
+# a sticky directory (as in /tmp): refused, with nothing made behind it.
+mkdir -m 1777 "$WORK/sticky"
+mkdir "$WORK/aim"
+ln -s "$WORK/aim" "$WORK/sticky/state-link" && chown -h "$other" "$WORK/sticky/state-link"
+QUORVANTA_STATE_DIR="$WORK/sticky/state-link/quorvanta" timeout 20 "$QV" --list \
+  >"$WORK/link.out" 2>"$WORK/link.err"
+got=$?
+[ "$got" = 2 ] || fail "state through another user's link: exit status $got, not 2"
+grep -qF "$WORK/sticky/state-link" "$WORK/link.err" || { fail "no line naming the link"; cat "$WORK/link.err"; }
+[ -z "$(ls -A "$WORK/aim")" ] || fail "something was made behind another user's link"
+
+# A lock that cannot be taken (a state directory the user cannot write, as
+# that user: root writes anywhere) stops the run with one line naming it.
+chmod 711 "$WORK"
+mkdir -m 500 "$WORK/readonly" && chown "$other" "$WORK/readonly"
+(cd "$WORK/sticky" && QUORVANTA_STATE_DIR="$WORK/readonly" timeout 20 \
+  setpriv --reuid="$other" --regid="$other" --clear-groups "$QV" --list >"$WORK/lock.out" 2>"$WORK/lock.err")
+got=$?
+[ "$got" = 2 ] || fail "lock not to be had: exit status $got, not 2"
+[ ! -s "$WORK/lock.out" ] || fail "lock not to be had: something listed"
+expect_line "$WORK/lock.err" "quorvanta: cannot take the lock $WORK/readonly/QuorvantaInstance.lock: Permission denied"
 
 # Two copies, two runtime directories, one state directory: the second one
 # finds the first one's lock.

@@ -2,7 +2,8 @@
 # The terminal view under tmux, a real terminal emulator: the whole dialogue
 # by keys (and one mouse click) in 80x24, in English and in Japanese; the
 # refusal of a 60x20 terminal; the terminal given back to the shell; the
-# progress bar's cells on the screen part-way and at the end of an update. With
+# progress bar's cells on the screen part-way and at the end of an update;
+# the terminal closed during a held write. With
 # QV_SHOTS=DIR set, the English screens are kept there as text.
 # Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
@@ -234,6 +235,40 @@ wait_for "answer: OK" "SIGTERM: transcript"
 [ "$(tm display -p '#{alternate_on}')" = 0 ] || fail "SIGTERM left the alternate screen on"
 "$SIM" show "$WORK/held-98" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 code=0x12 ' ||
   fail "SIGTERM: drive not updated"
+
+# The terminal closed under a held write: during the direct path's
+# real-time write, and while the two-stage path's outcome box waits. The
+# write finishes, a box nobody can answer takes its default, the transcript
+# is kept in the state directory's last-run log, the program ends as for
+# a hang-up (129; its shell waits that out to note the status), and no
+# process is left spinning on the closed terminal.
+"$SIM" init "$WORK/lost-nt" --os nt --realtime 1 >/dev/null || fail "init lost-nt"
+"$SIM" init "$WORK/lost-98" >/dev/null || fail "init lost-98"
+close_terminal_at() {  # PC TEXT LAST-LINE REVISION
+  socket="$1.sock"
+  tm -f /dev/null new-session -d -x 80 -y 24 -e LANG=C.UTF-8 \
+    "sh -c 'trap : HUP; \"$QV\" --machine \"$1\" --ui terminal; echo \$? >\"$1.status\"'"
+  update_by_keys "$1" && wait_for "$2" "$1: before the terminal is closed" || return
+  # As a terminal emulator's window closes: the hang-up signal, then the
+  # terminal gone.
+  for pid in $(pgrep -f -- "--machine $1"); do kill -HUP "$pid"; done
+  tm kill-server
+  i=0
+  while [ $i -lt 400 ] && [ ! -s "$1.status" ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  [ "$(cat "$1.status" 2>/dev/null)" = 129 ] || fail "$1: exit status '$(cat "$1.status" 2>/dev/null)', not 129"
+  for pid in $(pgrep -f -- "--machine $1"); do
+    fail "$1: a process is left"
+    kill -9 "$pid"
+  done
+  "$SIM" show "$1" | grep -q "^drive 0:0 T71 CDRW USB rev=1.10 $4" || fail "$1: drive not updated"
+  [ "$(tail -n 1 "$1/drive_c/WINDOWS/last-run.log" 2>/dev/null)" = "$3" ] ||
+    fail "$1: the last-run log does not end with '$3'"
+}
+close_terminal_at "$WORK/lost-nt" "Note: This may" "power: shutdown" "code=0x11"
+close_terminal_at "$WORK/lost-98" "Succeed to load F/W!!" "answer: OK" "code=0x12"
 
 # Too small: one clear line, exit code 2, the terminal untouched.
 start_terminal 60 20
