@@ -53,23 +53,26 @@ std::string Trimmed(std::string text) {
 }
 
 // `name` relative to the package folder `dir` (with '/' between its parts),
-// or empty when it names a file outside it: an absolute name, one that
-// climbs out, or a link whose target lies outside.
+// or empty when it names a file outside it: one that climbs out, a link
+// whose target lies outside, an absolute name elsewhere (an absolute name
+// inside the folder is named from it).
 std::string InsidePackage(const fs::path& dir, const std::string& name) {
   std::string portable = name;
   for (char& c : portable) c = c == '\\' ? '/' : c;
-  const fs::path relative = fs::path(portable).lexically_normal();
-  if (portable.empty() || relative.is_absolute() || relative.has_root_name() ||
-      (portable.size() > 1 && portable[1] == ':') || relative.empty() ||
-      *relative.begin() == "..") {
+  const fs::path given = fs::path(portable).lexically_normal();
+  // A drive letter or a root without one is another machine's path here.
+  if (portable.empty() || given.empty() || (!given.is_absolute() && given.has_root_path()) ||
+      (portable.size() > 1 && portable[1] == ':')) {
     return "";
   }
   std::error_code ec;
   const fs::path folder = fs::weakly_canonical(dir, ec);
-  const fs::path real = fs::weakly_canonical(dir / relative, ec);
+  const fs::path real = fs::weakly_canonical(given.is_absolute() ? given : dir / given, ec);
   const fs::path within = real.lexically_relative(folder);
-  if (ec || within.empty() || *within.begin() == "..") return "";
-  return relative.generic_string();
+  if (ec || within.empty() || within == "." || *within.begin() == "..") return "";
+  // A relative name is kept as the description writes it, so that a replay
+  // finds the file where the program looks for it.
+  return (given.is_absolute() ? within : given).generic_string();
 }
 
 // Adds the package file `name` to the capture, named relative to the

@@ -357,8 +357,12 @@ bool ParseCapture(std::string_view text, Capture* out, std::string* error) {
 bool ReadCaptureFile(const std::string& path, Capture* out, std::string* error) {
   std::string text;
   std::string why;
-  if (!ReadRegularFile(path, &text, &why, nullptr, kCaptureTextMax) ||
-      !ParseCapture(text, out, &why)) {
+  // The file's own reason names it already.
+  if (!ReadRegularFile(path, &text, &why, nullptr, kCaptureTextMax)) {
+    if (error) *error = why;
+    return false;
+  }
+  if (!ParseCapture(text, out, &why)) {
     if (error) *error = path + ": " + why;
     return false;
   }

@@ -21,7 +21,7 @@ inline constexpr std::size_t kCaptureLineMax = std::size_t{1} << 20;
 inline constexpr std::size_t kCaptureBlobTotalMax = std::size_t{4} << 20;
 // Everything a read capture holds: files, blobs, and each command with its
 // data.
-inline constexpr std::size_t kCaptureHeldMax = std::size_t{48} << 20;
+inline constexpr std::size_t kCaptureHeldMax = std::size_t{32} << 20;
 
 // Reads a capture. False with a one-line reason ("line N: ...") for text
 // that is not a capture of a version this program reads, or that would make
