@@ -14,7 +14,9 @@
 #include "platform/dialogs/views.h"
 #include "platform/hold.h"
 #include "platform/host/host_platform.h"
+#include "platform/output_file.h"
 #include "platform/platform.h"
+#include "platform/posix/file_read.h"
 #include "platform/posix/signal_hold.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/trace.h"
@@ -57,13 +59,16 @@ struct ListMessages {
     stream = open_memstream(&text, &size);
     return stream != nullptr ? stream : stderr;
   }
-  void Finish(bool already_said) {
-    if (stream == nullptr) return;
+  // The messages, after writing them to standard error unless already said.
+  std::string Finish(bool already_said) {
+    if (stream == nullptr) return "";
     std::fclose(stream);
     stream = nullptr;
     if (!already_said && text != nullptr) std::fputs(text, stderr);
+    std::string messages = text != nullptr ? text : "";
     std::free(text);
     text = nullptr;
+    return messages;
   }
 };
 ListMessages g_list_messages;
@@ -189,13 +194,37 @@ int FinishView(ViewKind view, std::string* error) {
   return FinishHeadlessView(error);
 }
 
-// A rehearsal's scratch directory, removed with everything in it.
+// The files the user named on the command line are named from the folder
+// the program was started in, before it makes the package folder current.
+void AnchorUserPaths(LaunchOptions* options) {
+  for (std::string* path : {&options->record_path, &options->trace_path, &options->script_path}) {
+    std::error_code ec;
+    if (!path->empty()) *path = std::filesystem::absolute(*path, ec).string();
+  }
+}
+
+// A rehearsal's scratch directory, removed with everything in it when the
+// launch returns, and by the end hook when a signal ends the program.
+struct ScratchDir;
+ScratchDir* g_scratch = nullptr;
 struct ScratchDir {
   std::filesystem::path path;
+  ScratchDir() { g_scratch = this; }
   ~ScratchDir() {
+    Remove();
+    g_scratch = nullptr;
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  void Remove() {
     std::error_code ec;
     if (!path.empty()) std::filesystem::remove_all(path, ec);
+    path.clear();
   }
+};
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 bool MakeScratchDir(ScratchDir* scratch, std::string* error) {
@@ -253,7 +282,10 @@ int AbandonLaunch(ViewKind view, bool view_started, const std::string& why) {
 
 // A signal ends the program: the trace closed, the terminal given back with
 // the transcript, the virtual PC's drives saved, as on a normal end.
-void EndForSignal(int) { FinishInterruptedLaunch(); }
+void EndForSignal(int) {
+  FinishInterruptedLaunch();
+  if (g_scratch != nullptr) g_scratch->Remove();
+}
 
 }  // namespace
 
@@ -282,10 +314,24 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   // A rehearsal scans this host's drives as the list does, recording the
   // scan with only read-only questions let through, and then runs the
   // update on their twins.
-  LaunchOptions options = given;
+  LaunchOptions asked = given;
+  AnchorUserPaths(&asked);
+  LaunchOptions options = asked;
   ScratchDir scratch;
+  // A rehearsal's capture is its scan, recorded in the scratch directory and
+  // written to the file the user named (opened first, as every file the
+  // program creates) however the scan ended.
+  std::unique_ptr<std::FILE, FileCloser> rehearsal_capture;
   if (given.rehearse) {
+    if (!asked.record_path.empty()) {
+      rehearsal_capture.reset(CreateOutputFile(asked.record_path, "capture file", &error));
+      if (!rehearsal_capture) return UsageError(error);
+    }
     if (!MakeScratchDir(&scratch, &error)) return UsageError(error);
+    // Nothing of a rehearsal needs holding; a signal ends it at the next look
+    // with the scratch directory removed.
+    SignalHold::Instance().SetEndHook(EndForSignal);
+    SignalHold::Instance().CatchAlways(true);
     options.list = true;
     options.json = false;
     options.autopilot = false;
@@ -296,8 +342,8 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
   ViewKind view = ViewKind::kHeadless;
   if (!ChooseView(options, &view, &error)) return AbandonLaunch(view, false, error);
-  if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str())) {
-    return AbandonLaunch(view, true, "cannot write the trace file " + options.trace_path);
+  if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str(), &error)) {
+    return AbandonLaunch(view, true, error);
   }
   std::unique_ptr<CaptureRecorder> recorder;
   if (!options.record_path.empty()) {
@@ -338,7 +384,9 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   CloseTrace();
   recorder.reset();
   int view_code = FinishView(view, &error);
-  g_list_messages.Finish(chosen.host && chosen.host->package_problems_noted());
+  // A rehearsal tells the scan's messages itself.
+  const std::string scan_messages = g_list_messages.Finish(
+      given.rehearse || (chosen.host && chosen.host->package_problems_noted()));
   // A virtual PC that forgot what the run did is a failed run.
   if (SaveMachine(options, &chosen) == 0 && exit_code == 0) exit_code = 1;
   InstallPlatform(Platform{});
@@ -352,14 +400,20 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
     std::fprintf(stderr, "quorvanta: %s\n", error.c_str());
     return view_code;
   }
-  if (given.rehearse && exit_code == 0) {
+  if (given.rehearse) {
     chosen.host.reset();  // the drives are let go before the rehearsal
-    if (!given.record_path.empty()) {
-      std::error_code ec;
-      std::filesystem::copy_file(options.record_path, given.record_path,
-                                 std::filesystem::copy_options::overwrite_existing, ec);
+    if (rehearsal_capture) {
+      std::string text, why;
+      if (!ReadRegularFile(options.record_path, &text, &why) ||
+          std::fwrite(text.data(), 1, text.size(), rehearsal_capture.get()) != text.size() ||
+          std::fflush(rehearsal_capture.get()) != 0) {
+        std::fprintf(stderr, "quorvanta: cannot write the capture file %s\n",
+                     asked.record_path.c_str());
+      }
+      rehearsal_capture.reset();
     }
-    exit_code = RunRehearsal(given, options.record_path, OwnProgramPath(argv0));
+    exit_code =
+        RunRehearsal(asked, options.record_path, OwnProgramPath(argv0), exit_code, scan_messages);
   }
   return exit_code;
 }

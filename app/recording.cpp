@@ -1,21 +1,46 @@
 #include "app/recording.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "package/package_files.h"
 #include "platform/platform.h"
 
 namespace {
 
-bool ReadWholeFile(const std::filesystem::path& path, std::vector<BYTE>* out) {
-  // A FIFO or device in a package file's place would hang or never end.
+namespace fs = std::filesystem;
+
+// The largest file of a firmware package: the image.
+constexpr std::size_t kPackageFileMax = ImageFileSize;
+static_assert(kPackageFileMax <= kCaptureFileMax, "a capture holds every package file");
+
+// A package file's bytes, refusing what is not a regular file (a FIFO or
+// device would hang or never end) and, by its size before reading, anything
+// larger than a package file. A file that grows meanwhile is read only up to
+// the size checked.
+bool ReadPackageFile(const fs::path& path, std::vector<BYTE>* out, std::string* why) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  if (!fs::is_regular_file(path, ec)) {
+    *why = path.string() + " is not a regular file";
+    return false;
+  }
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > kPackageFileMax) {
+    *why = path.string() + " is larger than any package file (" + std::to_string(kPackageFileMax) +
+           " bytes)";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  out->resize(static_cast<std::size_t>(size));
+  in.read(reinterpret_cast<char*>(out->data()), static_cast<std::streamsize>(size));
+  out->resize(static_cast<std::size_t>(in.gcount()));
+  if (!in && !in.eof()) {
+    *why = path.string() + " cannot be read";
+    return false;
+  }
+  return true;
 }
 
 // A file name as the package description writes it: the line without blanks
@@ -27,14 +52,51 @@ std::string Trimmed(std::string text) {
   return start == std::string::npos ? std::string() : text.substr(start);
 }
 
-void AddFile(const std::filesystem::path& dir, const std::string& name, Capture* capture) {
+// `name` relative to the package folder `dir` (with '/' between its parts),
+// or empty when it names a file outside it: one that climbs out, a link
+// whose target lies outside, an absolute name elsewhere (an absolute name
+// inside the folder is named from it).
+std::string InsidePackage(const fs::path& dir, const std::string& name) {
+  std::string portable = name;
+  for (char& c : portable) c = c == '\\' ? '/' : c;
+  const fs::path given = fs::path(portable).lexically_normal();
+  // A drive letter or a root without one is another machine's path here.
+  if (portable.empty() || given.empty() || (!given.is_absolute() && given.has_root_path()) ||
+      (portable.size() > 1 && portable[1] == ':')) {
+    return "";
+  }
+  std::error_code ec;
+  const fs::path folder = fs::weakly_canonical(dir, ec);
+  const fs::path real = fs::weakly_canonical(given.is_absolute() ? given : dir / given, ec);
+  const fs::path within = real.lexically_relative(folder);
+  if (ec || within.empty() || within == "." || *within.begin() == "..") return "";
+  // A relative name is kept as the description writes it, so that a replay
+  // finds the file where the program looks for it.
+  return (given.is_absolute() ? within : given).generic_string();
+}
+
+// Adds the package file `name` to the capture, named relative to the
+// package folder; a file outside the folder is left out with one line (the
+// update itself reads it as it always has).
+void AddFile(const fs::path& dir, const std::string& name, Capture* capture) {
   if (name.empty() || name.size() > 260) return;
+  const std::string relative = InsidePackage(dir, name);
+  if (relative.empty()) {
+    std::fprintf(stderr, "quorvanta: %s is outside the package folder; left out of the capture\n",
+                 name.c_str());
+    return;
+  }
   for (const auto& f : capture->files) {
-    if (f.name == name) return;
+    if (f.name == relative) return;
   }
   CaptureFile file;
-  file.name = name;
-  if (ReadWholeFile(dir / name, &file.bytes)) capture->files.push_back(std::move(file));
+  file.name = relative;
+  std::string why;
+  if (ReadPackageFile(dir / relative, &file.bytes, &why)) {
+    capture->files.push_back(std::move(file));
+  } else if (fs::exists(fs::symlink_status(dir / relative))) {
+    std::fprintf(stderr, "quorvanta: %s; left out of the capture\n", why.c_str());
+  }
 }
 
 }  // namespace
@@ -59,10 +121,16 @@ Capture CaptureHeader(const LaunchOptions& options, const char* platform_name,
   if (!options.arguments.empty()) {
     header.args.push_back("--");
     header.args.insert(header.args.end(), options.arguments.begin(), options.arguments.end());
+    // The image named on the command line, as the package folder names it:
+    // no path of this machine goes into the capture.
+    std::string& image = header.args[header.args.size() - options.arguments.size()];
+    const std::string relative = InsidePackage(package_dir, image);
+    image = relative.empty() ? fs::path(image).filename().string() : relative;
   }
   AddFile(package_dir, "Tellumar.inf", &header);
   std::vector<BYTE> inf;
-  if (ReadWholeFile(package_dir / "Tellumar.inf", &inf)) {
+  if (!header.files.empty() && header.files[0].name == "Tellumar.inf") {
+    inf = header.files[0].bytes;
     std::istringstream lines(std::string(inf.begin(), inf.end()));
     std::string line;
     for (int i = 0; i < 2 && std::getline(lines, line); ++i)

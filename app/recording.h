@@ -27,7 +27,11 @@ std::unique_ptr<CaptureRecorder> StartRecording(const std::string& path, const C
 // temporary virtual PC with the capture's package and family (quorvanta-sim
 // beside `program`), runs `program` there with the same user and options,
 // and prints its transcript, the path the update took and its outcome, each
-// line starting "rehearsal: ". Returns the rehearsed run's exit code, or 1
-// when the twin could not be made.
+// line starting "rehearsal: ". A drive that never answered a question of
+// the scan is named. When the scan itself ended the run (`scan_code` not 0),
+// nothing is rehearsed: the scan's transcript `scan_messages` and its outcome
+// are printed and `scan_code` returned. Otherwise returns the rehearsed run's
+// exit code, or 1 when the twin could not be made.
 int RunRehearsal(const LaunchOptions& options, const std::filesystem::path& scan_capture,
-                 const std::filesystem::path& program);
+                 const std::filesystem::path& program, int scan_code,
+                 const std::string& scan_messages);

@@ -8,6 +8,8 @@
 #include "app/recording.h"
 #include "platform/posix/file_read.h"
 #include "platform/posix/run_program.h"
+#include "platform/posix/signal_hold.h"
+#include "platform/sim/capture_reader.h"
 #include "platform/sim/twin.h"
 
 namespace fs = std::filesystem;
@@ -15,12 +17,18 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs `program` with `args`, its standard output into `output` (standard
-// error passes through).
+// error passes through). A signal that came meanwhile (held until the child
+// ended, which the terminal signalled as well) ends the rehearsal now, its
+// scratch directory removed by the end hook.
 int RunChild(const fs::path& program, const std::vector<std::string>& args,
              const fs::path& output) {
-  return RunProgram("quorvanta", program, args, [&output] {
+  const int code = RunProgram("quorvanta", program, args, [&output] {
     if (std::freopen(output.c_str(), "w", stdout) == nullptr) ::_exit(127);
   });
+  if (const int signal_number = SignalHold::Instance().pending(); signal_number != 0) {
+    SignalHold::Instance().EndProgram(signal_number);
+  }
+  return code;
 }
 
 // The file's text; empty when it cannot be read (the caller says what is
@@ -58,15 +66,43 @@ std::string PathTaken(const Capture& capture) {
   return "no firmware written";
 }
 
+// What a transcript line makes of the run's outcome: the last message box,
+// or a power request that ends the run after it (the direct path ends with a
+// shutdown, the two-stage path may restart first).
+void TakeOutcome(const std::string& line, std::string* outcome) {
+  if (line.rfind("message: ", 0) == 0) {
+    *outcome = line.substr(9);
+  } else if (line == "power: shutdown") {
+    *outcome = "the computer is shut down to finish the update (power: shutdown)";
+  } else if (line == "power: restart") {
+    *outcome = "the computer restarts to go on with the update (power: restart)";
+  } else if (line.rfind("power: ", 0) == 0) {
+    *outcome = line;
+  }
+}
+
+// One line for each command of the scan that never ended: a drive that
+// hangs, which the real run meets in the same place.
+template <typename Say>
+void SayHangs(const Capture& scan, Say say) {
+  for (const auto& event : scan.events) {
+    const CaptureCommand& c = event.command;
+    if (event.adapters || c.ended || c.cdb.empty()) continue;
+    char cdb[8];
+    std::snprintf(cdb, sizeof cdb, "0x%02X", c.cdb[0]);
+    say("drive " + std::to_string(c.adapter) + ":" + std::to_string(c.target) +
+        " hangs: it never answered command " + cdb + ", and the run gave up waiting for it");
+  }
+}
+
 }  // namespace
 
 int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
-                 const fs::path& program) {
+                 const fs::path& program, int scan_code, const std::string& scan_messages) {
   auto say = [](const std::string& line) { std::printf("rehearsal: %s\n", line.c_str()); };
-  std::string text = ReadText(scan_capture);
   Capture scan;
   std::string error;
-  if (!ParseCapture(text, &scan, &error)) {
+  if (!ReadCaptureFile(scan_capture.string(), &scan, &error)) {
     std::fprintf(stderr, "quorvanta: the rehearsal's scan cannot be read: %s\n", error.c_str());
     return 1;
   }
@@ -74,6 +110,20 @@ int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
   for (const auto& event : scan.events) questions += event.adapters ? 0 : 1;
   say("asked the drives " + std::to_string(questions) +
       " read-only questions (INQUIRY, vendor query 0xCC); nothing was written to them");
+  SayHangs(scan, say);
+  if (scan_code != 0) {
+    // The scan itself stopped the run: the real run stops there as well,
+    // with the same message.
+    std::string outcome = "no message";
+    ForEachLine(scan_messages, [&say, &outcome](const std::string& line) {
+      if (line.empty()) return;
+      say(line);
+      TakeOutcome(line, &outcome);
+    });
+    say("outcome: " + outcome);
+    std::fflush(stdout);
+    return scan_code;
+  }
 
   std::vector<DriveSetup> twins;
   int adapters = 0;
@@ -120,11 +170,11 @@ int RunRehearsal(const LaunchOptions& options, const fs::path& scan_capture,
   std::string outcome = "no message";
   ForEachLine(ReadText(transcript), [&say, &outcome](const std::string& line) {
     say(line);
-    if (line.rfind("message: ", 0) == 0) outcome = line.substr(9);
+    TakeOutcome(line, &outcome);
   });
   Capture rehearsed;
   std::string why;
-  if (ParseCapture(ReadText(scratch / "twin.jsonl"), &rehearsed, &why)) {
+  if (ReadCaptureFile((scratch / "twin.jsonl").string(), &rehearsed, &why)) {
     say("path: " + PathTaken(rehearsed));
   }
   say("outcome: " + outcome);

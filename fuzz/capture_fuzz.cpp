@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_require.h"
-#include "platform/capture.h"
+#include "platform/sim/capture_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

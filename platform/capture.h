@@ -58,9 +58,13 @@
 
 inline constexpr const char* kCaptureFormat = "quorvanta-capture";
 inline constexpr int kCaptureVersion = 1;
+// The largest package file a capture holds: the firmware image (526,336
+// bytes) is the largest file of a package.
+inline constexpr std::size_t kCaptureFileMax = 526336;
 
 struct CaptureFile {
-  std::string name;
+  std::string name;  // relative to the package folder
+  int line = 0;      // the capture's line it was read from
   std::vector<BYTE> bytes;
 };
 
@@ -98,10 +102,6 @@ struct Capture {
   std::vector<CaptureEvent> events;
 };
 
-// Reads a capture. False with a one-line reason ("line N: ...") for text
-// that is not a capture of a version this program reads.
-bool ParseCapture(std::string_view text, Capture* out, std::string* error);
-
 // One line describing a command as a replay compares it (address, CDB,
 // direction, length, data out digest), for divergence reports.
 std::string DescribeSentCommand(const CaptureCommand& command);
@@ -120,8 +120,9 @@ std::string Sha256Hex(const BYTE* data, std::size_t size);
 // that happens on.
 class CaptureRecorder final : public AspiLayer {
  public:
-  // Creates or replaces `path` and writes the header and the package files.
-  // Null with a reason when the file cannot be written.
+  // Creates or replaces `path` as platform/output_file.h does (no link
+  // followed, no FIFO waited on) and writes the header and the package files.
+  // Null with a one-line reason when the file cannot be written.
   static std::unique_ptr<CaptureRecorder> Open(const std::string& path, AspiLayer* inner,
                                                const Capture& header, std::string* error);
   ~CaptureRecorder() override;

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "platform/output_file.h"
+
 namespace {
 
 struct FileCloser {
@@ -19,10 +21,10 @@ const char* Direction(BYTE flags) {
 
 }  // namespace
 
-bool OpenTrace(const char* path) {
+bool OpenTrace(const char* path, std::string* error) {
   g_trace.reset();
   if (path == nullptr || path[0] == '\0') return false;
-  g_trace.reset(std::fopen(path, "w"));
+  g_trace.reset(CreateOutputFile(path, "trace file", error));
   return g_trace != nullptr;
 }
 

@@ -9,12 +9,15 @@
 // duration on the tick count from submission to the end of the wait.
 #pragma once
 
+#include <string>
+
 #include "platform/aspi.h"
 #include "platform/types.h"
 
-// Starts writing to `path` (created or replaced). False when it cannot be
-// opened; the trace stays off then.
-bool OpenTrace(const char* path);
+// Starts writing to `path` (created or replaced, never through a link, see
+// platform/output_file.h). False, with a one-line reason in *error when
+// given, when it cannot be; the trace stays off then.
+bool OpenTrace(const char* path, std::string* error = nullptr);
 // Flushes and stops. Safe to call when no trace is open.
 void CloseTrace();
 bool TraceIsOpen();

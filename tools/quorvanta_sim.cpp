@@ -27,6 +27,7 @@
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
 #include "platform/posix/run_program.h"
+#include "platform/sim/capture_reader.h"
 #include "platform/sim/twin.h"
 #include "platform/sim/virtual_pc.h"
 #include "platform/text_convert.h"
@@ -118,16 +119,6 @@ struct InitOptions {
   bool package_given = false;
   bool autoinsert_given = false;
 };
-
-bool ReadCaptureFile(const std::string& path, Capture* capture, std::string* error) {
-  std::string text;
-  std::string why;
-  if (!ReadRegularFile(path, &text, &why) || !ParseCapture(text, capture, &why)) {
-    *error = path + ": " + why;
-    return false;
-  }
-  return true;
-}
 
 int Init(const std::vector<std::string>& args) {
   if (args.empty()) return UsageError("init needs a directory");
@@ -256,8 +247,12 @@ int Init(const std::vector<std::string>& args) {
   fs::path parent = dir.parent_path().empty() ? fs::path(".") : dir.parent_path();
   if (!fs::is_directory(parent, ec)) return UsageError("no directory " + parent.string());
   fs::path temp = parent / (dir.filename().string() + ".init-" + std::to_string(::getpid()));
-  auto fail = [&](const std::string& why) {
+  // The building directory is the program's own: a reason names DIR instead.
+  auto fail = [&](std::string why) {
     fs::remove_all(temp, ec);
+    for (std::size_t at; (at = why.find(temp.string())) != std::string::npos;) {
+      why.replace(at, temp.string().size(), dir.string());
+    }
     return UsageError(why);
   };
   if (!fs::create_directory(temp, ec)) return UsageError("cannot create " + temp.string());
@@ -308,16 +303,8 @@ int Init(const std::vector<std::string>& args) {
     }
   }
 
-  for (const auto& file : twin.files) {
-    if (options.package_given) break;
-    if (file.name.find_first_of("/\\") != std::string::npos || file.name == "." ||
-        file.name == "..") {
-      return fail("the capture names a package file outside its folder: " + file.name);
-    }
-    std::string bytes(file.bytes.begin(), file.bytes.end());
-    if (!ReplaceFileAtomically(temp / "drive_c" / "Quorvanta" / file.name, bytes, &error)) {
-      return fail(error);
-    }
+  if (!options.package_given && !PlaceCaptureFiles(twin, temp / "drive_c" / "Quorvanta", &error)) {
+    return fail(options.twin + ": " + error);
   }
 
   // The finished PC must open; anything else is a fault of the options.
@@ -513,7 +500,7 @@ int Replay(const std::vector<std::string>& args) {
   std::string error;
   if (!ReadCaptureFile(args[0], &capture, &error)) return UsageError(error);
   std::string text;
-  ReadRegularFile(args[0], &text, nullptr);
+  ReadRegularFile(args[0], &text, nullptr, nullptr, kCaptureTextMax);
   if (!args_given) {
     program_args = capture.args;
     // A session recorded with a person at the screen is replayed by the autopilot.
@@ -537,11 +524,9 @@ int Replay(const std::vector<std::string>& args) {
       pc.string(), "--os", capture.family, "--lang", lang, "--ticks", std::to_string(capture.ticks),
       "--drive",   "none", "--package",    "none"};
   int code = Init(init_args);
-  for (const auto& file : capture.files) {
-    if (code != 0) break;
-    if (file.name.find_first_of("/\\") != std::string::npos) continue;
-    std::string bytes(file.bytes.begin(), file.bytes.end());
-    if (!ReplaceFileAtomically(pc / "drive_c" / "Quorvanta" / file.name, bytes, &error)) code = 2;
+  if (code == 0 && !PlaceCaptureFiles(capture, pc / "drive_c" / "Quorvanta", &error)) {
+    fs::remove_all(scratch, ec);
+    return UsageError(args[0] + ": " + error);
   }
   if (code == 0 && !ReplaceFileAtomically(pc / "replay.jsonl", text, &error)) code = 2;
   if (code != 0) {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
-                     bool* missing) {
+                     bool* missing, std::size_t max_size) {
   if (missing != nullptr) *missing = false;
   auto fail = [&](const std::string& why) {
     if (error != nullptr) *error = path.string() + ": " + why;
@@ -25,9 +25,18 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std:
     ::close(fd);
     return fail(directory ? "is a directory, not a file" : "is not a regular file");
   }
+  if (static_cast<std::uint64_t>(info.st_size) > max_size) {
+    ::close(fd);
+    return fail("is larger than " + std::to_string(max_size) + " bytes; not read");
+  }
   bytes->clear();
   char buffer[65536];
   for (;;) {
+    // A file that grew since it was looked at is read no further.
+    if (bytes->size() > max_size) {
+      ::close(fd);
+      return fail("is larger than " + std::to_string(max_size) + " bytes; not read");
+    }
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {

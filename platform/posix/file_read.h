@@ -4,11 +4,14 @@
 // pass for an empty file or end the program.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
 // The bytes of the regular file at `path`. False with a one-line reason
 // naming the path when it is missing (*missing set, when given), not a
-// regular file, or cannot be read. Never throws.
+// regular file, larger than `max_size` (refused by its size, before
+// reading), or cannot be read. Never throws.
 bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
-                     bool* missing = nullptr);
+                     bool* missing = nullptr, std::size_t max_size = SIZE_MAX);

@@ -11,6 +11,7 @@
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
+#include "platform/sim/capture_reader.h"
 
 namespace {
 
@@ -319,12 +320,11 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
 }
 
 bool VirtualPc::OpenReplay(std::string* error) {
-  std::string text;
   Capture capture;
   std::string why;
   const auto path = dir_ / "replay.jsonl";
-  if (!ReadRegularFile(path, &text, &why) || !ParseCapture(text, &capture, &why)) {
-    *error = "malformed " + path.string() + ": " + why;
+  if (!ReadCaptureFile(path.string(), &capture, &why)) {
+    *error = "malformed " + why;
     return false;
   }
   replay_ = std::make_unique<ReplayAspi>(

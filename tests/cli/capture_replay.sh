@@ -2,7 +2,10 @@
 # --record, quorvanta-sim replay and init --twin on a virtual PC: a whole
 # two-stage update replays with its transcript and no difference; a capture
 # whose CDB differs in one byte is reported at that command; a twin made from
-# the capture answers the same update exactly as the drives did.
+# the capture answers the same update exactly as the drives did. Captures
+# and traces are made safely and hold only the package folder's files;
+# hostile captures are refused within a memory bound; rehearsals end as the
+# real run would and leave nothing behind.
 # Usage: sh capture_replay.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
 SIM=$2
@@ -70,6 +73,15 @@ cmp -s "$WORK/commands.txt" "$WORK/twin-commands.txt" || {
   diff "$WORK/commands.txt" "$WORK/twin-commands.txt" | head -5
 }
 
+# A capture naming a package file outside the package folder makes no twin;
+# the error names the capture and its line, not a file of the program's own.
+sed 's/^{"file":"Tellumar.inf"/{"file":"..\/Tellumar.inf"/' "$WORK/update.jsonl" >"$WORK/climb.jsonl"
+"$SIM" init "$WORK/climb" --twin "$WORK/climb.jsonl" >/dev/null 2>"$WORK/climb.err"
+[ $? = 2 ] || fail "init --twin of a capture naming ../Tellumar.inf"
+expect_line "$WORK/climb.err" \
+  "quorvanta-sim: $WORK/climb.jsonl: line 2: package file ../Tellumar.inf lies outside the package folder"
+[ -e "$WORK/climb" ] && fail "init --twin left a virtual PC"
+
 # A rehearsal asks the drives read-only questions, leaves them as they were,
 # and predicts the transcript of the update that then ran.
 "$QV" --machine "$WORK/pc-rehearsed" --rehearse --trace "$WORK/rehearse.trace" \
@@ -84,5 +96,126 @@ cmp -s "$WORK/predicted.txt" "$WORK/recorded.txt" || {
   diff "$WORK/predicted.txt" "$WORK/recorded.txt"
 }
 expect_line "$WORK/rehearse.txt" 'rehearsal: outcome: Succeed to load F/W!!'
+
+# More rehearsals: each ends with what the real run would end with (the
+# direct path with its shutdown, not its warnings); a drive that hangs is
+# named and the capture of what happened still written; a signal during the
+# scan ends it by that signal with no scratch directory left.
+# NAME OS DRIVE-KNOB SIGNAL-AT EXIT OUTCOME (- for none)
+while read -r name os knob at code outcome; do
+  [ "$knob" = - ] && knob=
+  [ "$at" = - ] && at=
+  "$SIM" init "$WORK/r-$name" --os "$os" --autoinsert 0 --drive "0:0:t71:usb$knob" >/dev/null
+  mkdir "$WORK/tmp-$name"
+  got=$( (TMPDIR="$WORK/tmp-$name" QUORVANTA_SIM_SIGNAL_AT=$at "$QV" --machine "$WORK/r-$name" \
+    --rehearse --record "$WORK/r-$name.jsonl" >"$WORK/r-$name.out" 2>&1; echo $?) 2>/dev/null)
+  [ "$got" = "$code" ] || { fail "rehearsal $name: exit code $got, not $code"; cat "$WORK/r-$name.out"; }
+  [ -z "$(ls -A "$WORK/tmp-$name")" ] || fail "rehearsal $name: its scratch directory was left"
+  [ "$outcome" = - ] || expect_line "$WORK/r-$name.out" "rehearsal: outcome: $outcome"
+done <<'ROWS'
+direct nt - - 0 the computer is shut down to finish the update (power: shutdown)
+hang 98 :hang=0x12 - 1 Failed to update the firmware. Turn the power off PC,\nturn the power on PC and try it again.
+signal nt - 5:INT 130 -
+ROWS
+expect_line "$WORK/r-hang.out" "rehearsal: drive 0:0 hangs: it never answered command 0x12, and the run gave up waiting for it"
+grep -q '"pending":1' "$WORK/r-hang.jsonl" || fail "the hanging rehearsal's capture was not written"
+
+# --record and --trace create their files as every file the program makes:
+# a link in their place is not followed, a FIFO not waited on (one line,
+# exit code 2, the link's target as it was).
+mkdir "$WORK/start"
+echo kept >"$WORK/target"
+ln -s "$WORK/target" "$WORK/start/link"
+mkfifo "$WORK/start/fifo"
+for row in "--record link" "--record fifo" "--trace fifo"; do
+  set -- $row
+  (cd "$WORK/start" && timeout 20 "$QV" --machine "$WORK/pc" --list "$1" "$2") >/dev/null \
+    2>"$WORK/out.err"
+  [ $? = 2 ] || fail "$row: exit code"
+  [ "$(wc -l <"$WORK/out.err")" = 1 ] || { fail "$row: not one line"; cat "$WORK/out.err"; }
+  grep -q "^quorvanta: cannot write the .* file $WORK/start/$2: it is .*; not written$" \
+    "$WORK/out.err" || { fail "$row: the line"; cat "$WORK/out.err"; }
+done
+[ "$(cat "$WORK/target")" = kept ] || fail "--record wrote through a link"
+
+# On this host, with the package in another folder: relative --record and
+# --trace names are taken from the folder the program was started in. The
+# capture holds the package folder's files by their names there; a file the
+# description names outside it (by a path, or a link out of the folder) is
+# left out with one line, and no path of this machine goes in; a package
+# file far larger than any package file is not read (one line).
+mkdir "$WORK/pkg"
+cp "$WORK/pc/drive_c/Quorvanta/Tellumar.bin" "$WORK/pkg/"
+echo secret >"$WORK/secret.bin"
+ln -s "$WORK/secret.bin" "$WORK/pkg/out.bin"
+printf '%s\r\nout.bin\r\n' "$WORK/secret.bin" >"$WORK/pkg/Tellumar.inf"
+host_record() {  # NAME [ARGUMENTS]: records a list of this host from $WORK/start
+  name=$1
+  shift
+  (cd "$WORK/start" && QUORVANTA_STATE_DIR="$WORK/state" /usr/bin/time -f %M -o "$name.kb" \
+    "$QV" --package "$WORK/pkg" --list --record "$name.jsonl" --trace "$name.trace" "$@") \
+    >/dev/null 2>"$WORK/$name.err"
+  [ -f "$WORK/start/$name.jsonl" ] && [ -f "$WORK/start/$name.trace" ] ||
+    fail "$name: the capture and the trace are not where the program was started"
+}
+host_record host -- "$WORK/pkg/Tellumar.bin"
+for name in "$WORK/secret.bin" out.bin; do
+  expect_line "$WORK/host.err" "quorvanta: $name is outside the package folder; left out of the capture"
+done
+[ "$(grep -o '^{"file":"[^"]*"' "$WORK/start/host.jsonl" | tr '\n' ' ')" = \
+  '{"file":"Tellumar.inf" {"file":"Tellumar.bin" ' ] || fail "the capture's files"
+grep -q "$WORK" "$WORK/start/host.jsonl" && fail "a path of this machine in the capture"
+grep -q '"args":\["--list","--","Tellumar.bin"\]' "$WORK/start/host.jsonl" ||
+  fail "the image argument is not named from the package folder"
+[ "$(ls "$WORK/pkg" | tr '\n' ' ')" = "Tellumar.bin Tellumar.inf out.bin " ] ||
+  fail "the run wrote into the package folder"
+printf 'big.bin\r\n\r\n' >"$WORK/pkg/Tellumar.inf"
+truncate -s 3G "$WORK/pkg/big.bin"
+host_record big
+expect_line "$WORK/big.err" \
+  "quorvanta: $WORK/pkg/big.bin is larger than any package file (526336 bytes); left out of the capture"
+kb=$(tail -n 1 "$WORK/start/big.kb")
+[ "$kb" -lt 102400 ] || fail "recording beside a 3 GB package file took $kb KB"
+
+# Captures come from other machines: a hostile one is refused with one line
+# and exit code 2 whatever it announces, and the reader stays under 100 MB
+# (the peak resident size, a bound, not a timing).
+header=$(head -n 1 "$WORK/update.jsonl")
+zeros() { head -c "$1" /dev/zero | sha256sum | cut -c1-64; }
+big=$(zeros 16777216)
+four=$(zeros 4194304)
+{
+  echo "$header"
+  for i in $(seq 40); do echo "{\"blob\":\"$big\",\"len\":16777216,\"b64\":\"\"}"; done
+} >"$WORK/hostile-blobs.jsonl"
+{
+  echo "$header"
+  echo "{\"blob\":\"$four\",\"len\":4194304,\"b64\":\"\"}"
+  for i in $(seq 0 99); do
+    echo "{\"i\":$i,\"at\":\"0:0\",\"cdb\":\"3b\",\"flags\":\"0x02\",\"len\":4194304,\"out\":\"sha256:$four\",\"pending\":1}"
+  done
+} >"$WORK/hostile-copies.jsonl"
+{
+  echo "$header"
+  printf '{"i":0,"x":'
+  head -c 1000000 /dev/zero | tr '\0' '['
+  echo
+} >"$WORK/hostile-nesting.jsonl"
+{
+  echo "$header"
+  printf '{"i":0,"at":"0:0","cdb":"12","flags":"0x08","len":4294967295,"out":"","status":"0x01","ha":"0x00","targ":"0x00","sense":"","ms":0,"in":"'
+  head -c 2000000 /dev/zero | tr '\0' '1'
+  echo '"}'
+} >"$WORK/hostile-line.jsonl"
+truncate -s 3G "$WORK/hostile-sparse.jsonl"
+for name in blobs copies nesting line sparse; do
+  /usr/bin/time -f %M -o "$WORK/$name.kb" "$SIM" replay "$WORK/hostile-$name.jsonl" >/dev/null \
+    2>"$WORK/$name.err"
+  code=$?
+  [ $code = 2 ] || fail "hostile capture $name: exit code $code, not 2"
+  [ "$(wc -l <"$WORK/$name.err")" = 1 ] || { fail "hostile capture $name: not one line"; cat "$WORK/$name.err"; }
+  kb=$(tail -n 1 "$WORK/$name.kb")
+  [ "$kb" -lt 102400 ] || fail "hostile capture $name: $kb KB of memory"
+done
 
 finish
