@@ -1,9 +1,11 @@
 #include "app/main_window.h"
 
 #include "drive/discovery.h"
+#include "platform/aspi.h"
 #include "platform/files.h"
 #include "resume/resume_state.h"
 #include "state/app_state.h"
+#include "state/catalogue.h"
 #include "ui/agreement.h"
 #include "update/main_dialog.h"
 
@@ -32,7 +34,15 @@ void RunDialogue(HWND window) {
       result = 0;
     } else {
       SetRunEntry(kRunEntryDisable);
-      MessageBoxExA(nullptr, g_app.MsgNoDevice, "Quorvanta", MB_OK, g_app.MessageLanguage);
+      // A drive that is there but may not be opened is said once, beside
+      // the message, rather than left for the user to guess.
+      char text[2 * kMessageSize];
+      CopyText(text, sizeof text, g_app.MsgNoDevice);
+      if (AspiDevicesRefused() > 0) {
+        AppendText(text, sizeof text, "\r\n\r\n");
+        AppendText(text, sizeof text, MsgNoRightsToDrive());
+      }
+      MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
       result = 0;
     }
   }

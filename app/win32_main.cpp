@@ -56,6 +56,9 @@ extern "C" int QV_WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, char*, 
     std::fprintf(stderr, "Quorvanta: %s\n", error.c_str());
     return 2;
   }
+  // Which way the drive commands go, for whoever reads the program's error
+  // output (a test, a support question): the ASPI layer or pass-through.
+  std::fprintf(stderr, "Quorvanta: drive commands through %s\n", Win32CommandChannelName());
   // Quorvanta.exe --record FILE [IMAGE [OPTION]]: every drive command of the
   // run is written to FILE as a capture (platform/capture.h).
   std::string record_path, rest;

@@ -45,23 +45,23 @@ using PostProc = void (*)(SRB_ExecSCSICmd*);
 // The published SRB_ExecSCSICmd layout (wnaspi32.h), fields by direction.
 #pragma pack(push, 1)
 struct SRB_ExecSCSICmd {
-  BYTE SRB_Cmd;          // [in] SC_EXEC_SCSI_CMD
-  BYTE SRB_Status;       // [out] SS_*; SS_PENDING until the command ends
-  BYTE SRB_HaId;         // [in] host adapter number
-  BYTE SRB_Flags;        // [in] SRB_DIR_IN / SRB_DIR_OUT / SRB_POSTING
-  DWORD SRB_Hdr_Rsvd;    // reserved
-  BYTE SRB_Target;       // [in] target id 0..7
-  BYTE SRB_Lun;          // [in] logical unit, always 0 here
-  WORD SRB_Rsvd1;        // reserved
-  DWORD SRB_BufLen;      // [in] bytes of data to move
-  BYTE* SRB_BufPointer;  // [in] data buffer
-  BYTE SRB_SenseLen;     // [in] bytes of sense wanted (SENSE_LEN)
-  BYTE SRB_CDBLen;       // [in] 6, 10 or 12
-  BYTE SRB_HaStat;       // [out] host adapter status (never read by the logic)
-  BYTE SRB_TargStat;     // [out] SCSI status byte
-  PostProc SRB_PostProc;  // [in] completion routine with SRB_POSTING
-  BYTE SRB_Rsvd2[20];    // reserved
-  BYTE CDBByte[16];      // [in] command descriptor block
+  BYTE SRB_Cmd;                   // [in] SC_EXEC_SCSI_CMD
+  BYTE SRB_Status;                // [out] SS_*; SS_PENDING until the command ends
+  BYTE SRB_HaId;                  // [in] host adapter number
+  BYTE SRB_Flags;                 // [in] SRB_DIR_IN / SRB_DIR_OUT / SRB_POSTING
+  DWORD SRB_Hdr_Rsvd;             // reserved
+  BYTE SRB_Target;                // [in] target id 0..7
+  BYTE SRB_Lun;                   // [in] logical unit, always 0 here
+  WORD SRB_Rsvd1;                 // reserved
+  DWORD SRB_BufLen;               // [in] bytes of data to move
+  BYTE* SRB_BufPointer;           // [in] data buffer
+  BYTE SRB_SenseLen;              // [in] bytes of sense wanted (SENSE_LEN)
+  BYTE SRB_CDBLen;                // [in] 6, 10 or 12
+  BYTE SRB_HaStat;                // [out] host adapter status (never read by the logic)
+  BYTE SRB_TargStat;              // [out] SCSI status byte
+  PostProc SRB_PostProc;          // [in] completion routine with SRB_POSTING
+  BYTE SRB_Rsvd2[20];             // reserved
+  BYTE CDBByte[16];               // [in] command descriptor block
   BYTE SenseArea[SENSE_LEN + 2];  // [out] fixed-format sense data
 };
 
@@ -123,4 +123,10 @@ class AspiLayer {
   // True while the layer holds the record (submitted, not yet ended, or
   // ended but its completion routine not yet run).
   virtual bool Holds(const SRB_ExecSCSICmd* request) const = 0;
+  // CD-ROM devices that are there but were not opened for lack of rights
+  // (Windows' pass-through without administrator rights); 0 elsewhere.
+  virtual int DevicesRefused() const { return 0; }
 };
+
+// The installed layer's DevicesRefused().
+int AspiDevicesRefused();

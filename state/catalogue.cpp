@@ -73,3 +73,4 @@ const char* MsgPowerCycleNow() { return HostText(0); }
 const char* MsgPowerCycleUpdated() { return HostText(1); }
 const char* MsgPowerCycleStillOld() { return HostText(2); }
 const char* MsgPowerCycleNotBack() { return HostText(3); }
+const char* MsgNoRightsToDrive() { return HostText(4); }

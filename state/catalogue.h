@@ -23,3 +23,7 @@ const char* MsgPowerCycleNow();
 const char* MsgPowerCycleUpdated();
 const char* MsgPowerCycleStillOld();
 const char* MsgPowerCycleNotBack();
+
+// Beside the "no device" message, where a drive's device is there but the
+// program may not open it (no administrator rights), in the run's language.
+const char* MsgNoRightsToDrive();

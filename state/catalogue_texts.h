@@ -99,7 +99,8 @@ inline constexpr int kUpdateTextCount = 7;
 // This host's own texts, beside the system's: after the direct update asks
 // for a shutdown that this host never carries out, the user turns the drive
 // off and on and the program reads its revision again. "%s" stands for that
-// revision. In the order of the accessors of catalogue.h.
+// revision. Last, the note beside "no device" where a drive was there but
+// might not be opened. In the order of the accessors of catalogue.h.
 inline constexpr CatalogueText kHostTexts[] = {
     {"MsgPowerCycleNow",
      "This computer is not shut down by the program. Turn the drive's power off and on (or "
@@ -125,8 +126,13 @@ inline constexpr CatalogueText kHostTexts[] = {
      "took.",
      "ドライブが２分以内に戻りませんでした。接続と電源を確認してから quorvanta --list でドライブ"
      "を探してください。そのリビジョンでアップデートの成否がわかります。"},
+    {"MsgNoRightsToDrive",
+     "A CD drive is there, but this program may not open it: reaching the drive needs "
+     "administrator rights. Start the program again with \"Run as administrator\".",
+     "ＣＤドライブはありますが、このプログラムには開く権限がありません。ドライブを操作するには"
+     "管理者の権限が必要です。「管理者として実行」でプログラムを起動し直してください。"},
 };
-inline constexpr int kHostTextCount = 4;
+inline constexpr int kHostTextCount = 5;
 
 // The agreement: one display line per entry; a blank separator line holds a
 // single blank. English lines are at most 45 characters, Japanese lines at

@@ -20,6 +20,9 @@ constexpr BYTE kDataUnspecified = 2;
 // caller's own waits give up earlier and leave the record held until then.
 constexpr DWORD kPassThroughTimeoutSeconds = 120;
 constexpr BYTE kHostAdapterError = 0x11;
+// A device that is there but may not be opened for reading and writing:
+// since Vista, \\.\CdRomN without administrator rights.
+constexpr DWORD kErrorAccessDenied = 5;
 
 struct PassThroughWithSense {
   ScsiPassThroughDirect command;
@@ -65,7 +68,10 @@ void Win32Aspi::OpenPassThroughDevices() {
     HANDLE device = win32::CreateFileA(name, win32::GENERIC_READ | win32::GENERIC_WRITE,
                                        win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE, nullptr,
                                        win32::OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) continue;
+    if (device == INVALID_HANDLE_VALUE) {
+      if (win32::GetLastError() == kErrorAccessDenied) ++refused_;
+      continue;
+    }
     ScsiAddress address = {};
     address.Length = sizeof address;
     DWORD returned = 0;

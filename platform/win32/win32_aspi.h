@@ -32,8 +32,11 @@ class Win32Aspi final : public AspiLayer {
   DWORD SupportInfo() override;
   DWORD Send(SRB_ExecSCSICmd* request) override;
   bool Holds(const SRB_ExecSCSICmd* request) const override;
+  int DevicesRefused() const override { return refused_; }
 
   bool uses_wnaspi32() const { return send_ != nullptr; }
+  // The pass-through devices that opened (none with wnaspi32.dll).
+  int pass_through_devices() const { return static_cast<int>(devices_.size()); }
   // True when wnaspi32.dll serves emulated drives that follow a rehearsal
   // clock rate given on the command line (it says so by an export of its
   // own); never for the pass-through or a real ASPI layer.
@@ -66,6 +69,7 @@ class Win32Aspi final : public AspiLayer {
   SendEntry send_ = nullptr;
   std::map<int, PassThroughDevice> devices_;  // by adapter * 8 + target
   int adapter_count_ = 0;
+  int refused_ = 0;  // devices there but denied for lack of rights
   HANDLE completion_event_ = nullptr;
   bool rehearsal_drives_ = false;
   mutable win32::CriticalSection lock_ = {};

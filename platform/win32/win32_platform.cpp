@@ -1,5 +1,6 @@
 #include "platform/win32/win32_platform.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -185,8 +186,17 @@ bool InstallWin32Platform(std::string* error) {
   if (!error->empty()) return false;
   if (rate != 1) {
     // Only drives that run on the same clock may be rehearsed against: a
-    // real drive's own times never shrink.
-    if (!g_groups->aspi.serves_rehearsal_drives()) {
+    // real drive's own times never shrink. The test DLL's drives say they
+    // follow it; behind pass-through the program cannot tell (emulated
+    // drives served by a kernel's SCSI target look like real ones), so there,
+    // as on Linux, the rate is taken and said on every run.
+    const bool pass_through = !g_groups->aspi.uses_wnaspi32();
+    if (pass_through && g_groups->aspi.pass_through_devices() > 0) {
+      std::fprintf(stderr,
+                   "Quorvanta: note: rehearsal clock, %lu times as fast as the wall clock; "
+                   "for emulated drives only, a real drive would fail its update\n",
+                   static_cast<unsigned long>(rate));
+    } else if (!g_groups->aspi.serves_rehearsal_drives()) {
       *error = "--rehearsal-clock-rate is for emulated drives; this ASPI layer serves real ones";
       return false;
     }
@@ -205,7 +215,8 @@ bool InstallWin32Platform(std::string* error) {
 
 const char* Win32CommandChannelName() {
   if (g_groups == nullptr) return "none";
-  return g_groups->aspi.uses_wnaspi32() ? "wnaspi32.dll" : "SCSI pass-through";
+  return g_groups->aspi.uses_wnaspi32() ? "the ASPI layer (wnaspi32.dll)"
+                                        : "SCSI pass-through (\\\\.\\CdRomN)";
 }
 
 void SetWin32CommandLine(const char* text) {

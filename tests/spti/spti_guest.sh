@@ -1,0 +1,75 @@
+#!/bin/sh
+# Boots Debian's kernel under QEMU (TCG) once with this machine's own root
+# file system mounted read-only over 9p (QEMU's -virtfs) under a tmpfs
+# overlay, so that the installed Wine, Xvfb, xdotool and the cached Wine
+# prefix run inside the guest as they are, writable there and untouched
+# here. The virtual PC's emulated drives are real CD-ROM devices (sr) in it,
+# served through the kernel's SCSI target by qv_tcmu_drives as in the
+# kernel's test; Quorvanta.exe from the zip reaches them through Wine's
+# SCSI pass-through (spti_cases.sh), with no ASPI layer anywhere.
+#
+# sh spti_guest.sh CROSS_BUILD_DIR NATIVE_BUILD_DIR [GUEST_COMMAND]
+#   GUEST_COMMAND  run this shell command in the guest's new root instead
+# What the guest leaves for this side (the captures, the drives' records)
+# goes to a second, writable share; QV_SPTI_KEEP=DIR keeps it there.
+# Exit 77 (skipped, or failed where the test command requires every
+# component) when QEMU, the kernel, its modules, busybox, Wine or Xvfb is
+# missing.
+set -eu
+BUILD=$(cd "$1" && pwd)
+HOST_TOOLS=$(cd "$2" && pwd)
+GUEST_COMMAND=${3:-}
+HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/../qemu/guest_lib.sh"
+
+for tool in wine wineserver Xvfb xdotool setpriv; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
+done
+[ -x "$HOST_TOOLS/qv_tcmu_drives" ] || { echo "skipped: qv_tcmu_drives was not built"; exit 77; }
+set -- "$BUILD"/zip/unpacked/Quorvanta-*/Quorvanta.exe
+[ -f "$1" ] || { echo "FAIL: no unpacked zip in $BUILD/zip: run the test wine_zip first"; exit 1; }
+
+# The prefix is made here, once, as the Wine tests make it: the guest only
+# reads it through its overlay.
+(. "$HERE/../wine/lib_wine.sh" && wine_prefix)
+PREFIX=${QV_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quorvanta}/wine-i686
+
+guest_prepare "$HOST_TOOLS/qv_tcmu_drives"
+guest_modules sg sr_mod target_core_user tcm_loop virtio_pci 9pnet_virtio 9p overlay
+OUT=$WORK/out
+mkdir -p "$OUT"
+
+printf '%s\n' "${GUEST_COMMAND:-sh $HERE/spti_cases.sh $BUILD $HOST_TOOLS /spti-out $PREFIX}" > "$ROOT/run"
+# The new root: this machine's files below, the guest's own writes above;
+# /proc, /sys, /dev and /tmp its own.
+guest_init_script "$(cat <<'BODY'
+for m in $(cat /mod/order); do insmod /mod/$m; done
+mkdir -p /host /new
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host || exit 1
+mkdir -p /tmp/upper /tmp/work
+mount -t overlay -o lowerdir=/host,upperdir=/tmp/upper,workdir=/tmp/work overlay /new || exit 1
+mount -t proc proc /new/proc
+mount -t sysfs sys /new/sys
+mount -t configfs configfs /new/sys/kernel/config
+mount -t devtmpfs dev /new/dev
+mkdir -p /new/dev/pts /new/dev/shm /new/spti-out
+mount -t devpts devpts /new/dev/pts
+mount -t tmpfs shm /new/dev/shm
+mount -t tmpfs tmp /new/tmp
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out /new/spti-out || exit 1
+cp /run /new/tmp/run
+HOME=/root PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin chroot /new /bin/sh /tmp/run
+BODY
+)"
+
+start=$(date +%s)
+# Wine and its 32-bit libraries are read from here through 9p: memory for
+# the page cache, and a second CPU for the wineserver beside the program.
+guest_boot 1200 -m 2560 -smp 2 \
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+  -virtfs local,path="$OUT",mount_tag=out,security_model=none,multidevs=remap
+cat "$WORK/console.log"
+echo "guest ran $(($(date +%s) - start)) s"
+[ -n "${QV_SPTI_KEEP:-}" ] && mkdir -p "$QV_SPTI_KEEP" && cp -r "$OUT"/. "$QV_SPTI_KEEP"/
+[ -n "$GUEST_COMMAND" ] && exit 0
+grep -q '^qv-guest-exit 0$' "$WORK/console.log" || { echo "FAIL: the pass-through cases did not all pass"; exit 1; }
