@@ -11,6 +11,7 @@
 #include "app/list_command.h"
 #include "app/recording.h"
 #include "app/startup.h"
+#include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/hold.h"
 #include "platform/host/host_platform.h"
@@ -144,13 +145,12 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
     return StartDesktopView(stdout, error);
   }
   if (!options.list && !options.autopilot && options.script_path.empty()) {
-    // The autopilot is not offered here: on this host it would update the
-    // first drive without asking anybody.
+    // The autopilot is named with what it does: on this host it would update
+    // the first drive without asking anybody.
     *error = options.ui.empty()
                  ? "no display and no terminal to show the dialogs on: run it in a terminal "
                    "(--ui terminal) or give a scripted user (--script FILE); see quorvanta --help"
-                 : "the headless view needs a user: give a scripted user (--script FILE) or "
-                   "use --ui terminal; see quorvanta --help";
+                 : view_support::ViewLine(ViewText::kNoAnswerSource);
     return false;
   }
   // The list goes to standard output alone; its start-up messages, if any,

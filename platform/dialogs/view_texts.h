@@ -1,0 +1,65 @@
+// The views' own texts: the lines a view adds beside the program's dialogs
+// (the size notice, the status line, the notice of a window that cannot be
+// closed, the refusals of a view that cannot start), in English and in
+// Japanese. Written here as the catalogue's texts are: English in ASCII,
+// Japanese in UTF-8 so that the source stays readable; the build turns the
+// Japanese ones into code page 932 (tools/gen/catalogue_gen.cpp) and a view
+// converts them back to UTF-8 only where it draws or prints them.
+// printf-style conversions stand for the values each text names.
+#pragma once
+
+enum class ViewText {
+  kSizeNotice,        // %d %d: the terminal's columns and rows
+  kDriveRowStatus,    // %d %d %s %d %d %s: row, rows, product, adapter, target, link
+  kCannotClose,       // the window manager's close while the update runs
+  kTerminalTooSmall,  // %d %d: the terminal's columns and rows
+  kNoCursorMovement,  // %s: TERM
+  kNoTerminal,        // standard input or output is no terminal
+  kNoAnswerSource,    // the headless view with nobody to answer it
+  // The line held by a signal during a firmware write belongs here too.
+  kCount,
+};
+
+struct ViewTextEntry {
+  const char* name;
+  const char* english;
+  const char* japanese;  // UTF-8 here; code page 932 in the generated table
+};
+
+inline constexpr ViewTextEntry kViewTexts[] = {
+    {"SizeNotice", "The terminal is %dx%d; please make it at least 80x24.",
+     "端末の大きさは %dx%d です。80x24 以上に広げてください。"},
+    {"DriveRowStatus", "Drive %d of %d: %s at adapter %d, target %d (%s)",
+     "ドライブ %d/%d: %s、アダプタ %d ターゲット %d（%s）"},
+    {"CannotClose", "The update is running: the window cannot be closed until it ends.",
+     "更新中は閉じられません。終わるまでお待ちください。"},
+    {"TerminalTooSmall",
+     "the terminal is %dx%d; the terminal view needs at least 80x24 (enlarge it, or use "
+     "--ui desktop, or --ui headless with --script FILE or --yes)",
+     "端末の大きさは %dx%d です。端末ビューには 80x24 以上が必要です（端末を広げるか、--ui "
+     "desktop、または --ui headless に --script FILE か --yes を付けて使ってください）"},
+    {"NoCursorMovement",
+     "the terminal view needs cursor movement, which TERM=%s lacks (use --ui desktop, or --ui "
+     "headless with --script FILE or --yes)",
+     "端末ビューにはカーソル移動が必要ですが、TERM=%s にはありません（--ui desktop、または "
+     "--ui headless に --script FILE か --yes を付けて使ってください）"},
+    {"NoTerminal",
+     "the terminal view needs a terminal on standard input and output (use --ui desktop, or "
+     "--ui headless with --script FILE or --yes)",
+     "端末ビューには標準入出力の端末が必要です（--ui desktop、または --ui headless に "
+     "--script FILE か --yes を付けて使ってください）"},
+    {"NoAnswerSource",
+     "the headless view needs someone to answer it: give a scripted user (--script FILE) or "
+     "the autopilot (--yes, which accepts and updates the first drive without asking), or use "
+     "--ui desktop or --ui terminal; see quorvanta --help",
+     "ヘッドレスビューには応答する人が必要です。--script FILE で応答を与えるか、--yes "
+     "（確認なしで同意し、最初のドライブを更新します）を使うか、--ui desktop か --ui terminal "
+     "を使ってください。quorvanta --help を参照"},
+};
+inline constexpr int kViewTextCount = static_cast<int>(sizeof kViewTexts / sizeof kViewTexts[0]);
+static_assert(kViewTextCount == static_cast<int>(ViewText::kCount),
+              "one text for every name, in the same order");
+
+// Code page 932 forms of the Japanese texts above, index for index; defined
+// in the generated view_texts_cp932.cpp.
+extern const char* const kViewTextsCp932[kViewTextCount];
