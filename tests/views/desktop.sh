@@ -60,6 +60,22 @@ check_edges() {  # ID WHAT
     [ "$d" -le 1 ] && [ "$d" -ge -1 ] || { fail "$what: model $want, screen $got"; return; }
   done
 }
+# The newest box stands centred on WINDOW (two pixels of slack), as the
+# screen shows them.
+box_centred_on() {  # WINDOW
+  geometry() {
+    xdotool getwindowgeometry "$1" |
+      sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p; s/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p' |
+      tr '\n' ' '
+  }
+  box=$(xdotool search --onlyvisible --classname '^quorvanta$' | grep -vx "$1" | tail -n 1)
+  [ -n "$box" ] || { fail "no box on the screen"; return; }
+  set -- $(geometry "$1") $(geometry "$box")
+  dx=$(($1 + $3 / 2 - $5 - $7 / 2))
+  dy=$(($2 + $4 / 2 - $6 - $8 / 2))
+  [ "$dx" -le 2 ] && [ "$dx" -ge -2 ] && [ "$dy" -le 2 ] && [ "$dy" -ge -2 ] ||
+    fail "box at $5,$6 ($7x$8) not centred on its window at $1,$2 ($3x$4)"
+}
 start() {  # PC
   rm -f "$layout"
   QV_VIEW_LAYOUT="$layout" "$QV" --machine "$1" >"$WORK/out.txt" 2>"$WORK/err.txt" &
@@ -232,10 +248,14 @@ window_manager_and_keyboard() {
   wait_layout "^control 1005 .* vecf" "third row checked by the arrows" || return
   wait_layout "^status .* Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)$" "status line, third row" || return
   shot main-four-en
+  # Moved, the main dialog keeps its message boxes over it: the first box
+  # stands centred on the window where it is now.
+  xdotool windowmove "$window" 60 50
   xdotool key Tab Return
   for box in 1 2 3; do
     i=0
     until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    [ $box = 1 ] && box_centred_on "$window"
     xdotool key Return
   done
   wait_layout "^control 1002 .* ve-f" "focus on EXIT once UPDATE is disabled" || return
@@ -247,4 +267,55 @@ window_manager_and_keyboard() {
   wm=""
 }
 window_manager_and_keyboard
+
+# At twice the size, as a desktop set to 192 dpi has it (GDK_SCALE=2 here,
+# on a virtual PC whose screen is half this display's in 96-dpi pixels):
+# the main dialog's window is twice the model's size with its status line,
+# UPDATE's frame stands at twice the model's place on the screen, and a
+# click there reaches UPDATE (its first box opens); EXIT by the mouse too.
+scaled_twice() {
+  "$SIM" init "$WORK/scaled" --screen 512x384 >/dev/null || { fail "init scaled"; return; }
+  rm -f "$layout"
+  GDK_SCALE=2 QV_VIEW_LAYOUT="$layout" "$QV" --machine "$WORK/scaled" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  wait_layout "^wait KYODAKUUS" "scaled agreement" || return
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "scaled: Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "scaled: accept" || return
+  xdotool key Return
+  wait_layout "^wait MainDialogUS" "scaled main dialog" || return
+  set -- $(grep '^wait MainDialogUS' "$layout" | tail -n 1 | cut -d' ' -f3-6)
+  want="$((2 * $3))x$((2 * ($4 + 20)))"
+  window=$(xdotool search --onlyvisible --classname '^quorvanta$' | tail -n 1)
+  got=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+  echo "scaled main dialog: window $got, model $3x$4 and the status line"
+  [ "$got" = "$want" ] || fail "scaled main dialog is $got, not $want"
+  set -- $(rect 1001)
+  want="$((2 * $1)) $((2 * $2)) $((2 * $3)) $((2 * $4))"
+  got=$("$SHOT" edges $want)
+  set -- $want $got
+  for k in 1 2 3 4; do
+    eval "a=\${$k}; b=\${$((k + 4))}"
+    [ $((a - b)) -le 2 ] && [ $((b - a)) -le 2 ] || { fail "scaled UPDATE: want $want, screen $got"; break; }
+  done
+  set -- $(centre 1001)
+  xdotool mousemove $((2 * $1)) $((2 * $2)) click 1
+  i=0
+  until [ "$(xdotool search --onlyvisible --classname '^quorvanta$' | wc -l)" -ge 2 ] || [ $i -ge 200 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  [ $i -lt 200 ] || { fail "a click on UPDATE at twice the size opened no box"; return; }
+  # OK to the first notice, Cancel to the warnings: back to the dialog.
+  xdotool key Return
+  i=0
+  until [ "$(grep -c '^box ' "$layout")" -ge 2 ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  xdotool key Escape
+  wait_layout "^control 1002 " "scaled: back to the main dialog" || return
+  set -- $(centre 1002)
+  xdotool mousemove $((2 * $1)) $((2 * $2)) click 1
+  ended
+}
+scaled_twice
 finish
