@@ -126,6 +126,7 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
 }
 
 bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error) {
+  view_support::OfferAutopilot(!options.machine_dir.empty());
   bool scripted = options.autopilot || !options.script_path.empty() || options.list;
   bool display = options.ui.empty() && !scripted && DesktopAvailable();
   bool terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
@@ -145,12 +146,12 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
     return StartDesktopView(stdout, error);
   }
   if (!options.list && !options.autopilot && options.script_path.empty()) {
-    // The autopilot is named with what it does: on this host it would update
-    // the first drive without asking anybody.
+    // The autopilot is named on a virtual PC only (OfferAutopilot).
     *error = options.ui.empty()
                  ? "no display and no terminal to show the dialogs on: run it in a terminal "
                    "(--ui terminal) or give a scripted user (--script FILE); see quorvanta --help"
-                 : view_support::ViewLine(ViewText::kNoAnswerSource);
+                 : view_support::ViewLine(ViewText::kNoAnswerSource,
+                                          view_support::AnswerSources().c_str());
     return false;
   }
   // The list goes to standard output alone; its start-up messages, if any,

@@ -253,7 +253,7 @@ bool CanAddressCursor() {
 bool TerminalView::Start(std::string* error) {
   using view_support::ViewLine;
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
-    *error = ViewLine(ViewText::kNoTerminal);
+    *error = ViewLine(ViewText::kNoTerminal, view_support::AnswerSources().c_str());
     return false;
   }
   // Wide characters and their widths need a UTF-8 character type.
@@ -269,14 +269,16 @@ bool TerminalView::Start(std::string* error) {
   if (!CanAddressCursor()) {
     Stop();
     const char* term = std::getenv("TERM");
-    *error = ViewLine(ViewText::kNoCursorMovement, term == nullptr ? "" : term);
+    *error = ViewLine(ViewText::kNoCursorMovement, term == nullptr ? "" : term,
+                      view_support::AnswerSources().c_str());
     return false;
   }
   if (TooSmall()) {
     int cols = COLS;
     int rows = LINES;
     Stop();
-    *error = ViewLine(ViewText::kTerminalTooSmall, cols, rows);
+    *error =
+        ViewLine(ViewText::kTerminalTooSmall, cols, rows, view_support::AnswerSources().c_str());
     return false;
   }
   std::atexit(RestoreTerminal);

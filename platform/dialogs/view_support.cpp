@@ -179,6 +179,16 @@ bool JapaneseDialog(HWND dialog) {
   return name.size() < 2 || name.compare(name.size() - 2, 2, "US") != 0;
 }
 
+namespace {
+bool g_offer_autopilot = false;
+}  // namespace
+
+void OfferAutopilot(bool offer) { g_offer_autopilot = offer; }
+
+std::string AnswerSources() {
+  return ViewLine(g_offer_autopilot ? ViewText::kAnswerSources : ViewText::kAnswerSourcesHere);
+}
+
 bool JapaneseRun() { return (GetUserDefaultLangID() & 0x3FF) == 0x11; }
 
 std::string ViewLine(ViewText text, ...) {

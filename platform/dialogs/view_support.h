@@ -93,6 +93,12 @@ bool JapaneseRun();
 // One of the views' own texts in the run's language, its conversions filled
 // as printf does, in UTF-8.
 std::string ViewLine(ViewText text, ...);
+// Whether the refusals may name the autopilot (--yes) among the ways to
+// answer the dialogs: on a virtual PC, never on this host, where it would
+// update a drive without asking anybody. Not named until said.
+void OfferAutopilot(bool offer);
+// Who can answer the headless view, as the refusals name them.
+std::string AnswerSources();
 
 // The lines of a self-painted text area (code page 932) as the views draw
 // them, in UTF-8: lines that the text's author broke only because the next

@@ -9,13 +9,15 @@
 #pragma once
 
 enum class ViewText {
-  kSizeNotice,        // %d %d: the terminal's columns and rows
-  kDriveRowStatus,    // %d %d %s %d %d %s: row, rows, product, adapter, target, link
-  kCannotClose,       // the window manager's close while the update runs
-  kTerminalTooSmall,  // %d %d: the terminal's columns and rows
-  kNoCursorMovement,  // %s: TERM
-  kNoTerminal,        // standard input or output is no terminal
-  kNoAnswerSource,    // the headless view with nobody to answer it
+  kSizeNotice,         // %d %d: the terminal's columns and rows
+  kDriveRowStatus,     // %d %d %s %d %d %s: row, rows, product, adapter, target, link
+  kCannotClose,        // the window manager's close while the update runs
+  kTerminalTooSmall,   // %d %d %s: the terminal's columns and rows, kAnswerSources...
+  kNoCursorMovement,   // %s %s: TERM, kAnswerSources...
+  kNoTerminal,         // %s: kAnswerSources...
+  kNoAnswerSource,     // %s: kAnswerSources...: the headless view with nobody to answer it
+  kAnswerSources,      // who can answer the headless view on a virtual PC
+  kAnswerSourcesHere,  // on this host: never the autopilot, which would update a drive unasked
   // The line held by a signal during a firmware write belongs here too.
   kCount,
 };
@@ -34,27 +36,28 @@ inline constexpr ViewTextEntry kViewTexts[] = {
     {"CannotClose", "The update is running: the window cannot be closed until it ends.",
      "更新中は閉じられません。終わるまでお待ちください。"},
     {"TerminalTooSmall",
-     "the terminal is %dx%d; the terminal view needs at least 80x24 (enlarge it, or use "
-     "--ui desktop, or --ui headless with --script FILE or --yes)",
+     "the terminal is %dx%d; the terminal view needs at least 80x24 (enlarge it, or use --ui "
+     "desktop, or --ui headless with %s)",
      "端末の大きさは %dx%d です。端末ビューには 80x24 以上が必要です（端末を広げるか、--ui "
-     "desktop、または --ui headless に --script FILE か --yes を付けて使ってください）"},
+     "desktop を使うか、--ui headless に%sを付けてください）"},
     {"NoCursorMovement",
      "the terminal view needs cursor movement, which TERM=%s lacks (use --ui desktop, or --ui "
-     "headless with --script FILE or --yes)",
-     "端末ビューにはカーソル移動が必要ですが、TERM=%s にはありません（--ui desktop、または "
-     "--ui headless に --script FILE か --yes を付けて使ってください）"},
+     "headless with %s)",
+     "端末ビューにはカーソル移動が必要ですが、TERM=%s にはありません（--ui desktop "
+     "を使うか、--ui headless に%sを付けてください）"},
     {"NoTerminal",
      "the terminal view needs a terminal on standard input and output (use --ui desktop, or "
-     "--ui headless with --script FILE or --yes)",
-     "端末ビューには標準入出力の端末が必要です（--ui desktop、または --ui headless に "
-     "--script FILE か --yes を付けて使ってください）"},
+     "--ui headless with %s)",
+     "端末ビューには標準入出力の端末が必要です（--ui desktop を使うか、--ui headless "
+     "に%sを付けてください）"},
     {"NoAnswerSource",
-     "the headless view needs someone to answer it: give a scripted user (--script FILE) or "
-     "the autopilot (--yes, which accepts and updates the first drive without asking), or use "
-     "--ui desktop or --ui terminal; see quorvanta --help",
-     "ヘッドレスビューには応答する人が必要です。--script FILE で応答を与えるか、--yes "
-     "（確認なしで同意し、最初のドライブを更新します）を使うか、--ui desktop か --ui terminal "
-     "を使ってください。quorvanta --help を参照"},
+     "the headless view needs someone to answer it: give %s, or use --ui desktop or --ui "
+     "terminal; see quorvanta --help",
+     "ヘッドレスビューには応答する人が必要です。%sを与えるか、--ui desktop か --ui terminal "
+     "を使ってください（quorvanta --help を参照）"},
+    {"AnswerSources", "a scripted user (--script FILE) or the autopilot (--yes)",
+     " --script FILE の応答か --yes の自動操作"},
+    {"AnswerSourcesHere", "a scripted user (--script FILE)", " --script FILE の応答"},
 };
 inline constexpr int kViewTextCount = static_cast<int>(sizeof kViewTexts / sizeof kViewTexts[0]);
 static_assert(kViewTextCount == static_cast<int>(ViewText::kCount),

@@ -261,6 +261,6 @@ screen | grep -qF "quorvanta: the terminal is 60x20; the terminal view needs at 
 # A terminal that cannot move the cursor: the same, one line and exit code 2.
 tm send-keys "clear; TERM=dumb '$QV' --machine '$WORK/en' --ui terminal; echo dumb-exit=\$?" Enter
 wait_for "dumb-exit=2" "TERM=dumb run"
-[ "$(screen | grep -c .)" = 3 ] && screen | grep -qxF "quorvanta: the terminal view needs cursor movement, which TERM=dumb lacks (use --ui desktop, or --ui headless with --script FILE or --yes)" ||
+[ "$(screen | grep -c .)" = 3 ] && screen | grep -qxF "quorvanta: the terminal view needs cursor movement, which TERM=dumb lacks (use --ui desktop, or --ui headless with a scripted user (--script FILE) or the autopilot (--yes))" ||
   { fail "TERM=dumb not refused in one line naming what to use instead"; screen; }
 finish
