@@ -471,31 +471,13 @@ void DialogWindow::draw() {
     if (c.visible) DrawControl(c);
 }
 
-// The lines painted into a text area wrapped to its width, each in the band
-// of the painted line it takes the place of, when they fit the bands the
-// program painted (see JoinBrokenLines); false when they do not and the
-// lines are drawn as painted.
-bool DrawRewrapped(const ControlPicture& c, int cx, int cy) {
-  std::vector<const dialog_model::PaintOp*> texts;
-  for (const auto& op : c.painted)
-    if (op.kind == dialog_model::PaintOp::Kind::kText) texts.push_back(&op);
-  std::stable_sort(texts.begin(), texts.end(),
-                   [](auto* a, auto* b) { return a->rect.top < b->rect.top; });
-  std::vector<std::string> painted;
-  for (const auto* op : texts) painted.push_back(op->text);
-  std::vector<std::string> lines;
-  for (const std::string& line : view_support::JoinBrokenLines(painted))
-    for (std::string& part : view_support::Wrap(line, c.client.right - c.client.left, TextWidth))
-      lines.push_back(std::move(part));
-  if (lines.size() > texts.size()) return false;
+// A line of text the program painted, in its band of the client area at
+// (cx, cy).
+void PaintedLine(std::string_view utf8, int cx, int cy, const RECT& band) {
+  Clip(cx + band.left, cy + band.top, band.right - band.left, band.bottom - band.top);
   fl_color(kDarkShadow);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const RECT& band = texts[i]->rect;
-    Clip(cx + band.left, cy + band.top, band.right - band.left, band.bottom - band.top);
-    DrawAt(lines[i], cx + band.left, cy + band.top + FontHeight() - FontDescent());
-    fl_pop_clip();
-  }
-  return true;
+  DrawAt(utf8, cx + band.left, cy + band.top + FontHeight() - FontDescent());
+  fl_pop_clip();
 }
 
 void DialogWindow::DrawControl(const ControlPicture& c) {
@@ -586,22 +568,22 @@ void DialogWindow::DrawControl(const ControlPicture& c) {
   int cx = ClientX() + c.client.left;
   int cy = ClientY() + c.client.top;
   Clip(cx, cy, c.client.right - c.client.left, c.client.bottom - c.client.top);
-  const bool rewrap = c.face == Face::kTextArea && DrawRewrapped(c, cx, cy);
+  // A text area's lines go over its fills, wrapped to its width.
+  const bool area = c.face == Face::kTextArea;
   for (const auto& op : c.painted) {
-    if (op.kind != dialog_model::PaintOp::Kind::kFill && rewrap) continue;
     if (op.kind == dialog_model::PaintOp::Kind::kFill) {
       fl_color(static_cast<uchar>(op.colour & 0xFF), static_cast<uchar>((op.colour >> 8) & 0xFF),
                static_cast<uchar>((op.colour >> 16) & 0xFF));
       RectF(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
             op.rect.bottom - op.rect.top);
-    } else {
-      std::string text = Cp932ToUtf8(op.text);
-      Clip(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
-           op.rect.bottom - op.rect.top);
-      fl_color(kDarkShadow);
-      DrawAt(text, cx + op.rect.left, cy + op.rect.top + FontHeight() - FontDescent());
-      fl_pop_clip();
+    } else if (!area) {
+      PaintedLine(Cp932ToUtf8(op.text), cx, cy, op.rect);
     }
+  }
+  if (area) {
+    auto text = view_support::TextAreaLines(c, c.client.right - c.client.left, TextWidth);
+    for (std::size_t i = 0; i < text.lines.size(); ++i)
+      PaintedLine(text.lines[i], cx, cy, text.bands[i]);
   }
   fl_pop_clip();
 }

@@ -163,27 +163,6 @@ Band BandOf(const Layout& l, const DialogPicture& d, const ControlPicture& c) {
   return BandOf(l, c);
 }
 
-// The text the program painted into a text area, top to bottom, its lines
-// wrapped to the area's inner width in cells; as painted when that would
-// not fit the rows the program filled.
-std::vector<std::string> TextAreaLines(const ControlPicture& c, int width) {
-  std::vector<const dialog_model::PaintOp*> texts;
-  for (const auto& op : c.painted)
-    if (op.kind == dialog_model::PaintOp::Kind::kText) texts.push_back(&op);
-  std::stable_sort(texts.begin(), texts.end(),
-                   [](auto* a, auto* b) { return a->rect.top < b->rect.top; });
-  std::vector<std::string> painted;
-  for (const auto* op : texts) painted.push_back(op->text);
-  std::vector<std::string> lines;
-  for (const std::string& line : view_support::JoinBrokenLines(painted))
-    for (std::string& part : view_support::Wrap(line, width, Columns))
-      lines.push_back(std::move(part));
-  if (lines.size() <= painted.size()) return lines;
-  lines.clear();
-  for (const std::string& line : painted) lines.push_back(Cp932ToUtf8(line));
-  return lines;
-}
-
 Layout LayOut(const DialogPicture& d) {
   Layout l;
   int width = static_cast<int>(d.client.right - d.client.left);
@@ -429,7 +408,7 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c, Band ba
     case Face::kTextArea: {
       attrset(face | state);
       Box(top, left, std::max(rows, 3), std::max(cols, 3));
-      auto lines = TextAreaLines(c, cols - 2);
+      auto lines = view_support::TextAreaLines(c, cols - 2, Columns).lines;
       for (std::size_t i = 0; i < lines.size() && static_cast<int>(i) < rows - 2; ++i)
         Put(top + 1 + static_cast<int>(i), left + 1, lines[i], cols - 2);
       hits_.push_back({Hit::What::kControl, c.id, top, left, top + rows, left + cols});

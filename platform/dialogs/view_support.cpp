@@ -321,6 +321,27 @@ std::vector<std::string> Wrap(std::string_view text, int width,
   return lines;
 }
 
+AreaText TextAreaLines(const ControlPicture& area, int width,
+                       const std::function<int(std::string_view)>& measure) {
+  std::vector<const dialog_model::PaintOp*> texts;
+  for (const auto& op : area.painted)
+    if (op.kind == dialog_model::PaintOp::Kind::kText) texts.push_back(&op);
+  std::stable_sort(texts.begin(), texts.end(),
+                   [](auto* a, auto* b) { return a->rect.top < b->rect.top; });
+  AreaText out;
+  std::vector<std::string> painted;
+  for (const auto* op : texts) {
+    painted.push_back(op->text);
+    out.bands.push_back(op->rect);
+  }
+  for (const std::string& line : JoinBrokenLines(painted))
+    for (std::string& part : Wrap(line, width, measure)) out.lines.push_back(std::move(part));
+  if (out.lines.size() <= painted.size()) return out;
+  out.lines.clear();
+  for (const std::string& line : painted) out.lines.push_back(Cp932ToUtf8(line));
+  return out;
+}
+
 std::vector<BoxButton> BoxButtons(const dialog_model::MessageBoxRecord& box) {
   bool japanese = (box.language & 0x3FF) == 0x11;
   std::vector<BoxButton> buttons{{IDOK, "OK"}};

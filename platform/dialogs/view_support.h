@@ -108,6 +108,18 @@ std::string AnswerSources();
 // headings and ASCII lines stay as they are.
 std::vector<std::string> JoinBrokenLines(const std::vector<std::string>& cp932_lines);
 
+// The text the program painted into a text area (Face::kTextArea), top to
+// bottom, in UTF-8: its lines joined (JoinBrokenLines) and wrapped to
+// `width` as `measure` counts; as painted when that would take more rows
+// than the program painted. Line i goes in bands[i], the rectangle of the
+// i-th painted line from the top.
+struct AreaText {
+  std::vector<std::string> lines;
+  std::vector<RECT> bands;
+};
+AreaText TextAreaLines(const ControlPicture& area, int width,
+                       const std::function<int(std::string_view)>& measure);
+
 // Splits text into lines no wider than `width` as `measure` counts: at CR LF
 // and LF, then after the last blank that fits, else between characters (never
 // inside one, so Japanese text without blanks still breaks, and never so that
