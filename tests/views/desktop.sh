@@ -257,9 +257,10 @@ window_manager_and_keyboard() {
   wait_layout "^control 1005 .* vecf" "third row checked by the arrows" || return
   wait_layout "^status .* Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)$" "status line, third row" || return
   shot main-four-en
-  # Moved, the main dialog keeps its message boxes over it: the first box
-  # stands centred on the window where it is now.
-  xdotool windowmove "$window" 60 50
+  # Moved by its caption, the main dialog keeps its message boxes over it:
+  # the first box stands centred on the window where it is now.
+  set -- $(xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+  xdotool mousemove $(($1 + 100)) $(($2 + 10)) mousedown 1 mousemove 160 60 mouseup 1
   xdotool key Tab Return
   for box in 1 2 3; do
     i=0
