@@ -175,6 +175,11 @@ sed -n '/^paint MainDialogUS/,/^control 1015/p' "$layout" >"$WORK/paints"
 grep -Eq '^control 1013 .* bar=([1-9]|[1-9][0-9]|[12][0-9][0-9]|3[0-2][0-9]) ' "$WORK/paints" ||
   fail "the bar was never drawn part-way during the update"
 grep -q '^message: Succeed to load F/W!!$' "$WORK/out.txt" || { fail "update outcome"; cat "$WORK/out.txt"; }
+# The keyboard is the main dialog's again once the last box has gone.
+main=$(xdotool search --onlyvisible --classname '^quorvanta$' | head -n 1)
+i=0
+until [ "$(xdotool getwindowfocus 2>/dev/null)" = "$main" ] || [ $i -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
+[ $i -lt 100 ] || fail "the keyboard focus did not come back to the main dialog after its boxes"
 click 1002
 ended
 [ "$(grep -c '^dialog: Quorvanta        Ver. 1.0$' "$WORK/out.txt")" = 2 ] ||
