@@ -938,7 +938,7 @@ void OnEvent(const PlatformEvent& event) {
 
 bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   if (!DesktopAvailable()) {
-    *error = "the desktop view cannot open the display (is DISPLAY set?)";
+    *error = ViewLine(ViewText::kNoDisplay, view_support::AnswerSources().c_str());
     return false;
   }
   fl_open_display();

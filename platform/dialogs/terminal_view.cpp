@@ -240,8 +240,9 @@ bool TerminalView::Start(std::string* error) {
   if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
   screen_ = newterm(nullptr, stdout, stdin);
   if (screen_ == nullptr) {
-    *error = "the terminal view cannot drive this terminal (TERM=" +
-             std::string(std::getenv("TERM") == nullptr ? "" : std::getenv("TERM")) + ")";
+    const char* term = std::getenv("TERM");
+    *error = ViewLine(ViewText::kCannotDriveTerminal, term == nullptr ? "" : term,
+                      view_support::AnswerSources().c_str());
     return false;
   }
   g_active = this;

@@ -9,15 +9,17 @@
 #pragma once
 
 enum class ViewText {
-  kSizeNotice,         // %d %d: the terminal's columns and rows
-  kDriveRowStatus,     // %d %d %s %d %d %s: row, rows, product, adapter, target, link
-  kCannotClose,        // the window manager's close while the update runs
-  kTerminalTooSmall,   // %d %d %s: the terminal's columns and rows, kAnswerSources...
-  kNoCursorMovement,   // %s %s: TERM, kAnswerSources...
-  kNoTerminal,         // %s: kAnswerSources...
-  kNoAnswerSource,     // %s: kAnswerSources...: the headless view with nobody to answer it
-  kAnswerSources,      // who can answer the headless view on a virtual PC
-  kAnswerSourcesHere,  // on this host: never the autopilot, which would update a drive unasked
+  kSizeNotice,           // %d %d: the terminal's columns and rows
+  kDriveRowStatus,       // %d %d %s %d %d %s: row, rows, product, adapter, target, link
+  kCannotClose,          // the window manager's close while the update runs
+  kTerminalTooSmall,     // %d %d %s: the terminal's columns and rows, kAnswerSources...
+  kNoCursorMovement,     // %s %s: TERM, kAnswerSources...
+  kNoTerminal,           // %s: kAnswerSources...
+  kCannotDriveTerminal,  // %s %s: TERM, kAnswerSources...
+  kNoDisplay,            // %s: kAnswerSources...
+  kNoAnswerSource,       // %s: kAnswerSources...: the headless view with nobody to answer it
+  kAnswerSources,        // who can answer the headless view on a virtual PC
+  kAnswerSourcesHere,    // on this host: never the autopilot, which would update a drive unasked
   // The line held by a signal during a firmware write belongs here too.
   kCount,
 };
@@ -50,6 +52,16 @@ inline constexpr ViewTextEntry kViewTexts[] = {
      "--ui headless with %s)",
      "端末ビューには標準入出力の端末が必要です（--ui desktop を使うか、--ui headless "
      "に%sを付けてください）"},
+    {"CannotDriveTerminal",
+     "the terminal view cannot drive this terminal (TERM=%s; use --ui desktop, or --ui headless "
+     "with %s)",
+     "端末ビューはこの端末を扱えません（TERM=%s。--ui desktop を使うか、--ui headless "
+     "に%sを付けてください）"},
+    {"NoDisplay",
+     "the desktop view cannot open the display (is DISPLAY set? use --ui terminal, or --ui "
+     "headless with %s)",
+     "デスクトップビューはディスプレイを開けません（DISPLAY は設定されていますか。--ui terminal "
+     "を使うか、--ui headless に%sを付けてください）"},
     {"NoAnswerSource",
      "the headless view needs someone to answer it: give %s, or use --ui desktop or --ui "
      "terminal; see quorvanta --help",
