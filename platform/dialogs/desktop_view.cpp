@@ -132,8 +132,9 @@ double g_scale = 1;
 int S(double v) { return static_cast<int>(std::lround(v * g_scale)); }
 // A screen position to the model's.
 int M(int v) { return static_cast<int>(std::floor(v / g_scale)); }
-// The width of a frame line on the screen.
-int LineWidth() { return std::max(1, S(1)); }
+// The width of a line on the screen for fl_line_style: 0, X's own thin
+// line, at the model's size.
+int LineWidth() { return S(1) > 1 ? S(1) : 0; }
 
 // --- drawing helpers, all in model pixels ---
 
