@@ -237,8 +237,7 @@ std::vector<std::string> JoinBrokenLines(const std::vector<std::string>& lines) 
   // character.
   constexpr std::size_t kFullLine = 36;
   const auto broken = [](const std::string& line) {
-    // The last character is wide when its last byte is a lead byte's partner
-    // after one: checked on the UTF-8 form, where that is plain to see.
+    // Wide when the UTF-8 form ends in a byte outside ASCII.
     std::string utf8 = Cp932ToUtf8(line);
     return line.size() >= kFullLine && !utf8.empty() &&
            static_cast<unsigned char>(utf8.back()) >= 0x80;
