@@ -11,6 +11,7 @@
 #include "app/list_command.h"
 #include "app/recording.h"
 #include "app/startup.h"
+#include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/hold.h"
 #include "platform/host/host_platform.h"
@@ -130,6 +131,7 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
 }
 
 bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error) {
+  view_support::OfferAutopilot(!options.machine_dir.empty());
   bool scripted = options.autopilot || !options.script_path.empty() || options.list;
   bool display = options.ui.empty() && !scripted && DesktopAvailable();
   bool terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
@@ -149,13 +151,12 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
     return StartDesktopView(stdout, error);
   }
   if (!options.list && !options.autopilot && options.script_path.empty()) {
-    // The autopilot is not offered here: on this host it would update the
-    // first drive without asking anybody.
+    // The autopilot is named on a virtual PC only (OfferAutopilot).
     *error = options.ui.empty()
                  ? "no display and no terminal to show the dialogs on: run it in a terminal "
                    "(--ui terminal) or give a scripted user (--script FILE); see quorvanta --help"
-                 : "the headless view needs a user: give a scripted user (--script FILE) or "
-                   "use --ui terminal; see quorvanta --help";
+                 : view_support::ViewLine(ViewText::kNoAnswerSource,
+                                          view_support::AnswerSources().c_str());
     return false;
   }
   // The list goes to standard output alone; its start-up messages, if any,

@@ -8,6 +8,7 @@
 #include <X11/Xlib.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/dialogs/views.h"
 
@@ -81,4 +82,32 @@ void PresentDesktopWindow(Fl_Window* window) {
   send(active, 1 /* an application */, CurrentTime);
   XSetInputFocus(fl_display, xid, RevertToParent, CurrentTime);
   XFlush(fl_display);
+}
+
+// The desktop's own scale for what is laid out at 96 dpi: Xft.dpi in the X
+// resources (what the desktop's settings write there), else the toolkits'
+// variables GDK_SCALE and QT_SCALE_FACTOR; 1 when none says otherwise.
+// Within what Windows itself offers, 100 % to 500 %.
+double DesktopScale() {
+  const auto usable = [](double scale) { return scale >= 0.5 && scale <= 8; };
+  const auto clamp = [](double scale) { return scale < 1 ? 1 : scale > 5 ? 5 : scale; };
+  if (fl_display != nullptr) {
+    if (const char* resources = XResourceManagerString(fl_display); resources != nullptr) {
+      for (const char* line = resources; line != nullptr && *line != '\0';) {
+        if (std::strncmp(line, "Xft.dpi:", 8) == 0) {
+          double dpi = std::strtod(line + 8, nullptr);
+          if (usable(dpi / 96)) return clamp(dpi / 96);
+        }
+        line = std::strchr(line, '\n');
+        if (line != nullptr) ++line;
+      }
+    }
+  }
+  for (const char* name : {"GDK_SCALE", "QT_SCALE_FACTOR"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || *value == '\0') continue;
+    double scale = std::strtod(value, nullptr);
+    if (usable(scale)) return clamp(scale);
+  }
+  return 1;
 }

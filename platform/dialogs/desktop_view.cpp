@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -35,12 +36,14 @@ void fl_open_display();
 void CloseDesktopProbe();
 void SyncDesktop();
 void PresentDesktopWindow(Fl_Window* window);
+double DesktopScale();
 
 namespace {
 
 using view_support::ControlPicture;
 using view_support::DialogPicture;
 using view_support::Face;
+using view_support::ViewLine;
 
 // The classic Windows colours.
 const Fl_Color kFace = fl_rgb_color(192, 192, 192);
@@ -117,16 +120,65 @@ void SetUpFonts() {
   g_bold = static_cast<Fl_Font>(FL_FREE_FONT + 1);
 }
 
-// --- drawing helpers ---
+// --- the screen's scale ---
+
+// Everything is laid out in the model's pixels at 96 dpi and drawn at the
+// desktop's scale, as Windows scales a dialog with the system's dpi: each
+// rectangle, frame line and font at that many screen pixels, the text
+// rendered at its larger size; mouse positions go back the same way.
+double g_scale = 1;
+
+// Model pixels to the screen's.
+int S(double v) { return static_cast<int>(std::lround(v * g_scale)); }
+// A screen position to the model's.
+int M(int v) { return static_cast<int>(std::floor(v / g_scale)); }
+// The width of a line on the screen for fl_line_style: 0, X's own thin
+// line, at the model's size.
+int LineWidth() { return S(1) > 1 ? S(1) : 0; }
+
+// --- drawing helpers, all in model pixels ---
+
+// Edges are scaled, not sizes, so that neighbours meet without a gap.
+void RectF(int x, int y, int w, int h) {
+  if (w > 0 && h > 0) fl_rectf(S(x), S(y), S(x + w) - S(x), S(y + h) - S(y));
+}
+void Clip(int x, int y, int w, int h) {
+  fl_push_clip(S(x), S(y), std::max(0, S(x + w) - S(x)), std::max(0, S(y + h) - S(y)));
+}
+void Polygon(int x1, int y1, int x2, int y2, int x3, int y3) {
+  fl_polygon(S(x1), S(y1), S(x2), S(y2), S(x3), S(y3));
+}
+void Loop(int x1, int y1, int x2, int y2, int x3, int y3) {
+  fl_line_style(FL_SOLID, LineWidth());
+  fl_loop(S(x1), S(y1), S(x2), S(y2), S(x3), S(y3));
+  fl_line_style(0);
+}
+void Line(int x1, int y1, int x2, int y2) {
+  fl_line_style(FL_SOLID, LineWidth());
+  fl_line(S(x1), S(y1), S(x2), S(y2));
+  fl_line_style(0);
+}
+void Arc(int x, int y, int w, int h, double a1, double a2) {
+  fl_line_style(FL_SOLID, LineWidth());
+  fl_arc(S(x), S(y), S(w), S(h), a1, a2);
+  fl_line_style(0);
+}
+void Pie(int x, int y, int w, int h) { fl_pie(S(x), S(y), S(w), S(h), 0, 360); }
+void SetFont(Fl_Font font, int pixels) { fl_font(font, S(pixels)); }
+int FontHeight() { return static_cast<int>(std::lround(fl_height() / g_scale)); }
+int FontDescent() { return static_cast<int>(std::lround(fl_descent() / g_scale)); }
+void DrawAt(std::string_view utf8, int x, int baseline) {
+  fl_draw(utf8.data(), static_cast<int>(utf8.size()), S(x), S(baseline));
+}
 
 void Frame(int x, int y, int w, int h, Fl_Color top_left, Fl_Color bottom_right) {
   if (w <= 0 || h <= 0) return;
   fl_color(top_left);
-  fl_xyline(x, y, x + w - 1);
-  fl_yxline(x, y, y + h - 1);
+  RectF(x, y, w, 1);
+  RectF(x, y, 1, h);
   fl_color(bottom_right);
-  fl_xyline(x, y + h - 1, x + w - 1);
-  fl_yxline(x + w - 1, y, y + h - 1);
+  RectF(x, y + h - 1, w, 1);
+  RectF(x + w - 1, y, 1, h);
 }
 
 void Raised(int x, int y, int w, int h) {
@@ -139,38 +191,40 @@ void Sunken(int x, int y, int w, int h) {
   Frame(x + 1, y + 1, w - 2, h - 2, kDarkShadow, kLight);
 }
 
+void Outline(int x, int y, int w, int h) { Frame(x, y, w, h, fl_color(), fl_color()); }
+
 void DottedRect(int x, int y, int w, int h) {
   fl_color(kDarkShadow);
-  fl_line_style(FL_DOT);
-  fl_rect(x, y, w, h);
+  fl_line_style(FL_DOT, LineWidth());
+  fl_rect(S(x), S(y), S(x + w) - S(x), S(y + h) - S(y));
   fl_line_style(0);
 }
 
 int TextWidth(std::string_view utf8) {
-  return static_cast<int>(fl_width(utf8.data(), static_cast<int>(utf8.size())));
+  return static_cast<int>(fl_width(utf8.data(), static_cast<int>(utf8.size())) / g_scale);
 }
 
 void Text(std::string_view utf8, int x, int baseline, bool enabled) {
   if (!enabled) {
     fl_color(kHighlight);
-    fl_draw(utf8.data(), static_cast<int>(utf8.size()), x + 1, baseline + 1);
+    DrawAt(utf8, x + 1, baseline + 1);
     fl_color(kGreyText);
   } else {
     fl_color(kDarkShadow);
   }
-  fl_draw(utf8.data(), static_cast<int>(utf8.size()), x, baseline);
+  DrawAt(utf8, x, baseline);
 }
 
 // Wrapped lines from the top (or centred vertically), as a static draws.
 void TextBlock(const std::string& text, int x, int y, int w, int h, bool centre_vertically,
                bool centre_horizontally, bool enabled) {
   auto lines = view_support::Wrap(text, w, TextWidth);
-  int line_height = fl_height();
+  int line_height = FontHeight();
   int top = centre_vertically ? y + (h - line_height * static_cast<int>(lines.size())) / 2 : y;
-  fl_push_clip(x, y, w, h);
+  Clip(x, y, w, h);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     int left = centre_horizontally ? x + (w - TextWidth(lines[i])) / 2 : x;
-    Text(lines[i], left, top + static_cast<int>(i) * line_height + line_height - fl_descent(),
+    Text(lines[i], left, top + static_cast<int>(i) * line_height + line_height - FontDescent(),
          enabled);
   }
   fl_pop_clip();
@@ -181,19 +235,22 @@ void Caption(const std::string& caption, int x, int y, int w) {
   uchar r1, g1, b1, r2, g2, b2;
   Fl::get_color(kCaptionLeft, r1, g1, b1);
   Fl::get_color(kCaptionRight, r2, g2, b2);
-  for (int i = 0; i < w; ++i) {
+  // The gradient runs over the screen's pixels, one column each.
+  const int left = S(x);
+  const int width = S(x + w) - left;
+  for (int i = 0; i < width; ++i) {
     auto mix = [&](uchar a, uchar b) {
-      return static_cast<uchar>(a + (b - a) * i / std::max(1, w - 1));
+      return static_cast<uchar>(a + (b - a) * i / std::max(1, width - 1));
     };
     fl_color(mix(r1, r2), mix(g1, g2), mix(b1, b2));
-    fl_yxline(x + i, y, y + h - 1);
+    fl_yxline(left + i, S(y), S(y + h) - 1);
   }
-  fl_font(g_bold, kFontPixels);
+  SetFont(g_bold, kFontPixels);
   fl_color(FL_WHITE);
-  fl_push_clip(x, y, w, h);
-  fl_draw(caption.c_str(), x + 3, y + (h + fl_height()) / 2 - fl_descent());
+  Clip(x, y, w, h);
+  DrawAt(caption, x + 3, y + (h + FontHeight()) / 2 - FontDescent());
   fl_pop_clip();
-  fl_font(g_font, kFontPixels);
+  SetFont(g_font, kFontPixels);
 }
 
 // The scroll bar's parts in its own coordinates.
@@ -228,9 +285,9 @@ void Arrow(int x, int y, int w, int h, bool up, bool enabled) {
   int cx = x + w / 2;
   int cy = y + h / 2;
   if (up) {
-    fl_polygon(cx - 4, cy + 2, cx + 4, cy + 2, cx, cy - 2);
+    Polygon(cx - 4, cy + 2, cx + 4, cy + 2, cx, cy - 2);
   } else {
-    fl_polygon(cx - 4, cy - 2, cx + 4, cy - 2, cx, cy + 2);
+    Polygon(cx - 4, cy - 2, cx + 4, cy - 2, cx, cy + 2);
   }
 }
 
@@ -282,10 +339,13 @@ class DialogWindow final : public Fl_Double_Window {
   int ClientX() const { return picture_.client.left - picture_.window.left; }
   // The close box of a dialog with a system menu, in window coordinates.
   RECT CloseBox() const {
-    int right = w() - kFrame - 2;
+    int right = Width() - kFrame - 2;
     return RECT{right - 16, kFrame + 2, right, kFrame + 16};
   }
   int ClientY() const { return picture_.client.top - picture_.window.top; }
+  // The dialog's size in the model's pixels, the status line not counted.
+  int Width() const { return picture_.window.right - picture_.window.left; }
+  int Height() const { return picture_.window.bottom - picture_.window.top; }
 
   DesktopView* view_;
   HWND dialog_;
@@ -303,6 +363,7 @@ class DialogWindow final : public Fl_Double_Window {
 
 class BoxWindow final : public Fl_Double_Window {
  public:
+  // At (x, y) on the screen, w x h of the model's pixels.
   BoxWindow(const dialog_model::MessageBoxRecord& box, int x, int y, int w, int h,
             std::vector<std::string> lines);
   int answer() const { return answer_; }
@@ -319,6 +380,8 @@ class BoxWindow final : public Fl_Double_Window {
   dialog_model::MessageBoxRecord box_;
   std::vector<view_support::BoxButton> buttons_;
   std::vector<std::string> lines_;
+  int width_;  // in the model's pixels
+  int height_;
   std::size_t focus_ = 0;
   int pressed_ = -1;
   int answer_ = 0;
@@ -356,9 +419,9 @@ class DesktopView final : public dialog_model::User {
 };
 
 DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture)
-    : Fl_Double_Window(picture.window.left, picture.window.top,
-                       picture.window.right - picture.window.left,
-                       picture.window.bottom - picture.window.top + kStatusHeight),
+    : Fl_Double_Window(S(picture.window.left), S(picture.window.top),
+                       S(picture.window.right - picture.window.left),
+                       S(picture.window.bottom - picture.window.top + StatusHeight())),
       view_(view),
       dialog_(dialog),
       picture_(picture),
@@ -371,64 +434,68 @@ DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& 
   // while the program is busy, so the window does not look dead.
   callback([](Fl_Widget* widget, void*) {
     auto* window = static_cast<DialogWindow*>(widget);
-    if (window->view_->Busy())
-      window->SetNotice(view_support::JapaneseDialog(window->dialog_)
-                            ? "更新中は閉じられません。終わるまでお待ちください。"
-                            : "The update is running: the window cannot be closed until it ends.");
+    if (window->view_->Busy()) window->SetNotice(view_support::ViewLine(ViewText::kCannotClose));
   });
   end();
 }
 
 void DialogWindow::draw() {
-  const int w = this->w();
+  const int w = Width();
   const int status_height = StatusHeight();
-  const int h = this->h() - status_height;
-  fl_font(g_font, kFontPixels);
+  const int h = Height();
+  SetFont(g_font, kFontPixels);
   // The status line: a sunken field under the frame, as a Windows status bar.
   fl_color(kFace);
-  fl_rectf(0, h, w, status_height);
+  RectF(0, h, w, status_height);
   Sunken(1, h + 1, w - 2, status_height - 2);
-  fl_push_clip(4, h + 2, w - 8, status_height - 4);
+  Clip(4, h + 2, w - 8, status_height - 4);
   if (!g_held_line.empty()) {
     // The held line, wrapped over the taller field, a little smaller.
-    fl_font(g_font, kFontPixels - 2);
-    auto lines = view_support::Wrap(g_held_line, w - 10, [](std::string_view text) {
-      return static_cast<int>(fl_width(text.data(), static_cast<int>(text.size())));
-    });
+    SetFont(g_font, kFontPixels - 2);
+    auto lines = view_support::Wrap(g_held_line, w - 10, TextWidth);
     for (int i = 0; i < kHeldRows && i < static_cast<int>(lines.size()); ++i) {
-      Text(lines[i], 5, h + kStatusHeight * i + (kStatusHeight + fl_height()) / 2 - fl_descent(),
+      Text(lines[i], 5, h + kStatusHeight * i + (kStatusHeight + FontHeight()) / 2 - FontDescent(),
            true);
     }
   } else {
     // A line too long for a narrow dialog is drawn a little smaller.
-    if (TextWidth(StatusText()) > w - 10) fl_font(g_font, kFontPixels - 2);
-    Text(StatusText(), 5, h + (kStatusHeight + fl_height()) / 2 - fl_descent(), true);
+    if (TextWidth(StatusText()) > w - 10) SetFont(g_font, kFontPixels - 2);
+    Text(StatusText(), 5, h + (kStatusHeight + FontHeight()) / 2 - FontDescent(), true);
   }
-  fl_font(g_font, kFontPixels);
+  SetFont(g_font, kFontPixels);
   fl_pop_clip();
   fl_color(kFace);
-  fl_rectf(0, 0, w, h);
+  RectF(0, 0, w, h);
   Frame(0, 0, w, h, kLight, kDarkShadow);
   Frame(1, 1, w - 2, h - 2, kHighlight, kShadow);
   Caption(picture_.caption, kFrame, kFrame, w - 2 * kFrame);
   if (picture_.close_box) {
     RECT r = CloseBox();
     fl_color(kFace);
-    fl_rectf(r.left, r.top, r.right - r.left, r.bottom - r.top);
+    RectF(r.left, r.top, r.right - r.left, r.bottom - r.top);
     Raised(r.left, r.top, r.right - r.left, r.bottom - r.top);
     fl_color(kDarkShadow);
-    fl_line(r.left + 4, r.top + 3, r.right - 6, r.bottom - 4);
-    fl_line(r.right - 6, r.top + 3, r.left + 4, r.bottom - 4);
+    Line(r.left + 4, r.top + 3, r.right - 6, r.bottom - 4);
+    Line(r.right - 6, r.top + 3, r.left + 4, r.bottom - 4);
   }
   for (const auto& op : picture_.painted) {
     if (op.kind != dialog_model::PaintOp::Kind::kFill) continue;
     fl_color(static_cast<uchar>(op.colour & 0xFF), static_cast<uchar>((op.colour >> 8) & 0xFF),
              static_cast<uchar>((op.colour >> 16) & 0xFF));
-    fl_rectf(ClientX() + op.rect.left, ClientY() + op.rect.top, op.rect.right - op.rect.left,
-             op.rect.bottom - op.rect.top);
+    RectF(ClientX() + op.rect.left, ClientY() + op.rect.top, op.rect.right - op.rect.left,
+          op.rect.bottom - op.rect.top);
   }
   for (const ControlPicture& c : picture_.controls)
     if (c.visible) DrawControl(c);
+}
+
+// A line of text the program painted, in its band of the client area at
+// (cx, cy).
+void PaintedLine(std::string_view utf8, int cx, int cy, const RECT& band) {
+  Clip(cx + band.left, cy + band.top, band.right - band.left, band.bottom - band.top);
+  fl_color(kDarkShadow);
+  DrawAt(utf8, cx + band.left, cy + band.top + FontHeight() - FontDescent());
+  fl_pop_clip();
 }
 
 void DialogWindow::DrawControl(const ControlPicture& c) {
@@ -436,17 +503,17 @@ void DialogWindow::DrawControl(const ControlPicture& c) {
   const int y = ClientY() + c.rect.top;
   const int w = c.rect.right - c.rect.left;
   const int h = c.rect.bottom - c.rect.top;
-  fl_font(g_font, kFontPixels);
+  SetFont(g_font, kFontPixels);
   switch (c.face) {
     case Face::kPushButton:
     case Face::kDefaultButton: {
       bool pressed = pressed_ == c.id && c.enabled;
       int bx = x, by = y, bw = w, bh = h;
       fl_color(kFace);
-      fl_rectf(x, y, w, h);
+      RectF(x, y, w, h);
       if (c.face == Face::kDefaultButton || c.focused) {
         fl_color(kDarkShadow);
-        fl_rect(x, y, w, h);
+        Outline(x, y, w, h);
         bx += 1, by += 1, bw -= 2, bh -= 2;
       }
       if (pressed) {
@@ -463,28 +530,28 @@ void DialogWindow::DrawControl(const ControlPicture& c) {
       const int d = 12;
       int cy = y + (h - d) / 2;
       fl_color(kShadow);
-      fl_arc(x, cy, d, d, 45, 225);
+      Arc(x, cy, d, d, 45, 225);
       fl_color(kHighlight);
-      fl_arc(x, cy, d, d, 225, 405);
+      Arc(x, cy, d, d, 225, 405);
       fl_color(c.enabled ? kHighlight : kFace);
-      fl_pie(x + 2, cy + 2, d - 4, d - 4, 0, 360);
+      Pie(x + 2, cy + 2, d - 4, d - 4);
       fl_color(kDarkShadow);
-      fl_arc(x + 1, cy + 1, d - 2, d - 2, 45, 225);
+      Arc(x + 1, cy + 1, d - 2, d - 2, 45, 225);
       if (c.checked) {
         fl_color(c.enabled ? kDarkShadow : kShadow);
-        fl_pie(x + 4, cy + 4, 4, 4, 0, 360);
+        Pie(x + 4, cy + 4, 4, 4);
       }
       int tx = x + d + 4;
       TextBlock(c.text, tx, y, w - (tx - x), h, true, false, c.enabled);
       if (c.focused)
-        DottedRect(tx - 1, y + (h - fl_height()) / 2 - 1, TextWidth(c.text) + 3, fl_height() + 2);
+        DottedRect(tx - 1, y + (h - FontHeight()) / 2 - 1, TextWidth(c.text) + 3, FontHeight() + 2);
       break;
     }
     case Face::kText:
       if (c.centre_vertically) {
         // One line, as Windows draws a static centred vertically.
-        fl_push_clip(x, y, w, h);
-        Text(c.text, x, y + (h + fl_height()) / 2 - fl_descent(), c.enabled);
+        Clip(x, y, w, h);
+        Text(c.text, x, y + (h + FontHeight()) / 2 - FontDescent(), c.enabled);
         fl_pop_clip();
       } else {
         TextBlock(c.text, x, y, w, h, false, false, c.enabled);
@@ -495,18 +562,18 @@ void DialogWindow::DrawControl(const ControlPicture& c) {
       break;
     case Face::kTextArea:
       fl_color(kDarkShadow);
-      fl_rect(x, y, w, h);
+      Outline(x, y, w, h);
       Sunken(x + 1, y + 1, w - 2, h - 2);
       break;
     case Face::kScrollBar: {
       ScrollParts p = PartsOf(c, dragging_ == c.id ? drag_position_ : -1);
       fl_color(fl_rgb_color(224, 224, 224));
-      fl_rectf(x, y, w, h);
+      RectF(x, y, w, h);
       Arrow(x, y, w, p.arrow, true, c.enabled);
       Arrow(x, y + h - p.arrow, w, p.arrow, false, c.enabled);
       if (p.trough_size > 0 && c.enabled) {
         fl_color(kFace);
-        fl_rectf(x, y + p.thumb_top, w, p.thumb_size);
+        RectF(x, y + p.thumb_top, w, p.thumb_size);
         Raised(x, y + p.thumb_top, w, p.thumb_size);
       }
       if (c.focused) DottedRect(x + 2, y + p.thumb_top + 2, w - 4, p.thumb_size - 4);
@@ -518,21 +585,23 @@ void DialogWindow::DrawControl(const ControlPicture& c) {
   // What the program painted into the control's client area.
   int cx = ClientX() + c.client.left;
   int cy = ClientY() + c.client.top;
-  fl_push_clip(cx, cy, c.client.right - c.client.left, c.client.bottom - c.client.top);
+  Clip(cx, cy, c.client.right - c.client.left, c.client.bottom - c.client.top);
+  // A text area's lines go over its fills, wrapped to its width.
+  const bool area = c.face == Face::kTextArea;
   for (const auto& op : c.painted) {
     if (op.kind == dialog_model::PaintOp::Kind::kFill) {
       fl_color(static_cast<uchar>(op.colour & 0xFF), static_cast<uchar>((op.colour >> 8) & 0xFF),
                static_cast<uchar>((op.colour >> 16) & 0xFF));
-      fl_rectf(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
-               op.rect.bottom - op.rect.top);
-    } else {
-      std::string text = Cp932ToUtf8(op.text);
-      fl_push_clip(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
-                   op.rect.bottom - op.rect.top);
-      fl_color(kDarkShadow);
-      fl_draw(text.c_str(), cx + op.rect.left, cy + op.rect.top + fl_height() - fl_descent());
-      fl_pop_clip();
+      RectF(cx + op.rect.left, cy + op.rect.top, op.rect.right - op.rect.left,
+            op.rect.bottom - op.rect.top);
+    } else if (!area) {
+      PaintedLine(Cp932ToUtf8(op.text), cx, cy, op.rect);
     }
+  }
+  if (area) {
+    auto text = view_support::TextAreaLines(c, c.client.right - c.client.left, TextWidth);
+    for (std::size_t i = 0; i < text.lines.size(); ++i)
+      PaintedLine(text.lines[i], cx, cy, text.bands[i]);
   }
   fl_pop_clip();
 }
@@ -557,8 +626,11 @@ int DialogWindow::DragPosition(int y) const {
 }
 
 int DialogWindow::handle(int event) {
-  const int x = Fl::event_x() - ClientX();
-  const int y = Fl::event_y() - ClientY();
+  // The pointer in the model's pixels of the window and of its client area.
+  const int ex = M(Fl::event_x());
+  const int ey = M(Fl::event_y());
+  const int x = ex - ClientX();
+  const int y = ey - ClientY();
   HWND dialog = dialog_;
   switch (event) {
     case FL_FOCUS:
@@ -572,13 +644,12 @@ int DialogWindow::handle(int event) {
       if (picture_.close_box) {
         // Closing a dialog is its cancel command, as Escape gives it.
         RECT r = CloseBox();
-        if (Fl::event_x() >= r.left && Fl::event_x() < r.right && Fl::event_y() >= r.top &&
-            Fl::event_y() < r.bottom) {
+        if (ex >= r.left && ex < r.right && ey >= r.top && ey < r.bottom) {
           view_->Give([=] { dialog_model::PressKey(dialog, VK_ESCAPE); });
           return 1;
         }
       }
-      if (Fl::event_y() >= kFrame && Fl::event_y() < ClientY()) {
+      if (ey >= kFrame && ey < ClientY()) {
         // The drawn caption moves the window, as a title bar does.
         moving_ = true;
         move_dx_ = Fl::event_x_root() - this->x();
@@ -709,10 +780,12 @@ int DialogWindow::handle(int event) {
 
 BoxWindow::BoxWindow(const dialog_model::MessageBoxRecord& box, int x, int y, int w, int h,
                      std::vector<std::string> lines)
-    : Fl_Double_Window(x, y, w, h),
+    : Fl_Double_Window(x, y, S(w), S(h)),
       box_(box),
       buttons_(view_support::BoxButtons(box)),
-      lines_(std::move(lines)) {
+      lines_(std::move(lines)),
+      width_(w),
+      height_(h) {
   border(0);
   callback([](Fl_Widget*, void*) {});
   end();
@@ -725,8 +798,8 @@ constexpr int kBoxMargin = 12;
 RECT BoxWindow::ButtonRect(std::size_t i) const {
   int count = static_cast<int>(buttons_.size());
   int total = count * kBoxButtonWidth + (count - 1) * 6;
-  int left = (w() - total) / 2 + static_cast<int>(i) * (kBoxButtonWidth + 6);
-  int top = h() - kFrame - kBoxMargin - kBoxButtonHeight;
+  int left = (width_ - total) / 2 + static_cast<int>(i) * (kBoxButtonWidth + 6);
+  int top = height_ - kFrame - kBoxMargin - kBoxButtonHeight;
   return RECT{left, top, left + kBoxButtonWidth, top + kBoxButtonHeight};
 }
 
@@ -734,19 +807,19 @@ std::vector<std::pair<std::string, RECT>> BoxWindow::ButtonRects() const {
   std::vector<std::pair<std::string, RECT>> out;
   for (std::size_t i = 0; i < buttons_.size(); ++i) {
     RECT r = ButtonRect(i);
-    out.push_back(
-        {buttons_[i].label, RECT{r.left + x(), r.top + y(), r.right + x(), r.bottom + y()}});
+    out.push_back({buttons_[i].label,
+                   RECT{S(r.left) + x(), S(r.top) + y(), S(r.right) + x(), S(r.bottom) + y()}});
   }
   return out;
 }
 
 void BoxWindow::draw() {
-  fl_font(g_font, kFontPixels);
+  SetFont(g_font, kFontPixels);
   fl_color(kFace);
-  fl_rectf(0, 0, w(), h());
-  Frame(0, 0, w(), h(), kLight, kDarkShadow);
-  Frame(1, 1, w() - 2, h() - 2, kHighlight, kShadow);
-  Caption(Cp932ToUtf8(box_.caption), kFrame, kFrame, w() - 2 * kFrame);
+  RectF(0, 0, width_, height_);
+  Frame(0, 0, width_, height_, kLight, kDarkShadow);
+  Frame(1, 1, width_ - 2, height_ - 2, kHighlight, kShadow);
+  Caption(Cp932ToUtf8(box_.caption), kFrame, kFrame, width_ - 2 * kFrame);
   int top = kFrame + dialog_model::kCaptionHeight + kBoxMargin;
   // The exclamation sign of the box's style.
   int icon = 0;
@@ -754,21 +827,21 @@ void BoxWindow::draw() {
     icon = 32 + kBoxMargin;
     int ix = kFrame + kBoxMargin;
     fl_color(fl_rgb_color(255, 255, 0));
-    fl_polygon(ix + 16, top, ix, top + 30, ix + 32, top + 30);
+    Polygon(ix + 16, top, ix, top + 30, ix + 32, top + 30);
     fl_color(kDarkShadow);
-    fl_loop(ix + 16, top, ix, top + 30, ix + 32, top + 30);
-    fl_rectf(ix + 15, top + 9, 3, 12);
-    fl_rectf(ix + 15, top + 24, 3, 3);
+    Loop(ix + 16, top, ix, top + 30, ix + 32, top + 30);
+    RectF(ix + 15, top + 9, 3, 12);
+    RectF(ix + 15, top + 24, 3, 3);
   }
   for (std::size_t i = 0; i < lines_.size(); ++i)
     Text(lines_[i], kFrame + kBoxMargin + icon,
-         top + static_cast<int>(i + 1) * fl_height() - fl_descent(), true);
+         top + static_cast<int>(i + 1) * FontHeight() - FontDescent(), true);
   for (std::size_t i = 0; i < buttons_.size(); ++i) {
     RECT r = ButtonRect(i);
     int bx = r.left, by = r.top, bw = r.right - r.left, bh = r.bottom - r.top;
     if (i == focus_) {
       fl_color(kDarkShadow);
-      fl_rect(bx, by, bw, bh);
+      Outline(bx, by, bw, bh);
       bx += 1, by += 1, bw -= 2, bh -= 2;
     }
     if (pressed_ == static_cast<int>(i)) {
@@ -785,9 +858,9 @@ int BoxWindow::handle(int event) {
   auto at = [&]() -> int {
     for (std::size_t i = 0; i < buttons_.size(); ++i) {
       RECT r = ButtonRect(i);
-      if (Fl::event_x() >= r.left && Fl::event_x() < r.right && Fl::event_y() >= r.top &&
-          Fl::event_y() < r.bottom)
-        return static_cast<int>(i);
+      const int x = M(Fl::event_x());
+      const int y = M(Fl::event_y());
+      if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return static_cast<int>(i);
     }
     return -1;
   };
@@ -888,11 +961,12 @@ void OnEvent(const PlatformEvent& event) {
 
 bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   if (!DesktopAvailable()) {
-    *error = "the desktop view cannot open the display (is DISPLAY set?)";
+    *error = ViewLine(ViewText::kNoDisplay, view_support::AnswerSources().c_str());
     return false;
   }
   fl_open_display();
   CloseDesktopProbe();
+  g_scale = DesktopScale();
   SetUpFonts();
   Fl::visual(FL_DOUBLE | FL_RGB);
   // The window manager's class for the windows (WM_CLASS quorvanta,
@@ -937,16 +1011,18 @@ void DesktopView::Sync() {
     RECT r = picture.window;
     const RECT& placed = window->placed;
     bool program_moved = r.left != placed.left || r.top != placed.top;
-    if (!fresh && !program_moved && (window->x() != r.left || window->y() != r.top)) {
-      dialog_model::MovedByUser(dialog, window->x(), window->y());
+    if (!fresh && !program_moved && (window->x() != S(r.left) || window->y() != S(r.top))) {
+      dialog_model::MovedByUser(dialog, M(window->x()), M(window->y()));
       picture = view_support::Snapshot(dialog);
       r = picture.window;
     }
     window->placed = r;
-    const int height = r.bottom - r.top + StatusHeight();
-    if (window->x() != r.left || window->y() != r.top || window->w() != r.right - r.left ||
-        window->h() != height)
-      window->resize(r.left, r.top, r.right - r.left, height);
+    const int left = S(r.left);
+    const int top = S(r.top);
+    const int width = S(r.right - r.left);
+    const int height = S(r.bottom - r.top + StatusHeight());
+    if (window->x() != left || window->y() != top || window->w() != width || window->h() != height)
+      window->resize(left, top, width, height);
     window->SetPicture(std::move(picture));
     if (fresh) {
       window->show();
@@ -1006,7 +1082,7 @@ bool DesktopView::Act(HWND dialog) {
 
 int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   Sync();
-  fl_font(g_font, kFontPixels);
+  SetFont(g_font, kFontPixels);
   std::string text = Cp932ToUtf8(box.text);
   auto lines = view_support::Wrap(text, 480, TextWidth);
   int text_width = 0;
@@ -1018,19 +1094,30 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
                         TextWidth(Cp932ToUtf8(box.caption)) + 40}) +
               2 * kFrame;
   int height = kFrame * 2 + dialog_model::kCaptionHeight + kBoxMargin * 3 + kBoxButtonHeight +
-               std::max(static_cast<int>(lines.size()) * fl_height(), icon > 0 ? 32 : 0);
-  int x = (Fl::w() - width) / 2;
-  int y = (Fl::h() - height) / 2;
-  BoxWindow window(box, x, y, width, height, std::move(lines));
+               std::max(static_cast<int>(lines.size()) * FontHeight(), icon > 0 ? 32 : 0);
+  // Over the dialog it belongs to, where that window stands now (the user
+  // may have moved it), else over the screen; never off the screen.
   std::vector<HWND> open = dialog_model::OpenDialogs();
-  if (!open.empty() && windows_.count(open.back()) != 0) window.set_modal();
+  DialogWindow* owner = nullptr;
+  if (auto it = open.empty() ? windows_.end() : windows_.find(open.back()); it != windows_.end())
+    owner = it->second.get();
+  const int screen_width = S(width);
+  const int screen_height = S(height);
+  int x = owner != nullptr ? owner->x() + (owner->w() - screen_width) / 2
+                           : (Fl::w() - screen_width) / 2;
+  int y = owner != nullptr ? owner->y() + (owner->h() - screen_height) / 2
+                           : (Fl::h() - screen_height) / 2;
+  x = std::clamp(x, 0, std::max(0, Fl::w() - screen_width));
+  y = std::clamp(y, 0, std::max(0, Fl::h() - screen_height));
+  BoxWindow window(box, x, y, width, height, std::move(lines));
+  if (owner != nullptr) window.set_modal();
   window.show();
   window.wait_for_expose();
   PresentDesktopWindow(&window);
   Fl::flush();
   SyncDesktop();
   if (layout_ != nullptr) {
-    std::fprintf(layout_, "box %d %d %d %d\n", x, y, width, height);
+    std::fprintf(layout_, "box %d %d %d %d\n", x, y, screen_width, screen_height);
     for (const auto& [label, r] : window.ButtonRects())
       std::fprintf(layout_, "button %s %ld %ld %ld %ld\n", label.c_str(), static_cast<long>(r.left),
                    static_cast<long>(r.top), static_cast<long>(r.right - r.left),
@@ -1044,6 +1131,9 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   answering_ = false;
   int answer = window.answer() != 0 ? window.answer() : view_support::CloseAnswer(box);
   window.hide();
+  // The keyboard goes back to the dialog under the box, not to the root
+  // window that X hands it to when the box goes.
+  if (owner != nullptr) PresentDesktopWindow(owner);
   Fl::flush();
   return answer;
 }

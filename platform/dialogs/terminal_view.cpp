@@ -137,6 +137,34 @@ struct Layout {
   int ColsOf(const RECT& r) const { return std::max(1, Col(r.right) - Col(r.left)); }
 };
 
+// The rows a control takes on the screen.
+struct Band {
+  int top;
+  int rows;
+};
+
+Band BandOf(const Layout& l, const ControlPicture& c) {
+  Band band{l.Row(c.rect.top), l.RowsOf(c.rect)};
+  if (c.face == Face::kTextArea) {
+    // The program paints a line per 20 pixels; the frame holds exactly as
+    // many rows, so that the text fills it.
+    int lines = std::max<int>(1, (c.client.bottom - c.client.top) / 20);
+    band.rows = std::min(band.rows, lines + 2);
+  }
+  return band;
+}
+
+// A scroll bar beside a text area is as tall as the area's frame, as it is
+// in pixels: the frame's rows are fewer than its pixels would give.
+Band BandOf(const Layout& l, const DialogPicture& d, const ControlPicture& c) {
+  if (c.face == Face::kScrollBar)
+    for (const ControlPicture& area : d.controls)
+      if (area.visible && area.face == Face::kTextArea && area.rect.top < c.rect.bottom &&
+          c.rect.top < area.rect.bottom)
+        return BandOf(l, area);
+  return BandOf(l, c);
+}
+
 Layout LayOut(const DialogPicture& d) {
   Layout l;
   int width = static_cast<int>(d.client.right - d.client.left);
@@ -176,7 +204,7 @@ class TerminalView final : public dialog_model::User {
   void Draw(const dialog_model::MessageBoxRecord* box, std::size_t box_focus);
   Layout DrawDialog(const DialogPicture& d);
   void DrawStatus(const Layout& l, const std::string& text);
-  void DrawControl(const Layout& l, const ControlPicture& c);
+  void DrawControl(const Layout& l, const ControlPicture& c, Band band);
   void DrawBox(const dialog_model::MessageBoxRecord& box, std::size_t focus);
   bool TooSmall() const { return COLS < kMinColumns || LINES < kMinRows; }
   // Reads one key or mouse event; false when input has ended.
@@ -209,8 +237,9 @@ bool CanAddressCursor() {
 }
 
 bool TerminalView::Start(std::string* error) {
+  using view_support::ViewLine;
   if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
-    *error = "the terminal view needs a terminal on standard input and output";
+    *error = ViewLine(ViewText::kNoTerminal, view_support::AnswerSources().c_str());
     return false;
   }
   // Wide characters and their widths need a UTF-8 character type.
@@ -218,16 +247,17 @@ bool TerminalView::Start(std::string* error) {
   if (std::strcmp(nl_langinfo(CODESET), "UTF-8") != 0) std::setlocale(LC_CTYPE, "C.UTF-8");
   screen_ = newterm(nullptr, stdout, stdin);
   if (screen_ == nullptr) {
-    *error = "the terminal view cannot drive this terminal (TERM=" +
-             std::string(std::getenv("TERM") == nullptr ? "" : std::getenv("TERM")) + ")";
+    const char* term = std::getenv("TERM");
+    *error = ViewLine(ViewText::kCannotDriveTerminal, term == nullptr ? "" : term,
+                      view_support::AnswerSources().c_str());
     return false;
   }
   g_active = this;
   if (!CanAddressCursor()) {
     Stop();
     const char* term = std::getenv("TERM");
-    *error = "the terminal view needs cursor movement, which TERM=" +
-             std::string(term == nullptr ? "" : term) + " lacks";
+    *error = ViewLine(ViewText::kNoCursorMovement, term == nullptr ? "" : term,
+                      view_support::AnswerSources().c_str());
     return false;
   }
   if (TooSmall()) {
@@ -235,8 +265,7 @@ bool TerminalView::Start(std::string* error) {
     int rows = LINES;
     Stop();
     *error =
-        "the terminal is " + std::to_string(cols) + "x" + std::to_string(rows) +
-        "; the terminal view needs at least 80x24 (enlarge it, or use --ui headless --script FILE)";
+        ViewLine(ViewText::kTerminalTooSmall, cols, rows, view_support::AnswerSources().c_str());
     return false;
   }
   std::atexit(RestoreTerminal);
@@ -276,9 +305,10 @@ void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, std::size_t b
   hits_.clear();
   erase();
   if (TooSmall()) {
-    std::string text = "The terminal is " + std::to_string(COLS) + "x" + std::to_string(LINES) +
-                       "; please make it at least 80x24.";
-    Put(LINES / 2, 0, text, COLS);
+    auto lines = view_support::Wrap(view_support::ViewLine(ViewText::kSizeNotice, COLS, LINES),
+                                    COLS, Columns);
+    int row = std::max(0, (LINES - static_cast<int>(lines.size())) / 2);
+    for (const auto& line : lines) Put(row++, 0, line, COLS);
   } else {
     Layout top;
     std::string status;
@@ -307,7 +337,7 @@ Layout TerminalView::DrawDialog(const DialogPicture& d) {
   // Scroll bars last: a neighbour's border may share their column.
   for (bool bars : {false, true})
     for (const ControlPicture& c : d.controls)
-      if (c.visible && (c.face == Face::kScrollBar) == bars) DrawControl(l, c);
+      if (c.visible && (c.face == Face::kScrollBar) == bars) DrawControl(l, c, BandOf(l, d, c));
   attrset(A_NORMAL);
   return l;
 }
@@ -322,13 +352,13 @@ void TerminalView::DrawStatus(const Layout& l, const std::string& text) {
   attrset(A_NORMAL);
 }
 
-void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
+void TerminalView::DrawControl(const Layout& l, const ControlPicture& c, Band band) {
   const attr_t face = colours_ ? COLOR_PAIR(kFace) : A_NORMAL;
   const attr_t state = c.enabled ? A_NORMAL : A_DIM;
   const attr_t focus = c.focused ? (colours_ ? COLOR_PAIR(kFocus) : A_REVERSE) : face;
-  int top = l.Row(c.rect.top);
+  int top = band.top;
   int left = l.Col(c.rect.left);
-  int rows = l.RowsOf(c.rect);
+  int rows = band.rows;
   int cols = l.ColsOf(c.rect);
   int middle = l.Row((c.rect.top + c.rect.bottom) / 2);
   switch (c.face) {
@@ -384,19 +414,11 @@ void TerminalView::DrawControl(const Layout& l, const ControlPicture& c) {
       break;
     }
     case Face::kTextArea: {
-      // The program paints a line per 20 pixels; the frame holds exactly as
-      // many rows, so that the text fills it.
-      int lines = std::max<int>(1, (c.client.bottom - c.client.top) / 20);
-      rows = std::min(rows, lines + 2);
       attrset(face | state);
       Box(top, left, std::max(rows, 3), std::max(cols, 3));
-      std::vector<const dialog_model::PaintOp*> texts;
-      for (const auto& op : c.painted)
-        if (op.kind == dialog_model::PaintOp::Kind::kText) texts.push_back(&op);
-      std::stable_sort(texts.begin(), texts.end(),
-                       [](auto* a, auto* b) { return a->rect.top < b->rect.top; });
-      for (std::size_t i = 0; i < texts.size() && static_cast<int>(i) < rows - 2; ++i)
-        Put(top + 1 + static_cast<int>(i), left + 1, Cp932ToUtf8(texts[i]->text), cols - 2);
+      auto lines = view_support::TextAreaLines(c, cols - 2, Columns).lines;
+      for (std::size_t i = 0; i < lines.size() && static_cast<int>(i) < rows - 2; ++i)
+        Put(top + 1 + static_cast<int>(i), left + 1, lines[i], cols - 2);
       hits_.push_back({Hit::What::kControl, c.id, top, left, top + rows, left + cols});
       break;
     }

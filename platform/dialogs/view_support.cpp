@@ -1,10 +1,12 @@
 #include "platform/dialogs/view_support.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 #include "platform/dialogs/model_state.h"
 #include "platform/dialogs/views.h"
+#include "platform/system.h"
 #include "platform/text_convert.h"
 
 namespace {
@@ -177,6 +179,32 @@ bool JapaneseDialog(HWND dialog) {
   return name.size() < 2 || name.compare(name.size() - 2, 2, "US") != 0;
 }
 
+namespace {
+bool g_offer_autopilot = false;
+}  // namespace
+
+void OfferAutopilot(bool offer) { g_offer_autopilot = offer; }
+
+std::string AnswerSources() {
+  return ViewLine(g_offer_autopilot ? ViewText::kAnswerSources : ViewText::kAnswerSourcesHere);
+}
+
+bool JapaneseRun() { return (GetUserDefaultLangID() & 0x3FF) == 0x11; }
+
+std::string ViewLine(ViewText text, ...) {
+  const int index = static_cast<int>(text);
+  if (index < 0 || index >= kViewTextCount) return "";
+  // Stored as the catalogue stores it; UTF-8 from here on.
+  std::string format =
+      Cp932ToUtf8(JapaneseRun() ? kViewTextsCp932[index] : kViewTexts[index].english);
+  char line[512];
+  std::va_list args;
+  va_start(args, text);
+  std::vsnprintf(line, sizeof line, format.c_str(), args);
+  va_end(args);
+  return line;
+}
+
 std::string DriveRowStatus(const DialogPicture& dialog) {
   std::string name = dialog_model::TemplateName(dialog.handle);
   if (name != "MainDialog" && name != "MainDialogUS") return "";
@@ -200,15 +228,35 @@ std::string DriveRowStatus(const DialogPicture& dialog) {
   char product[32] = "";
   if (g_listed_model == nullptr || !g_listed_model(row, product, sizeof product))
     std::snprintf(product, sizeof product, "?");
-  char text[256];
-  if (JapaneseDialog(dialog.handle)) {
-    std::snprintf(text, sizeof text, "ドライブ %d/%d: %s、アダプタ %d ターゲット %d（%s）", row + 1,
-                  rows, product, adapter, target, link.c_str());
-  } else {
-    std::snprintf(text, sizeof text, "Drive %d of %d: %s at adapter %d, target %d (%s)", row + 1,
-                  rows, product, adapter, target, link.c_str());
+  return ViewLine(ViewText::kDriveRowStatus, row + 1, rows, product, adapter, target, link.c_str());
+}
+
+std::vector<std::string> JoinBrokenLines(const std::vector<std::string>& lines) {
+  // A line the author had to break: within two bytes of the stored line's
+  // room (38 bytes of code page 932, 19 wide characters), ending in a wide
+  // character.
+  constexpr std::size_t kFullLine = 36;
+  const auto broken = [](const std::string& line) {
+    // Wide when the UTF-8 form ends in a byte outside ASCII.
+    std::string utf8 = Cp932ToUtf8(line);
+    return line.size() >= kFullLine && !utf8.empty() &&
+           static_cast<unsigned char>(utf8.back()) >= 0x80;
+  };
+  const auto indented = [](const std::string& utf8) {
+    return utf8.empty() || utf8[0] == ' ' || utf8.rfind("　", 0) == 0;
+  };
+  std::vector<std::string> out;
+  bool join = false;
+  for (const std::string& line : lines) {
+    std::string utf8 = Cp932ToUtf8(line);
+    if (join && !out.empty() && !indented(utf8)) {
+      out.back() += utf8;
+    } else {
+      out.push_back(utf8);
+    }
+    join = broken(line);
   }
-  return text;
+  return out;
 }
 
 std::size_t CharLength(std::string_view text) {
@@ -270,6 +318,27 @@ std::vector<std::string> Wrap(std::string_view text, int width,
     start = end + 1;
   }
   return lines;
+}
+
+AreaText TextAreaLines(const ControlPicture& area, int width,
+                       const std::function<int(std::string_view)>& measure) {
+  std::vector<const dialog_model::PaintOp*> texts;
+  for (const auto& op : area.painted)
+    if (op.kind == dialog_model::PaintOp::Kind::kText) texts.push_back(&op);
+  std::stable_sort(texts.begin(), texts.end(),
+                   [](auto* a, auto* b) { return a->rect.top < b->rect.top; });
+  AreaText out;
+  std::vector<std::string> painted;
+  for (const auto* op : texts) {
+    painted.push_back(op->text);
+    out.bands.push_back(op->rect);
+  }
+  for (const std::string& line : JoinBrokenLines(painted))
+    for (std::string& part : Wrap(line, width, measure)) out.lines.push_back(std::move(part));
+  if (out.lines.size() <= painted.size()) return out;
+  out.lines.clear();
+  for (const std::string& line : painted) out.lines.push_back(Cp932ToUtf8(line));
+  return out;
 }
 
 std::vector<BoxButton> BoxButtons(const dialog_model::MessageBoxRecord& box) {

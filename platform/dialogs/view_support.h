@@ -11,6 +11,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/dialogs/model.h"
+#include "platform/dialogs/view_texts.h"
 
 namespace view_support {
 
@@ -86,6 +87,38 @@ std::string DriveRowStatus(const DialogPicture& dialog);
 bool ListedDrive(int row, int* adapter, int* target);
 // Whether a dialog is shown from a Japanese template.
 bool JapaneseDialog(HWND dialog);
+// Whether the run speaks Japanese: the user's language, as the program
+// itself chooses its catalogue by it.
+bool JapaneseRun();
+// One of the views' own texts in the run's language, its conversions filled
+// as printf does, in UTF-8.
+std::string ViewLine(ViewText text, ...);
+// Whether the refusals may name the autopilot (--yes) among the ways to
+// answer the dialogs: on a virtual PC, never on this host, where it would
+// update a drive without asking anybody. Not named until said.
+void OfferAutopilot(bool offer);
+// Who can answer the headless view, as the refusals name them.
+std::string AnswerSources();
+
+// The lines of a self-painted text area (code page 932) as the views draw
+// them, in UTF-8: lines that the text's author broke only because the next
+// character did not fit the stored line (a full line ending in a wide
+// character, the next one not indented) are joined again, so that a view
+// can wrap them to the width it really has. Blank and indented lines,
+// headings and ASCII lines stay as they are.
+std::vector<std::string> JoinBrokenLines(const std::vector<std::string>& cp932_lines);
+
+// The text the program painted into a text area (Face::kTextArea), top to
+// bottom, in UTF-8: its lines joined (JoinBrokenLines) and wrapped to
+// `width` as `measure` counts; as painted when that would take more rows
+// than the program painted. Line i goes in bands[i], the rectangle of the
+// i-th painted line from the top.
+struct AreaText {
+  std::vector<std::string> lines;
+  std::vector<RECT> bands;
+};
+AreaText TextAreaLines(const ControlPicture& area, int width,
+                       const std::function<int(std::string_view)>& measure);
 
 // Splits text into lines no wider than `width` as `measure` counts: at CR LF
 // and LF, then after the last blank that fits, else between characters (never

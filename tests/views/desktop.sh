@@ -60,6 +60,22 @@ check_edges() {  # ID WHAT
     [ "$d" -le 1 ] && [ "$d" -ge -1 ] || { fail "$what: model $want, screen $got"; return; }
   done
 }
+# The newest box stands centred on WINDOW (two pixels of slack), as the
+# screen shows them.
+box_centred_on() {  # WINDOW
+  geometry() {
+    xdotool getwindowgeometry "$1" |
+      sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p; s/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p' |
+      tr '\n' ' '
+  }
+  box=$(xdotool search --onlyvisible --classname '^quorvanta$' | grep -vx "$1" | tail -n 1)
+  [ -n "$box" ] || { fail "no box on the screen"; return; }
+  set -- $(geometry "$1") $(geometry "$box")
+  dx=$(($1 + $3 / 2 - $5 - $7 / 2))
+  dy=$(($2 + $4 / 2 - $6 - $8 / 2))
+  [ "$dx" -le 2 ] && [ "$dx" -ge -2 ] && [ "$dy" -le 2 ] && [ "$dy" -ge -2 ] ||
+    fail "box at $5,$6 ($7x$8) not centred on its window at $1,$2 ($3x$4)"
+}
 start() {  # PC
   rm -f "$layout"
   QV_VIEW_LAYOUT="$layout" "$QV" --machine "$1" >"$WORK/out.txt" 2>"$WORK/err.txt" &
@@ -159,6 +175,11 @@ sed -n '/^paint MainDialogUS/,/^control 1015/p' "$layout" >"$WORK/paints"
 grep -Eq '^control 1013 .* bar=([1-9]|[1-9][0-9]|[12][0-9][0-9]|3[0-2][0-9]) ' "$WORK/paints" ||
   fail "the bar was never drawn part-way during the update"
 grep -q '^message: Succeed to load F/W!!$' "$WORK/out.txt" || { fail "update outcome"; cat "$WORK/out.txt"; }
+# The keyboard is the main dialog's again once the last box has gone.
+main=$(xdotool search --onlyvisible --classname '^quorvanta$' | head -n 1)
+i=0
+until [ "$(xdotool getwindowfocus 2>/dev/null)" = "$main" ] || [ $i -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
+[ $i -lt 100 ] || fail "the keyboard focus did not come back to the main dialog after its boxes"
 click 1002
 ended
 [ "$(grep -c '^dialog: Quorvanta        Ver. 1.0$' "$WORK/out.txt")" = 2 ] ||
@@ -169,12 +190,21 @@ start "$WORK/ja"
 wait_layout "^wait KYODAKU " "Japanese agreement"
 set -- $(rect 1004)
 [ "$("$SHOT" ink $(($1 + 16)) "$2" $(($3 - 16)) "$4")" -gt 40 ] || fail "no Japanese label drawn"
+# The agreement's text fills its area's width (the right quarter of the
+# first row has ink, which lines of 19 wide characters never reach), also
+# when drawn again after a scroll.
 set -- $(rect 1011)
 [ "$("$SHOT" ink $(($1 + 3)) $(($2 + 3)) $(($3 - 6)) 20)" -gt 100 ] || fail "no Japanese text drawn"
+[ "$("$SHOT" ink $(($1 + $3 * 3 / 4)) $(($2 + 3)) $(($3 / 5)) 20)" -gt 20 ] ||
+  fail "Japanese agreement not wrapped to the text area's width"
 shot agreement-ja
 set -- $(centre 1011)
 xdotool mousemove "$1" "$2"
-for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+xdotool key Next
+wait_layout "^control 1006 .* pos=10 " "Japanese Page Down"
+set -- $(rect 1011)
+[ "$("$SHOT" ink $(($1 + 3)) $(($2 + 3)) $(($3 - 6)) 20)" -gt 100 ] || fail "no Japanese text after a scroll"
+for _ in 1 2 3 4 5 6 7 8 9; do xdotool key Next; done
 wait_layout "^control 1004 .* ve-- " "Page Down to the end"
 xdotool key Tab Tab space
 wait_layout "^control 1004 .* vecf" "Japanese accept"
@@ -232,10 +262,15 @@ window_manager_and_keyboard() {
   wait_layout "^control 1005 .* vecf" "third row checked by the arrows" || return
   wait_layout "^status .* Drive 3 of 4: T71 CDRW USB at adapter 0, target 2 (USB)$" "status line, third row" || return
   shot main-four-en
+  # Moved by its caption, the main dialog keeps its message boxes over it:
+  # the first box stands centred on the window where it is now.
+  set -- $(xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
+  xdotool mousemove $(($1 + 100)) $(($2 + 10)) mousedown 1 mousemove 160 60 mouseup 1
   xdotool key Tab Return
   for box in 1 2 3; do
     i=0
     until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    [ $box = 1 ] && box_centred_on "$window"
     xdotool key Return
   done
   wait_layout "^control 1002 .* ve-f" "focus on EXIT once UPDATE is disabled" || return
@@ -286,4 +321,57 @@ held_line_in_japanese() {
     fail "held: drive not updated"
 }
 held_line_in_japanese
+# At twice the size, as a desktop set to 192 dpi has it (GDK_SCALE=2 here,
+# on a virtual PC whose screen is half this display's in 96-dpi pixels):
+# the main dialog's window is twice the model's size with its status line,
+# UPDATE's frame stands at twice the model's place on the screen, and a
+# click there reaches UPDATE (its first box opens); EXIT by the mouse too.
+scaled_twice() {
+  "$SIM" init "$WORK/scaled" --screen 512x384 >/dev/null || { fail "init scaled"; return; }
+  rm -f "$layout"
+  GDK_SCALE=2 QV_VIEW_LAYOUT="$layout" "$QV" --machine "$WORK/scaled" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  wait_layout "^wait KYODAKUUS" "scaled agreement" || return
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "scaled: Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "scaled: accept" || return
+  xdotool key Return
+  wait_layout "^wait MainDialogUS" "scaled main dialog" || return
+  set -- $(grep '^wait MainDialogUS' "$layout" | tail -n 1 | cut -d' ' -f3-6)
+  want="$((2 * $3))x$((2 * ($4 + 20)))"
+  window=$(xdotool search --onlyvisible --classname '^quorvanta$' | tail -n 1)
+  got=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
+  echo "scaled main dialog: window $got, model $3x$4 and the status line"
+  [ "$got" = "$want" ] || fail "scaled main dialog is $got, not $want"
+  set -- $(rect 1001)
+  want="$((2 * $1)) $((2 * $2)) $((2 * $3)) $((2 * $4))"
+  got=$("$SHOT" edges $want)
+  set -- $want $got
+  for k in 1 2 3 4; do
+    eval "a=\${$k}; b=\${$((k + 4))}"
+    [ $((a - b)) -le 2 ] && [ $((b - a)) -le 2 ] || { fail "scaled UPDATE: want $want, screen $got"; break; }
+  done
+  set -- $(centre 1001)
+  xdotool mousemove $((2 * $1)) $((2 * $2)) click 1
+  i=0
+  until [ "$(xdotool search --onlyvisible --classname '^quorvanta$' | wc -l)" -ge 2 ] || [ $i -ge 200 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  [ $i -lt 200 ] || { fail "a click on UPDATE at twice the size opened no box"; return; }
+  # OK to the first notice, Cancel to the warnings: back to the dialog.
+  xdotool key Return
+  i=0
+  until [ "$(grep -c '^box ' "$layout")" -ge 2 ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  waits=$(grep -c '^wait ' "$layout")
+  xdotool key Escape
+  i=0
+  until [ "$(grep -c '^wait ' "$layout")" -gt "$waits" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ $i -lt 200 ] || { fail "scaled: not back to the main dialog"; return; }
+  set -- $(centre 1002)
+  xdotool mousemove $((2 * $1)) $((2 * $2)) click 1
+  ended
+}
+scaled_twice
 finish
