@@ -39,7 +39,7 @@ DWORD SimSystem::CurrentDirectory(DWORD size, char* buffer) {
 HANDLE SimSystem::OpenMutex(DWORD, BOOL, const char* name) { return mutexes_.Open(name); }
 
 HANDLE SimSystem::CreateMutex(BOOL initial_owner, const char* name) {
-  return mutexes_.CreateOrStop(initial_owner != 0, name);
+  return mutexes_.Create(initial_owner != 0, name);
 }
 
 namespace {
