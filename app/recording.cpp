@@ -60,9 +60,11 @@ std::string InsidePackage(const fs::path& dir, const std::string& name) {
   std::string portable = name;
   for (char& c : portable) c = c == '\\' ? '/' : c;
   const fs::path given = fs::path(portable).lexically_normal();
-  // A drive letter or a root without one is another machine's path here.
-  if (portable.empty() || given.empty() || (!given.is_absolute() && given.has_root_path()) ||
-      (portable.size() > 1 && portable[1] == ':')) {
+  // A name that is not absolute here yet has a root or a drive letter is
+  // another machine's path.
+  if (portable.empty() || given.empty() ||
+      (!given.is_absolute() &&
+       (given.has_root_path() || (portable.size() > 1 && portable[1] == ':')))) {
     return "";
   }
   std::error_code ec;

@@ -64,7 +64,13 @@ extern "C" int QV_WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, char*, 
   std::string record_path, rest;
   LaunchOptions options;
   const bool record = TakeRecordOption(GetCommandLineA(), &record_path, &rest, &options.arguments);
-  if (record) SetWin32CommandLine(rest.c_str());
+  if (record) {
+    SetWin32CommandLine(rest.c_str());
+    // Named from the folder the program was started in, before --package
+    // changes it.
+    std::error_code ec;
+    record_path = std::filesystem::absolute(record_path, ec).string();
+  }
   // "--package DIR" next: the program reads its package from the current
   // directory, as it always has, so that becomes DIR; a folder that cannot
   // be entered leaves the program where it is, and the package check says

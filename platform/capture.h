@@ -18,7 +18,11 @@
 //      files: the package files and their SHA-256 digests.
 //   {"file":"NAME","size":N,"sha256":"...","b64":"..."}
 //      one package file as the program found it at the start (after the
-//      header, one per file the header names).
+//      header, one per file the header names), at most kCaptureFileMax
+//      bytes. NAME is relative to the package folder, parts separated by
+//      '/' (older captures: the name as Tellumar.inf wrote it); files from
+//      outside the folder are never written, and no path of the machine
+//      is (an image named on the command line is named as in args).
 //   {"blob":"SHA256","len":N,"b64":"..."}
 //   {"blob":"SHA256","len":N,"file":"NAME","at":OFFSET,"n":COUNT}
 //      data that a command sent, stored once and named by its digest: either
@@ -44,6 +48,10 @@
 //
 // i counts the adapter-count answers and the commands together, from 0, in
 // the order the program asked them; a replay compares them in that order.
+//
+// Readers bound what a capture can make them hold (platform/sim/
+// capture_reader.h): a capture beyond those bounds is refused, never a
+// valid one of a firmware update.
 #pragma once
 
 #include <cstdio>

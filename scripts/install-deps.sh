@@ -10,10 +10,14 @@ what=${1:-test}
 # The build and the views: ncursesw for the terminal, FLTK with X11 and
 # fontconfig for the desktop.
 packages="cmake ninja-build g++ pkg-config libncurses-dev libfltk1.3-dev libfontconfig-dev libx11-dev"
+# The reader of captures (quorvanta-sim, rehearsals): nlohmann-json, header-only.
+packages="$packages nlohmann-json3-dev"
 case $what in
   demo) ;;
   test)
     packages="$packages make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
+    # GNU time, for the peak memory of the hostile-capture tests.
+    packages="$packages time"
     # The views' tests: tmux for the terminal; an X server without a screen,
     # xdotool, PNG pictures and Japanese fonts for the desktop.
     packages="$packages tmux libpng-dev xvfb xauth xdotool fonts-ipafont fontconfig"

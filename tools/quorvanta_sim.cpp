@@ -208,7 +208,9 @@ int Init(const std::vector<std::string>& args) {
     if (drive_given) return UsageError("--twin takes the drives from the capture, not --drive");
     if (!ReadCaptureFile(options.twin, &twin, &error)) return UsageError(error);
     int adapters = 1;
-    if (!TwinDrives(twin, &options.drives, &adapters, &error)) return UsageError(error);
+    if (!TwinDrives(twin, &options.drives, &adapters, &error)) {
+      return UsageError(options.twin + ": " + error);
+    }
     drive_given = true;
     if (!options.os_given) options.machine.nt = twin.family == "nt";
     // A capture does not tell the drives' registry entries: none asks for the

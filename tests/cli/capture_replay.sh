@@ -198,7 +198,7 @@ four=$(zeros 4194304)
 {
   echo "$header"
   printf '{"i":0,"x":'
-  head -c 1000000 /dev/zero | tr '\0' '['
+  head -c 4000000 /dev/zero | tr '\0' '['
   echo
 } >"$WORK/hostile-nesting.jsonl"
 {
