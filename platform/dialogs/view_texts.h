@@ -20,7 +20,8 @@ enum class ViewText {
   kNoAnswerSource,       // %s: kAnswerSources...: the headless view with nobody to answer it
   kAnswerSources,        // who can answer the headless view on a virtual PC
   kAnswerSourcesHere,    // on this host: never the autopilot, which would update a drive unasked
-  // The line held by a signal during a firmware write belongs here too.
+  // The line held by a signal during a firmware write is raised below the
+  // views, by the signal hold, so its texts stand in platform/held_texts.h.
   kCount,
 };
 
