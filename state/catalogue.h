@@ -23,3 +23,10 @@ const char* MsgPowerCycleNow();
 const char* MsgPowerCycleUpdated();
 const char* MsgPowerCycleStillOld();
 const char* MsgPowerCycleNotBack();
+
+// This host's texts for a start without a firmware package, in the language
+// g_app.PrimaryLanguage selects: the folder chooser's title, the terminal's
+// question, and the line naming the folder searched ("%s" for it).
+const char* MsgChoosePackageFolder();
+const char* MsgPackageFolderPrompt();
+const char* MsgFolderSearched();

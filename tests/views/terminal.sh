@@ -235,6 +235,29 @@ wait_for "answer: OK" "SIGTERM: transcript"
 "$SIM" show "$WORK/held-98" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 code=0x12 ' ||
   fail "SIGTERM: drive not updated"
 
+# This host started where there is no package: one line asks for its folder
+# (the current one offered); the folder typed is used (the agreement opens)
+# and offered first the next time, where an unanswered question ends in the
+# box that says no data file was found and names the folder searched.
+package_folder_asked() {
+  mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
+  "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
+  host_run="cd '$WORK/nopkg'; QUORVANTA_STATE_DIR='$WORK/state' '$QV' --ui terminal 2>/dev/null; echo exit=\$?"
+  tm send-keys "clear; $host_run" Enter
+  wait_for "Folder of the firmware package (Tellumar.inf) [$WORK/nopkg]: " "package question" || return
+  tm send-keys "$WORK/fw" Enter
+  wait_for "(-) Accept" "agreement from the folder given" || return
+  tm send-keys C-c
+  tm send-keys "clear; $host_run" Enter
+  wait_for "Folder of the firmware package (Tellumar.inf) [$WORK/fw]: " "folder offered again" || return
+  tm send-keys C-d
+  wait_for "Error: Couldn't find data file." "unanswered question" || return
+  wait_for "Folder searched: $WORK/nopkg" "the folder searched, in the box" || return
+  tm send-keys Enter
+  wait_for "exit=0" "exit code after the box"
+}
+package_folder_asked
+
 # Too small: one clear line, exit code 2, the terminal untouched.
 start_terminal 60 20
 tm send-keys "'$QV' --machine '$WORK/en' --ui terminal; echo exit=\$?" Enter
