@@ -1,7 +1,7 @@
 # The two Debian packages, made by `cpack -G DEB` in a native build: one per
 # install component (cmake/packaging/install.cmake), with the libraries they
 # need found by dpkg-shlibdeps (the program's and those of its two view
-# modules in /usr/lib/quorvanta). tests/package/ installs them into a fresh
+# modules in /usr/lib/quorvanta/views). tests/package/ installs them into a fresh
 # Debian 12 root and purges them again.
 set(CPACK_PACKAGE_NAME quorvanta)
 set(CPACK_PACKAGE_VERSION ${QV_VERSION})

@@ -1,6 +1,6 @@
 // The program's side of the view modules: the desktop and terminal views are
 // loaded with dlopen when chosen, from beside the program (a build tree) or
-// from lib/quorvanta/ next to its bin/ (installed). A module that is missing
+// from lib/quorvanta/views/ next to its bin/ (installed). A module that is missing
 // or does not load means that view is not there, as an unreachable display
 // does.
 #include <dlfcn.h>
@@ -34,7 +34,7 @@ const QvViewModule* Load(LoadedView* view, const char* file) {
   if (view->tried) return view->module;
   view->tried = true;
   const std::string dir = ProgramDirectory();
-  const std::string places[] = {dir + "/" + file, dir + "/../lib/quorvanta/" + file};
+  const std::string places[] = {dir + "/" + file, dir + "/../lib/quorvanta/views/" + file};
   for (const std::string& place : places) {
     if (access(place.c_str(), F_OK) != 0) continue;
     void* handle = dlopen(place.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -35,9 +35,10 @@ ROOT=$WORK/root
 xvfb=""
 program=""
 cleanup() {
-  tmux -S "$WORK/tmux.sock" kill-server 2>/dev/null
-  [ -z "$program" ] || kill "$program" 2>/dev/null
-  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null
+  # Whatever is still there of the views' runs (nothing, normally).
+  tmux -S "$WORK/tmux.sock" kill-server 2>/dev/null || true
+  [ -z "$program" ] || kill "$program" 2>/dev/null || true
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
   mountpoint -q "$ROOT/proc" 2>/dev/null && umount "$ROOT/proc"
   # Never into a file system still mounted in the root.
   rm -rf --one-file-system "$WORK"
@@ -138,7 +139,7 @@ in_root man -w quorvanta-sim >/dev/null || fail "man -w quorvanta-sim"
 
 # Both view modules are in the package, beside no copy in the build.
 for module in terminal-view.so desktop-view.so; do
-  [ -f "$ROOT/usr/lib/quorvanta/$module" ] || fail "the package has no /usr/lib/quorvanta/$module"
+  [ -f "$ROOT/usr/lib/quorvanta/views/$module" ] || fail "the package has no /usr/lib/quorvanta/views/$module"
 done
 
 # The terminal view in tmux: the agreement read and accepted, a whole update
@@ -178,7 +179,8 @@ tm kill-server
 
 # The desktop view on Xvfb: the agreement's window opens and the screen
 # shows its NEXT button where the view's layout record puts it.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+# (Its output away from the test's, which would stay open while it runs.)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
 xvfb=$!
 i=0
 while [ ! -s "$WORK/display" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
@@ -206,10 +208,11 @@ for k in 1 2 3 4; do
 done
 # shellcheck disable=SC2086
 [ "$(DISPLAY=$display "$BUILD/qv_xshot" ink $want)" -gt 20 ] || fail "desktop view: NEXT has no label drawn"
-kill "$program" 2>/dev/null
-wait "$program" 2>/dev/null
+kill "$program"
+wait "$program" || true  # ended by the signal
 program=""
-kill "$xvfb" 2>/dev/null
+kill "$xvfb"
+wait "$xvfb" || true
 xvfb=""
 
 in_root dpkg -L quorvanta quorvanta-sim >"$WORK/files"
