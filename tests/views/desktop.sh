@@ -250,7 +250,8 @@ window_manager_and_keyboard
 
 # This host started where there is no package: the folder chooser opens,
 # titled for the firmware package; the folder typed into it is used, so the
-# agreement opens.
+# agreement opens. The chooser is GTK's (scripts/install-deps.sh installs
+# it), which FLTK prefers to its own.
 package_folder_chosen() {
   mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
   "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
