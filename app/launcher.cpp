@@ -9,8 +9,10 @@
 
 #include "app/launch.h"
 #include "app/list_command.h"
+#include "app/package_folder.h"
 #include "app/recording.h"
 #include "app/startup.h"
+#include "platform/dialogs/model.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/hold.h"
@@ -81,15 +83,17 @@ struct ChosenPlatform {
 };
 
 // The program reads Tellumar.inf and the files it names from its current
-// directory, as it always has: --package makes that the folder given.
-bool EnterPackageFolder(const std::string& dir, std::string* error) {
-  if (dir.empty()) return true;
+// directory, as it always has: --package makes that the folder given (or
+// the folder of the Tellumar.inf given).
+bool EnterPackageFolder(const std::string& given, std::string* error) {
+  if (given.empty()) return true;
+  std::filesystem::path dir;
+  if (!PackageFolderOf(given, &dir, error)) return false;
   std::error_code ec;
   std::filesystem::current_path(dir, ec);
   if (ec) {
-    std::error_code ignored;
-    *error = "cannot use the package folder " + std::filesystem::absolute(dir, ignored).string() +
-             ": " + ec.message() + " (see quorvanta --help)";
+    *error = "cannot use the package folder " + dir.string() + ": " + ec.message() +
+             " (see quorvanta --help)";
     return false;
   }
   return true;
@@ -130,7 +134,11 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   return true;
 }
 
-bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error) {
+// `ask_package_in`: this host's state directory when the program has no
+// package to read and the person at the view is to be asked for its folder;
+// null otherwise.
+bool ChooseView(const LaunchOptions& options, const std::filesystem::path* ask_package_in,
+                ViewKind* view, std::string* error) {
   view_support::OfferAutopilot(!options.machine_dir.empty());
   bool scripted = options.autopilot || !options.script_path.empty() || options.list;
   bool display = options.ui.empty() && !scripted && DesktopAvailable();
@@ -147,6 +155,7 @@ bool ChooseView(const LaunchOptions& options, ViewKind* view, std::string* error
                " view (see quorvanta --help)";
       return false;
     }
+    if (ask_package_in != nullptr) AskForPackageFolder(*view, *ask_package_in);
     if (*view == ViewKind::kTerminal) return StartTerminalView(error);
     return StartDesktopView(stdout, error);
   }
@@ -275,6 +284,7 @@ int AbandonLaunch(ViewKind view, bool view_started, const std::string& why) {
   CloseTrace();
   if (view_started) FinishView(view, &error);
   g_list_messages.Finish(false);
+  dialog_model::SetBoxAddendum(nullptr);
   InstallPlatform(Platform{});
   SetKernelDeviceQuery(nullptr);
   g_host_sg = nullptr;
@@ -341,8 +351,17 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   }
   ChosenPlatform chosen;
   if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
+  // This host without a package (none given, none here, no image named):
+  // the list shows every drive, a view asks where the package is.
+  const bool no_package = chosen.host && options.package_dir.empty() && options.arguments.empty() &&
+                          !given.rehearse && NoPackageHere(chosen.host->state_dir());
+  if (chosen.host) {
+    NameSearchedFolderInBoxes([host = chosen.host.get()] { return host->last_package_problem(); });
+  }
   ViewKind view = ViewKind::kHeadless;
-  if (!ChooseView(options, &view, &error)) return AbandonLaunch(view, false, error);
+  if (!ChooseView(options, no_package ? &chosen.host->state_dir() : nullptr, &view, &error)) {
+    return AbandonLaunch(view, false, error);
+  }
   if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str(), &error)) {
     return AbandonLaunch(view, true, error);
   }
@@ -366,7 +385,17 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
     // A list that start-up ended (a missing or refused package, another
     // copy) lists nothing, and says so by its exit code; a rehearsal then has
     // nothing to rehearse.
-    if (!RunStartupChecks(nullptr, nullptr, &exit_code)) {
+    if (no_package) {
+      std::fputs(
+          "quorvanta: no firmware package here: every VANTROS drive found is listed, "
+          "not only those a package would offer\n",
+          stderr);
+      int listed = 0;
+      exit_code =
+          RunDriveOnlyStartup() ? RunListCommand(options.json, true, &listed) : ListNotPossible();
+      // Why none was found (no sg node, no access), the host has said.
+      if (exit_code == 0 && listed == 0) std::fputs("quorvanta: no VANTROS drive found\n", stderr);
+    } else if (!RunStartupChecks(nullptr, nullptr, &exit_code)) {
       exit_code = ListNotPossible();
     } else if (given.rehearse) {
       // The scan alone, recorded for the twins; the rehearsal prints its own.
@@ -390,6 +419,7 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
       given.rehearse || (chosen.host && chosen.host->package_problems_noted()));
   // A virtual PC that forgot what the run did is a failed run.
   if (SaveMachine(options, &chosen) == 0 && exit_code == 0) exit_code = 1;
+  dialog_model::SetBoxAddendum(nullptr);
   InstallPlatform(Platform{});
   SetKernelDeviceQuery(nullptr);
   g_host_sg = nullptr;

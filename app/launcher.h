@@ -22,7 +22,8 @@ struct LaunchOptions {
   // reports success, where the NT family's direct write verifies nothing.
   bool family_98 = true;  // --family 98|nt (this host only)
   bool family_given = false;
-  // --package DIR (this host only): the folder that holds Tellumar.inf; the
+  // --package DIR (this host only): the folder that holds Tellumar.inf (or
+  // Tellumar.inf itself); the
   // program runs in it, so the image named on the command line is relative
   // to it. Empty: the current directory.
   std::string package_dir;

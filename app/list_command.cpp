@@ -28,18 +28,11 @@ void AppendField(char* out, int size, const char* field, int field_size, bool js
 
 }  // namespace
 
-int FormatDriveList(bool json, char* out, int size) {
-  if (size <= 0) return 0;
-  out[0] = '\0';
-  g_app.FirstModelCount = 0;
-  g_app.SecondModelCount = 0;
-  ScanDrives(1);
-  // The main dialog is never shown after a failed first scan, and no
-  // command follows it; the list is as empty as the dialog would be.
-  if (g_app.AbortFlag != 0) return 0;
+namespace {
 
-  ListedDrive drives[kListedDriveRows];
-  const int listed = CollectListedDrives(drives);
+// One line (or JSON object) per row; `kind` names the list in the JSON.
+void FormatRows(const ListedDrive* drives, int listed, bool json, const char* kind, char* out,
+                int size) {
   if (json) AppendText(out, size, "[");
   for (int row = 0; row < listed; ++row) {
     const ListedDrive& drive = drives[row];
@@ -70,6 +63,8 @@ int FormatDriveList(bool json, char* out, int size) {
       }
       AppendText(out, size, ", \"link\": \"");
       AppendText(out, size, drive.usb ? "USB" : "ATAPI");
+      AppendText(out, size, "\", \"list\": \"");
+      AppendText(out, size, kind);
       AppendText(out, size, "\"");
       std::string node;
       std::string kernel_address;
@@ -95,14 +90,45 @@ int FormatDriveList(bool json, char* out, int size) {
     }
   }
   if (json) AppendText(out, size, listed == 0 ? "]\n" : "\n]\n");
+}
+
+}  // namespace
+
+int FormatDriveList(bool json, char* out, int size) {
+  if (size <= 0) return 0;
+  out[0] = '\0';
+  g_app.FirstModelCount = 0;
+  g_app.SecondModelCount = 0;
+  ScanDrives(1);
+  // The main dialog is never shown after a failed first scan, and no
+  // command follows it; the list is as empty as the dialog would be.
+  if (g_app.AbortFlag != 0) return 0;
+
+  ListedDrive drives[kListedDriveRows];
+  const int listed = CollectListedDrives(drives);
+  FormatRows(drives, listed, json, "package", out, size);
+  return listed;
+}
+
+int FormatEveryDrive(bool json, char* out, int size) {
+  if (size <= 0) return 0;
+  out[0] = '\0';
+  ScanEveryDrive();
+  if (g_app.AbortFlag != 0) return 0;
+  ListedDrive drives[kDeviceSlots];
+  const int listed = CollectSupportedDrives(drives, kDeviceSlots);
+  FormatRows(drives, listed, json, "all", out, size);
   return listed;
 }
 
 void SetKernelDeviceQuery(KernelDeviceQuery query) { g_kernel_device = query; }
 
-int RunListCommand(bool json) {
-  char text[2048];
-  FormatDriveList(json, text, sizeof text);
+int RunListCommand(bool json, bool every_drive, int* listed) {
+  // Room for every slot of the device table in the longest (JSON) form.
+  char text[kDeviceSlots * 192];
+  const int count = every_drive ? FormatEveryDrive(json, text, sizeof text)
+                                : FormatDriveList(json, text, sizeof text);
+  if (listed != nullptr) *listed = count;
   // A scan that ended at a failed command (its message already shown) lists
   // nothing, and exit code 1 tells it from an empty list: a partial list
   // would pass for the whole one.

@@ -46,6 +46,32 @@ void CopyWord(char* destination, const char* text) {
   destination[i] = '\0';
 }
 
+// 0 when another copy runs (it ends silently); else the program's own
+// mutex is taken.
+int TakeInstance() {
+  HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, 0, kInstanceMutexName);
+  if (other != nullptr) {
+    CloseHandle(other);
+    return 0;
+  }
+  g_app.InstanceMutex = CreateMutexA(0, kInstanceMutexName);
+  return 1;
+}
+
+// The user's language picks the catalogue's texts.
+void ChooseLanguage() {
+  LANGID language = GetUserDefaultLangID();
+  g_app.PrimaryLanguage = static_cast<std::uint16_t>(language & 0x3FF);
+  g_app.MessageLanguage =
+      static_cast<std::uint16_t>(g_app.PrimaryLanguage | ((language >> 10) << 10));
+  FillCatalogue();
+}
+
+void QueryAspi() {
+  g_app.AspiSupportInfo = GetASPI32SupportInfo();
+  g_app.AdapterCount = static_cast<std::uint8_t>(g_app.AspiSupportInfo & 0xFF);
+}
+
 }  // namespace
 
 void ParseCommandLineArguments(const char* command_line, char* data_file, char* data_option) {
@@ -88,12 +114,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   *exit_code = 0;
 
   // A second copy ends silently.
-  HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, 0, kInstanceMutexName);
-  if (other != nullptr) {
-    CloseHandle(other);
-    return 0;
-  }
-  g_app.InstanceMutex = CreateMutexA(0, kInstanceMutexName);
+  if (TakeInstance() == 0) return 0;
 
   // The hidden main window's class, registered by the first instance only.
   if (previous == nullptr) {
@@ -116,12 +137,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   g_app.IsNT = (GetVersion() & 0x80000000u) == 0 ? 1 : 0;
   InitCommonControls();
 
-  // The user's language picks the catalogue's texts.
-  LANGID language = GetUserDefaultLangID();
-  g_app.PrimaryLanguage = static_cast<std::uint16_t>(language & 0x3FF);
-  g_app.MessageLanguage =
-      static_cast<std::uint16_t>(g_app.PrimaryLanguage | ((language >> 10) << 10));
-  FillCatalogue();
+  ChooseLanguage();
 
   BuildResumePath(g_app.RegistryResumePath, "Tellmr1.DAT");
   BuildResumePath(g_app.LaunchResumePath, "Tellmr2.DAT");
@@ -171,8 +187,14 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
     return 0;
   }
 
-  g_app.AspiSupportInfo = GetASPI32SupportInfo();
-  g_app.AdapterCount = static_cast<std::uint8_t>(g_app.AspiSupportInfo & 0xFF);
+  QueryAspi();
+  return 1;
+}
+
+int RunDriveOnlyStartup() {
+  if (TakeInstance() == 0) return 0;
+  ChooseLanguage();
+  QueryAspi();
   return 1;
 }
 

@@ -16,6 +16,11 @@ int AppMain(HINSTANCE instance, HINSTANCE previous);
 // *exit_code set.
 int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code);
 
+// Start-up for what needs the drives and no firmware package (the list of
+// every drive): the single-instance check, the language and its catalogue,
+// the ASPI query. 0 when another copy runs.
+int RunDriveOnlyStartup();
+
 // 1 when an option turns a version check off: "/NON" exactly, compared
 // case-sensitively and whole ("/non" and "/NONE" do not).
 int IsNoCheckOption(const char* option);

@@ -106,7 +106,7 @@ void EjectMedium(std::uint8_t adapter, std::uint8_t target) {
 
 namespace {
 
-int Scan(int mode, bool report_failure) {
+int Scan(int mode, bool report_failure, bool loader_rule = true) {
   int found = 0;
   for (int adapter = 0; adapter < g_app.AdapterCount && adapter < 8; ++adapter) {
     for (int target = 0; target < 8; ++target) {
@@ -124,7 +124,7 @@ int Scan(int mode, bool report_failure) {
       // qualify; without one only drives that do not.
       const bool probed = ProbeDriveInfo(a, t) != 0;
       const bool have_loader = g_app.LoaderFileName[0] != '\0';
-      if (probed != have_loader) continue;
+      if (loader_rule && probed != have_loader) continue;
 
       bool take = false;
       // The product id is compared even when this INQUIRY failed: the slot
@@ -179,3 +179,5 @@ int Scan(int mode, bool report_failure) {
 int ScanDrives(int mode) { return Scan(mode, true); }
 
 int ScanDrivesQuietly(int mode) { return Scan(mode, false); }
+
+int ScanEveryDrive() { return Scan(3, true, false); }

@@ -23,6 +23,9 @@ int ScanDrives(int mode);
 // drive comes back: a time-out ends the scan with 0 but shows nothing, since
 // a drive that is not back yet is no failure.
 int ScanDrivesQuietly(int mode);
+// Mode 3 without the loader rule: every supported drive, USB or ATAPI, for a
+// list made without a package.
+int ScanEveryDrive();
 
 // Completion routines: each first checks that the request is its own command
 // and stores only a good answer.

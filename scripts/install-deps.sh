@@ -24,6 +24,9 @@ case $what in
     # A small window manager and xprop for the window's place, focus and
     # taskbar.
     packages="$packages evilwm x11-utils"
+    # GTK 2, whose folder chooser FLTK opens as the desktop's own (the one
+    # the test drives, whatever else happens to be installed).
+    packages="$packages libgtk2.0-0"
     # The real-drive tests boot Debian's kernel under QEMU with a busybox
     # initramfs holding sg3-utils (tests/qemu/).
     packages="$packages qemu-system-x86 linux-image-amd64 busybox-static sg3-utils cpio"

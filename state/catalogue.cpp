@@ -32,6 +32,10 @@ const char* HostText(int index) {
   return Japanese() ? kHostTextsCp932[index] : kHostTexts[index].english;
 }
 
+const char* PackageFolderText(int index) {
+  return Japanese() ? kPackageFolderTextsCp932[index] : kPackageFolderTexts[index].english;
+}
+
 }  // namespace
 
 void FillCatalogue() {
@@ -74,3 +78,7 @@ const char* MsgPowerCycleUpdated() { return HostText(1); }
 const char* MsgPowerCycleStillOld() { return HostText(2); }
 const char* MsgPowerCycleNotBack() { return HostText(3); }
 const char* MsgNoRightsToDrive() { return HostText(4); }
+
+const char* MsgChoosePackageFolder() { return PackageFolderText(0); }
+const char* MsgPackageFolderPrompt() { return PackageFolderText(1); }
+const char* MsgFolderSearched() { return PackageFolderText(2); }

@@ -27,3 +27,10 @@ const char* MsgPowerCycleNotBack();
 // Beside the "no device" message, where a drive's device is there but the
 // program may not open it (no administrator rights), in the run's language.
 const char* MsgNoRightsToDrive();
+
+// This host's texts for a start without a firmware package, in the language
+// g_app.PrimaryLanguage selects: the folder chooser's title, the terminal's
+// question, and the line naming the folder searched ("%s" for it).
+const char* MsgChoosePackageFolder();
+const char* MsgPackageFolderPrompt();
+const char* MsgFolderSearched();

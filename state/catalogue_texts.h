@@ -134,6 +134,19 @@ inline constexpr CatalogueText kHostTexts[] = {
 };
 inline constexpr int kHostTextCount = 5;
 
+// This host's texts for a start without a firmware package: the title of
+// the folder chooser (desktop), the one-line question (terminal), and the
+// line under "Couldn't find data file." that names the folder searched
+// ("%s"). In the order of the accessors of catalogue.h.
+inline constexpr CatalogueText kPackageFolderTexts[] = {
+    {"MsgChoosePackageFolder", "Choose the folder of the firmware package (Tellumar.inf)",
+     "ファームウェアパッケージ（Tellumar.inf）のフォルダを選んでください"},
+    {"MsgPackageFolderPrompt", "Folder of the firmware package (Tellumar.inf)",
+     "ファームウェアパッケージ（Tellumar.inf）のフォルダ"},
+    {"MsgFolderSearched", "Folder searched: %s", "検索したフォルダ：%s"},
+};
+inline constexpr int kPackageFolderTextCount = 3;
+
 // The agreement: one display line per entry; a blank separator line holds a
 // single blank. English lines are at most 45 characters, Japanese lines at
 // most 38 bytes once in code page 932.
@@ -339,4 +352,5 @@ extern const char* const kCatalogueMessagesCp932[kCatalogueMessageCount];
 extern const char* const kAgreementLabelsCp932[kAgreementLabelCount];
 extern const char* const kUpdateTextsCp932[kUpdateTextCount];
 extern const char* const kHostTextsCp932[kHostTextCount];
+extern const char* const kPackageFolderTextsCp932[kPackageFolderTextCount];
 extern const char* const kJapaneseAgreementCp932[kJapaneseAgreementLines];

@@ -137,6 +137,10 @@ TEST(WindowsCommandLine, PackageOptionTakenFromTheFrontOnly) {
       {"\"C:\\Q\\Quorvanta.exe\" --package D:\\fw fw.bin /NON", 1,
        "\"C:\\Q\\Quorvanta.exe\" fw.bin /NON", "D:\\fw"},
       {"\"C:\\Q.exe\" --package \"D:\\my fw\"", 1, "\"C:\\Q.exe\"", "D:\\my fw"},
+      // The description itself names its folder.
+      {"\"C:\\Q.exe\" --package \"D:\\my fw\\TELLUMAR.INF\" fw.bin", 1, "\"C:\\Q.exe\" fw.bin",
+       "D:\\my fw"},
+      {"\"C:\\Q.exe\" --package D:\\Tellumar.inf", 1, "\"C:\\Q.exe\"", "D:\\"},
       // Behind the image it is the image's option, as it always was.
       {"\"C:\\Q.exe\" fw.bin --package D:\\fw", 0, "", ""},
       {"\"C:\\Q.exe\" --package", 0, "", ""},

@@ -197,7 +197,23 @@ TEST_F(EmulatedTest, ListAsJson) {
   EXPECT_EQ(FormatDriveList(true, text, sizeof text), 1);
   EXPECT_STREQ(text,
                "[\n  {\"address\": \"0:3\", \"product\": \"T71 CDRW USB\", \"revision\": "
-               "\"1.00\", \"version_code\": \"11\", \"link\": \"USB\"}\n]\n");
+               "\"1.00\", \"version_code\": \"11\", \"link\": \"USB\", \"list\": "
+               "\"package\"}\n]\n");
+}
+
+// Without a package every VANTROS drive is listed, USB beside ATAPI and past
+// the dialog's four rows, whatever loader rule a package would apply.
+TEST_F(EmulatedTest, ListWithoutPackageShowsEveryDrive) {
+  Boot({"0:0:t71:usb:rev=1.00,code=0x11", "0:1:r305:atapi:rev=2.01", "0:2:t71:atapi",
+        "0:3:t71:atapi", "0:4:t71:atapi", "0:5:\"CD-ROM X\":atapi"});
+  CopyText(g_app.LoaderFileName, kMaxPath, "Tellmr.bin");
+  char text[2048];
+  EXPECT_EQ(FormatEveryDrive(false, text, sizeof text), 5);
+  EXPECT_EQ(std::string(text).substr(0, 60),
+            "0:0\tT71 CDRW USB\t1.00\t11\tUSB\n0:1\tR305 CDRW USB\t2.01\t-\tATAPI\n");
+  EXPECT_NE(std::strstr(text, "0:4\tT71 CDRW USB"), nullptr);
+  EXPECT_EQ(FormatEveryDrive(true, text, sizeof text), 5);
+  EXPECT_NE(std::strstr(text, "\"link\": \"ATAPI\", \"list\": \"all\""), nullptr) << text;
 }
 
 TEST_F(EmulatedTest, ListStopsAtFourRows) {

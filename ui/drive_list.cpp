@@ -39,6 +39,10 @@ void MakeRoomForRow(HWND dialog) {
 }  // namespace
 
 int CollectListedDrives(ListedDrive rows[kListedDriveRows]) {
+  return CollectSupportedDrives(rows, kListedDriveRows);
+}
+
+int CollectSupportedDrives(ListedDrive* rows, int capacity) {
   int count = 0;
   for (int adapter = 0; adapter < g_app.AdapterCount; ++adapter) {
     for (int target = 0; target < 8; ++target) {
@@ -53,7 +57,7 @@ int CollectListedDrives(ListedDrive rows[kListedDriveRows]) {
         drive.usb = true;
         drive.version_code = g_app.DriveVersionCode;
       }
-      if (count == kListedDriveRows) return count;
+      if (count == capacity) return count;
       rows[count++] = drive;
     }
   }

@@ -26,6 +26,8 @@ struct ListedDrive {
 // supported drive is probed too, as the dialog always has, but not listed.
 // Returns how many rows were filled.
 int CollectListedDrives(ListedDrive rows[kListedDriveRows]);
+// The same for up to `capacity` rows (the list of every drive).
+int CollectSupportedDrives(ListedDrive* rows, int capacity);
 
 // One row (radio button, "F/W         version" label, revision text) per
 // supported drive, up to four, growing the dialog by one row pitch for each

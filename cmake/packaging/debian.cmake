@@ -1,6 +1,7 @@
 # The two Debian packages, made by `cpack -G DEB` in a native build: one per
 # install component (cmake/packaging/install.cmake), with the libraries they
-# need found by dpkg-shlibdeps. tests/package/ installs them into a fresh
+# need found by dpkg-shlibdeps (the program's and those of its two view
+# modules in /usr/lib/quorvanta/views). tests/package/ installs them into a fresh
 # Debian 12 root and purges them again.
 set(CPACK_PACKAGE_NAME quorvanta)
 set(CPACK_PACKAGE_VERSION ${QV_VERSION})
@@ -22,6 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_QUORVANTA_PACKAGE_NAME quorvanta)
 set(CPACK_DEBIAN_QUORVANTA-SIM_PACKAGE_NAME quorvanta-sim)
+# The desktop view draws Japanese in IPA P Gothic where no MS P Gothic is
+# installed; the libraries of both views come from dpkg-shlibdeps.
+set(CPACK_DEBIAN_QUORVANTA_PACKAGE_RECOMMENDS fonts-ipafont-gothic)
 # quorvanta-sim run starts the quorvanta installed beside it.
 set(CPACK_DEBIAN_QUORVANTA-SIM_PACKAGE_DEPENDS "quorvanta (= ${QV_VERSION})")
 set(CPACK_DEBIAN_QUORVANTA-SIM_PACKAGE_SECTION devel)

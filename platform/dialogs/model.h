@@ -89,6 +89,10 @@ bool GivenUp();
 // (a device context given back, an immediate repaint), so that a view can
 // bring the screen up to date while a long update keeps the thread busy.
 void SetScreenListener(std::function<void()> listener);
+// A line added under a message box's text (code page 932 bytes; empty: none),
+// asked for each box before it is shown: where this host has more to say
+// than the box itself, it is said in the same box.
+void SetBoxAddendum(std::function<std::string(const std::string& text)> addendum);
 
 // --- input, as a person gives it (false when it reaches nothing) ---
 // A mouse click on a visible, enabled control: buttons take the focus, an

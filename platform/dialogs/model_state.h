@@ -72,6 +72,7 @@ struct ModelState {
   bool record_messages = false;
   std::vector<MessageRecord> messages;
   std::function<void()> screen_listener;
+  std::function<std::string(const std::string&)> box_addendum;
 };
 
 ModelState& State();

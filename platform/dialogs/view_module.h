@@ -10,7 +10,7 @@
 extern "C" {
 
 // Raised whenever the table below changes shape.
-inline constexpr unsigned kViewModuleAbi = 1;
+inline constexpr unsigned kViewModuleAbi = 2;
 
 struct QvViewModule {
   unsigned abi;  // kViewModuleAbi
@@ -20,6 +20,12 @@ struct QvViewModule {
   // cut to error_size) when it cannot. `transcript` as StartDesktopView.
   int (*start)(std::FILE* transcript, char* error, std::size_t error_size);
   void (*finish)(void);
+  // Asks for a folder (desktop: the system's folder chooser titled `title`,
+  // opened at `suggestion`; texts in UTF-8): 1 with the folder in `answer`
+  // (NUL-terminated, cut to answer_size), 0 when cancelled. Null where the
+  // view has no such question of its own.
+  int (*ask_folder)(const char* title, const char* suggestion, char* answer,
+                    std::size_t answer_size);
 };
 
 // Each module defines this one function (the only symbol it exports).

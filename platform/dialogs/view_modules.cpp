@@ -1,6 +1,6 @@
 // The program's side of the view modules: the desktop and terminal views are
 // loaded with dlopen when chosen, from beside the program (a build tree) or
-// from lib/quorvanta/ next to its bin/ (installed). A module that is missing
+// from lib/quorvanta/views/ next to its bin/ (installed). A module that is missing
 // or does not load means that view is not there, as an unreachable display
 // does.
 #include <dlfcn.h>
@@ -34,7 +34,7 @@ const QvViewModule* Load(LoadedView* view, const char* file) {
   if (view->tried) return view->module;
   view->tried = true;
   const std::string dir = ProgramDirectory();
-  const std::string places[] = {dir + "/" + file, dir + "/../lib/quorvanta/" + file};
+  const std::string places[] = {dir + "/" + file, dir + "/../lib/quorvanta/views/" + file};
   for (const std::string& place : places) {
     if (access(place.c_str(), F_OK) != 0) continue;
     void* handle = dlopen(place.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -100,3 +100,36 @@ bool StartTerminalView(std::string* error) {
 }
 
 void FinishTerminalView() { Finish(g_terminal); }
+
+bool AskDesktopForFolder(const std::string& title, const std::string& suggestion,
+                         std::string* answer) {
+  const QvViewModule* module = Load(&g_desktop, "desktop-view.so");
+  if (module == nullptr || module->ask_folder == nullptr) return false;
+  char chosen[4096] = "";
+  if (module->ask_folder(title.c_str(), suggestion.c_str(), chosen, sizeof chosen) == 0) {
+    return false;
+  }
+  *answer = chosen;
+  return true;
+}
+
+bool AskTerminalForFolder(const std::string& title, const std::string& suggestion,
+                          std::string* answer) {
+  std::printf("%s [%s]: ", title.c_str(), suggestion.c_str());
+  std::fflush(stdout);
+  char line[4096];
+  if (std::fgets(line, sizeof line, stdin) == nullptr) {
+    // End of input: the question is left unanswered, on a line of its own.
+    std::putchar('\n');
+    std::fflush(stdout);
+    return false;
+  }
+  std::string text = line;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (text.empty()) text = suggestion;
+  // "~/" as a shell would read it.
+  const char* home = std::getenv("HOME");
+  if (text.rfind("~/", 0) == 0 && home != nullptr) text = home + text.substr(1);
+  *answer = text;
+  return true;
+}

@@ -60,6 +60,19 @@ void FinishDesktopView();
 // WAYLAND_DISPLAY set).
 bool DesktopAvailable();
 
+// The folder of a firmware package, asked of the person before a view
+// starts (texts in UTF-8). Desktop: the system's folder chooser titled
+// `title`, opened at `suggestion` (module side, AskFolderOnDesktop);
+// terminal: one line on standard output, `title` and the suggestion in
+// brackets, read from standard input, an empty line taking the suggestion.
+// False when cancelled (Cancel, end of input) or the view is not there.
+bool AskDesktopForFolder(const std::string& title, const std::string& suggestion,
+                         std::string* answer);
+bool AskFolderOnDesktop(const std::string& title, const std::string& suggestion,
+                        std::string* answer);
+bool AskTerminalForFolder(const std::string& title, const std::string& suggestion,
+                          std::string* answer);
+
 enum class ViewKind { kHeadless, kTerminal, kDesktop };
 // The view of a launch: the one named by --ui, else desktop when a display
 // is available, else terminal when standard input and output are a

@@ -292,6 +292,10 @@ void Reset() {
 
 void SetUser(User* user) { State().user = user; }
 
+void SetBoxAddendum(std::function<std::string(const std::string& text)> addendum) {
+  State().box_addendum = std::move(addendum);
+}
+
 void SetScreenSize(int width, int height) {
   State().screen_width = width;
   State().screen_height = height;
@@ -642,6 +646,10 @@ int MessageBoxExA(HWND owner, const char* text, const char* caption, UINT type, 
   auto& state = State();
   dialog_model::MessageBoxRecord box{
       owner, text == nullptr ? "" : text, caption == nullptr ? "" : caption, type, language, 0};
+  if (state.box_addendum) {
+    const std::string extra = state.box_addendum(box.text);
+    if (!extra.empty()) box.text += "\r\n" + extra;
+  }
   state.boxes.push_back(box);
   std::size_t index = state.boxes.size() - 1;
   RaisePlatformEvent(PlatformEventKind::kMessageShown, box.text);

@@ -165,13 +165,18 @@ std::filesystem::path StateDirectory() {
   return {};
 }
 
-std::string PackageFileProblem(const char* path, DWORD largest) {
+std::filesystem::path WholePackagePath(const char* path) {
   std::string native = path != nullptr ? path : "";
   for (char& c : native) {
     if (c == '\\') c = '/';
   }
   std::error_code ec;
-  const std::filesystem::path full = std::filesystem::absolute(native, ec).lexically_normal();
+  return std::filesystem::absolute(native, ec).lexically_normal();
+}
+
+std::string PackageFileProblem(const char* path, DWORD largest) {
+  std::error_code ec;
+  const std::filesystem::path full = WholePackagePath(path);
   const std::string where = full.string();
   const auto status = std::filesystem::status(full, ec);
   if (!std::filesystem::exists(status)) {
@@ -254,6 +259,7 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
 
 void HostSystem::NotePackageFileProblem(const char* path, DWORD largest) {
   ++package_problems_;
+  last_package_problem_ = WholePackagePath(path).string();
   std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path, largest).c_str());
 }
 

@@ -125,9 +125,12 @@ class HostSystem final : public System {
   // The drive's power cycle is the user's: the program then looks for it.
   BOOL DrivePowerCycledByHand() override { return 1; }
   bool package_problems_noted() const { return package_problems_ != 0; }
+  // The whole path of the package file last reported, empty before one.
+  const std::string& last_package_problem() const { return last_package_problem_; }
 
  private:
   int package_problems_ = 0;
+  std::string last_package_problem_;
   std::filesystem::path state_dir_;
   NamedMutexTable mutexes_;
   std::string command_line_;
@@ -156,6 +159,7 @@ class HostPlatform {
   const SgAspi& sg() const { return *aspi_; }
   // A package file was named as missing or unreadable on standard error.
   bool package_problems_noted() const { return system_->package_problems_noted(); }
+  const std::string& last_package_problem() const { return system_->last_package_problem(); }
   RegistryStore& registry() { return *registry_; }
 
  private:

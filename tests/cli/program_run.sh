@@ -136,21 +136,24 @@ cmp -s "$WORK/nodesk.err" "$WORK/nodesk.want" || { fail "a display without the d
 "$QV" -h >"$WORK/h.out" 2>&1 || fail "-h gave exit code $?"
 grep -q '^usage: quorvanta' "$WORK/h.out" || { fail "-h is not --help"; cat "$WORK/h.out"; }
 
-# This host, from a folder without the package: nothing listed, exit code 1,
-# and one line on standard error that names the description's whole path;
-# --package names the folder instead.
+# This host, from a folder without the package: the list of every drive
+# (this host has none), said so on standard error, exit code 0. --package
+# names the folder, or its Tellumar.inf: then the package is read, and its
+# missing image named in one line, exit code 1.
 mkdir -p "$WORK/empty" "$WORK/fw"
-(cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" --list >"$WORK/nopkg.out" 2>"$WORK/nopkg.err")
+(cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" --list --json >"$WORK/nopkg.out" 2>"$WORK/nopkg.err")
 rc=$?
-[ "$rc" = 1 ] || fail "--list without a package gave exit code $rc"
-[ -s "$WORK/nopkg.out" ] && { fail "--list without a package printed"; cat "$WORK/nopkg.out"; }
-[ "$(wc -l <"$WORK/nopkg.err")" = 1 ] && grep -q "^quorvanta: no file $WORK/empty/Tellumar.inf: " "$WORK/nopkg.err" ||
-  { fail "not one line that names the missing description"; cat "$WORK/nopkg.err"; }
+[ "$rc" = 0 ] || fail "--list without a package gave exit code $rc"
+grep -q "^quorvanta: no firmware package here: every VANTROS drive found is listed" "$WORK/nopkg.err" ||
+  { fail "--list without a package does not say it lists every drive"; cat "$WORK/nopkg.err"; }
+grep -q '"list": "package"' "$WORK/nopkg.out" && { fail "--list without a package: a package's list"; cat "$WORK/nopkg.out"; }
 printf 'fw.bin\r\n' >"$WORK/fw/Tellumar.inf"
-(cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" --package "$WORK/fw" --list >/dev/null 2>"$WORK/noimg.err")
-[ $? = 1 ] || fail "--list with a package folder without its image"
-grep -q "^quorvanta: no file $WORK/fw/fw.bin: " "$WORK/noimg.err" ||
-  { fail "no line names the missing image in the package folder"; cat "$WORK/noimg.err"; }
+for package in "$WORK/fw" "$WORK/fw/Tellumar.inf"; do
+  (cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" --package "$package" --list >/dev/null 2>"$WORK/noimg.err")
+  [ $? = 1 ] || fail "--list with the package $package without its image"
+  grep -q "^quorvanta: no file $WORK/fw/fw.bin: " "$WORK/noimg.err" ||
+    { fail "--package $package: no line names the missing image in the package folder"; cat "$WORK/noimg.err"; }
+done
 "$QV" --version | grep -q '1.0' || fail "--version"
 
 finish

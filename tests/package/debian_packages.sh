@@ -2,8 +2,9 @@
 # The Debian packages as a user gets them: made by CPack from the build,
 # checked by lintian, installed with apt into a fresh Debian 12 root (its
 # dependencies from Debian's archive), run there (the version, a virtual PC,
-# a whole update, the manual page), then purged: no file of theirs may be
-# left. The root is made once with mmdebstrap and kept in the cache
+# a whole update, the manual page, the terminal view under tmux through a
+# whole update and the desktop view on an Xvfb display, both from the
+# installed files), then purged: no file of theirs may be left. The root is made once with mmdebstrap and kept in the cache
 # directory (QV_CACHE_DIR), like the Wine prefix and the guest kernel.
 #
 #   sh tests/package/debian_packages.sh BUILD_DIR
@@ -20,10 +21,24 @@ for tool in mmdebstrap apt-get lintian cpack chroot dpkg; do
   command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: no $tool (sh scripts/install-deps.sh test)"; exit 77; }
 done
 [ "$(id -u)" = 0 ] || { echo "SKIP: installing into a Debian root needs root"; exit 77; }
+# The views are driven from outside the root: a terminal emulator, an X
+# server (reached through its abstract socket, which a chroot shares) and the
+# build's screen reader. Their runs keep their caches in the root's /tmp,
+# which the purge check passes over.
+for tool in tmux Xvfb; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: no $tool (sh scripts/install-deps.sh test)"; exit 77; }
+done
+[ -x "$BUILD/qv_xshot" ] || fail "$BUILD/qv_xshot is missing: this build has no desktop view"
 
 WORK=$(mktemp -d)
 ROOT=$WORK/root
+xvfb=""
+program=""
 cleanup() {
+  # Whatever is still there of the views' runs (nothing, normally).
+  tmux -S "$WORK/tmux.sock" kill-server 2>/dev/null || true
+  [ -z "$program" ] || kill "$program" 2>/dev/null || true
+  [ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null || true
   mountpoint -q "$ROOT/proc" 2>/dev/null && umount "$ROOT/proc"
   # Never into a file system still mounted in the root.
   rm -rf --one-file-system "$WORK"
@@ -121,6 +136,84 @@ in_root quorvanta-sim show /tmp/pc | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 '
 man_page=$(in_root man -w quorvanta) || fail "man -w quorvanta"
 [ "$man_page" = /usr/share/man/man1/quorvanta.1.gz ] || fail "man -w quorvanta: $man_page"
 in_root man -w quorvanta-sim >/dev/null || fail "man -w quorvanta-sim"
+
+# Both view modules are in the package, beside no copy in the build.
+for module in terminal-view.so desktop-view.so; do
+  [ -f "$ROOT/usr/lib/quorvanta/views/$module" ] || fail "the package has no /usr/lib/quorvanta/views/$module"
+done
+
+# The terminal view in tmux: the agreement read and accepted, a whole update
+# on a virtual PC by keys, EXIT; the drive holds the new firmware.
+tm() { tmux -S "$WORK/tmux.sock" "$@"; }
+pane() { tm capture-pane -p -J; }
+wait_pane() {  # TEXT WHAT (30 seconds at most: a loaded machine)
+  i=0
+  while [ $i -lt 600 ]; do
+    pane | grep -qF -- "$1" && return 0
+    sleep 0.05
+    i=$((i + 1))
+  done
+  pane >&2
+  fail "terminal view: $2: '$1' not shown"
+}
+in_root quorvanta-sim init /tmp/pc-terminal >/dev/null || fail "quorvanta-sim init (terminal)"
+tm -f /dev/null new-session -d -x 80 -y 24 "chroot '$ROOT' env -i PATH=/usr/bin:/bin HOME=/tmp \
+LANG=C.UTF-8 TERM=screen quorvanta --machine /tmp/pc-terminal --ui terminal; echo exit=\$?; sleep 600"
+wait_pane "(-) Accept" "agreement"
+for _ in 1 2 3 4 5 6 7 8 9; do tm send-keys NPage; done
+tm send-keys Tab Tab Space
+wait_pane "(*) Accept" "agreement accepted"
+tm send-keys Enter
+wait_pane "[ UPDATE ]" "main dialog"
+tm send-keys Enter
+for text in "Close all other applications" "DO NOT abort" "Succeed to load F/W!!"; do
+  wait_pane "$text" "update"
+  tm send-keys Enter
+done
+wait_pane "[-UPDATE-]" "UPDATE disabled after the update"
+tm send-keys Enter
+wait_pane "exit=0" "the end of the run"
+in_root quorvanta-sim show /tmp/pc-terminal | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' ||
+  fail "terminal view: the drive does not hold the new firmware"
+tm kill-server
+
+# The desktop view on Xvfb: the agreement's window opens and the screen
+# shows its NEXT button where the view's layout record puts it.
+# (Its output away from the test's, which would stay open while it runs.)
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" >"$WORK/xvfb.log" 2>&1 &
+xvfb=$!
+i=0
+while [ ! -s "$WORK/display" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+display=":$(cat "$WORK/display")"
+in_root quorvanta-sim init /tmp/pc-desktop >/dev/null || fail "quorvanta-sim init (desktop)"
+chroot "$ROOT" env -i PATH=/usr/bin:/bin HOME=/tmp LANG=C.UTF-8 DISPLAY="$display" \
+  QV_VIEW_LAYOUT=/tmp/layout.txt quorvanta --machine /tmp/pc-desktop >"$WORK/desktop.out" 2>&1 &
+program=$!
+i=0
+until grep -q '^wait KYODAKUUS' "$ROOT/tmp/layout.txt" 2>/dev/null || [ $i -ge 600 ]; do
+  sleep 0.05
+  i=$((i + 1))
+done
+grep -q '^wait KYODAKUUS' "$ROOT/tmp/layout.txt" 2>/dev/null ||
+  { cat "$WORK/desktop.out" >&2; fail "desktop view: no agreement window"; }
+sleep 0.5  # drawn
+want=$(grep '^control 1 ' "$ROOT/tmp/layout.txt" | tail -n 1 | cut -d' ' -f3-6)
+# shellcheck disable=SC2086
+got=$(DISPLAY=$display "$BUILD/qv_xshot" edges $want) || fail "desktop view: no screenshot"
+# shellcheck disable=SC2086
+set -- $want $got
+for k in 1 2 3 4; do
+  eval "a=\${$k}; b=\${$((k + 4))}"
+  [ $((a - b)) -le 1 ] && [ $((b - a)) -le 1 ] || fail "desktop view: NEXT at $got on the screen, $want in the model"
+done
+# shellcheck disable=SC2086
+[ "$(DISPLAY=$display "$BUILD/qv_xshot" ink $want)" -gt 20 ] || fail "desktop view: NEXT has no label drawn"
+kill "$program"
+wait "$program" || true  # ended by the signal
+program=""
+kill "$xvfb"
+wait "$xvfb" || true
+xvfb=""
 
 in_root dpkg -L quorvanta quorvanta-sim >"$WORK/files"
 in_root apt-get purge -y -q --autoremove quorvanta quorvanta-sim >"$WORK/apt.log" 2>&1 ||

@@ -285,6 +285,28 @@ close_terminal_at() {  # PC TEXT LAST-LINE REVISION
 }
 close_terminal_at "$WORK/lost-nt" "Note: This may" "power: shutdown" "code=0x11"
 close_terminal_at "$WORK/lost-98" "Succeed to load F/W!!" "answer: OK" "code=0x12"
+# This host started where there is no package: one line asks for its folder
+# (the current one offered); the folder typed is used (the agreement opens)
+# and offered first the next time, where an unanswered question ends in the
+# box that says no data file was found and names the folder searched.
+package_folder_asked() {
+  mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
+  "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
+  host_run="cd '$WORK/nopkg'; QUORVANTA_STATE_DIR='$WORK/state' '$QV' --ui terminal 2>/dev/null; echo exit=\$?"
+  tm send-keys "clear; $host_run" Enter
+  wait_for "Folder of the firmware package (Tellumar.inf) [$WORK/nopkg]: " "package question" || return
+  tm send-keys "$WORK/fw" Enter
+  wait_for "(-) Accept" "agreement from the folder given" || return
+  tm send-keys C-c
+  tm send-keys "clear; $host_run" Enter
+  wait_for "Folder of the firmware package (Tellumar.inf) [$WORK/fw]: " "folder offered again" || return
+  tm send-keys C-d
+  wait_for "Error: Couldn't find data file." "unanswered question" || return
+  wait_for "Folder searched: $WORK/nopkg" "the folder searched, in the box" || return
+  tm send-keys Enter
+  wait_for "exit=0" "exit code after the box"
+}
+package_folder_asked
 
 # Too small: one clear line, exit code 2, the terminal untouched.
 start_terminal 60 20

@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
   const char* labels[kAgreementLabelCount];
   const char* update_texts[kUpdateTextCount];
   const char* host_texts[kHostTextCount];
+  const char* package_folder_texts[kPackageFolderTextCount];
   bool ok = EmitTable(out, converter, "kCatalogueMessagesCp932", "kCatalogueMessageCount",
                       JapaneseOf(kCatalogueMessages, messages)) &&
             EmitTable(out, converter, "kAgreementLabelsCp932", "kAgreementLabelCount",
@@ -114,6 +115,8 @@ int main(int argc, char** argv) {
                       JapaneseOf(kUpdateTexts, update_texts)) &&
             EmitTable(out, converter, "kHostTextsCp932", "kHostTextCount",
                       JapaneseOf(kHostTexts, host_texts)) &&
+            EmitTable(out, converter, "kPackageFolderTextsCp932", "kPackageFolderTextCount",
+                      JapaneseOf(kPackageFolderTexts, package_folder_texts)) &&
             EmitTable(out, converter, "kJapaneseAgreementCp932", "kJapaneseAgreementLines",
                       std::span<const char* const>(kJapaneseAgreement));
   out.close();
