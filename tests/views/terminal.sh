@@ -18,8 +18,8 @@ trap 'for s in "$WORK"/*.sock; do tmux -S "$s" kill-server 2>/dev/null; done; rm
 
 # A shell with a known prompt in a detached terminal of the given size, one
 # tmux server each.
-start_terminal() {  # COLUMNS ROWS
-  socket="$WORK/$1x$2.sock"
+start_terminal() {  # COLUMNS ROWS [NAME]
+  socket="$WORK/${3:-$1x$2}.sock"
   tm -f /dev/null new-session -d -x "$1" -y "$2" -e LANG=C.UTF-8 "env -u TMUX sh"
   tm send-keys "PS1='qv\$ '" Enter
 }
@@ -290,6 +290,7 @@ close_terminal_at "$WORK/lost-98" "Succeed to load F/W!!" "answer: OK" "code=0x1
 # and offered first the next time, where an unanswered question ends in the
 # box that says no data file was found and names the folder searched.
 package_folder_asked() {
+  start_terminal 80 24 nopkg
   mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
   "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
   host_run="cd '$WORK/nopkg'; QUORVANTA_STATE_DIR='$WORK/state' '$QV' --ui terminal 2>/dev/null; echo exit=\$?"
