@@ -19,6 +19,9 @@ cp -r "$WORK/pc" "$WORK/pc-rehearsed"
 "$QV" --machine "$WORK/pc" --yes --record "$WORK/update.jsonl" >"$WORK/recorded.txt" 2>&1 ||
   fail "recorded run"
 expect_line "$WORK/recorded.txt" 'message: Succeed to load F/W!!'
+# Every chunk of the package is named by its file and place, not copied.
+grep -q '^{"blob":[^}]*"b64"' "$WORK/update.jsonl" &&
+  fail "a chunk of the package was copied into the capture instead of named"
 
 # The replay gives the same transcript and finds every command identical:
 # for that update, and for ones that end otherwise (a WRITE BUFFER that never
