@@ -155,6 +155,10 @@ TEST(HostState, StateDirectoryFollowsTheEnvironmentAndIsCreated) {
   BYTE one = 1;
   ASSERT_EQ(p.registry->SetValue(key, "V", REG_BINARY, &one, 1), ERROR_SUCCESS);
   p.registry->CloseKey(key);
+  // Saved whole by a rename, readable as the file it replaced was.
+  EXPECT_EQ(fs::status(dir.path() / "a" / "b" / "registry.reg").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                fs::perms::others_read);
   auto again = HostPlatform::Create(&error);
   ASSERT_TRUE(again) << error;
   EXPECT_NE(again->registry().FindValue("SOFTWARE\\Q", "V"), nullptr);

@@ -35,13 +35,14 @@ include(${CMAKE_SOURCE_DIR}/cmake/packaging/windows_zip.cmake)
 # dialogs of a running program through USER32.
 if(QV_BUILD_TESTS)
   add_library(wnaspi32 SHARED ${CMAKE_SOURCE_DIR}/tests/wine/wnaspi32_dll.cpp
+                              ${CMAKE_SOURCE_DIR}/tests/wine/ask_inside_exit.cpp
                               ${CMAKE_SOURCE_DIR}/platform/sim/emulated_drive.cpp
                               ${CMAKE_SOURCE_DIR}/platform/sim/emulated_drive_setup.cpp
                               ${CMAKE_SOURCE_DIR}/platform/sim/sim_aspi.cpp
                               ${CMAKE_SOURCE_DIR}/platform/sim/virtual_clock.cpp)
   set_target_properties(wnaspi32 PROPERTIES PREFIX "")
   target_include_directories(wnaspi32 PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(wnaspi32 PRIVATE qv_platform)
+  target_link_libraries(wnaspi32 PRIVATE qv_platform user32)
 
   add_executable(qvprobe ${CMAKE_SOURCE_DIR}/tests/wine/qvprobe.cpp)
   target_include_directories(qvprobe PRIVATE ${CMAKE_SOURCE_DIR})

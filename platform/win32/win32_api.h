@@ -78,7 +78,9 @@ inline constexpr DWORD INFINITE_WAIT = 0xFFFFFFFFu;
 inline constexpr int GWLP_USERDATA = -21;
 inline constexpr UINT WM_NCDESTROY = 0x0082;
 inline constexpr UINT WM_QUERYENDSESSION = 0x0011;
+inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT PM_NOREMOVE = 0x0000;
+inline constexpr UINT PM_REMOVE = 0x0001;
 // Only the messages other threads and processes sent are handled.
 inline constexpr UINT PM_QS_SENDMESSAGE = 0x0040u << 16;
 inline constexpr int DWL_MSGRESULT = 0;
@@ -167,6 +169,7 @@ LRESULT QV_WINAPI SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM 
 void QV_WINAPI PostQuitMessage(int exit_code);
 BOOL QV_WINAPI GetMessageA(Msg* msg, HWND window, UINT min, UINT max);
 BOOL QV_WINAPI PeekMessageA(Msg* msg, HWND window, UINT min, UINT max, UINT remove);
+BOOL QV_WINAPI InSendMessage();
 BOOL QV_WINAPI TranslateMessage(const Msg* msg);
 LRESULT QV_WINAPI DispatchMessageA(const Msg* msg);
 BOOL QV_WINAPI DestroyWindow(HWND window);

@@ -27,7 +27,10 @@ std::map<std::string, WNDPROC>& ClassProcedures() {
 LRESULT QV_WINAPI ClassProcedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   NoteWin32MainWindow(window);
   // No log-off or shutdown while a firmware write runs.
-  if (message == win32::WM_QUERYENDSESSION && Win32WriteHeld()) return 0;
+  if (message == win32::WM_QUERYENDSESSION && Win32SessionEndRefused()) return 0;
+  if (Win32KeptFromProcedures(message)) {
+    return message == win32::WM_CLOSE ? 0 : win32::DefWindowProcA(window, message, wparam, lparam);
+  }
   char name[256] = {};
   win32::GetClassNameA(window, name, sizeof name);
   auto found = ClassProcedures().find(name);
@@ -49,10 +52,13 @@ INT_PTR QV_WINAPI DialogProcedure(HWND dialog, UINT message, WPARAM wparam, LPAR
                           reinterpret_cast<std::intptr_t>(start->procedure));
     return start->procedure(dialog, message, wparam, start->init_param);
   }
-  if (message == win32::WM_QUERYENDSESSION && Win32WriteHeld()) {
+  if (message == win32::WM_QUERYENDSESSION && Win32SessionEndRefused()) {
     win32::SetWindowLongA(dialog, win32::DWL_MSGRESULT, 0);
     return 1;
   }
+  // The dialog manager's own handling only reads; a close request it would
+  // turn into a command is taken as done.
+  if (Win32KeptFromProcedures(message)) return message == win32::WM_CLOSE ? 1 : 0;
   auto procedure = reinterpret_cast<DLGPROC>(win32::GetWindowLongA(dialog, win32::GWLP_USERDATA));
   // Messages before WM_INITDIALOG (the font, the frame) are the system's.
   if (procedure == nullptr) return 0;

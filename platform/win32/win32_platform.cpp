@@ -87,6 +87,9 @@ class Win32System final : public System {
   BOOL ExitWindows(DWORD flags, DWORD reason) override {
     RaisePlatformEvent(PlatformEventKind::kPowerRequest,
                        (flags & EWX_REBOOT) != 0 ? "restart" : "shutdown");
+    // The write is over by now; Windows 95/98 ask this program's windows
+    // inside the call, and a refusal would cancel the program's own request.
+    Win32OwnSessionEndComing();
     return win32::ExitWindowsEx(flags, reason);
   }
 

@@ -22,6 +22,9 @@ cp -r "$WORK/pc" "$WORK/pc-rehearsed"
 "$QV" --machine "$WORK/pc" --yes --record "$WORK/update.jsonl" >"$WORK/recorded.txt" 2>&1 ||
   fail "recorded run"
 expect_line "$WORK/recorded.txt" 'message: Succeed to load F/W!!'
+# Every chunk of the package is named by its file and place, not copied.
+grep -q '^{"blob":[^}]*"b64"' "$WORK/update.jsonl" &&
+  fail "a chunk of the package was copied into the capture instead of named"
 
 # The replay gives the same transcript and finds every command identical:
 # for that update, and for ones that end otherwise (a WRITE BUFFER that never
@@ -43,16 +46,44 @@ for knob in hang=0x3B noreturn=1 powerloss=40; do
 done
 grep -q '"pending":1' "$WORK/hang=0x3B.jsonl" || fail "the hanging command was not recorded as pending"
 
-# One byte of the first revision INQUIRY changed in the capture: the program
-# sends the true one, and the replay stops there.
-index=$(grep -m1 '"cdb":"12 01 81 00 ff 00"' "$WORK/update.jsonl" | sed 's/^{"i":\([0-9]*\),.*/\1/')
-sed "/^{\"i\":$index,/s/\"cdb\":\"12 01 81 00 ff 00\"/\"cdb\":\"12 01 81 00 fe 00\"/" \
-  "$WORK/update.jsonl" >"$WORK/planted.jsonl"
-"$SIM" replay "$WORK/planted.jsonl" >/dev/null 2>"$WORK/planted.txt"
-[ $? = 1 ] || fail "a differing command must end the replay with exit code 1"
-expect_line "$WORK/planted.txt" "replay: command $index differs"
-expect_line "$WORK/planted.txt" "  expected: 0:0 cdb=12 01 81 00 fe 00 flags=0x09 dir=in len=255"
-expect_line "$WORK/planted.txt" "  sent:     0:0 cdb=12 01 81 00 ff 00 flags=0x09 dir=in len=255"
+# One field of one command changed in the capture (a CDB byte, the target,
+# the length, the data sent), or the capture one command shorter or longer
+# than the run: the program sends what it always does, and the replay stops
+# at that command with exit code 1, saying what it expected and what was sent.
+command_index() { sed 's/^{"i":\([0-9]*\),.*/\1/'; }
+index=$(grep -m1 '"cdb":"12 01 81 00 ff 00"' "$WORK/update.jsonl" | command_index)
+# The second image chunk sent with the first one's bytes.
+chunk=$(grep '"cdb":"3b 06' "$WORK/update.jsonl" | sed -n 2p | command_index)
+other_out=$(grep -m1 '"cdb":"3b 06' "$WORK/update.jsonl" | sed 's/.*"out":"\([^"]*\)".*/\1/')
+last=$(grep '^{"i":' "$WORK/update.jsonl" | tail -n 1 | command_index)
+plant() {  # NAME SED-SCRIPT: the capture with that change
+  sed "$2" "$WORK/update.jsonl" >"$WORK/$1.jsonl"
+}
+plant cdb "/^{\"i\":$index,/s/\"cdb\":\"12 01 81 00 ff 00\"/\"cdb\":\"12 01 81 00 fe 00\"/"
+plant target "/^{\"i\":$index,/s/\"at\":\"0:0\"/\"at\":\"0:1\"/"
+plant length "/^{\"i\":$index,/s/\"len\":255/\"len\":254/"
+plant data "/^{\"i\":$chunk,/s/\"out\":\"[^\"]*\"/\"out\":\"$other_out\"/"
+plant shorter "/^{\"i\":$last,/d"
+{ cat "$WORK/update.jsonl"
+  grep "^{\"i\":$last," "$WORK/update.jsonl" | sed "s/^{\"i\":$last,/{\"i\":$((last + 1)),/"
+} >"$WORK/longer.jsonl"
+inquiry="cdb=12 01 81 00 ff 00 flags=0x09 dir=in"
+while read -r name at expected; do
+  "$SIM" replay "$WORK/$name.jsonl" >/dev/null 2>"$WORK/$name.txt"
+  [ $? = 1 ] || fail "$name: a differing command must end the replay with exit code 1"
+  expect_line "$WORK/$name.txt" "replay: command $at differs"
+  [ "$expected" = - ] || expect_line "$WORK/$name.txt" "  expected: $expected"
+done <<ROWS
+cdb $index 0:0 cdb=12 01 81 00 fe 00 flags=0x09 dir=in len=255
+target $index 0:1 $inquiry len=255
+length $index 0:0 $inquiry len=254
+data $chunk -
+shorter $last nothing (the capture ends)
+longer $((last + 1)) -
+ROWS
+expect_line "$WORK/cdb.txt" "  sent:     0:0 $inquiry len=255"
+expect_line "$WORK/target.txt" "  sent:     0:0 $inquiry len=255"
+expect_line "$WORK/longer.txt" "  sent:     nothing (the program ended)"
 
 # The twin of the drives as they were before the update: the same update on
 # it sends the same commands and gets the same answers, at the same times.

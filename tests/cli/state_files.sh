@@ -30,10 +30,12 @@ while read -r what status named; do
   case $what in
     dir-foreign) chown "$other" "$st" ;;
     dir-open) chmod 777 "$st" ;;
+    dir-group) chmod 770 "$st" ;;
     registry-link) ln -s "$target" "$st/registry.reg" ;;
     registry-fifo) mkfifo "$st/registry.reg" ;;
     registry-foreign) echo REGEDIT4 >"$st/registry.reg" && chown "$other" "$st/registry.reg" ;;
     registry-open) echo REGEDIT4 >"$st/registry.reg" && chmod 666 "$st/registry.reg" ;;
+    registry-group) echo REGEDIT4 >"$st/registry.reg" && chmod 664 "$st/registry.reg" ;;
     resume1-link) ln -s "$target" "$st/Tellmr1.DAT" ;;
     resume2-fifo) mkfifo "$st/Tellmr2.DAT" ;;
     lock-link) ln -s "$target" "$st/QuorvantaInstance.lock" ;;
@@ -60,10 +62,12 @@ while read -r what status named; do
 done <<'ROWS'
 dir-foreign 2 state
 dir-open 2 state
+dir-group 2 state
 registry-link 2 state/registry.reg
 registry-fifo 2 state/registry.reg
 registry-foreign 2 state/registry.reg
 registry-open 2 state/registry.reg
+registry-group 2 state/registry.reg
 resume1-link 2 state/Tellmr1.DAT
 resume2-fifo 2 state/Tellmr2.DAT
 lock-link 2 state/QuorvantaInstance.lock

@@ -163,7 +163,10 @@ for box in 1 2 3; do
   i=0
   until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
   if [ $box = 3 ]; then
-    sleep 0.5  # the box drawn over the dialog
+    # The pixels follow the layout's record: looked at until they show.
+    i=0
+    until (failures=0 && expect_bar_and_note_on_screen >/dev/null && [ "$failures" = 0 ]) ||
+      [ $i -ge 100 ]; do sleep 0.05; i=$((i + 1)); done
     expect_bar_and_note_on_screen
   fi
   set -- $(grep '^button OK ' "$layout" | tail -n 1 | cut -d' ' -f3-6)

@@ -8,7 +8,10 @@
 //   qvprobe row X Y WIDTH   the screen's colours from (X, Y) rightwards, one
 //     line per run of equal pixels: RRGGBB COUNT
 //   qvprobe endsession HWND  asks the window whether the session may end
-//     (WM_QUERYENDSESSION, as a log-off asks it): "yes", "no" or "hung"
+//     (WM_QUERYENDSESSION, as a log-off asks it): "yes", "no" or "hung",
+//     also as the exit code 0, 1 or 3
+//   qvprobe command HWND ID  the button ID of the dialog HWND clicked, as
+//     another program can make it: a WM_COMMAND posted, then one sent
 #include <windows.h>
 
 #include <cstdio>
@@ -102,8 +105,23 @@ int main(int argc, char** argv) {
     const LRESULT sent = SendMessageTimeoutW(static_cast<HWND>(window), WM_QUERYENDSESSION, 0, 0,
                                              SMTO_ABORTIFHUNG, 5000, &answer);
     std::puts(sent == 0 ? "hung" : answer != 0 ? "yes" : "no");
+    std::fflush(stdout);
+    return sent == 0 ? 3 : answer != 0 ? 0 : 1;
+  }
+  if (argc == 4 && std::string(argv[1]) == "command") {
+    void* window = nullptr;
+    if (std::sscanf(argv[2], "%p", &window) != 1) return 2;
+    const HWND dialog = static_cast<HWND>(window);
+    const int id = std::atoi(argv[3]);
+    const WPARAM wparam = MAKEWPARAM(id, BN_CLICKED);
+    const auto button = reinterpret_cast<LPARAM>(GetDlgItem(dialog, id));
+    PostMessageW(dialog, WM_COMMAND, wparam, button);
+    DWORD_PTR ignored = 0;
+    const LRESULT sent =
+        SendMessageTimeoutW(dialog, WM_COMMAND, wparam, button, SMTO_ABORTIFHUNG, 5000, &ignored);
+    std::puts(sent == 0 ? "hung" : "sent");
     return 0;
   }
-  std::fprintf(stderr, "usage: qvprobe dump | row X Y WIDTH | endsession HWND\n");
+  std::fprintf(stderr, "usage: qvprobe dump | row X Y WIDTH | endsession HWND | command HWND ID\n");
   return 2;
 }

@@ -6,7 +6,7 @@
 # UPDATE, every question answered OK; the two-stage update must end with
 # "Succeed to load F/W!!", only EXIT enabled, and the drive must hold the
 # new firmware. The end of the session asked for during the write is
-# refused. The run is recorded (--record): the capture replays on a virtual
+# refused, and UPDATE clicked by another program then starts nothing. The run is recorded (--record): the capture replays on a virtual
 # PC with every command identical, and holds the same commands and answers
 # as the capture of the same update made on a virtual PC.
 #
@@ -32,11 +32,21 @@ read_agreement
 start_update
 answer_messages "-DO NOT abort"
 echo "$MESSAGES" | grep -q "^Close all other applications" || fail "no request to close programs"
-# The write runs (the drive restarts for 70 s in the middle of it): the end
-# of the session is asked for and must be refused, the update go on.
-sleep 3
+# The write runs once its first command has ended (the drive restarts for
+# 70 s in the middle of it): the end of the session is asked for and must be
+# refused, the update go on. Another program clicking UPDATE meanwhile
+# (posted and sent) starts nothing, then or later: the commands below are
+# those of one update.
+i=0
+until grep -q '"cdb":"\(3b\|cd\) ' "$WORK/wine.jsonl" 2>/dev/null; do
+  i=$((i + 1))
+  [ $i -le 1200 ] || fail "the write did not start within 120 s"
+  sleep 0.1
+done
 asked=$(wine "$WORK/app/qvprobe.exe" endsession "$MAIN" 2>/dev/null | tr -d '\r')
 [ "$asked" = no ] || fail "the end of the session during the write: $asked, not no"
+clicked=$(wine "$WORK/app/qvprobe.exe" command "$MAIN" 1001 2>/dev/null | tr -d '\r')
+[ "$clicked" = sent ] || fail "UPDATE sent during the write: $clicked"
 answer_messages "Succeed to load F/W!!"
 if echo "$MESSAGES" | grep -q "^Error\|^Failed"; then fail "an error was shown"; fi
 

@@ -21,6 +21,9 @@
 #include "platform/sim/virtual_clock.h"
 #include "platform/win32/win32_api.h"
 
+// ask_inside_exit.cpp
+void AskInsideExitWindows();
+
 namespace {
 
 // How often the drives' state is written back while image chunks stream in;
@@ -232,6 +235,8 @@ __declspec(dllexport) DWORD QvRehearsalDrives() { return Served()->rate; }
 
 BOOL QV_WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
   constexpr DWORD kProcessDetach = 0;
+  constexpr DWORD kProcessAttach = 1;
+  if (reason == kProcessAttach) AskInsideExitWindows();
   if (reason == kProcessDetach && g_served != nullptr && g_served->aspi) g_served->aspi->Save();
   return 1;
 }
