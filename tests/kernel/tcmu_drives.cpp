@@ -48,13 +48,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/file_read.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/sim/virtual_pc.h"
+#include "tests/kernel/drive_server.h"
 
 namespace fs = std::filesystem;
+using namespace drive_server;
 
 namespace {
 
@@ -63,18 +64,6 @@ const fs::path kTarget = "/sys/kernel/config/target";
 constexpr BYTE kStatusGood = 0x00;
 constexpr BYTE kStatusCheck = 0x02;
 constexpr BYTE kStatusBusy = 0x08;
-
-std::int64_t NowNs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-bool WriteAttribute(const fs::path& path, const std::string& text) {
-  std::ofstream out(path);
-  out << text << std::flush;
-  return static_cast<bool>(out);
-}
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "qv_tcmu_drives: %s: %s\n", what.c_str(), std::strerror(errno));
@@ -157,20 +146,7 @@ class Server {
       : machine_(std::move(machine)), rate_(rate), record_(std::move(record)) {}
 
   void Load() {
-    std::string text;
-    std::string why;
-    MachineSettings settings;
-    if (!ReadRegularFile(machine_ / "machine.ini", &text, &why) ||
-        !ParseMachineIni(text, &settings, &why)) {
-      std::fprintf(stderr, "qv_tcmu_drives: %s\n", why.c_str());
-      std::exit(1);
-    }
-    aspi_ = SimAspi::Load(machine_, settings.adapters, &clock_, &why);
-    if (!aspi_) {
-      std::fprintf(stderr, "qv_tcmu_drives: %s\n", why.c_str());
-      std::exit(1);
-    }
-    aspi_->PowerOn();
+    aspi_ = LoadDrives("qv_tcmu_drives", machine_, &clock_);
     for (int a = 0; a < 8; ++a) {
       for (int t = 0; t < 8; ++t) {
         if (const EmulatedDrive* d = aspi_->DriveAt(a, t)) {
@@ -371,41 +347,9 @@ class Server {
         at += v.iov_len;
       }
     }
-    Record(d, r);
+    RecordReceived(record_, r);
     aspi_->Send(&r);
     Complete(d);
-  }
-
-  // What the drive received, for the test to hold against the program's
-  // trace and the package: each command block in A_T.cdbs, the image bytes
-  // WRITE BUFFER carried at their offsets in A_T.image, the last loader
-  // data in A_T.loader.
-  void Record(const Drive& d, const SRB_ExecSCSICmd& r) {
-    if (record_.empty()) return;
-    const std::string stem =
-        (record_ / (std::to_string(d.setup.adapter) + "_" + std::to_string(d.setup.target)))
-            .string();
-    std::ofstream cdbs(stem + ".cdbs", std::ios::app);
-    for (int i = 0; i < r.SRB_CDBLen; ++i) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", r.CDBByte[i]);
-      cdbs << hex;
-    }
-    cdbs << " len=" << r.SRB_BufLen << "\n";
-    if (r.SRB_Flags != SRB_DIR_OUT || r.SRB_BufLen == 0) return;
-    const auto* data = reinterpret_cast<const char*>(r.SRB_BufPointer);
-    if (r.CDBByte[0] == 0x3B) {
-      // The drive takes the parameter list length the block gives; a longer
-      // transfer carries filler.
-      const std::uint32_t offset = (r.CDBByte[3] << 16) | (r.CDBByte[4] << 8) | r.CDBByte[5];
-      const std::uint32_t length = (r.CDBByte[6] << 16) | (r.CDBByte[7] << 8) | r.CDBByte[8];
-      std::fstream image(stem + ".image", std::ios::in | std::ios::out | std::ios::binary);
-      if (!image.is_open()) image.open(stem + ".image", std::ios::out | std::ios::binary);
-      image.seekp(offset);
-      image.write(data, std::min<std::uint32_t>(length, r.SRB_BufLen));
-    } else {
-      std::ofstream(stem + ".loader", std::ios::binary | std::ios::trunc).write(data, r.SRB_BufLen);
-    }
   }
 
   // Answers every command the emulator has ended, into the ring's next
