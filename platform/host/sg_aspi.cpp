@@ -28,9 +28,11 @@ constexpr int kSgV3 = 30000;
 // longest wait for a command of its kind, so that the program's time-out
 // comes first, and a command it gave up on is aborted by the kernel soon
 // after rather than left queued while the program goes on (or has ended).
+// The program's waits shrink with its rehearsal clock rate; the margin is
+// the wall clock's.
 constexpr unsigned kKernelMarginMs = 10000;
 
-unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request) {
+unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request, std::uint32_t rate) {
   unsigned program_ms = 60000;  // eject, image chunks, the vendor commands
   switch (request.CDBByte[0]) {
     case 0x00:  // TEST UNIT READY
@@ -43,7 +45,7 @@ unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request) {
     default:
       break;
   }
-  return program_ms + kKernelMarginMs;
+  return program_ms / rate + kKernelMarginMs;
 }
 
 bool WritesIntoDrive(const SRB_ExecSCSICmd& request) {
@@ -374,7 +376,7 @@ DWORD SgAspi::Send(SRB_ExecSCSICmd* request) {
     header.dxfer_len = 0;
     header.dxferp = nullptr;
   }
-  header.timeout = KernelTimeoutMs(*request);
+  header.timeout = KernelTimeoutMs(*request, rehearsal_rate_);
   // A short answer must never leave the previous answer's bytes behind.
   if (header.dxfer_direction == SG_DXFER_FROM_DEV) std::memset(header.dxferp, 0, header.dxfer_len);
   header.usr_ptr = held.get();

@@ -50,6 +50,10 @@ class SimSystem final : public System {
                              const TOKEN_PRIVILEGES* state) override;
   DWORD LastError() override { return last_error_; }
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
+  // A capture made on this host, replayed: the drive's power was cycled by
+  // hand after the direct update's shutdown, as this host asks for.
+  void set_power_cycled_by_hand(bool by_hand) { power_cycled_by_hand_ = by_hand; }
+  BOOL DrivePowerCycledByHand() override { return power_cycled_by_hand_ ? 1 : 0; }
 
   // The token steps and power requests in the order the program made them,
   // with what the PC answered: "OpenProcessToken 0x28: refused",
@@ -70,6 +74,7 @@ class SimSystem final : public System {
   std::vector<std::string> privilege_log_;
   PowerRequest power_request_ = PowerRequest::kNone;
   std::function<void(PowerRequest)> power_handler_;
+  bool power_cycled_by_hand_ = false;
 };
 
 // Copies `text` and its terminator into a Win32-style buffer; returns the

@@ -65,11 +65,36 @@ scenario noreturn "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:noret
 expect_in noreturn kernel.out "message: Error: No device could be detected."
 
 # A drive that never answers one WRITE BUFFER: the program's own time-out
-# ends the command, usb-storage resets the device and nothing stays wedged.
-scenario hang "$REHEARSAL" "--os 98 --autoinsert 0 --drive 0:0:t71:usb:hang=0x3B --package t71" \
-  "--ui headless --yes" "--family 98"
-grep -q '^0:0 cdb=3B .* timeout$' /tmp/case/hang/kernel.trace || fail "hang: no WRITE BUFFER timed out"
-grep -q '^0:0 Bulk-Only reset' /tmp/handler.out || fail "hang: usb-storage did not reset the drive"
+# ends the command and its message is told; the kernel's, a little later,
+# makes usb-storage reset the device, after which it answers again.
+dir=/tmp/case/hang
+rm -rf "$dir" && mkdir -p "$dir"
+quorvanta-sim init "$dir/kernel" --os 98 --autoinsert 0 --drive 0:0:t71:usb:hang=0x3B --package t71 > /dev/null
+cp -r "$dir/kernel" "$dir/sim"
+quorvanta --machine "$dir/sim" --ui headless --yes > "$dir/sim.out" 2>&1
+serve "$dir/kernel" "$REHEARSAL"
+(cd "$dir" && QUORVANTA_STATE_DIR=$dir/state quorvanta --package "$dir/kernel/drive_c/Quorvanta" --ui headless \
+  --yes --family 98 --rehearsal-clock-rate "$REHEARSAL" --trace "$dir/kernel.trace" > "$dir/kernel.out" 2> "$dir/kernel.err")
+start=$(uptime_cs)
+i=0
+while ! grep -q '^0:0 \(USB port reset\|Bulk-Only reset\)' /tmp/handler.out && [ $i -lt 400 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
+cs=$(($(uptime_cs) - start))
+(cd "$dir" && QUORVANTA_STATE_DIR=$dir/state2 quorvanta --package "$dir/kernel/drive_c/Quorvanta" --list \
+  > "$dir/again.out" 2>&1)
+unserve
+echo "== hang: usb-storage reset the drive $((cs / 100)).$((cs / 10 % 10)) s after the program had ended"
+cat "$dir/kernel.out" "$dir/again.out"
+grep -v '^ready$' /tmp/handler.out | sed 's/^/server: /'
+cmp -s "$dir/sim.out" "$dir/kernel.out" || {
+  fail "hang: the transcripts differ"
+  diff "$dir/sim.out" "$dir/kernel.out"
+}
+grep -q '^0:0 cdb=3B .* timeout$' "$dir/kernel.trace" || fail "hang: no WRITE BUFFER timed out"
+grep -q '^0:0 \(USB port reset\|Bulk-Only reset\)' /tmp/handler.out || fail "hang: usb-storage did not reset the drive"
+expect_in hang again.out "$(printf '0:0\tT71 CDRW USB\t1.00')"
 
 # A drive unplugged in the middle of the write: the program's failure
 # message, no hang, and the next run finds the drive plugged in again.

@@ -64,6 +64,9 @@ constexpr std::size_t kCbwSize = 31;
 constexpr std::size_t kCswSize = 13;
 constexpr BYTE kGetMaxLun = 0xFE;
 constexpr BYTE kBulkOnlyReset = 0xFF;
+// How long the host is given to finish a command whose status it has taken
+// before a drive that restarts leaves the bus (wall clock).
+constexpr std::int64_t kSettleNs = 200000000;
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "qv_usb_drives: %s: %s\n", what.c_str(), std::strerror(errno));
@@ -156,6 +159,11 @@ struct Drive {
   std::shared_ptr<Command> submitted;  // waiting for the main loop
   std::shared_ptr<Command> current;    // the one whose status wrapper is due
   std::uint64_t epoch = 0;             // counts resets and disconnects
+  // A command has ended whose status wrapper the host has not yet taken: a
+  // drive that restarts at the end of a command answers it first.
+  bool status_due = false;
+  std::int64_t status_taken_ns = 0;
+  std::int64_t leaving_since_ns = 0;  // gone from the emulator, still on the bus
   bool stopping = false;
   std::atomic<bool> bulk_done{false};
 };
@@ -411,7 +419,11 @@ class Server {
       std::uint32_t residue = 0;
       if (data_in && length != 0) {
         const std::size_t give = c->failed ? 0 : std::min<std::size_t>(c->data_in, length);
-        if (give != 0 && ::write(d.in, c->buffer.data(), give) < 0) continue;
+        if (give != 0 && ::write(d.in, c->buffer.data(), give) < 0) {
+          std::lock_guard<std::mutex> hold(d.lock);
+          if (d.epoch == epoch) d.status_due = false;
+          continue;
+        }
         // Less than the host asked for: the bulk-in endpoint halts, and the
         // host clears it before it reads the status.
         if (give < length) Halt(d.in, true);
@@ -426,7 +438,17 @@ class Server {
       std::memcpy(csw + 4, &tag, 4);
       std::memcpy(csw + 8, &residue, 4);
       csw[12] = c->failed ? kCswFailed : kCswPassed;
-      if (::write(d.in, csw, sizeof csw) < 0) continue;
+      const ssize_t sent = ::write(d.in, csw, sizeof csw);
+      // QV_USB_TRACE: each command's status wrapper on stderr, for a
+      // developer following the bus.
+      if (std::getenv("QV_USB_TRACE") != nullptr) {
+        std::fprintf(stderr, "%.3f %s op=%02X len=%u tag=%08x status=%d residue=%u sent=%zd %s\n",
+                     static_cast<double>(NowNs()) / 1e9, d.name.c_str(), r.CDBByte[0], length, tag,
+                     csw[12], le32toh(residue), sent, sent < 0 ? std::strerror(errno) : "");
+      }
+      std::lock_guard<std::mutex> hold(d.lock);
+      if (d.epoch == epoch) d.status_due = false;
+      d.status_taken_ns = NowNs();
     }
   }
 
@@ -532,6 +554,7 @@ class Server {
     std::lock_guard<std::mutex> hold(d.lock);
     c.failed = failed;
     c.ended = true;
+    d.status_due = true;
     d.changed.notify_all();
   }
 
@@ -580,10 +603,22 @@ class Server {
   void Drop(Drive& d) {
     std::lock_guard<std::mutex> hold(d.lock);
     ++d.epoch;
+    d.status_due = false;
     d.submitted = nullptr;
     d.current = nullptr;
     d.changed.notify_all();
     pthread_kill(d.bulk.native_handle(), SIGUSR2);
+  }
+
+  // The status wrapper of the last command is not yet taken, or was taken
+  // so recently that the host may still be at that command: a disconnect
+  // now would fail it, where a real drive leaves only after it answered.
+  // The settling lasts from the drive's leaving at most.
+  static bool StatusDue(Drive& d) {
+    std::lock_guard<std::mutex> hold(d.lock);
+    const std::int64_t now = NowNs();
+    return d.status_due ||
+           (now - d.status_taken_ns < kSettleNs && now - d.leaving_since_ns < kSettleNs);
   }
 
   bool AllSettled() {
@@ -604,6 +639,7 @@ class Server {
     d.bound = bind;
     d.enabled = 0;
     d.bound_at_ns = NowNs();
+    d.leaving_since_ns = 0;
     const double at_s = static_cast<double>(NowNs() - origin_ns_) / 1e9;
     d.worker = std::thread([&d, bind, at_s] {
       if (!WriteAttribute(d.gadget / "UDC", bind ? d.udc : "\n")) {
@@ -640,6 +676,12 @@ class Server {
       }
       const bool present = drive->Present(now) && d->off_since_ns == 0;
       if (present && !d->bound && plugging) continue;
+      // A drive that restarts leaves once it has answered; the hand on
+      // the plug (SIGUSR1) waits for nothing.
+      if (!present && d->bound && d->off_since_ns == 0) {
+        if (d->leaving_since_ns == 0) d->leaving_since_ns = NowNs();
+        if (StatusDue(*d)) continue;
+      }
       if (present != d->bound) {
         StartBindChange(*d, present);
         plugging = plugging || present;
