@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -85,5 +86,72 @@ inline void RecordReceived(const std::filesystem::path& record, const SRB_ExecSC
     std::ofstream(stem + ".loader", std::ios::binary | std::ios::trunc).write(data, r.SRB_BufLen);
   }
 }
+
+// The command line both servers take:
+//   PROGRAM MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]
+// False (usage told on stderr) when it is not that.
+struct Arguments {
+  std::filesystem::path machine;
+  std::uint32_t rate = 1;
+  std::filesystem::path record;  // empty: nothing recorded
+};
+
+inline bool ParseArguments(int argc, char** argv, const char* program, Arguments* out) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]\n",
+                 program);
+    return false;
+  }
+  out->machine = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--rehearsal-clock-rate") == 0 && i + 1 < argc) {
+      out->rate = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
+    } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
+      out->record = argv[++i];
+    } else {
+      std::fprintf(stderr, "%s: unknown argument %s\n", program, argv[i]);
+      return false;
+    }
+  }
+  if (out->rate == 0) out->rate = 1;
+  return true;
+}
+
+// The drives' virtual clock, following the wall clock at the rehearsal rate
+// from Start() on.
+class PacedClock {
+ public:
+  explicit PacedClock(std::uint32_t rate) : rate_(rate) {}
+  VirtualClock* clock() { return &clock_; }
+  void Start() { origin_ns_ = NowNs(); }
+  // Seconds of the wall clock since Start().
+  double Seconds() const { return static_cast<double>(NowNs() - origin_ns_) / 1e9; }
+  // Virtual time catches up with the wall clock; whatever falls due
+  // meanwhile ends now.
+  void CatchUp() {
+    const std::uint64_t target =
+        static_cast<std::uint64_t>((NowNs() - origin_ns_) * rate_ / 1000000);
+    const std::uint64_t now = clock_.Now();
+    if (target > now) clock_.Advance(target - now);
+  }
+  // How long to sleep: until the emulator's next instant, at most 20 ms (the
+  // servers' other work is looked at that often).
+  timespec Wait(const SimAspi& aspi) const {
+    std::int64_t wait_ns = 20000000;
+    const std::uint64_t next = aspi.NextEventAt();
+    if (next != UINT64_MAX) {
+      const std::int64_t due_ns =
+          origin_ns_ + static_cast<std::int64_t>((next * 1000000 + rate_ - 1) / rate_);
+      wait_ns = std::clamp<std::int64_t>(due_ns - NowNs(), 0, wait_ns);
+    }
+    return timespec{static_cast<time_t>(wait_ns / 1000000000),
+                    static_cast<long>(wait_ns % 1000000000)};
+  }
+
+ private:
+  std::uint32_t rate_;
+  VirtualClock clock_{0, false};
+  std::int64_t origin_ns_ = 0;
+};
 
 }  // namespace drive_server

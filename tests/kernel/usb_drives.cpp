@@ -172,11 +172,11 @@ void Interrupted(int) {}
 
 class Server {
  public:
-  Server(fs::path machine, std::uint32_t rate, fs::path record)
-      : machine_(std::move(machine)), rate_(rate), record_(std::move(record)) {}
+  explicit Server(const Arguments& args)
+      : machine_(args.machine), record_(args.record), pace_(args.rate) {}
 
   void Load() {
-    aspi_ = LoadDrives("qv_usb_drives", machine_, &clock_);
+    aspi_ = LoadDrives("qv_usb_drives", machine_, pace_.clock());
     aspi_->set_data_in_hook([this](const SRB_ExecSCSICmd* r, std::size_t n) {
       for (auto& c : held_) {
         if (&c->record == r) c->data_in = n;
@@ -274,7 +274,7 @@ class Server {
 
   int Serve() {
     const int sfd = signalfd(-1, &signals_, SFD_CLOEXEC);
-    origin_ns_ = NowNs();
+    pace_.Start();
     bool announced = false;
     bool stopping = false;
     for (;;) {
@@ -298,15 +298,7 @@ class Server {
       fds.push_back(pollfd{sfd, POLLIN, 0});
       fds.push_back(pollfd{wake_, POLLIN, 0});
       for (auto& d : drives_) fds.push_back(pollfd{d->ep0, POLLIN, 0});
-      std::int64_t wait_ns = 20000000;
-      const std::uint64_t next = aspi_->NextEventAt();
-      if (next != UINT64_MAX) {
-        const std::int64_t due_ns =
-            origin_ns_ + static_cast<std::int64_t>((next * 1000000 + rate_ - 1) / rate_);
-        wait_ns = std::clamp<std::int64_t>(due_ns - NowNs(), 0, wait_ns);
-      }
-      timespec timeout{static_cast<time_t>(wait_ns / 1000000000),
-                       static_cast<long>(wait_ns % 1000000000)};
+      timespec timeout = pace_.Wait(*aspi_);
       ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
       if ((fds[0].revents & POLLIN) != 0) {
         signalfd_siginfo info;
@@ -488,10 +480,7 @@ class Server {
   // Virtual time follows the wall clock at the rehearsal rate; whatever
   // falls due meanwhile ends now.
   void Advance() {
-    const std::uint64_t target =
-        static_cast<std::uint64_t>((NowNs() - origin_ns_) * rate_ / 1000000);
-    const std::uint64_t now = clock_.Now();
-    if (target > now) clock_.Advance(target - now);
+    pace_.CatchUp();
     bool any = false;
     for (auto it = held_.begin(); it != held_.end();) {
       Command& c = **it;
@@ -640,7 +629,7 @@ class Server {
     d.enabled = 0;
     d.bound_at_ns = NowNs();
     d.leaving_since_ns = 0;
-    const double at_s = static_cast<double>(NowNs() - origin_ns_) / 1e9;
+    const double at_s = pace_.Seconds();
     d.worker = std::thread([&d, bind, at_s] {
       if (!WriteAttribute(d.gadget / "UDC", bind ? d.udc : "\n")) {
         std::fprintf(stderr, "qv_usb_drives: cannot %s %s: %s\n", bind ? "bind" : "unbind",
@@ -657,7 +646,7 @@ class Server {
   // Each gadget follows its drive: plugged in while the drive is present,
   // unplugged while it restarts or has lost its power.
   void Follow() {
-    const std::uint64_t now = clock_.Now();
+    const std::uint64_t now = pace_.clock()->Now();
     // One drive plugged in at a time, each once the host has configured the
     // one before (or given up on it), so that SCSI host numbers rise with
     // the drives' addresses, as with drives plugged in one after another.
@@ -720,39 +709,21 @@ class Server {
   }
 
   fs::path machine_;
-  std::uint32_t rate_;
   fs::path record_;
-  VirtualClock clock_{0, false};
+  PacedClock pace_;
   std::unique_ptr<SimAspi> aspi_;
   std::vector<std::unique_ptr<Drive>> drives_;
   std::list<std::shared_ptr<Command>> held_;  // sent to the emulator
   int wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  std::int64_t origin_ns_ = 0;
   sigset_t signals_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr,
-                 "usage: qv_usb_drives MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]\n");
-    return 2;
-  }
-  std::uint32_t rate = 1;
-  fs::path record;
-  for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--rehearsal-clock-rate") == 0 && i + 1 < argc) {
-      rate = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-    } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
-      record = argv[++i];
-    } else {
-      std::fprintf(stderr, "qv_usb_drives: unknown argument %s\n", argv[i]);
-      return 2;
-    }
-  }
-  if (rate == 0) rate = 1;
-  Server server(argv[1], rate, record);
+  Arguments args;
+  if (!ParseArguments(argc, argv, "qv_usb_drives", &args)) return 2;
+  Server server(args);
   server.Load();
   server.Build();
   return server.Serve();
