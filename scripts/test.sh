@@ -28,7 +28,7 @@ ninja -C build/asan -j "$jobs"
 # under the sanitizers the program's own code is what matters, and one boot
 # per suite keeps the run short.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan -j "$jobs" --output-on-failure -LE '^(views|qemu|wine|kernel|package|spti)$'
+  ctest --test-dir build/asan -j "$jobs" --output-on-failure -LE '^(views|qemu|wine|kernel|package|usb|spti)$'
 
 if [ -f fuzz/run.sh ]; then
   sh fuzz/run.sh build/fuzz

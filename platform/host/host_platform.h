@@ -61,6 +61,7 @@ class HostClock final : public Clock {
   // From now on the tick count runs `rate` times as fast as the wall clock
   // (1 to kMaxRehearsalRate), going on from its present reading.
   void SetRehearsalRate(std::uint32_t rate);
+  std::uint32_t rate() const { return rate_; }
 
  private:
   CompletionPump* pump_;
@@ -154,7 +155,10 @@ class HostPlatform {
   // that answer the vendor query.
   void SetWindows98(bool on) { system_->set_windows_98(on); }
   // Rehearsals and tests only (see HostClock::SetRehearsalRate).
-  void SetRehearsalClockRate(std::uint32_t rate) { clock_->SetRehearsalRate(rate); }
+  void SetRehearsalClockRate(std::uint32_t rate) {
+    clock_->SetRehearsalRate(rate);
+    aspi_->set_rehearsal_rate(clock_->rate());
+  }
   const std::filesystem::path& state_dir() const { return state_dir_; }
   const SgAspi& sg() const { return *aspi_; }
   // A package file was named as missing or unreadable on standard error.

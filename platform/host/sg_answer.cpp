@@ -83,11 +83,13 @@ namespace {
 // longest wait for a command of its kind, so that the program's time-out
 // comes first, and a command it gave up on is aborted by the kernel soon
 // after rather than left queued while the program goes on (or has ended).
+// The program's waits shrink with its rehearsal clock rate; the margin is
+// the wall clock's.
 constexpr unsigned kKernelMarginMs = 10000;
 
 }  // namespace
 
-unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request) {
+unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request, std::uint32_t rate) {
   unsigned program_ms = 60000;  // eject, image chunks, the vendor commands
   switch (request.CDBByte[0]) {
     case 0x00:  // TEST UNIT READY
@@ -100,7 +102,7 @@ unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request) {
     default:
       break;
   }
-  return program_ms + kKernelMarginMs;
+  return program_ms / (rate > 0 ? rate : 1) + kKernelMarginMs;
 }
 
 bool WritesIntoDrive(const SRB_ExecSCSICmd& request) {

@@ -2,6 +2,8 @@
 // layer reports in an SRB_ExecSCSICmd record.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/aspi.h"
 #include "platform/types.h"
 
@@ -34,8 +36,8 @@ struct SgAnswer {
 BYTE TranslateSgAnswer(const SgAnswer& answer, SRB_ExecSCSICmd* request);
 
 // The kernel's own limit for `request`, in ms: a little above the program's
-// longest wait for a command of its kind.
-unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request);
+// longest wait for a command of its kind, at the rehearsal clock `rate`.
+unsigned KernelTimeoutMs(const SRB_ExecSCSICmd& request, std::uint32_t rate = 1);
 // True for the commands that write into the drive (WRITE BUFFER and the
 // vendor load), which are sent only through a node opened exclusively.
 bool WritesIntoDrive(const SRB_ExecSCSICmd& request);

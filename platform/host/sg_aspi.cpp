@@ -349,7 +349,7 @@ DWORD SgAspi::Send(SRB_ExecSCSICmd* request) {
     header.dxfer_len = 0;
     header.dxferp = nullptr;
   }
-  header.timeout = KernelTimeoutMs(*request);
+  header.timeout = KernelTimeoutMs(*request, rehearsal_rate_);
   // A short answer must never leave the previous answer's bytes behind.
   if (header.dxfer_direction == SG_DXFER_FROM_DEV) std::memset(header.dxferp, 0, header.dxfer_len);
   header.usr_ptr = held.get();

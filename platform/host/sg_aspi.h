@@ -74,6 +74,8 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   DWORD Send(SRB_ExecSCSICmd* request) override;
   bool Holds(const SRB_ExecSCSICmd* request) const override;
   void WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ns) override;
+  // The program's clock runs this many times as fast as the wall clock.
+  void set_rehearsal_rate(std::uint32_t rate) { rehearsal_rate_ = rate != 0 ? rate : 1; }
 
   // The node at an address ("" when none), for the tests and the notes.
   std::string NodeAt(int adapter, int target) const;
@@ -100,6 +102,7 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   std::string sysfs_dir_;
   std::string dev_dir_;
   Note note_;
+  std::uint32_t rehearsal_rate_ = 1;
   std::set<std::string> noted_;
   std::vector<std::shared_ptr<SgDevice>> devices_;
   std::shared_ptr<SgDevice> address_[8][8];

@@ -351,10 +351,12 @@ void SimAspi::RunUntil(std::uint64_t now) {
       for (const auto& drive : drives_) returns_at_ = std::min(returns_at_, drive->NextEventAt());
     }
 
+    std::size_t data_in = 0;
     if (answer.data_in_length > 0 && request->SRB_BufPointer != nullptr) {
-      const std::size_t n = std::min<std::size_t>(answer.data_in_length, request->SRB_BufLen);
-      std::memcpy(request->SRB_BufPointer, answer.data_in.data(), n);
+      data_in = std::min<std::size_t>(answer.data_in_length, request->SRB_BufLen);
+      std::memcpy(request->SRB_BufPointer, answer.data_in.data(), data_in);
     }
+    if (data_in_hook_) data_in_hook_(request, data_in);
     BYTE status = SS_ERR;
     switch (answer.outcome) {
       case Outcome::kGood:

@@ -60,6 +60,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -165,6 +166,12 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   // Null when no drive sits at the address.
   const EmulatedDrive* DriveAt(int adapter, int target) const;
   EmulatedDrive* DriveAt(int adapter, int target);
+  // Told, as each held command ends, how many data-in bytes went into its
+  // buffer: what a server that reports residues (a USB bridge) needs, since
+  // the record itself has no field for it.
+  void set_data_in_hook(std::function<void(const SRB_ExecSCSICmd*, std::size_t)> hook) {
+    data_in_hook_ = std::move(hook);
+  }
 
  private:
   struct Held;
@@ -184,6 +191,7 @@ class SimAspi final : public AspiLayer, public VirtualEventSource {
   // Each drive's description line as its file holds it; empty when unknown.
   std::vector<std::string> saved_lines_;
   std::vector<Held> held_;
+  std::function<void(const SRB_ExecSCSICmd*, std::size_t)> data_in_hook_;
   std::uint64_t next_sequence_ = 0;
   int refused_resubmits_ = 0;
   // No drive comes back before this instant. Only the end of a command can

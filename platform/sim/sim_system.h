@@ -52,6 +52,9 @@ class SimSystem final : public System {
                              const TOKEN_PRIVILEGES* state) override;
   DWORD LastError() override { return last_error_; }
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
+  // A capture made on this host, replayed: the drive's power was cycled by
+  // hand after the direct update's shutdown, as this host asks for.
+  void set_power_cycled_by_hand(bool by_hand) { settings_.power_cycle_by_hand = by_hand; }
   BOOL DrivePowerCycledByHand() override { return settings_.power_cycle_by_hand ? 1 : 0; }
 
   // The token steps and power requests in the order the program made them,

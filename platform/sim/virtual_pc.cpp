@@ -327,6 +327,7 @@ bool VirtualPc::OpenReplay(std::string* error) {
     *error = "malformed " + why;
     return false;
   }
+  system_->set_power_cycled_by_hand(capture.platform == "this host");
   replay_ = std::make_unique<ReplayAspi>(
       std::move(capture), clock_.get(), [this](const std::string& report) {
         ReplaceFileAtomically(dir_ / "replay.result", report, nullptr);

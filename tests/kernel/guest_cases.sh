@@ -8,8 +8,12 @@
 # One update runs in real time; the others at REHEARSAL, the rate at which
 # both the program's clock and the emulated drives run faster than the wall
 # clock.
+#
+# Sourced with CASES_LIB_ONLY=1 and SERVER set (usb_cases.sh), it defines
+# its functions for another drive server and runs no case.
 set -u
 REHEARSAL=10
+SERVER=${SERVER:-qv_tcmu_drives}
 failures=0
 DIFFERS=""  # the one case whose outcome Linux itself changes (below)
 
@@ -28,7 +32,7 @@ wait_for_nodes() {  # COUNT
 
 serve() {  # DIR RATE
   rm -rf "$1.received" && mkdir -p "$1.received"
-  qv_tcmu_drives "$1" --rehearsal-clock-rate "$2" --record "$1.received" > /tmp/handler.out 2> /tmp/handler.err &
+  "$SERVER" "$1" --rehearsal-clock-rate "$2" --record "$1.received" > /tmp/handler.out 2> /tmp/handler.err &
   HANDLER=$!
   i=0
   while ! grep -q '^ready$' /tmp/handler.out && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
@@ -162,13 +166,14 @@ expect_in() {  # NAME FILE TEXT
 # (its LUN unlinked, the drive powered on, the LUN linked again), and the
 # program finds it and reads its revision. A drive that takes the image but
 # starts with its old firmware (returnrev) is reported as not updated.
-power_cycle() {  # NAME DRIVE EXPECTED-LINE
+power_cycle() {  # NAME DRIVE EXPECTED-LINE [HOST-ONLY ARGS]
   dir=/tmp/case/$1
   rm -rf "$dir" && mkdir -p "$dir"
-  quorvanta-sim init "$dir/kernel" --os nt --drive "$2" --package t71 > /dev/null || { fail "$1: init"; return; }
+  quorvanta-sim init "$dir/kernel" --os nt --drive "$2" --package "$(echo "$2" | cut -d: -f3)" > /dev/null ||
+    { fail "$1: init"; return; }
   serve "$dir/kernel" "$REHEARSAL"
   (cd "$dir" && QUORVANTA_STATE_DIR=$dir/state quorvanta --package "$dir/kernel/drive_c/Quorvanta" \
-    --family nt --ui headless --yes --rehearsal-clock-rate "$REHEARSAL" --trace "$dir/kernel.trace" \
+    --family nt --ui headless --yes --rehearsal-clock-rate "$REHEARSAL" --trace "$dir/kernel.trace" ${4:-} \
     > "$dir/kernel.out" 2> "$dir/kernel.err") &
   program=$!
   i=0
@@ -191,6 +196,8 @@ power_cycle() {  # NAME DRIVE EXPECTED-LINE
   expect_in "$1" kernel.out "$3"
   [ "$(cat "$dir/kernel.code")" = 0 ] || fail "$1: exit code $(cat "$dir/kernel.code")"
 }
+
+[ -n "${CASES_LIB_ONLY:-}" ] && return 0
 
 # Discovery: two drives of both models, each on a host of its own.
 TWO="--os 98 --autoinsert 0 --drive 0:0:t71:usb:code=0x11 --drive 1:0:r305:usb:rev=1.20,code=0x13"

@@ -48,13 +48,14 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/file_read.h"
 #include "platform/sim/emulated_drive.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
 #include "platform/sim/virtual_pc.h"
+#include "tests/kernel/drive_server.h"
 
 namespace fs = std::filesystem;
+using namespace drive_server;
 
 namespace {
 
@@ -63,18 +64,6 @@ const fs::path kTarget = "/sys/kernel/config/target";
 constexpr BYTE kStatusGood = 0x00;
 constexpr BYTE kStatusCheck = 0x02;
 constexpr BYTE kStatusBusy = 0x08;
-
-std::int64_t NowNs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
-bool WriteAttribute(const fs::path& path, const std::string& text) {
-  std::ofstream out(path);
-  out << text << std::flush;
-  return static_cast<bool>(out);
-}
 
 [[noreturn]] void Die(const std::string& what) {
   std::fprintf(stderr, "qv_tcmu_drives: %s: %s\n", what.c_str(), std::strerror(errno));
@@ -153,24 +142,11 @@ std::string NodeOf(const fs::path& tpg) {
 
 class Server {
  public:
-  Server(fs::path machine, std::uint32_t rate, fs::path record)
-      : machine_(std::move(machine)), rate_(rate), record_(std::move(record)) {}
+  explicit Server(const Arguments& args)
+      : machine_(args.machine), record_(args.record), pace_(args.rate) {}
 
   void Load() {
-    std::string text;
-    std::string why;
-    MachineSettings settings;
-    if (!ReadRegularFile(machine_ / "machine.ini", &text, &why) ||
-        !ParseMachineIni(text, &settings, &why)) {
-      std::fprintf(stderr, "qv_tcmu_drives: %s\n", why.c_str());
-      std::exit(1);
-    }
-    aspi_ = SimAspi::Load(machine_, settings.adapters, &clock_, &why);
-    if (!aspi_) {
-      std::fprintf(stderr, "qv_tcmu_drives: %s\n", why.c_str());
-      std::exit(1);
-    }
-    aspi_->PowerOn();
+    aspi_ = LoadDrives("qv_tcmu_drives", machine_, pace_.clock());
     for (int a = 0; a < 8; ++a) {
       for (int t = 0; t < 8; ++t) {
         if (const EmulatedDrive* d = aspi_->DriveAt(a, t)) {
@@ -220,7 +196,7 @@ class Server {
     sigaddset(&signals, SIGUSR1);
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
-    origin_ns_ = NowNs();
+    pace_.Start();
     bool announced = false;
     bool stopping = false;
     for (;;) {
@@ -245,15 +221,7 @@ class Server {
       for (auto& d : drives_) fds.push_back(pollfd{d->uio, POLLIN, 0});
       // Wake for the emulator's next instant, and now and then for the
       // link threads.
-      std::int64_t wait_ns = 20000000;
-      const std::uint64_t next = aspi_->NextEventAt();
-      if (next != UINT64_MAX) {
-        const std::int64_t due_ns =
-            origin_ns_ + static_cast<std::int64_t>((next * 1000000 + rate_ - 1) / rate_);
-        wait_ns = std::clamp<std::int64_t>(due_ns - NowNs(), 0, wait_ns);
-      }
-      timespec timeout{static_cast<time_t>(wait_ns / 1000000000),
-                       static_cast<long>(wait_ns % 1000000000)};
+      timespec timeout = pace_.Wait(*aspi_);
       ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
       if ((fds[0].revents & POLLIN) != 0) {
         signalfd_siginfo info;
@@ -321,10 +289,7 @@ class Server {
   // Virtual time follows the wall clock at the rehearsal rate; whatever falls
   // due meanwhile ends now.
   void Advance() {
-    const std::uint64_t target =
-        static_cast<std::uint64_t>((NowNs() - origin_ns_) * rate_ / 1000000);
-    const std::uint64_t now = clock_.Now();
-    if (target > now) clock_.Advance(target - now);
+    pace_.CatchUp();
     for (auto& d : drives_) Complete(*d);
   }
 
@@ -371,41 +336,9 @@ class Server {
         at += v.iov_len;
       }
     }
-    Record(d, r);
+    RecordReceived(record_, r);
     aspi_->Send(&r);
     Complete(d);
-  }
-
-  // What the drive received, for the test to hold against the program's
-  // trace and the package: each command block in A_T.cdbs, the image bytes
-  // WRITE BUFFER carried at their offsets in A_T.image, the last loader
-  // data in A_T.loader.
-  void Record(const Drive& d, const SRB_ExecSCSICmd& r) {
-    if (record_.empty()) return;
-    const std::string stem =
-        (record_ / (std::to_string(d.setup.adapter) + "_" + std::to_string(d.setup.target)))
-            .string();
-    std::ofstream cdbs(stem + ".cdbs", std::ios::app);
-    for (int i = 0; i < r.SRB_CDBLen; ++i) {
-      char hex[4];
-      std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", r.CDBByte[i]);
-      cdbs << hex;
-    }
-    cdbs << " len=" << r.SRB_BufLen << "\n";
-    if (r.SRB_Flags != SRB_DIR_OUT || r.SRB_BufLen == 0) return;
-    const auto* data = reinterpret_cast<const char*>(r.SRB_BufPointer);
-    if (r.CDBByte[0] == 0x3B) {
-      // The drive takes the parameter list length the block gives; a longer
-      // transfer carries filler.
-      const std::uint32_t offset = (r.CDBByte[3] << 16) | (r.CDBByte[4] << 8) | r.CDBByte[5];
-      const std::uint32_t length = (r.CDBByte[6] << 16) | (r.CDBByte[7] << 8) | r.CDBByte[8];
-      std::fstream image(stem + ".image", std::ios::in | std::ios::out | std::ios::binary);
-      if (!image.is_open()) image.open(stem + ".image", std::ios::out | std::ios::binary);
-      image.seekp(offset);
-      image.write(data, std::min<std::uint32_t>(length, r.SRB_BufLen));
-    } else {
-      std::ofstream(stem + ".loader", std::ios::binary | std::ios::trunc).write(data, r.SRB_BufLen);
-    }
   }
 
   // Answers every command the emulator has ended, into the ring's next
@@ -522,7 +455,7 @@ class Server {
     if (d.worker.joinable()) d.worker.join();
     d.busy = true;
     d.linked = link;
-    const double at_s = static_cast<double>(NowNs() - origin_ns_) / 1e9;
+    const double at_s = pace_.Seconds();
     d.worker = std::thread([&d, link, at_s] {
       const fs::path at = d.lun / "drive";
       if (link) {
@@ -542,7 +475,7 @@ class Server {
   // Each LUN follows its drive: on the host while the drive is present,
   // off while it restarts or has lost its power.
   void Follow() {
-    const std::uint64_t now = clock_.Now();
+    const std::uint64_t now = pace_.clock()->Now();
     for (auto& d : drives_) {
       if (d->busy) continue;
       EmulatedDrive* drive = aspi_->DriveAt(d->setup.adapter, d->setup.target);
@@ -578,36 +511,18 @@ class Server {
   }
 
   fs::path machine_;
-  std::uint32_t rate_;
   fs::path record_;  // where the drives' received commands go ("": nowhere)
-  VirtualClock clock_{0, false};
+  PacedClock pace_;
   std::unique_ptr<SimAspi> aspi_;
   std::vector<std::unique_ptr<Drive>> drives_;
-  std::int64_t origin_ns_ = 0;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr,
-                 "usage: qv_tcmu_drives MACHINE_DIR [--rehearsal-clock-rate N] [--record DIR]\n");
-    return 2;
-  }
-  std::uint32_t rate = 1;
-  fs::path record;
-  for (int i = 2; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--rehearsal-clock-rate") == 0 && i + 1 < argc) {
-      rate = static_cast<std::uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-    } else if (std::strcmp(argv[i], "--record") == 0 && i + 1 < argc) {
-      record = argv[++i];
-    } else {
-      std::fprintf(stderr, "qv_tcmu_drives: unknown argument %s\n", argv[i]);
-      return 2;
-    }
-  }
-  if (rate == 0) rate = 1;
-  Server server(argv[1], rate, record);
+  Arguments args;
+  if (!ParseArguments(argc, argv, "qv_tcmu_drives", &args)) return 2;
+  Server server(args);
   server.Load();
   server.Build();
   return server.Serve();
