@@ -106,6 +106,24 @@ HANDLE Win32Aspi::DeviceAt(int adapter, int target) const {
 
 DWORD Win32Aspi::SupportInfo() {
   if (support_info_ != nullptr) return support_info_();
+  // A drive that restarted (its firmware loaded) or was plugged in again is
+  // a new device to the system, and a handle opened before leads nowhere.
+  // The program asks again once a drive is back, as it asks an ASPI layer to
+  // look at its buses anew: the devices are opened again then, unless a
+  // command still runs on one of them.
+  bool idle = false;
+  {
+    win32::Locked locked(&lock_);
+    idle = held_.empty();
+  }
+  if (idle && !first_look_) {
+    for (const auto& each : devices_) win32::CloseHandle(each.second.handle);
+    devices_.clear();
+    adapter_count_ = 0;
+    refused_ = 0;
+    OpenPassThroughDevices();
+  }
+  first_look_ = false;
   // Pass-through needs no driver of its own: it works whenever a device
   // opened, and says so the way ASPI does.
   return static_cast<DWORD>(adapter_count_) |

@@ -69,7 +69,8 @@ class Win32Aspi final : public AspiLayer {
   SendEntry send_ = nullptr;
   std::map<int, PassThroughDevice> devices_;  // by adapter * 8 + target
   int adapter_count_ = 0;
-  int refused_ = 0;  // devices there but denied for lack of rights
+  int refused_ = 0;         // devices there but denied for lack of rights
+  bool first_look_ = true;  // the devices the constructor opened are still fresh
   HANDLE completion_event_ = nullptr;
   bool rehearsal_drives_ = false;
   mutable win32::CriticalSection lock_ = {};

@@ -54,10 +54,13 @@ done
 phase "drives served"
 
 # Each CD drive a letter (its folder, "X::" its device) and the type cdrom,
-# as winecfg records them; Wine's mount manager then makes \\.\CdRomN of
-# them in the order of the letters. The registry is written before Wine
-# starts: the mount manager reads it once.
+# as winecfg records them (the registry written before Wine starts: the
+# mount manager reads it once). Under Wine 8 those alone gave the program
+# no drive: \\.\CdRomN then names the mount manager's own device. A
+# dosdevices entry "cdromN" does: Wine then opens \\.\CdRomN as that Linux
+# device, and its pass-through becomes SG_IO on it.
 letters="d e f g"
+n=0
 : >"$WORK/drives.reg"
 for sr in /sys/block/sr*; do
   letter=${letters%% *}
@@ -65,8 +68,10 @@ for sr in /sys/block/sr*; do
   mkdir -p "/mnt/${sr##*/}"
   ln -sfn "/mnt/${sr##*/}" "$WINEPREFIX/dosdevices/$letter:"
   ln -sfn "/dev/${sr##*/}" "$WINEPREFIX/dosdevices/$letter::"
+  ln -sfn "/dev/${sr##*/}" "$WINEPREFIX/dosdevices/cdrom$n"
   printf '"%s:"="cdrom"\n' "$letter" >>"$WORK/drives.reg"
-  echo "$letter: /dev/${sr##*/} $(cat "$sr/device/model")"
+  echo "$letter: and \\\\.\\CdRom$n: /dev/${sr##*/} $(cat "$sr/device/model")"
+  n=$((n + 1))
 done
 {
   printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n'
@@ -100,6 +105,19 @@ dump
 phase "Wine started"
 
 # --- the runs -------------------------------------------------------------
+
+# wait_window_with of lib_wine.sh, given up at once when the program ends.
+wait_window_with() {  # CONTROL SECONDS
+  end=$(($(date +%s) + $2))
+  while :; do
+    dump
+    WIN=$(window_with "$1")
+    [ -n "$WIN" ] && return 0
+    kill -0 "$PROGRAM" 2>/dev/null || fail "the program ended before showing control $1"
+    [ "$(date +%s)" -lt "$end" ] || fail "no window with control $1 within $2 s"
+    sleep 0.5
+  done
+}
 
 # The agreement scrolled to its end by pages (clicks in the scroll bar's
 # trough above its lower arrow), looked at every few pages; then Accept
@@ -265,16 +283,10 @@ mkdir -p /mnt/nodev
 mount -t tmpfs -o nodev nodev /mnt/nodev
 for sr in /sys/block/sr*; do
   mknod "/mnt/nodev/${sr##*/}" b "$(cut -d: -f1 "$sr/dev")" "$(cut -d: -f2 "$sr/dev")"
-  for link in "$WINEPREFIX"/dosdevices/*::; do
+  for link in "$WINEPREFIX"/dosdevices/*:: "$WINEPREFIX"/dosdevices/cdrom*; do
     [ "$(readlink "$link")" = "/dev/${sr##*/}" ] && ln -sfn "/mnt/nodev/${sr##*/}" "$link"
   done
 done
-# The mount manager looks at its drives again when Wine starts anew.
-exec 7>&- 8<&-
-wineserver -k || true
-wineserver -w
-wineserver -p
-start_probe
 prepare_run refused t71
 phase "devices refused"
 start_run refused en_US.UTF-8
