@@ -33,7 +33,8 @@ CR=$(printf '\r')
 # On a failure, what the program and the drive server said.
 trap 'code=$?; if [ $code -ne 0 ]; then
   echo "--- program.log:"; grep -av "trace:process" "$WORK/program.log" 2>/dev/null | tail -20
-  echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null; fi' EXIT
+  echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null
+  cp "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$OUT"/ 2>/dev/null; fi' EXIT
 
 phase() { echo "== $* ($(cut -d' ' -f1 /proc/uptime) s since boot)"; }
 
