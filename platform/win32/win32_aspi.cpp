@@ -52,7 +52,7 @@ Win32Aspi::Win32Aspi() {
       rehearsal_drives_ = false;
     }
   }
-  if (send_ == nullptr) OpenPassThroughDevices();
+  if (send_ == nullptr) OpenPassThroughDevices(false);
 }
 
 // Opens the CD-ROM devices not open yet. A drive that restarted (its
@@ -61,7 +61,20 @@ Win32Aspi::Win32Aspi() {
 // failure, and the next look opens the device anew. Adapter numbers, once
 // given to a (port, path) pair, stay, so the drive keeps its address; pairs
 // seen for the first time are numbered after the others, in their order.
-void Win32Aspi::OpenPassThroughDevices() {
+void Win32Aspi::OpenPassThroughDevices(bool close_gone) {
+  if (close_gone) {
+    // Closed before the look: the system may give the device back under its
+    // old name only once nothing holds the old one open.
+    win32::Locked locked(&lock_);
+    for (auto it = devices_.begin(); it != devices_.end();) {
+      if (!it->second.gone) {
+        ++it;
+        continue;
+      }
+      win32::CloseHandle(it->second.handle);
+      it = devices_.erase(it);
+    }
+  }
   struct Found {
     HANDLE handle;
     ScsiAddress address;
@@ -107,8 +120,7 @@ void Win32Aspi::OpenPassThroughDevices() {
       win32::CloseHandle(each.handle);
       continue;
     }
-    // A gone handle is left open (a command may still hold it): one per
-    // restart of a drive.
+    // A gone handle still here may be held by a running command: left open.
     devices_[key] = PassThroughDevice{each.handle, number, each.address.TargetId, false};
   }
   const int adapters = static_cast<int>(adapter_of_.size());
@@ -128,6 +140,11 @@ void Win32Aspi::MarkGone(HANDLE device) {
   }
 }
 
+bool Win32Aspi::Idle() const {
+  win32::Locked locked(&lock_);
+  return held_.empty();
+}
+
 bool Win32Aspi::GoneOnlyOneHeld(int adapter, int target) const {
   win32::Locked locked(&lock_);
   auto found = devices_.find(adapter * kMaxTargets + target);
@@ -139,7 +156,7 @@ DWORD Win32Aspi::SupportInfo() {
   // Asked again (the program does once a drive is back after its restart),
   // the devices that appeared since are opened, as an ASPI layer looks at
   // its buses anew.
-  if (!first_look_) OpenPassThroughDevices();
+  if (!first_look_) OpenPassThroughDevices(Idle());
   first_look_ = false;
   // Pass-through needs no driver of its own: it works whenever a device
   // opened, and says so the way ASPI does.
@@ -238,7 +255,7 @@ DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
   } else if (request->SRB_Lun == 0 && GoneOnlyOneHeld(request->SRB_HaId, request->SRB_Target)) {
     // The drive at the address went away: it is looked for once more, in
     // case it is back, while no other command runs.
-    OpenPassThroughDevices();
+    OpenPassThroughDevices(true);
   }
   if (immediate != SS_PENDING) {
   } else if (request->SRB_HaId >= adapter_count_) {

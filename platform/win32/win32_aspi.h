@@ -61,12 +61,15 @@ class Win32Aspi final : public AspiLayer {
   };
   static void Posted(SRB_ExecSCSICmd* request);
   static DWORD QV_WINAPI PassThroughThread(void* request);
-  void OpenPassThroughDevices();
+  // close_gone: the devices marked gone are closed first (no command holds
+  // them).
+  void OpenPassThroughDevices(bool close_gone);
   HANDLE DeviceAt(int adapter, int target) const;
   void MarkGone(HANDLE device);
   // True when the device at the address went away and the request being
   // sent is the only one held.
   bool GoneOnlyOneHeld(int adapter, int target) const;
+  bool Idle() const;
 
   using SupportInfoEntry = DWORD (*)();
   using SendEntry = DWORD (*)(SRB_ExecSCSICmd*);

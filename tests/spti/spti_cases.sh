@@ -34,7 +34,7 @@ CR=$(printf '\r')
 trap 'code=$?; if [ $code -ne 0 ]; then
   echo "--- program.log:"; grep -av "trace:process" "$WORK/program.log" 2>/dev/null | tail -20
   echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null
-  cp "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$OUT"/ 2>/dev/null; fi' EXIT
+  ls -l "$WORK" /dev/sr*; cp "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$OUT"/ 2>/dev/null; fi' EXIT
 
 phase() { echo "== $* ($(cut -d' ' -f1 /proc/uptime) s since boot)"; }
 
@@ -61,7 +61,6 @@ phase "drives served"
 # dosdevices entry "cdromN" does: Wine then opens \\.\CdRomN as that Linux
 # device, and its pass-through becomes SG_IO on it.
 letters="d e f g"
-n=0
 : >"$WORK/drives.reg"
 for sr in /sys/block/sr*; do
   letter=${letters%% *}
@@ -69,11 +68,12 @@ for sr in /sys/block/sr*; do
   mkdir -p "/mnt/${sr##*/}"
   ln -sfn "/mnt/${sr##*/}" "$WINEPREFIX/dosdevices/$letter:"
   ln -sfn "/dev/${sr##*/}" "$WINEPREFIX/dosdevices/$letter::"
-  ln -sfn "/dev/${sr##*/}" "$WINEPREFIX/dosdevices/cdrom$n"
   printf '"%s:"="cdrom"\n' "$letter" >>"$WORK/drives.reg"
-  echo "$letter: and \\\\.\\CdRom$n: /dev/${sr##*/} $(cat "$sr/device/model")"
-  n=$((n + 1))
+  echo "$letter: /dev/${sr##*/} $(cat "$sr/device/model")"
 done
+# cdromN for every sr name the kernel may give: a drive that restarts comes
+# back as a new device, under a new name while its old one is still held.
+for n in 0 1 2 3 4 5 6 7; do ln -sfn "/dev/sr$n" "$WINEPREFIX/dosdevices/cdrom$n"; done
 {
   printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n'
   cat "$WORK/drives.reg"
