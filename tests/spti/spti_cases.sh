@@ -156,7 +156,7 @@ update_row() {
   click "$MAIN" 1001
 }
 
-capture_path() { echo "Z:$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
+capture_path() { printf 'Z:%s\n' "$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
 
 # What drive $2 (A:T) received, against capture $1: every command the
 # capture holds for it was served, in order, with the same command block
