@@ -34,7 +34,7 @@ CR=$(printf '\r')
 trap 'code=$?; if [ $code -ne 0 ]; then
   echo "--- program.log:"; grep -av "trace:process" "$WORK/program.log" 2>/dev/null | tail -20
   echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null
-  ls -l "$WORK" /dev/sr*; cp "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$OUT"/ 2>/dev/null; fi' EXIT
+  ls -l "$WORK" /dev/sr*; cp -r "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$WORK"/received "$OUT"/ 2>/dev/null; fi' EXIT
 
 phase() { echo "== $* ($(cut -d' ' -f1 /proc/uptime) s since boot)"; }
 
@@ -142,11 +142,12 @@ accept_agreement() {
   click "$agreement" 1
 }
 
-# The main dialog shows both drives' rows; row $1 is chosen, UPDATE.
+# The main dialog shows both drives' rows (the T71's revision $1, the
+# R305's 1.00 (13)); row $ROW is chosen, UPDATE.
 update_row() {
   wait_window_with 1001 240
   MAIN=$WIN
-  for row in "1003 31 1.00 (11)" "1004 1020 1.00 (13)"; do
+  for row in "1003 31 $1" "1004 1020 1.00 (13)"; do
     set -- $row
     [ "$(control_text "$MAIN" "$1")" = USB ] || fail "row $1: $(control_text "$MAIN" "$1")"
     [ "$(control_text "$MAIN" "$2")" = "$3 $4" ] || fail "revision $2: $(control_text "$MAIN" "$2")"
@@ -159,7 +160,8 @@ update_row() {
 capture_path() { printf 'Z:%s\n' "$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
 
 # What drive $2 (A:T) received, against capture $1: every command the
-# capture holds for it was served, in order, with the same command block
+# capture holds for it (but those with no device there, or whose device had
+# gone, which never reached a drive) was served, in order, with the same command block
 # (up to the zero bytes a shorter block leaves off) and data length; the
 # others the drive served are the kernel's and Wine's own questions (the
 # SCSI scan, sr_mod, the mount manager) or retries. The image and loader
@@ -167,6 +169,7 @@ capture_path() { printf 'Z:%s\n' "$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
 expect_received() {  # NAME A:T
   served="$WORK/received/$(echo "$2" | tr : _)"
   awk -v at="$2" '
+    BEGIN { n = 0; j = 0 }
     function norm(cdb) { cdb = toupper(cdb); while (cdb ~ / 00$/) sub(/ 00$/, "", cdb); return cdb }
     function field(name,   v) {
       v = $0
@@ -175,7 +178,7 @@ expect_received() {  # NAME A:T
       return v
     }
     FNR == NR {
-      if ($0 !~ /^\{"i":/ || field("at") != at || field("status") == "0x82") next
+      if ($0 !~ /^\{"i":/ || field("at") != at || field("status") == "0x82" || field("ha") == "0x11") next
       sent[n++] = norm(field("cdb")) " len=" field("len")
       next
     }
@@ -246,7 +249,7 @@ phase "two-stage update of the T71"
 start_run t71_two_stage en_US.UTF-8 --record "$(capture_path t71_two_stage)" --rehearsal-clock-rate $REHEARSAL
 accept_agreement
 ROW=1003
-update_row
+update_row "1.00 (11)"
 answer_messages "Succeed to load F/W!!"
 if echo "$MESSAGES" | grep -q "^Error\|^Failed"; then fail "an error was shown"; fi
 dump
@@ -268,7 +271,7 @@ start_run r305_direct ja_JP.UTF-8 --record "$(capture_path r305_direct)" --rehea
 accept_agreement
 [ "$(control_text "$agreement" 1004)" = "許諾する" ] || fail "not the Japanese agreement"
 ROW=1004
-update_row
+update_row "1.10 (12)"
 answer_messages ""
 printf '%s' "$MESSAGES" | grep -q "^－決して実行途中で" || fail "no Japanese warnings: $MESSAGES"
 wait_program_end 60
