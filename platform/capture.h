@@ -140,6 +140,7 @@ class CaptureRecorder final : public AspiLayer {
   DWORD SupportInfo() override;
   DWORD Send(SRB_ExecSCSICmd* request) override;
   bool Holds(const SRB_ExecSCSICmd* request) const override;
+  int DevicesRefused() const override { return inner_->DevicesRefused(); }
 
   // Only the questions a drive answers without changing (INQUIRY, TEST UNIT
   // READY, the vendor query 0xCC) reach the layer below; anything else ends

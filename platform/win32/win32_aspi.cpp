@@ -52,16 +52,36 @@ Win32Aspi::Win32Aspi() {
       rehearsal_drives_ = false;
     }
   }
-  if (send_ == nullptr) OpenPassThroughDevices();
+  if (send_ == nullptr) OpenPassThroughDevices(false);
 }
 
-void Win32Aspi::OpenPassThroughDevices() {
+// Opens the CD-ROM devices not open yet. A drive that restarted (its
+// firmware loaded) or was plugged in again is a new device to the system:
+// the handle opened before leads nowhere and is marked gone at its first
+// failure, and the next look opens the device anew. Adapter numbers, once
+// given to a (port, path) pair, stay, so the drive keeps its address; pairs
+// seen for the first time are numbered after the others, in their order.
+void Win32Aspi::OpenPassThroughDevices(bool close_gone) {
+  if (close_gone) {
+    // Closed before the look: the system may give the device back under its
+    // old name only once nothing holds the old one open.
+    win32::Locked locked(&lock_);
+    for (auto it = devices_.begin(); it != devices_.end();) {
+      if (!it->second.gone) {
+        ++it;
+        continue;
+      }
+      win32::CloseHandle(it->second.handle);
+      it = devices_.erase(it);
+    }
+  }
   struct Found {
     HANDLE handle;
     ScsiAddress address;
   };
   std::vector<Found> found;
   std::set<std::pair<int, int>> paths;
+  int refused = 0;
   for (int n = 0; n < kMaxCdromDevices; ++n) {
     char name[32];
     std::snprintf(name, sizeof name, "\\\\.\\CdRom%d", n);
@@ -69,7 +89,7 @@ void Win32Aspi::OpenPassThroughDevices() {
                                        win32::FILE_SHARE_READ | win32::FILE_SHARE_WRITE, nullptr,
                                        win32::OPEN_EXISTING, 0, nullptr);
     if (device == INVALID_HANDLE_VALUE) {
-      if (win32::GetLastError() == kErrorAccessDenied) ++refused_;
+      if (win32::GetLastError() == kErrorAccessDenied) ++refused;
       continue;
     }
     ScsiAddress address = {};
@@ -84,28 +104,60 @@ void Win32Aspi::OpenPassThroughDevices() {
     found.push_back({device, address});
     paths.insert({address.PortNumber, address.PathId});
   }
-  int adapter = 0;
-  std::map<std::pair<int, int>, int> adapter_of;
-  for (const auto& path : paths) adapter_of[path] = adapter++;
+  win32::Locked locked(&lock_);
+  refused_ = refused;
+  for (const auto& path : paths) {
+    if (adapter_of_.count(path) == 0) {
+      const int next = static_cast<int>(adapter_of_.size());
+      adapter_of_[path] = next;
+    }
+  }
   for (const Found& each : found) {
-    int number = adapter_of[{each.address.PortNumber, each.address.PathId}];
-    int key = number * kMaxTargets + each.address.TargetId;
-    if (number >= kMaxAdapters || devices_.count(key) != 0) {
+    const int number = adapter_of_[{each.address.PortNumber, each.address.PathId}];
+    const int key = number * kMaxTargets + each.address.TargetId;
+    auto at = devices_.find(key);
+    if (number >= kMaxAdapters || (at != devices_.end() && !at->second.gone)) {
       win32::CloseHandle(each.handle);
       continue;
     }
-    devices_[key] = PassThroughDevice{each.handle, number, each.address.TargetId};
+    // A gone handle still here may be held by a running command: left open.
+    devices_[key] = PassThroughDevice{each.handle, number, each.address.TargetId, false};
   }
-  adapter_count_ = adapter > kMaxAdapters ? kMaxAdapters : adapter;
+  const int adapters = static_cast<int>(adapter_of_.size());
+  adapter_count_ = adapters > kMaxAdapters ? kMaxAdapters : adapters;
 }
 
 HANDLE Win32Aspi::DeviceAt(int adapter, int target) const {
+  win32::Locked locked(&lock_);
   auto found = devices_.find(adapter * kMaxTargets + target);
-  return found == devices_.end() ? nullptr : found->second.handle;
+  return found == devices_.end() || found->second.gone ? nullptr : found->second.handle;
+}
+
+void Win32Aspi::MarkGone(HANDLE device) {
+  win32::Locked locked(&lock_);
+  for (auto& each : devices_) {
+    if (each.second.handle == device) each.second.gone = true;
+  }
+}
+
+bool Win32Aspi::Idle() const {
+  win32::Locked locked(&lock_);
+  return held_.empty();
+}
+
+bool Win32Aspi::GoneOnlyOneHeld(int adapter, int target) const {
+  win32::Locked locked(&lock_);
+  auto found = devices_.find(adapter * kMaxTargets + target);
+  return found != devices_.end() && found->second.gone && held_.size() == 1;
 }
 
 DWORD Win32Aspi::SupportInfo() {
   if (support_info_ != nullptr) return support_info_();
+  // Asked again (the program does once a drive is back after its restart),
+  // the devices that appeared since are opened, as an ASPI layer looks at
+  // its buses anew.
+  if (!first_look_) OpenPassThroughDevices(Idle());
+  first_look_ = false;
   // Pass-through needs no driver of its own: it works whenever a device
   // opened, and says so the way ASPI does.
   return static_cast<DWORD>(adapter_count_) |
@@ -164,6 +216,7 @@ DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
                              sizeof record, &returned, nullptr);
   BYTE status = SS_COMP;
   if (!sent) {
+    g_layer->MarkGone(device);
     request->SRB_HaStat = kHostAdapterError;
     status = SS_ERR;
   } else if (command.ScsiStatus != STATUS_GOOD) {
@@ -199,6 +252,12 @@ DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
   BYTE immediate = SS_PENDING;
   if (request->SRB_Cmd != SC_EXEC_SCSI_CMD) {
     immediate = SS_INVALID_CMD;
+  } else if (request->SRB_Lun == 0 && GoneOnlyOneHeld(request->SRB_HaId, request->SRB_Target)) {
+    // The drive at the address went away: it is looked for once more, in
+    // case it is back, while no other command runs.
+    OpenPassThroughDevices(true);
+  }
+  if (immediate != SS_PENDING) {
   } else if (request->SRB_HaId >= adapter_count_) {
     immediate = SS_INVALID_HA;
   } else if (request->SRB_Lun != 0 || DeviceAt(request->SRB_HaId, request->SRB_Target) == nullptr) {

@@ -57,19 +57,29 @@ class Win32Aspi final : public AspiLayer {
     HANDLE handle;
     int adapter;
     int target;
+    bool gone;  // a command failed on it: the device is looked for anew
   };
   static void Posted(SRB_ExecSCSICmd* request);
   static DWORD QV_WINAPI PassThroughThread(void* request);
-  void OpenPassThroughDevices();
+  // close_gone: the devices marked gone are closed first (no command holds
+  // them).
+  void OpenPassThroughDevices(bool close_gone);
   HANDLE DeviceAt(int adapter, int target) const;
+  void MarkGone(HANDLE device);
+  // True when the device at the address went away and the request being
+  // sent is the only one held.
+  bool GoneOnlyOneHeld(int adapter, int target) const;
+  bool Idle() const;
 
   using SupportInfoEntry = DWORD (*)();
   using SendEntry = DWORD (*)(SRB_ExecSCSICmd*);
   SupportInfoEntry support_info_ = nullptr;
   SendEntry send_ = nullptr;
-  std::map<int, PassThroughDevice> devices_;  // by adapter * 8 + target
+  std::map<int, PassThroughDevice> devices_;       // by adapter * 8 + target
+  std::map<std::pair<int, int>, int> adapter_of_;  // (port, path) -> adapter
   int adapter_count_ = 0;
-  int refused_ = 0;  // devices there but denied for lack of rights
+  int refused_ = 0;         // devices there but denied for lack of rights
+  bool first_look_ = true;  // the devices the constructor opened are still fresh
   HANDLE completion_event_ = nullptr;
   bool rehearsal_drives_ = false;
   mutable win32::CriticalSection lock_ = {};

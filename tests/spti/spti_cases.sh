@@ -33,7 +33,8 @@ CR=$(printf '\r')
 # On a failure, what the program and the drive server said.
 trap 'code=$?; if [ $code -ne 0 ]; then
   echo "--- program.log:"; grep -av "trace:process" "$WORK/program.log" 2>/dev/null | tail -20
-  echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null; fi' EXIT
+  echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null
+  ls -l "$WORK" /dev/sr*; cp -r "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$WORK"/received "$OUT"/ 2>/dev/null; fi' EXIT
 
 phase() { echo "== $* ($(cut -d' ' -f1 /proc/uptime) s since boot)"; }
 
@@ -54,9 +55,11 @@ done
 phase "drives served"
 
 # Each CD drive a letter (its folder, "X::" its device) and the type cdrom,
-# as winecfg records them; Wine's mount manager then makes \\.\CdRomN of
-# them in the order of the letters. The registry is written before Wine
-# starts: the mount manager reads it once.
+# as winecfg records them (the registry written before Wine starts: the
+# mount manager reads it once). Under Wine 8 those alone gave the program
+# no drive: \\.\CdRomN then names the mount manager's own device. A
+# dosdevices entry "cdromN" does: Wine then opens \\.\CdRomN as that Linux
+# device, and its pass-through becomes SG_IO on it.
 letters="d e f g"
 : >"$WORK/drives.reg"
 for sr in /sys/block/sr*; do
@@ -68,6 +71,9 @@ for sr in /sys/block/sr*; do
   printf '"%s:"="cdrom"\n' "$letter" >>"$WORK/drives.reg"
   echo "$letter: /dev/${sr##*/} $(cat "$sr/device/model")"
 done
+# cdromN for every sr name the kernel may give: a drive that restarts comes
+# back as a new device, under a new name while its old one is still held.
+for n in 0 1 2 3 4 5 6 7; do ln -sfn "/dev/sr$n" "$WINEPREFIX/dosdevices/cdrom$n"; done
 {
   printf '\n[Software\\\\Wine\\\\Drives] 1700000000\n'
   cat "$WORK/drives.reg"
@@ -101,6 +107,19 @@ phase "Wine started"
 
 # --- the runs -------------------------------------------------------------
 
+# wait_window_with of lib_wine.sh, given up at once when the program ends.
+wait_window_with() {  # CONTROL SECONDS
+  end=$(($(date +%s) + $2))
+  while :; do
+    dump
+    WIN=$(window_with "$1")
+    [ -n "$WIN" ] && return 0
+    kill -0 "$PROGRAM" 2>/dev/null || fail "the program ended before showing control $1"
+    [ "$(date +%s)" -lt "$end" ] || fail "no window with control $1 within $2 s"
+    sleep 0.5
+  done
+}
+
 # The agreement scrolled to its end by pages (clicks in the scroll bar's
 # trough above its lower arrow), looked at every few pages; then Accept
 # and NEXT.
@@ -123,11 +142,12 @@ accept_agreement() {
   click "$agreement" 1
 }
 
-# The main dialog shows both drives' rows; row $1 is chosen, UPDATE.
+# The main dialog shows both drives' rows (the T71's revision $1, the
+# R305's 1.00 (13)); row $ROW is chosen, UPDATE.
 update_row() {
   wait_window_with 1001 240
   MAIN=$WIN
-  for row in "1003 31 1.00 (11)" "1004 1020 1.00 (13)"; do
+  for row in "1003 31 $1" "1004 1020 1.00 (13)"; do
     set -- $row
     [ "$(control_text "$MAIN" "$1")" = USB ] || fail "row $1: $(control_text "$MAIN" "$1")"
     [ "$(control_text "$MAIN" "$2")" = "$3 $4" ] || fail "revision $2: $(control_text "$MAIN" "$2")"
@@ -137,10 +157,11 @@ update_row() {
   click "$MAIN" 1001
 }
 
-capture_path() { echo "Z:$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
+capture_path() { printf 'Z:%s\n' "$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
 
 # What drive $2 (A:T) received, against capture $1: every command the
-# capture holds for it was served, in order, with the same command block
+# capture holds for it (but those with no device there, or whose device had
+# gone, which never reached a drive) was served, in order, with the same command block
 # (up to the zero bytes a shorter block leaves off) and data length; the
 # others the drive served are the kernel's and Wine's own questions (the
 # SCSI scan, sr_mod, the mount manager) or retries. The image and loader
@@ -148,6 +169,7 @@ capture_path() { echo "Z:$(echo "$WORK/$1.jsonl" | tr / '\\')"; }
 expect_received() {  # NAME A:T
   served="$WORK/received/$(echo "$2" | tr : _)"
   awk -v at="$2" '
+    BEGIN { n = 0; j = 0 }
     function norm(cdb) { cdb = toupper(cdb); while (cdb ~ / 00$/) sub(/ 00$/, "", cdb); return cdb }
     function field(name,   v) {
       v = $0
@@ -156,7 +178,7 @@ expect_received() {  # NAME A:T
       return v
     }
     FNR == NR {
-      if ($0 !~ /^\{"i":/ || field("at") != at || field("status") == "0x82") next
+      if ($0 !~ /^\{"i":/ || field("at") != at || field("status") == "0x82" || field("ha") == "0x11") next
       sent[n++] = norm(field("cdb")) " len=" field("len")
       next
     }
@@ -227,7 +249,7 @@ phase "two-stage update of the T71"
 start_run t71_two_stage en_US.UTF-8 --record "$(capture_path t71_two_stage)" --rehearsal-clock-rate $REHEARSAL
 accept_agreement
 ROW=1003
-update_row
+update_row "1.00 (11)"
 answer_messages "Succeed to load F/W!!"
 if echo "$MESSAGES" | grep -q "^Error\|^Failed"; then fail "an error was shown"; fi
 dump
@@ -249,7 +271,7 @@ start_run r305_direct ja_JP.UTF-8 --record "$(capture_path r305_direct)" --rehea
 accept_agreement
 [ "$(control_text "$agreement" 1004)" = "許諾する" ] || fail "not the Japanese agreement"
 ROW=1004
-update_row
+update_row "1.10 (12)"
 answer_messages ""
 printf '%s' "$MESSAGES" | grep -q "^－決して実行途中で" || fail "no Japanese warnings: $MESSAGES"
 wait_program_end 60
@@ -265,16 +287,10 @@ mkdir -p /mnt/nodev
 mount -t tmpfs -o nodev nodev /mnt/nodev
 for sr in /sys/block/sr*; do
   mknod "/mnt/nodev/${sr##*/}" b "$(cut -d: -f1 "$sr/dev")" "$(cut -d: -f2 "$sr/dev")"
-  for link in "$WINEPREFIX"/dosdevices/*::; do
+  for link in "$WINEPREFIX"/dosdevices/*:: "$WINEPREFIX"/dosdevices/cdrom*; do
     [ "$(readlink "$link")" = "/dev/${sr##*/}" ] && ln -sfn "/mnt/nodev/${sr##*/}" "$link"
   done
 done
-# The mount manager looks at its drives again when Wine starts anew.
-exec 7>&- 8<&-
-wineserver -k || true
-wineserver -w
-wineserver -p
-start_probe
 prepare_run refused t71
 phase "devices refused"
 start_run refused en_US.UTF-8

@@ -29,6 +29,32 @@ done
 set -- "$BUILD"/zip/unpacked/Quorvanta-*/Quorvanta.exe
 [ -f "$1" ] || { echo "FAIL: no unpacked zip in $BUILD/zip: run the test wine_zip first"; exit 1; }
 
+# The application manifest in the program file: resource type 24, id 1,
+# well-formed XML asking for administrator rights, with the supportedOS
+# entries.
+check_manifest() {  # EXE
+  command -v i686-w64-mingw32-objdump >/dev/null 2>&1 && command -v xmllint >/dev/null 2>&1 ||
+    { echo "skipped: i686-w64-mingw32-objdump or xmllint is missing"; exit 77; }
+  set -- "$1" $(i686-w64-mingw32-objdump -p -h "$1" | awk '
+    /^ImageBase/ { base = $2 }
+    $2 == ".rsrc" { vma = $4; off = $6 }
+    /^The .rsrc Resource Directory/ { rsrc = 1 }
+    rsrc && / Entry: ID: 0x000018,/ { manifest = 1 }
+    manifest && /Leaf: Addr:/ && !done { sub(/,/, "", $4); sub(/,/, "", $6); addr = $4; size = $6; done = 1 }
+    END { if (done) print base, vma, off, addr, size }')
+  [ $# -eq 6 ] || { echo "FAIL: no manifest resource (type 24) in the program"; exit 1; }
+  tail -c +$(($5 - 0x$3 + 0x$2 + 0x$4 + 1)) "$1" | head -c $(($6)) >"$WORK/manifest.xml"
+  xmllint --noout "$WORK/manifest.xml" || { echo "FAIL: the manifest is not well-formed XML"; exit 1; }
+  grep -q 'requestedExecutionLevel level="requireAdministrator"' "$WORK/manifest.xml" &&
+    [ "$(grep -c '<supportedOS Id=' "$WORK/manifest.xml")" -ge 5 ] ||
+    { echo "FAIL: the manifest asks for no administrator rights or names no Windows"; exit 1; }
+  echo "manifest: $(($6)) bytes, requireAdministrator, $(grep -c '<supportedOS Id=' "$WORK/manifest.xml") supportedOS entries"
+}
+
+WORK=$(mktemp -d /tmp/qv_spti_XXXXXX)
+check_manifest "$1"
+rm -rf "$WORK"
+
 # The prefix is made here, once, as the Wine tests make it: the guest only
 # reads it through its overlay.
 (. "$HERE/../wine/lib_wine.sh" && wine_prefix)
