@@ -41,4 +41,4 @@ usb_ms=$3
 echo "two-stage update of a T71 at clock rate 1:"
 echo "  virtual PC, waits on the wall clock: $((pc_ms / 1000)).$((pc_ms / 100 % 10)) s (the fixed waits and the drive's own times)"
 echo "  through usb-storage in a TCG guest:  $((usb_ms / 1000)).$((usb_ms / 100 % 10)) s (the guest's clock)"
-echo "  above the fixed waits:               $(((usb_ms - pc_ms) / 1000)).$(((usb_ms - pc_ms) / 100 % 10)) s (the two figures are rounded down)"
+echo "  above the fixed waits:               $(((usb_ms - pc_ms) / 1000)).$(((usb_ms - pc_ms) / 100 % 10)) s"
