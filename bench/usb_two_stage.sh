@@ -35,6 +35,7 @@ echo "qv-bench usb \$((\$(uptime_cs) - start))0 \$(grep -c 'Succeed to load F/W!
 unserve
 GUEST
 )" >"$scratch/guest.log" 2>&1
+# shellcheck disable=SC2046 # the line's words
 set -- $(grep '^qv-bench usb ' "$scratch/guest.log" | tr -d '\r')
 [ "${4:-0}" = 1 ] || { echo "the update over usb-storage failed:"; tail -n 30 "$scratch/guest.log"; exit 1; }
 usb_ms=$3

@@ -6,8 +6,9 @@
 # Each model is updated by both paths; the direct path ends with the drive
 # unplugged and plugged in again, so that it comes back as a new SCSI host.
 set -u
-SERVER=qv_usb_drives
-CASES_LIB_ONLY=1
+# shellcheck disable=SC2034 # read by guest_cases.sh
+SERVER=qv_usb_drives CASES_LIB_ONLY=1
+# shellcheck source=guest_cases.sh
 . /guest_cases.sh
 
 # The update of NAME recorded with --record replays on a virtual PC with the
