@@ -299,6 +299,13 @@ package_folder_asked() {
   tm send-keys "$WORK/fw" Enter
   wait_for "(-) Accept" "agreement from the folder given" || return
   tm send-keys C-c
+  # The program gone before the next command, so that no key of it reaches
+  # the program that is still ending (the shell drops the echo after ^C).
+  i=0
+  while pgrep -f -- "$QV --ui terminal" >/dev/null && [ $i -lt 200 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
   tm send-keys "clear; $host_run" Enter
   wait_for "Folder of the firmware package (Tellumar.inf) [$WORK/fw]: " "folder offered again" || return
   tm send-keys C-d
