@@ -175,12 +175,16 @@ bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view b
 
 // The emulator's reads of its drive files, on Windows.
 bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
-                     bool* missing) {
+                     bool* missing, std::size_t max_size) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
   if (missing != nullptr) *missing = !std::filesystem::exists(status);
   if (!std::filesystem::is_regular_file(status)) {
     if (error != nullptr) *error = "not a regular file: " + path.string();
+    return false;
+  }
+  if (std::filesystem::file_size(path, ec) > max_size) {
+    if (error != nullptr) *error = "too large: " + path.string();
     return false;
   }
   std::ifstream in(path, std::ios::binary);
