@@ -12,6 +12,7 @@
 #include "drive/channel.h"
 #include "drive/discovery.h"
 #include "drive/transfer.h"
+#include "platform/capture.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
@@ -314,6 +315,49 @@ TEST_F(ChannelCommandsTest, TraceWritesOneLinePerCommand) {
             "0:5 cdb=00 00 00 00 00 00 dir=in len=32 status=0x04 targ=0x02 sense=2/3A/00 ms=7\n"
             "1:0 cdb=12 00 00 00 20 00 dir=in len=256 status=0x00 targ=0x00 sense=0/00/00 "
             "ms=10001 timeout\n");
+  std::remove(path.c_str());
+}
+
+// A rehearsal's recorder lets only the questions that change nothing reach
+// the drive; anything else ends at once, refused, and the caller's routine
+// runs as for any request that ended.
+TEST_F(ChannelCommandsTest, ARehearsalRecorderPassesOnlyReadOnlyQuestions) {
+  const std::string path = ::testing::TempDir() + "rehearsal_guard.jsonl";
+  std::string error;
+  auto recorder = CaptureRecorder::Open(path, &aspi_, Capture{}, &error);
+  ASSERT_TRUE(recorder) << error;
+  recorder->SetReadOnly(true);
+  static int routine_runs;
+  routine_runs = 0;
+  struct Case {
+    BYTE op;
+    bool passes;
+  };
+  const Case cases[] = {{0x12, true},  {0x00, true},  {0xCC, true}, {0xCD, false},
+                        {0x3B, false}, {0x1B, false}, {0xCE, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int{c.op});
+    SRB_ExecSCSICmd r{};
+    r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    r.SRB_Flags = SRB_POSTING;
+    r.SRB_CDBLen = 6;
+    r.CDBByte[0] = c.op;
+    r.SRB_PostProc = [](SRB_ExecSCSICmd*) { ++routine_runs; };
+    const std::size_t sent_before = aspi_.commands.size();
+    const int runs_before = routine_runs;
+    const DWORD status = recorder->Send(&r);
+    EXPECT_EQ(aspi_.commands.size(), sent_before + (c.passes ? 1 : 0));
+    if (c.passes) {
+      aspi_.clock.Wait(&r, 1000);
+      EXPECT_EQ(r.SRB_Status, SS_COMP);
+    } else {
+      EXPECT_EQ(status, SS_ERR);
+      EXPECT_EQ(r.SRB_Status, SS_ERR);
+    }
+    EXPECT_EQ(routine_runs, runs_before + 1);
+  }
+  EXPECT_EQ(recorder->refused(), 4);
+  recorder.reset();
   std::remove(path.c_str());
 }
 
