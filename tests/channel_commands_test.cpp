@@ -13,6 +13,7 @@
 #include "drive/discovery.h"
 #include "drive/transfer.h"
 #include "platform/capture.h"
+#include "platform/sim/replay_aspi.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
@@ -359,6 +360,40 @@ TEST_F(ChannelCommandsTest, ARehearsalRecorderPassesOnlyReadOnlyQuestions) {
   EXPECT_EQ(recorder->refused(), 4);
   recorder.reset();
   std::remove(path.c_str());
+}
+
+// A replayed answer leaves the program's buffer as the drive did: the
+// recorded bytes and zeros after them (a capture leaves trailing zeros out),
+// whatever the buffer held before.
+TEST(ReplayAnswers, AreTheRecordedBytesThenZeros) {
+  Capture capture;
+  CaptureEvent event;
+  event.command.cdb = {0x12, 0x01, 0x81, 0x00, 0x08, 0x00};
+  event.command.flags = SRB_DIR_IN;
+  event.command.length = 8;
+  event.command.status = SS_COMP;
+  event.command.data_in = {0x01, 0x02};
+  event.command.ms = 3;
+  capture.events.push_back(event);
+  VirtualClock clock(0, false);
+  ReplayAspi replay(capture, &clock, nullptr);
+  BYTE buffer[8];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  SRB_ExecSCSICmd r{};
+  r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  r.SRB_Flags = SRB_DIR_IN;
+  r.SRB_BufPointer = buffer;
+  r.SRB_BufLen = sizeof buffer;
+  r.SRB_CDBLen = 6;
+  std::memcpy(r.CDBByte, event.command.cdb.data(), 6);
+  EXPECT_EQ(replay.Send(&r), SS_PENDING);
+  clock.Wait(&r, 100);
+  EXPECT_EQ(r.SRB_Status, SS_COMP);
+  EXPECT_EQ(std::vector<BYTE>(buffer, buffer + 8),
+            (std::vector<BYTE>{0x01, 0x02, 0, 0, 0, 0, 0, 0}));
+  bool identical = false;
+  replay.Verdict(&identical);
+  EXPECT_TRUE(identical);
 }
 
 }  // namespace
