@@ -115,5 +115,12 @@ cmp -s "$WORK/predicted.txt" "$WORK/recorded.txt" || {
   diff "$WORK/predicted.txt" "$WORK/recorded.txt"
 }
 expect_line "$WORK/rehearse.txt" 'rehearsal: outcome: Succeed to load F/W!!'
+expect_line "$WORK/rehearse.txt" \
+  'rehearsal: path: two-stage (image through the loader commands, restart, loader data)'
+# On the NT family a T71 takes the direct path.
+"$SIM" init "$WORK/nt" --os nt --drive 0:0:t71:usb:code=0x11 >/dev/null || fail "init nt"
+"$QV" --machine "$WORK/nt" --rehearse >"$WORK/rehearse-nt.txt" 2>&1 || fail "NT rehearsal exit code"
+expect_line "$WORK/rehearse-nt.txt" \
+  'rehearsal: path: direct (the image in WRITE BUFFER chunks, then a shutdown request)'
 
 finish
