@@ -211,6 +211,53 @@ TEST(ViewWrapTest, BreaksAtBlanksOrBetweenCharactersButNeverBeforeClosingPunctua
     EXPECT_EQ(view_support::Wrap(c.text, c.width, cells), c.lines) << c.text;
 }
 
+// Tab visits the usable controls that are tab stops in template order; a
+// group of two or more radio buttons without a stop is entered at its
+// checked button, or its first usable one when none is checked.
+TEST(KeyboardStopsTest, UsableTabStopsAndEachRadioGroupsEntry) {
+  using view_support::ControlPicture;
+  using view_support::Face;
+  // "id face flags": v visible, e enabled, t tab stop, g group start, c checked.
+  struct Case {
+    const char* name;
+    std::vector<std::string> controls;
+    std::vector<int> stops;
+  };
+  const Case cases[] = {
+      {"stops, one disabled, one hidden",
+       {"1 push vetg", "2 push vt", "3 push etg", "4 push vet"},
+       {1, 4}},
+      {"a radio group entered at its checked button",
+       {"1 push vetg", "10 radio veg", "11 radio vec", "12 radio ve", "2 push vetg"},
+       {1, 11, 2}},
+      {"a radio group without a checked button: its first usable one",
+       {"1 push vetg", "10 radio vg", "11 radio ve", "12 radio ve", "2 push vetg"},
+       {1, 11, 2}},
+      {"one radio button alone is no stop", {"1 push vetg", "10 radio veg", "2 push vetg"}, {1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    view_support::DialogPicture picture;
+    for (const std::string& line : c.controls) {
+      ControlPicture control;
+      char face[16] = {}, flags[8] = {};
+      std::sscanf(line.c_str(), "%d %15s %7s", &control.id, face, flags);
+      control.face = std::string(face) == "radio" ? Face::kRadioButton : Face::kPushButton;
+      const std::string f = flags;
+      control.visible = f.find('v') != std::string::npos;
+      control.enabled = f.find('e') != std::string::npos;
+      control.tab_stop = f.find('t') != std::string::npos;
+      control.group_start = f.find('g') != std::string::npos;
+      control.checked = f.find('c') != std::string::npos;
+      picture.controls.push_back(control);
+    }
+    std::vector<int> stops;
+    for (const ControlPicture* stop : view_support::KeyboardStops(picture))
+      stops.push_back(stop->id);
+    EXPECT_EQ(stops, c.stops);
+  }
+}
+
 TEST(VersionResourceTest, TheFixedInformationCarriesFileAndProductVersion0010) {
   dialog_model::Reset();
   DWORD handle = 1;
