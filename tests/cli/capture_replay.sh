@@ -122,5 +122,11 @@ expect_line "$WORK/rehearse.txt" \
 "$QV" --machine "$WORK/nt" --rehearse >"$WORK/rehearse-nt.txt" 2>&1 || fail "NT rehearsal exit code"
 expect_line "$WORK/rehearse-nt.txt" \
   'rehearsal: path: direct (the image in WRITE BUFFER chunks, then a shutdown request)'
+# A scan that stops (a drive that never answers INQUIRY) leaves nothing to
+# rehearse: exit code 1, no twin.
+"$SIM" init "$WORK/hung" --drive 0:0:t71:usb --drive 0:1:t71:usb:hang=0x12 >/dev/null || fail "init hung"
+"$QV" --machine "$WORK/hung" --rehearse >"$WORK/rehearse-hung.txt" 2>&1
+[ $? = 1 ] || fail "a rehearsal after a failed scan must end with exit code 1"
+grep -q '^rehearsal: twin' "$WORK/rehearse-hung.txt" && fail "rehearsed after a failed scan"
 
 finish
