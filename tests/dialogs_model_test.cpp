@@ -12,6 +12,7 @@
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/resource_tables.h"
 #include "platform/dialogs/view_support.h"
+#include "platform/dialogs/views.h"
 #include "resources/resource.h"
 #include "tests/support/dialogs_user.h"
 #include "tests/support/transcript_capture.h"
@@ -256,6 +257,43 @@ TEST(KeyboardStopsTest, UsableTabStopsAndEachRadioGroupsEntry) {
       stops.push_back(stop->id);
     EXPECT_EQ(stops, c.stops);
   }
+}
+
+// The views' status line names the drive of the focused row, else of the
+// checked one, counting only the rows shown.
+TEST(DriveRowStatusTest, NamesTheFocusedElseTheCheckedShownRow) {
+  dialog_model::Reset();
+  DialogsTestUser user;
+  dialog_model::SetUser(&user);
+  SetListedDriveQuery([](int row, int* adapter, int* target) {
+    *adapter = 0;
+    *target = row + 4;
+    return true;
+  });
+  SetListedDriveModelQuery([](int, char* product, int size) {
+    std::snprintf(product, static_cast<std::size_t>(size), "T71 CDRW USB");
+    return true;
+  });
+  static std::vector<std::string> seen;
+  seen.clear();
+  user.steps = {[](HWND d) {
+                  for (int id : {IDC_DRIVE_RADIO1, IDC_DRIVE_RADIO2, IDC_DRIVE_RADIO3})
+                    ShowWindow(GetDlgItem(d, id), SW_SHOW);
+                  ShowWindow(GetDlgItem(d, IDC_DRIVE_RADIO4), SW_HIDE);
+                  CheckDlgButton(d, IDC_DRIVE_RADIO2, BST_CHECKED);
+                  dialog_model::FocusOn(d, IDC_UPDATE);
+                  seen.push_back(view_support::DriveRowStatus(view_support::Snapshot(d)));
+                  dialog_model::FocusOn(d, IDC_DRIVE_RADIO3);
+                  seen.push_back(view_support::DriveRowStatus(view_support::Snapshot(d)));
+                },
+                [](HWND d) { EndDialog(d, 0); }};
+  DialogBoxParamA(nullptr, "MainDialogUS", nullptr, Plain, 0);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].rfind("Drive 2 of 3: T71 CDRW USB at adapter 0, target 5 (", 0), 0u) << seen[0];
+  EXPECT_EQ(seen[1].rfind("Drive 3 of 3: T71 CDRW USB at adapter 0, target 6 (", 0), 0u) << seen[1];
+  SetListedDriveQuery(nullptr);
+  SetListedDriveModelQuery(nullptr);
+  dialog_model::Reset();
 }
 
 TEST(VersionResourceTest, TheFixedInformationCarriesFileAndProductVersion0010) {
