@@ -260,7 +260,7 @@ TEST(KeyboardStopsTest, UsableTabStopsAndEachRadioGroupsEntry) {
 }
 
 // The views' status line names the drive of the focused row, else of the
-// checked one, counting only the rows shown.
+// checked one, counting only the rows shown; Shift-Tab wraps round.
 TEST(DriveRowStatusTest, NamesTheFocusedElseTheCheckedShownRow) {
   dialog_model::Reset();
   DialogsTestUser user;
@@ -285,6 +285,13 @@ TEST(DriveRowStatusTest, NamesTheFocusedElseTheCheckedShownRow) {
                   seen.push_back(view_support::DriveRowStatus(view_support::Snapshot(d)));
                   dialog_model::FocusOn(d, IDC_DRIVE_RADIO3);
                   seen.push_back(view_support::DriveRowStatus(view_support::Snapshot(d)));
+                  // Shift-Tab from the first keyboard stop goes round to the last.
+                  const view_support::DialogPicture picture = view_support::Snapshot(d);
+                  const auto stops = view_support::KeyboardStops(picture);
+                  ASSERT_GE(stops.size(), 2u);
+                  dialog_model::FocusOn(d, stops.front()->id);
+                  view_support::MoveFocus(d, true);
+                  EXPECT_EQ(dialog_model::Focus(), GetDlgItem(d, stops.back()->id));
                 },
                 [](HWND d) { EndDialog(d, 0); }};
   DialogBoxParamA(nullptr, "MainDialogUS", nullptr, Plain, 0);
