@@ -128,5 +128,10 @@ expect_line "$WORK/rehearse-nt.txt" \
 "$QV" --machine "$WORK/hung" --rehearse >"$WORK/rehearse-hung.txt" 2>&1
 [ $? = 1 ] || fail "a rehearsal after a failed scan must end with exit code 1"
 grep -q '^rehearsal: twin' "$WORK/rehearse-hung.txt" && fail "rehearsed after a failed scan"
+# No drive that answers INQUIRY: nothing to rehearse, exit code 1.
+"$SIM" init "$WORK/mute" --drive '0:0:t71:usb:check=0x12/5/0x24' >/dev/null || fail "init mute"
+"$QV" --machine "$WORK/mute" --rehearse >"$WORK/rehearse-mute.txt" 2>&1
+[ $? = 1 ] || fail "a rehearsal without a drive must end with exit code 1"
+expect_line "$WORK/rehearse-mute.txt" 'rehearsal: no drive answered: nothing to rehearse'
 
 finish
