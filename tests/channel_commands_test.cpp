@@ -396,4 +396,35 @@ TEST(ReplayAnswers, AreTheRecordedBytesThenZeros) {
   EXPECT_TRUE(identical);
 }
 
+// Two held commands due in the same virtual millisecond end in the order
+// they were sent, as the recording has them.
+TEST(ReplayAnswers, TiesEndInTheOrderSent) {
+  Capture capture;
+  for (BYTE target : {0, 1}) {
+    CaptureEvent event;
+    event.command.target = target;
+    event.command.cdb = {0x00, 0, 0, 0, 0, 0};
+    event.command.flags = SRB_POSTING;
+    event.command.status = SS_COMP;
+    event.command.ms = 5;
+    capture.events.push_back(event);
+  }
+  VirtualClock clock(0, false);
+  ReplayAspi replay(capture, &clock, nullptr);
+  static std::vector<int> ended;
+  ended.clear();
+  SRB_ExecSCSICmd records[2] = {};
+  for (BYTE target : {0, 1}) {
+    SRB_ExecSCSICmd& r = records[target];
+    r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    r.SRB_Target = target;
+    r.SRB_Flags = SRB_POSTING;
+    r.SRB_CDBLen = 6;
+    r.SRB_PostProc = [](SRB_ExecSCSICmd* done) { ended.push_back(done->SRB_Target); };
+    EXPECT_EQ(replay.Send(&r), SS_PENDING);
+  }
+  clock.Wait(&records[1], 100);
+  EXPECT_EQ(ended, (std::vector<int>{0, 1}));
+}
+
 }  // namespace
