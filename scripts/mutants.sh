@@ -139,7 +139,8 @@ run_tests() {
   status=$?
   cat "$dir/slow.txt" >>"$log"
   [ "$status" = 0 ] && return
-  failed=$(sed -n 's/^ *[0-9]* - \([^ ]*\) (.*/\1/p' "$dir/slow.txt" | head -n 1)
+  # The test that failed first: a run stopped at a failure lists no summary.
+  failed=$(sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) .*\*\*\*.*/\1/p' "$dir/slow.txt" | head -n 1)
   echo "${failed:-$(printf '%s\n' $slow | head -n 1)}"
 }
 

@@ -13,6 +13,8 @@
 #include "drive/discovery.h"
 #include "drive/transfer.h"
 #include "package/package_files.h"
+#include "platform/capture.h"
+#include "platform/sim/replay_aspi.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
 #include "tests/support/fake_aspi.h"
@@ -315,6 +317,114 @@ TEST_F(ChannelCommandsTest, TraceWritesOneLinePerCommand) {
             "1:0 cdb=12 00 00 00 20 00 dir=in len=256 status=0x00 targ=0x00 sense=0/00/00 "
             "ms=10001 timeout\n");
   std::remove(path.c_str());
+}
+
+// A rehearsal's recorder lets only the questions that change nothing reach
+// the drive; anything else ends at once, refused, and the caller's routine
+// runs as for any request that ended.
+TEST_F(ChannelCommandsTest, ARehearsalRecorderPassesOnlyReadOnlyQuestions) {
+  const std::string path = ::testing::TempDir() + "rehearsal_guard.jsonl";
+  std::string error;
+  auto recorder = CaptureRecorder::Open(path, &aspi_, Capture{}, &error);
+  ASSERT_TRUE(recorder) << error;
+  recorder->SetReadOnly(true);
+  static int routine_runs;
+  routine_runs = 0;
+  struct Case {
+    BYTE op;
+    bool passes;
+  };
+  const Case cases[] = {{0x12, true},  {0x00, true},  {0xCC, true}, {0xCD, false},
+                        {0x3B, false}, {0x1B, false}, {0xCE, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(int{c.op});
+    SRB_ExecSCSICmd r{};
+    r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    r.SRB_Flags = SRB_POSTING;
+    r.SRB_CDBLen = 6;
+    r.CDBByte[0] = c.op;
+    r.SRB_PostProc = [](SRB_ExecSCSICmd*) { ++routine_runs; };
+    const std::size_t sent_before = aspi_.commands.size();
+    const int runs_before = routine_runs;
+    const DWORD status = recorder->Send(&r);
+    EXPECT_EQ(aspi_.commands.size(), sent_before + (c.passes ? 1 : 0));
+    if (c.passes) {
+      aspi_.clock.Wait(&r, 1000);
+      EXPECT_EQ(r.SRB_Status, SS_COMP);
+    } else {
+      EXPECT_EQ(status, SS_ERR);
+      EXPECT_EQ(r.SRB_Status, SS_ERR);
+    }
+    EXPECT_EQ(routine_runs, runs_before + 1);
+  }
+  EXPECT_EQ(recorder->refused(), 4);
+  recorder.reset();
+  std::remove(path.c_str());
+}
+
+// A replayed answer leaves the program's buffer as the drive did: the
+// recorded bytes and zeros after them (a capture leaves trailing zeros out),
+// whatever the buffer held before.
+TEST(ReplayAnswers, AreTheRecordedBytesThenZeros) {
+  Capture capture;
+  CaptureEvent event;
+  event.command.cdb = {0x12, 0x01, 0x81, 0x00, 0x08, 0x00};
+  event.command.flags = SRB_DIR_IN;
+  event.command.length = 8;
+  event.command.status = SS_COMP;
+  event.command.data_in = {0x01, 0x02};
+  event.command.ms = 3;
+  capture.events.push_back(event);
+  VirtualClock clock(0, false);
+  ReplayAspi replay(capture, &clock, nullptr);
+  BYTE buffer[8];
+  std::memset(buffer, 0xEE, sizeof buffer);
+  SRB_ExecSCSICmd r{};
+  r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  r.SRB_Flags = SRB_DIR_IN;
+  r.SRB_BufPointer = buffer;
+  r.SRB_BufLen = sizeof buffer;
+  r.SRB_CDBLen = 6;
+  std::memcpy(r.CDBByte, event.command.cdb.data(), 6);
+  EXPECT_EQ(replay.Send(&r), SS_PENDING);
+  clock.Wait(&r, 100);
+  EXPECT_EQ(r.SRB_Status, SS_COMP);
+  EXPECT_EQ(std::vector<BYTE>(buffer, buffer + 8),
+            (std::vector<BYTE>{0x01, 0x02, 0, 0, 0, 0, 0, 0}));
+  bool identical = false;
+  replay.Verdict(&identical);
+  EXPECT_TRUE(identical);
+}
+
+// Two held commands due in the same virtual millisecond end in the order
+// they were sent, as the recording has them.
+TEST(ReplayAnswers, TiesEndInTheOrderSent) {
+  Capture capture;
+  for (BYTE target : {0, 1}) {
+    CaptureEvent event;
+    event.command.target = target;
+    event.command.cdb = {0x00, 0, 0, 0, 0, 0};
+    event.command.flags = SRB_POSTING;
+    event.command.status = SS_COMP;
+    event.command.ms = 5;
+    capture.events.push_back(event);
+  }
+  VirtualClock clock(0, false);
+  ReplayAspi replay(capture, &clock, nullptr);
+  static std::vector<int> ended;
+  ended.clear();
+  SRB_ExecSCSICmd records[2] = {};
+  for (BYTE target : {0, 1}) {
+    SRB_ExecSCSICmd& r = records[target];
+    r.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    r.SRB_Target = target;
+    r.SRB_Flags = SRB_POSTING;
+    r.SRB_CDBLen = 6;
+    r.SRB_PostProc = [](SRB_ExecSCSICmd* done) { ended.push_back(done->SRB_Target); };
+    EXPECT_EQ(replay.Send(&r), SS_PENDING);
+  }
+  clock.Wait(&records[1], 100);
+  EXPECT_EQ(ended, (std::vector<int>{0, 1}));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/resource_tables.h"
 #include "platform/dialogs/view_support.h"
+#include "platform/dialogs/views.h"
 #include "resources/resource.h"
 #include "tests/support/dialogs_user.h"
 #include "tests/support/transcript_capture.h"
@@ -209,6 +210,97 @@ TEST(ViewWrapTest, BreaksAtBlanksOrBetweenCharactersButNeverBeforeClosingPunctua
   };
   for (const Case& c : cases)
     EXPECT_EQ(view_support::Wrap(c.text, c.width, cells), c.lines) << c.text;
+}
+
+// Tab visits the usable controls that are tab stops in template order; a
+// group of two or more radio buttons without a stop is entered at its
+// checked button, or its first usable one when none is checked.
+TEST(KeyboardStopsTest, UsableTabStopsAndEachRadioGroupsEntry) {
+  using view_support::ControlPicture;
+  using view_support::Face;
+  // "id face flags": v visible, e enabled, t tab stop, g group start, c checked.
+  struct Case {
+    const char* name;
+    std::vector<std::string> controls;
+    std::vector<int> stops;
+  };
+  const Case cases[] = {
+      {"stops, one disabled, one hidden",
+       {"1 push vetg", "2 push vt", "3 push etg", "4 push vet"},
+       {1, 4}},
+      {"a radio group entered at its checked button",
+       {"1 push vetg", "10 radio veg", "11 radio vec", "12 radio ve", "2 push vetg"},
+       {1, 11, 2}},
+      {"a radio group without a checked button: its first usable one",
+       {"1 push vetg", "10 radio vg", "11 radio ve", "12 radio ve", "2 push vetg"},
+       {1, 11, 2}},
+      {"one radio button alone is no stop", {"1 push vetg", "10 radio veg", "2 push vetg"}, {1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    view_support::DialogPicture picture;
+    for (const std::string& line : c.controls) {
+      ControlPicture control;
+      char face[16] = {}, flags[8] = {};
+      std::sscanf(line.c_str(), "%d %15s %7s", &control.id, face, flags);
+      control.face = std::string(face) == "radio" ? Face::kRadioButton : Face::kPushButton;
+      const std::string f = flags;
+      control.visible = f.find('v') != std::string::npos;
+      control.enabled = f.find('e') != std::string::npos;
+      control.tab_stop = f.find('t') != std::string::npos;
+      control.group_start = f.find('g') != std::string::npos;
+      control.checked = f.find('c') != std::string::npos;
+      picture.controls.push_back(control);
+    }
+    std::vector<int> stops;
+    for (const ControlPicture* stop : view_support::KeyboardStops(picture))
+      stops.push_back(stop->id);
+    EXPECT_EQ(stops, c.stops);
+  }
+}
+
+// The views' status line names the drive of the focused row, else of the
+// checked one, counting only the rows shown; Shift-Tab wraps round.
+TEST(DriveRowStatusTest, NamesTheFocusedElseTheCheckedShownRow) {
+  dialog_model::Reset();
+  DialogsTestUser user;
+  dialog_model::SetUser(&user);
+  SetListedDriveQuery([](int row, int* adapter, int* target) {
+    *adapter = 0;
+    *target = row + 4;
+    return true;
+  });
+  SetListedDriveModelQuery([](int, char* product, int size) {
+    std::snprintf(product, static_cast<std::size_t>(size), "T71 CDRW USB");
+    return true;
+  });
+  static std::vector<std::string> seen;
+  seen.clear();
+  user.steps = {[](HWND d) {
+                  for (int id : {IDC_DRIVE_RADIO1, IDC_DRIVE_RADIO2, IDC_DRIVE_RADIO3})
+                    ShowWindow(GetDlgItem(d, id), SW_SHOW);
+                  ShowWindow(GetDlgItem(d, IDC_DRIVE_RADIO4), SW_HIDE);
+                  CheckDlgButton(d, IDC_DRIVE_RADIO2, BST_CHECKED);
+                  dialog_model::FocusOn(d, IDC_UPDATE);
+                  seen.push_back(view_support::DriveRowStatus(view_support::Snapshot(d)));
+                  dialog_model::FocusOn(d, IDC_DRIVE_RADIO3);
+                  seen.push_back(view_support::DriveRowStatus(view_support::Snapshot(d)));
+                  // Shift-Tab from the first keyboard stop goes round to the last.
+                  const view_support::DialogPicture picture = view_support::Snapshot(d);
+                  const auto stops = view_support::KeyboardStops(picture);
+                  ASSERT_GE(stops.size(), 2u);
+                  dialog_model::FocusOn(d, stops.front()->id);
+                  view_support::MoveFocus(d, true);
+                  EXPECT_EQ(dialog_model::Focus(), GetDlgItem(d, stops.back()->id));
+                },
+                [](HWND d) { EndDialog(d, 0); }};
+  DialogBoxParamA(nullptr, "MainDialogUS", nullptr, Plain, 0);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].rfind("Drive 2 of 3: T71 CDRW USB at adapter 0, target 5 (", 0), 0u) << seen[0];
+  EXPECT_EQ(seen[1].rfind("Drive 3 of 3: T71 CDRW USB at adapter 0, target 6 (", 0), 0u) << seen[1];
+  SetListedDriveQuery(nullptr);
+  SetListedDriveModelQuery(nullptr);
+  dialog_model::Reset();
 }
 
 TEST(VersionResourceTest, TheFixedInformationCarriesFileAndProductVersion0010) {

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/dialogs/transcript.h"
@@ -205,6 +206,12 @@ TEST(NamedMutex, ExistsForAnotherProcessOnlyWhileItsCreatorLives) {
   EXPECT_EQ(table.Close(created), 1);
   EXPECT_EQ(table.Close(created), 0);
   EXPECT_EQ(table.Open("QuorvantaInstance"), nullptr);
+  // A lock file the group may write is not used: it could be held against
+  // this user for good.
+  std::ofstream(table.LockPath("Shared")).put('\n');
+  fs::permissions(table.LockPath("Shared"), fs::perms::owner_read | fs::perms::owner_write |
+                                                fs::perms::group_read | fs::perms::group_write);
+  EXPECT_EQ(table.Create(false, "Shared"), nullptr);
   ::close(to_child[0]), ::close(to_child[1]), ::close(to_parent[0]), ::close(to_parent[1]);
 }
 

@@ -2,8 +2,11 @@
 // per handle, atomic saves that read back to the same registry, and malformed
 // files refused with a line instead of a crash.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -196,6 +199,39 @@ TEST(RegistryStore, AChangeThatCannotBeSavedIsUndone) {
     store.CloseKey(key);
   }
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+
+  // A file system that takes only part of the new text (here a file size
+  // limit, in a child process): the save fails and the old file stays whole.
+  const fs::path file = dir.path() / "registry.reg";
+  {
+    RegistryStore store;
+    store.AttachFile(file);
+    store.CloseKey(Create(store, "K"));
+  }
+  std::ifstream before_in(file, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(before_in)),
+                           std::istreambuf_iterator<char>());
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::string error;
+    auto store = RegistryStore::Load(file, false, &error);
+    if (!store) ::_exit(3);
+    store->AttachFile(file);
+    rlimit limit{before.size() + 16, before.size() + 16};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(4);
+    HKEY key = Create(*store, std::string(200, 'L').c_str());
+    ::_exit(key == nullptr || SetBinary(*store, key, "V", 1) != ERROR_SUCCESS ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "a cut-off save reported as done";
+  std::ifstream after_in(file, std::ios::binary);
+  EXPECT_EQ(
+      std::string((std::istreambuf_iterator<char>(after_in)), std::istreambuf_iterator<char>()),
+      before);
 }
 
 TEST(RegistryStore, MalformedFilesGiveALineNotACrash) {

@@ -21,9 +21,9 @@ namespace {
 
 struct Scenario {
   const char* name;
-  const char* pc;  // quorvanta-sim init options
-  const char*
-      package;  // "" the sample; else "MODEL REV DIGITS [noloader] [non] [loadernon] [checksum]"
+  const char* pc;       // quorvanta-sim init options
+  const char* package;  // "" the sample; else "MODEL REV DIGITS [noloader] [non] [loadernon]
+                        // [checksum] [second=REV]"
   const char* drive;  // the row chosen, "A:T"; "" the first
   std::vector<int> answers;
   int presses;
@@ -119,6 +119,7 @@ bool WriteScenarioPackage(const fs::path& dir, const std::string& package_words,
     if (flag == "non") options.non = true;
     if (flag == "loadernon") loader_non = true;
     if (flag == "checksum") options.bad_checksum = true;
+    if (flag.rfind("second=", 0) == 0) options.second_rev = flag.substr(7);
   }
   if (!WritePackage(dir, options, error)) return false;
   if (!loader_non) return true;
@@ -309,8 +310,10 @@ const Scenario kScenarios[] = {
      {"0:0 1.00 0x11 0"}},
     // Where the drive gets its power cycle from the user (as on a real host),
     // the program looks for it for two minutes and reads its revision.
+    // (The second revision field only rides along.)
     {"direct, switched off and on by hand", "--os nt --byhand 1 --drive 0:0:r305:atapi:absent=5000",
-     kR305Alone, "", {}, 1, PowerCycledThen("MsgPowerCycleUpdated 1.10"), {"0:0 1.10 0x11 0"}},
+     "r305 1.10 0412 noloader second=1.05", "", {}, 1, PowerCycledThen("MsgPowerCycleUpdated 1.10"),
+     {"0:0 1.10 0x11 0"}},
     {"direct, back by hand after 100 s", "--os nt --byhand 1 --drive 0:0:r305:atapi:absent=100000",
      kR305Alone, "", {}, 1, PowerCycledThen("MsgPowerCycleUpdated 1.10"), {"0:0 1.10 0x11 0"}},
     {"direct, back by hand with the old firmware",

@@ -157,7 +157,9 @@ std::string MakePackageImage(const PackageOptions& options) {
   for (int field = 0; field < 3; ++field) {
     const std::size_t at = kSignatureOffset + 24 + 4 * static_cast<std::size_t>(field);
     std::fill_n(image.begin() + static_cast<long>(at), 4, '\0');
-    std::copy(options.rev.begin(), options.rev.end(), image.begin() + static_cast<long>(at));
+    const std::string& rev =
+        field == 1 && !options.second_rev.empty() ? options.second_rev : options.rev;
+    std::copy(rev.begin(), rev.end(), image.begin() + static_cast<long>(at));
   }
   image[kSignatureOffset + 36] = '\0';
   image[kSignatureOffset + 37] = '\0';

@@ -25,6 +25,7 @@ struct PackageOptions {
   std::string model = "t71";    // "t71" (VANTROS T71 CDRW) or "r305" (ORBELLO RX-2210QN)
   std::string rev = "1.10";     // 1 to 4 characters: revision fields 1, 2 and 3
   std::string digits = "0412";  // VersionDigits: model code 04, version 12
+  std::string second_rev;       // revision field 2 when not empty (else rev)
   bool no_loader = false;       // a one-line Tellumar.inf and no loader data file
   bool non = false;             // "/NON" after the image name
 

@@ -127,6 +127,24 @@ cmp -s "$WORK/predicted.txt" "$WORK/recorded.txt" || {
   diff "$WORK/predicted.txt" "$WORK/recorded.txt"
 }
 expect_line "$WORK/rehearse.txt" 'rehearsal: outcome: Succeed to load F/W!!'
+expect_line "$WORK/rehearse.txt" \
+  'rehearsal: path: two-stage (image through the loader commands, restart, loader data)'
+# On the NT family a T71 takes the direct path.
+"$SIM" init "$WORK/nt" --os nt --drive 0:0:t71:usb:code=0x11 >/dev/null || fail "init nt"
+"$QV" --machine "$WORK/nt" --rehearse >"$WORK/rehearse-nt.txt" 2>&1 || fail "NT rehearsal exit code"
+expect_line "$WORK/rehearse-nt.txt" \
+  'rehearsal: path: direct (the image in WRITE BUFFER chunks, then a shutdown request)'
+# A scan that stops (a drive that never answers INQUIRY) leaves nothing to
+# rehearse: exit code 1, no twin.
+"$SIM" init "$WORK/hung" --drive 0:0:t71:usb --drive 0:1:t71:usb:hang=0x12 >/dev/null || fail "init hung"
+"$QV" --machine "$WORK/hung" --rehearse >"$WORK/rehearse-hung.txt" 2>&1
+[ $? = 1 ] || fail "a rehearsal after a failed scan must end with exit code 1"
+grep -q '^rehearsal: twin' "$WORK/rehearse-hung.txt" && fail "rehearsed after a failed scan"
+# No drive that answers INQUIRY: nothing to rehearse, exit code 1.
+"$SIM" init "$WORK/mute" --drive '0:0:t71:usb:check=0x12/5/0x24' >/dev/null || fail "init mute"
+"$QV" --machine "$WORK/mute" --rehearse >"$WORK/rehearse-mute.txt" 2>&1
+[ $? = 1 ] || fail "a rehearsal without a drive must end with exit code 1"
+expect_line "$WORK/rehearse-mute.txt" 'rehearsal: no drive answered: nothing to rehearse'
 
 # More rehearsals: each ends with what the real run would end with (the
 # direct path with its shutdown, not its warnings); a drive that hangs is
