@@ -6,6 +6,7 @@
 
 #include "platform/dialogs/model_state.h"
 #include "platform/dialogs/views.h"
+#include "platform/platform.h"
 #include "platform/system.h"
 #include "platform/text_convert.h"
 
@@ -189,7 +190,11 @@ std::string AnswerSources() {
   return ViewLine(g_offer_autopilot ? ViewText::kAnswerSources : ViewText::kAnswerSourcesHere);
 }
 
-bool JapaneseRun() { return (GetUserDefaultLangID() & 0x3FF) == 0x11; }
+// Before a platform is installed (or after it is taken down) there is no
+// run's language to ask for: the lines are English then.
+bool JapaneseRun() {
+  return CurrentPlatform().system != nullptr && (GetUserDefaultLangID() & 0x3FF) == 0x11;
+}
 
 std::string ViewLine(ViewText text, ...) {
   const int index = static_cast<int>(text);
