@@ -92,7 +92,7 @@ start_probe() {
   exec 7>"$WORK/probe.in" 8<"$WORK/probe.out"
 }
 start_probe
-dump() {
+dump_raw() {
   echo dump >&7
   : >"$WORK/dump"
   while IFS= read -r line <&8; do
@@ -102,6 +102,18 @@ dump() {
   done
   fail "the probe ended"
 }
+# During an update that must succeed an error box ends the run at once.
+dump_checked() {
+  dump_raw
+  [ -n "${NO_ERRORS:-}" ] || return 0
+  box=$(window_with $MESSAGE_TEXT)
+  [ -n "$box" ] || return 0
+  case "$(control_text "$box" $MESSAGE_TEXT)" in
+    Error* | Failed* | エラー* | ファームウエアのアップデートが正常に終了しませんでした*)
+      fail "an error was shown: $(control_text "$box" $MESSAGE_TEXT)" ;;
+  esac
+}
+dump() { dump_checked; }
 dump
 phase "Wine started"
 
@@ -253,6 +265,7 @@ start_run() {  # NAME LOCALE ARGS...
 }
 
 # 1. English, Windows 98: the T71 by the two-stage path.
+NO_ERRORS=1
 wine_version win98
 prepare_run t71_two_stage t71
 phase "two-stage update of the T71"
@@ -291,6 +304,7 @@ expect_power_request shutdown
 expect_received r305_direct 1:0
 expect_replay r305_direct --yes --drive 1:0
 
+NO_ERRORS=
 # 3. The devices there, but refused: device nodes on a file system that
 # allows none (open gives EACCES, as for a user without the rights).
 mkdir -p /mnt/nodev
