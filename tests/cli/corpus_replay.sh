@@ -17,8 +17,13 @@ count=0
 for capture in "$CORPUS"/*.jsonl; do
   name=$(basename "$capture" .jsonl)
   count=$((count + 1))
-  "$SIM" replay "$capture" >"$WORK/$name.out" 2>"$WORK/$name.verdict" ||
-    fail "$name: $(cat "$WORK/$name.verdict")"
+  # NAME.args: the program's arguments there (the drive the user chose).
+  if [ -f "$CORPUS/$name.args" ]; then
+    # shellcheck disable=SC2046
+    "$SIM" replay "$capture" -- $(cat "$CORPUS/$name.args") >"$WORK/$name.out" 2>"$WORK/$name.verdict"
+  else
+    "$SIM" replay "$capture" >"$WORK/$name.out" 2>"$WORK/$name.verdict"
+  fi || fail "$name: $(cat "$WORK/$name.verdict")"
   grep -q '^replay: all [0-9]* commands identical$' "$WORK/$name.verdict" || fail "$name: no verdict"
   cmp -s "$CORPUS/$name.out" "$WORK/$name.out" || {
     fail "$name: the replay's transcript differs"

@@ -65,7 +65,9 @@ guest_modules sg sr_mod target_core_user tcm_loop virtio_pci 9pnet_virtio 9p ove
 OUT=$WORK/out
 mkdir -p "$OUT"
 
-printf '%s\n' "${GUEST_COMMAND:-sh $HERE/spti_cases.sh $BUILD $HOST_TOOLS /spti-out $PREFIX}" > "$ROOT/run"
+# QV_SPTI_WINEDEBUG: Wine debug channels for the program's runs, added.
+printf 'export QV_SPTI_WINEDEBUG=%s\n%s\n' "${QV_SPTI_WINEDEBUG:-}" \
+  "${GUEST_COMMAND:-sh $HERE/spti_cases.sh $BUILD $HOST_TOOLS /spti-out $PREFIX}" > "$ROOT/run"
 # The new root: this machine's files below, the guest's own writes above;
 # /proc, /sys, /dev and /tmp its own.
 guest_init_script "$(cat <<'BODY'
