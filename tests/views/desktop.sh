@@ -274,8 +274,13 @@ window_manager_and_keyboard() {
     i=0
     until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
     [ $box = 1 ] && box_centred_on "$window"
+    waits=$(grep -c '^wait ' "$layout")
     xdotool key Return
   done
+  # The main dialog waits again once the last box is closed: only then does
+  # a key reach it (a loaded machine may still be closing the box).
+  i=0
+  until [ "$(grep -c '^wait ' "$layout")" -gt "$waits" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
   wait_layout "^control 1002 .* ve-f" "focus on EXIT once UPDATE is disabled" || return
   xdotool key Return
   ended
