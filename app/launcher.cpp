@@ -279,15 +279,20 @@ int SaveMachine(const LaunchOptions& options, ChosenPlatform* chosen) {
 
 // A launch that cannot go on after its platform (and perhaps its view) has
 // started: everything started so far is let go, then the usage error.
+// What a launch hooked into the platform and the dialogs, let go.
+void LetGoOfPlatform() {
+  dialog_model::SetBoxAddendum(nullptr);
+  InstallPlatform(Platform{});
+  SetKernelDeviceQuery(nullptr);
+  g_host_sg = nullptr;
+}
+
 int AbandonLaunch(ViewKind view, bool view_started, const std::string& why) {
   std::string error;
   CloseTrace();
   if (view_started) FinishView(view, &error);
   g_list_messages.Finish(false);
-  dialog_model::SetBoxAddendum(nullptr);
-  InstallPlatform(Platform{});
-  SetKernelDeviceQuery(nullptr);
-  g_host_sg = nullptr;
+  LetGoOfPlatform();
   return UsageError(why);
 }
 
@@ -419,10 +424,7 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
       given.rehearse || (chosen.host && chosen.host->package_problems_noted()));
   // A virtual PC that forgot what the run did is a failed run.
   if (SaveMachine(options, &chosen) == 0 && exit_code == 0) exit_code = 1;
-  dialog_model::SetBoxAddendum(nullptr);
-  InstallPlatform(Platform{});
-  SetKernelDeviceQuery(nullptr);
-  g_host_sg = nullptr;
+  LetGoOfPlatform();
   // A signal that came after the last look still ends the program by it.
   if (const int signal_number = SignalHold::Instance().pending(); signal_number != 0) {
     SignalHold::Instance().EndProgram(signal_number);

@@ -1,11 +1,12 @@
 #include "app/package_folder.h"
 
 #include <cstdio>
-#include <fstream>
 #include <system_error>
 #include <utility>
 
 #include "platform/dialogs/model.h"
+#include "platform/posix/atomic_file.h"
+#include "platform/posix/file_read.h"
 #include "platform/system.h"
 #include "platform/text_convert.h"
 #include "state/app_state.h"
@@ -24,24 +25,20 @@ std::string Utf8(const char* cp932) { return Cp932ToUtf8(cp932); }
 // The folder offered first: the one last used while it is still there,
 // else the current one.
 fs::path Suggestion(const fs::path& state_dir) {
-  std::ifstream in(state_dir / kRememberedFolder);
-  std::string line;
+  std::string text;
+  std::string why;
   std::error_code ec;
-  if (std::getline(in, line) && !line.empty() && fs::is_directory(line, ec)) return line;
+  // Read as every state file is: never waiting on what is not a file.
+  if (ReadRegularFile(state_dir / kRememberedFolder, &text, &why, nullptr, kMaxPath * 4)) {
+    const std::string line = text.substr(0, text.find('\n'));
+    if (!line.empty() && fs::is_directory(line, ec)) return line;
+  }
   return fs::current_path(ec);
 }
 
 void Remember(const fs::path& state_dir, const fs::path& folder) {
-  // Written whole, then renamed, so that a crash leaves the old line or the
-  // new one.
-  const fs::path next = state_dir / (std::string(kRememberedFolder) + ".new");
-  {
-    std::ofstream out(next, std::ios::trunc);
-    out << folder.string() << '\n';
-    if (!out) return;
-  }
-  std::error_code ec;
-  fs::rename(next, state_dir / kRememberedFolder, ec);
+  // A crash leaves the old line or the new one; a failure only forgets.
+  ReplaceFileAtomically(state_dir / kRememberedFolder, folder.string() + '\n', nullptr);
 }
 
 }  // namespace

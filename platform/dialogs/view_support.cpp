@@ -174,12 +174,6 @@ bool ListedDrive(int row, int* adapter, int* target) {
   return g_listed_drive != nullptr && g_listed_drive(row, adapter, target);
 }
 
-bool JapaneseDialog(HWND dialog) {
-  // The templates for every other language carry the suffix US.
-  std::string name = dialog_model::TemplateName(dialog);
-  return name.size() < 2 || name.compare(name.size() - 2, 2, "US") != 0;
-}
-
 namespace {
 bool g_offer_autopilot = false;
 }  // namespace

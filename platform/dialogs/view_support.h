@@ -85,8 +85,6 @@ std::string DriveRowStatus(const DialogPicture& dialog);
 // The drive behind row `row` (0..3), as the program that owns the rows says
 // (SetListedDriveQuery); false for none.
 bool ListedDrive(int row, int* adapter, int* target);
-// Whether a dialog is shown from a Japanese template.
-bool JapaneseDialog(HWND dialog);
 // Whether the run speaks Japanese: the user's language, as the program
 // itself chooses its catalogue by it.
 bool JapaneseRun();

@@ -179,9 +179,9 @@ void SignalHold::Tell() {
   const DWORD elapsed = GetTickCount() - estimated_at_;
   const DWORD remaining = elapsed < remaining_ms_ ? remaining_ms_ - elapsed : 0;
   char line[400];
-  RaisePlatformEvent(
-      PlatformEventKind::kWriteHeld,
-      HeldLine(GetUserDefaultLangID() == 0x0411, remaining, line, static_cast<int>(sizeof line)));
+  RaisePlatformEvent(PlatformEventKind::kWriteHeld,
+                     HeldLine((GetUserDefaultLangID() & 0x3FF) == 0x11, remaining, line,
+                              static_cast<int>(sizeof line)));
 }
 
 const char* SignalHold::HeldLine(bool japanese, DWORD remaining_ms, char* buffer, int size) {
