@@ -5,6 +5,7 @@
 // Waits in Fl::wait(), which sleeps until the display sends something.
 // The model's headers come before FLTK's, which bring Xlib's macros
 // (Expose among them).
+#include "platform/dialogs/desktop_scale.h"
 #include "platform/dialogs/model.h"
 #include "platform/dialogs/transcript.h"
 #include "platform/dialogs/view_support.h"
@@ -36,7 +37,6 @@ void fl_open_display();
 void CloseDesktopProbe();
 void SyncDesktop();
 void PresentDesktopWindow(Fl_Window* window);
-double DesktopScale();
 
 namespace {
 
@@ -127,11 +127,19 @@ void SetUpFonts() {
 // rectangle, frame line and font at that many screen pixels, the text
 // rendered at its larger size; mouse positions go back the same way.
 double g_scale = 1;
+// The model's screen is the work area of the real one, its top-left corner
+// the model's origin.
+DesktopArea g_area{0, 0, dialog_model::kDefaultScreenWidth, dialog_model::kDefaultScreenHeight};
 
 // Model pixels to the screen's.
 int S(double v) { return static_cast<int>(std::lround(v * g_scale)); }
 // A screen position to the model's.
 int M(int v) { return static_cast<int>(std::floor(v / g_scale)); }
+// A window's place in the model to the screen's and back.
+int ScreenX(int model_x) { return g_area.x + S(model_x); }
+int ScreenY(int model_y) { return g_area.y + S(model_y); }
+int ModelX(int screen_x) { return M(screen_x - g_area.x); }
+int ModelY(int screen_y) { return M(screen_y - g_area.y); }
 // The width of a line on the screen for fl_line_style: 0, X's own thin
 // line, at the model's size.
 int LineWidth() { return S(1) > 1 ? S(1) : 0; }
@@ -304,6 +312,15 @@ constexpr int kStatusHeight = 20;
 std::string g_held_line;
 constexpr int kHeldRows = 3;
 int StatusHeight() { return g_held_line.empty() ? kStatusHeight : kStatusHeight * kHeldRows; }
+
+// The scale, and the model's screen made the real one in the model's
+// pixels, so that the program's own centring puts a window in the middle of
+// where the user looks.
+void PlaceOnScreen() {
+  g_scale = DesktopViewScale();
+  g_area = DesktopWorkArea();
+  dialog_model::SetScreenSize(M(g_area.width), M(g_area.height));
+}
 
 class DialogWindow final : public Fl_Double_Window {
  public:
@@ -794,6 +811,8 @@ BoxWindow::BoxWindow(const dialog_model::MessageBoxRecord& box, int x, int y, in
 constexpr int kBoxButtonWidth = 75;
 constexpr int kBoxButtonHeight = 23;
 constexpr int kBoxMargin = 12;
+// A box's text is wrapped to this width.
+constexpr int kBoxTextWidth = 480;
 
 RECT BoxWindow::ButtonRect(std::size_t i) const {
   int count = static_cast<int>(buttons_.size());
@@ -966,7 +985,7 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   }
   fl_open_display();
   CloseDesktopProbe();
-  g_scale = DesktopScale();
+  PlaceOnScreen();
   SetUpFonts();
   Fl::visual(FL_DOUBLE | FL_RGB);
   // The window manager's class for the windows (WM_CLASS quorvanta,
@@ -1011,14 +1030,15 @@ void DesktopView::Sync() {
     RECT r = picture.window;
     const RECT& placed = window->placed;
     bool program_moved = r.left != placed.left || r.top != placed.top;
-    if (!fresh && !program_moved && (window->x() != S(r.left) || window->y() != S(r.top))) {
-      dialog_model::MovedByUser(dialog, M(window->x()), M(window->y()));
+    if (!fresh && !program_moved &&
+        (window->x() != ScreenX(r.left) || window->y() != ScreenY(r.top))) {
+      dialog_model::MovedByUser(dialog, ModelX(window->x()), ModelY(window->y()));
       picture = view_support::Snapshot(dialog);
       r = picture.window;
     }
     window->placed = r;
-    const int left = S(r.left);
-    const int top = S(r.top);
+    const int left = ScreenX(r.left);
+    const int top = ScreenY(r.top);
     const int width = S(r.right - r.left);
     const int height = S(r.bottom - r.top + StatusHeight());
     if (window->x() != left || window->y() != top || window->w() != width || window->h() != height)
@@ -1084,7 +1104,7 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   Sync();
   SetFont(g_font, kFontPixels);
   std::string text = Cp932ToUtf8(box.text);
-  auto lines = view_support::Wrap(text, 480, TextWidth);
+  auto lines = view_support::Wrap(text, kBoxTextWidth, TextWidth);
   int text_width = 0;
   for (const auto& line : lines) text_width = std::max(text_width, TextWidth(line));
   int icon = (box.style & 0xF0) == MB_ICONEXCLAMATION ? 32 + kBoxMargin : 0;
@@ -1096,7 +1116,7 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   int height = kFrame * 2 + dialog_model::kCaptionHeight + kBoxMargin * 3 + kBoxButtonHeight +
                std::max(static_cast<int>(lines.size()) * FontHeight(), icon > 0 ? 32 : 0);
   // Over the dialog it belongs to, where that window stands now (the user
-  // may have moved it), else over the screen; never off the screen.
+  // may have moved it), else over the work area; never off it.
   std::vector<HWND> open = dialog_model::OpenDialogs();
   DialogWindow* owner = nullptr;
   if (auto it = open.empty() ? windows_.end() : windows_.find(open.back()); it != windows_.end())
@@ -1104,11 +1124,11 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   const int screen_width = S(width);
   const int screen_height = S(height);
   int x = owner != nullptr ? owner->x() + (owner->w() - screen_width) / 2
-                           : (Fl::w() - screen_width) / 2;
+                           : g_area.x + (g_area.width - screen_width) / 2;
   int y = owner != nullptr ? owner->y() + (owner->h() - screen_height) / 2
-                           : (Fl::h() - screen_height) / 2;
-  x = std::clamp(x, 0, std::max(0, Fl::w() - screen_width));
-  y = std::clamp(y, 0, std::max(0, Fl::h() - screen_height));
+                           : g_area.y + (g_area.height - screen_height) / 2;
+  x = std::clamp(x, g_area.x, g_area.x + std::max(0, g_area.width - screen_width));
+  y = std::clamp(y, g_area.y, g_area.y + std::max(0, g_area.height - screen_height));
   BoxWindow window(box, x, y, width, height, std::move(lines));
   if (owner != nullptr) window.set_modal();
   window.show();
@@ -1180,4 +1200,14 @@ void FinishDesktopView() {
   if (view) view->Stop();
   g_desktop = nullptr;
   view.reset();
+}
+
+double DesktopViewScale() {
+  const view_support::LargestDialogs largest = view_support::LargestDialogsOfRun();
+  // The main dialog's status line takes its held line's rows during a write.
+  // A box is at most its text's width, its icon and margins wide.
+  const int widest_box = kBoxTextWidth + 32 + 3 * kBoxMargin + 2 * kFrame;
+  return DesktopScale(std::max({largest.agreement.width, largest.main.width, widest_box}),
+                      std::max(largest.agreement.height + kStatusHeight,
+                               largest.main.height + kStatusHeight * kHeldRows));
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/dialogs/model_state.h"
+#include "platform/dialogs/resource_tables.h"
 #include "platform/dialogs/views.h"
 #include "platform/platform.h"
 #include "platform/system.h"
@@ -188,6 +189,43 @@ std::string AnswerSources() {
 // run's language to ask for: the lines are English then.
 bool JapaneseRun() {
   return CurrentPlatform().system != nullptr && (GetUserDefaultLangID() & 0x3FF) == 0x11;
+}
+
+LargestDialogs LargestDialogsOfRun() {
+  using dialog_model::DluToPixelsX;
+  using dialog_model::DluToPixelsY;
+  const bool japanese = JapaneseRun();
+  auto find = [](const char* name) -> const resource_tables::DialogTemplate* {
+    for (int i = 0; i < resource_tables::kDialogCount; ++i)
+      if (std::string_view(resource_tables::kDialogs[i].name) == name)
+        return &resource_tables::kDialogs[i];
+    return nullptr;
+  };
+  // Every dialog has a modal frame and a caption.
+  auto outer = [](const resource_tables::DialogTemplate* t) {
+    if (t == nullptr) return WindowSize{};
+    return WindowSize{
+        DluToPixelsX(t->cx) + 2 * dialog_model::kDialogFrame,
+        DluToPixelsY(t->cy) + 2 * dialog_model::kDialogFrame + dialog_model::kCaptionHeight};
+  };
+  LargestDialogs sizes;
+  sizes.agreement = outer(find(japanese ? "KYODAKU" : "KYODAKUUS"));
+  const resource_tables::DialogTemplate* main = find(japanese ? "MainDialog" : "MainDialogUS");
+  sizes.main = outer(main);
+  // Each drive after the first adds the pitch of the rows' radio buttons,
+  // the first two radio buttons of the template.
+  if (main != nullptr) {
+    int rows[2];
+    int found = 0;
+    for (int i = 0; i < main->control_count && found < 2; ++i) {
+      const resource_tables::ControlTemplate& c = main->controls[i];
+      if ((c.style & BS_TYPEMASK) == BS_AUTORADIOBUTTON &&
+          std::string_view(c.class_name) == "Button")
+        rows[found++] = c.y;
+    }
+    if (found == 2) sizes.main.height += 3 * (DluToPixelsY(rows[1]) - DluToPixelsY(rows[0]));
+  }
+  return sizes;
 }
 
 std::string ViewLine(ViewText text, ...) {

@@ -88,6 +88,19 @@ bool ListedDrive(int row, int* adapter, int* target);
 // Whether the run speaks Japanese: the user's language, as the program
 // itself chooses its catalogue by it.
 bool JapaneseRun();
+// The largest windows of the run's language in the model's pixels, frame
+// and caption included, a view's status line not: the agreement, and the
+// main dialog once the drive list has grown it to its four rows. A view
+// that scales its windows chooses a scale at which both fit the screen.
+struct WindowSize {
+  int width = 0;
+  int height = 0;
+};
+struct LargestDialogs {
+  WindowSize agreement;
+  WindowSize main;
+};
+LargestDialogs LargestDialogsOfRun();
 // One of the views' own texts in the run's language, its conversions filled
 // as printf does, in UTF-8.
 std::string ViewLine(ViewText text, ...);
