@@ -7,12 +7,14 @@
 
 #include <string>
 
+#include "platform/dialogs/desktop_scale.h"
 #include "platform/dialogs/views.h"
 
 bool AskFolderOnDesktop(const std::string& title, const std::string& suggestion,
                         std::string* answer) {
   fl_open_display();
   if (fl_display == nullptr) return false;
+  ScaledFolderChooser scaled(DesktopViewScale(), title);
   Fl_Native_File_Chooser chooser(Fl_Native_File_Chooser::BROWSE_DIRECTORY);
   chooser.title(title.c_str());
   chooser.directory(suggestion.c_str());

@@ -2,15 +2,22 @@
 // when it cannot open one. The probe's connection stays open until the view
 // has its own, since an X server may reset when its last client leaves and
 // refuse connections for a moment.
+#include <FL/Fl.H>
+#include <FL/Fl_Browser_.H>
+#include <FL/Fl_Input_.H>
+#include <FL/Fl_Menu_.H>
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <dlfcn.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/dialogs/desktop_scale.h"
@@ -170,4 +177,109 @@ double DesktopScale(int width, int height) {
       chosen = std::max(chosen, scale);
   }
   return chosen;
+}
+
+// GTK's folder chooser at the windows' scale. GTK 2, which FLTK's native
+// chooser loads when it is there, knows no GDK_SCALE and scales only its
+// text, by the resolution of its settings: set here for the chooser, as
+// FLTK's own would find GTK already started (its start is a no-op then).
+static void ScaleGtkChooser(double scale) {
+  if (!Fl::option(Fl::OPTION_FNFC_USES_GTK)) return;
+  void* gtk = dlopen("libgtk-x11-2.0.so.0", RTLD_LAZY | RTLD_GLOBAL);
+  if (gtk == nullptr) return;
+  using InitCheck = int (*)(int*, char***);
+  using SettingsDefault = void* (*)();
+  using SetLong = void (*)(void*, const char*, long, const char*);
+  auto init_check = reinterpret_cast<InitCheck>(dlsym(gtk, "gtk_init_check"));
+  auto settings_default = reinterpret_cast<SettingsDefault>(dlsym(gtk, "gtk_settings_get_default"));
+  auto set_long = reinterpret_cast<SetLong>(dlsym(gtk, "gtk_settings_set_long_property"));
+  if (init_check == nullptr || settings_default == nullptr || set_long == nullptr) return;
+  // GTK's start sets the locale from the environment: the program's stays.
+  const char* locale = std::setlocale(LC_ALL, nullptr);
+  const std::string kept = locale != nullptr ? locale : "C";
+  int argc = 0;
+  const bool started = init_check(&argc, nullptr) != 0;
+  std::setlocale(LC_ALL, kept.c_str());
+  if (!started) return;
+  void* settings = settings_default();
+  // In 1024ths of a dot per inch.
+  if (settings != nullptr)
+    set_long(settings, "gtk-xft-dpi", std::lround(96 * 1024 * scale), "quorvanta");
+}
+
+namespace {
+
+// FLTK's own chooser, laid out in pixels: each of its widgets taken to the
+// scale once its window is up (its first frame is drawn at its own size),
+// its texts as large.
+struct OwnChooserScale {
+  double scale;
+  std::string title;
+  bool done = false;
+};
+
+void ScaleWidgetTexts(Fl_Widget* widget, double scale) {
+  auto scaled = [&](int size) { return static_cast<int>(std::lround(size * scale)); };
+  widget->labelsize(scaled(widget->labelsize()));
+  if (auto* input = dynamic_cast<Fl_Input_*>(widget)) input->textsize(scaled(input->textsize()));
+  if (auto* browser = dynamic_cast<Fl_Browser_*>(widget))
+    browser->textsize(scaled(browser->textsize()));
+  if (auto* menu = dynamic_cast<Fl_Menu_*>(widget)) menu->textsize(scaled(menu->textsize()));
+}
+
+void ScaleOwnChooser(void* data) {
+  auto* wanted = static_cast<OwnChooserScale*>(data);
+  if (wanted->done) return;
+  for (Fl_Window* window = Fl::first_window(); window != nullptr;
+       window = Fl::next_window(window)) {
+    if (window->label() == nullptr || wanted->title != window->label()) continue;
+    wanted->done = true;
+    // Every widget's place in its window, before the window's own resize
+    // moves them by its rules.
+    struct Place {
+      Fl_Widget* widget;
+      int x, y, w, h;
+    };
+    std::vector<Place> places;
+    std::vector<Fl_Group*> groups{window};
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+      for (int i = 0; i < groups[g]->children(); ++i) {
+        Fl_Widget* child = groups[g]->child(i);
+        places.push_back({child, child->x(), child->y(), child->w(), child->h()});
+        if (Fl_Group* group = child->as_group(); group != nullptr && child->as_window() == nullptr)
+          groups.push_back(group);
+      }
+    }
+    const double scale = wanted->scale;
+    auto scaled = [&](int v) { return static_cast<int>(std::lround(v * scale)); };
+    window->size_range(scaled(window->w()) / 2, scaled(window->h()) / 2);
+    // Grown about its middle, where it was placed.
+    const int width = scaled(window->w());
+    const int height = scaled(window->h());
+    window->resize(std::max(0, window->x() - (width - window->w()) / 2),
+                   std::max(0, window->y() - (height - window->h()) / 2), width, height);
+    for (const Place& p : places) {
+      p.widget->Fl_Widget::resize(scaled(p.x), scaled(p.y), scaled(p.w), scaled(p.h));
+      ScaleWidgetTexts(p.widget, scale);
+    }
+    for (Fl_Group* group : groups) group->init_sizes();
+    window->redraw();
+    return;
+  }
+}
+
+}  // namespace
+
+ScaledFolderChooser::ScaledFolderChooser(double scale, const std::string& title) {
+  // GTK is told even at 1: it would otherwise take the desktop's own dpi.
+  ScaleGtkChooser(scale);
+  if (scale == 1) return;
+  own_ = new OwnChooserScale{scale, title};
+  Fl::add_check(ScaleOwnChooser, own_);
+}
+
+ScaledFolderChooser::~ScaledFolderChooser() {
+  if (own_ == nullptr) return;
+  Fl::remove_check(ScaleOwnChooser, own_);
+  delete static_cast<OwnChooserScale*>(own_);
 }

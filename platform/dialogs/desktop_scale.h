@@ -3,6 +3,8 @@
 // display; desktop_view.cpp knows its windows' sizes).
 #pragma once
 
+#include <string>
+
 // A rectangle of the screen, in its pixels.
 struct DesktopArea {
   int x = 0;
@@ -19,3 +21,15 @@ double DesktopScale(int width, int height);
 // The scale of this run's windows: DesktopScale for the largest of them
 // with the view's status line. Needs the display open.
 double DesktopViewScale();
+// While it lives, the folder chooser titled `title` is drawn at `scale`, as
+// the windows are: GTK's through its settings, FLTK's own widget by widget.
+class ScaledFolderChooser {
+ public:
+  ScaledFolderChooser(double scale, const std::string& title);
+  ~ScaledFolderChooser();
+  ScaledFolderChooser(const ScaledFolderChooser&) = delete;
+  ScaledFolderChooser& operator=(const ScaledFolderChooser&) = delete;
+
+ private:
+  void* own_ = nullptr;
+};
