@@ -21,15 +21,27 @@ done
 LSAN_OPTIONS="suppressions=$(cd "$(dirname "$0")" && pwd)/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 export LSAN_OPTIONS
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
-xvfb=$!
+xvfb=""
 program=""
 wm=""
 trap 'kill $program $wm $xvfb 2>/dev/null; rm -rf "$WORK"' EXIT
-i=0
-while [ ! -s "$WORK/display" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-DISPLAY=":$(cat "$WORK/display")"
-export DISPLAY
+# A fresh X server with a screen of WxH pixels, the one before it gone.
+start_display() {  # WxH
+  if [ -n "$xvfb" ]; then
+    kill "$xvfb" 2>/dev/null
+    wait "$xvfb" 2>/dev/null
+  fi
+  rm -f "$WORK/display"
+  Xvfb -displayfd 3 -screen 0 "${1}x24" -nolisten tcp -noreset 3>"$WORK/display" 2>"$WORK/xvfb.log" &
+  xvfb=$!
+  i=0
+  while [ ! -s "$WORK/display" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  DISPLAY=":$(cat "$WORK/display")"
+  export DISPLAY
+  screen_width=${1%x*}
+  screen_height=${1#*x}
+}
+start_display 1024x768
 layout="$WORK/layout.txt"
 
 # Waits until the view has recorded LINE (a grep pattern) since the last
@@ -102,11 +114,41 @@ ended() {  # [STATUS]: waits for the program (10 seconds at most: a loaded machi
   program=""
   [ "$rc" = "${1:-0}" ] || { fail "exit code $rc, not ${1:-0}"; cat "$WORK/err.txt"; }
 }
-shot() {  # NAME: the dialog last recorded, with the status line under it
+shot() {  # NAME [SCALE]: the dialog last recorded, with the status line under it
   [ -n "${QV_SHOTS:-}" ] || return 0
+  k=${2:-1}
   set -- "$1" $(grep '^wait ' "$layout" | tail -n 1 | cut -d' ' -f3-6) \
     $(grep '^status ' "$layout" | tail -n 1 | cut -d' ' -f5)
-  "$SHOT" save "$QV_SHOTS/$1.png" "$2" "$3" "$4" $(($5 + ${6:-0})) || fail "screenshot $1"
+  "$SHOT" save "$QV_SHOTS/$1.png" $((k * $2)) $((k * $3)) $((k * $4)) $((k * ($5 + ${6:-0}))) ||
+    fail "screenshot $1"
+}
+# X Y W H of a window as the X server has it.
+window_geometry() {  # WINDOW
+  xdotool getwindowgeometry "$1" |
+    sed -n 's/.*Position: \([0-9-]*\),\([0-9-]*\).*/\1 \2/p; s/.*Geometry: \([0-9]*\)x\([0-9]*\).*/\1 \2/p' |
+    tr '\n' ' '
+}
+# Where the screen shows the program's windows: every one inside the screen;
+# the newest SCALE times the size of its dialog's last record with the
+# status line, and the dialog (the status line below it not counted)
+# centred on the screen, as the program centres it, within two model pixels.
+on_screen() {  # WHAT SCALE TEMPLATE
+  what=$1 k=$2 template=$3
+  for w in $(xdotool search --onlyvisible --classname '^quorvanta$'); do
+    set -- $(window_geometry "$w")
+    [ "$1" -ge 0 ] && [ "$2" -ge 0 ] && [ $(($1 + $3)) -le "$screen_width" ] &&
+      [ $(($2 + $4)) -le "$screen_height" ] ||
+      fail "$what: a window at $1,$2 ($3x$4) is not inside the ${screen_width}x$screen_height screen"
+  done
+  set -- $(grep "^wait $template " "$layout" | tail -n 1 | cut -d' ' -f5-6)
+  want="$((k * $1))x$((k * ($2 + 20)))"
+  set -- $(window_geometry "$(xdotool search --onlyvisible --classname '^quorvanta$' | tail -n 1)")
+  echo "$what: window at $1,$2 ($3x$4) on ${screen_width}x$screen_height"
+  [ "$3x$4" = "$want" ] || fail "$what: the window is $3x$4, not $want"
+  dx=$(($1 + $3 / 2 - screen_width / 2))
+  dy=$(($2 + ($4 - k * 20) / 2 - screen_height / 2))
+  [ $dx -le $((2 * k)) ] && [ $dx -ge $((-2 * k)) ] && [ $dy -le $((2 * k)) ] && [ $dy -ge $((-2 * k)) ] ||
+    fail "$what: the dialog is not centred on the screen ($dx, $dy pixels off)"
 }
 
 # The bar and the note as the X server shows them while the box that ends
@@ -347,29 +389,120 @@ held_line_in_japanese() {
     fail "held: drive not updated"
 }
 held_line_in_japanese
-# At twice the size, as a desktop set to 192 dpi has it (GDK_SCALE=2 here,
-# on a virtual PC whose screen is half this display's in 96-dpi pixels):
-# the main dialog's window is twice the model's size with its status line,
+# This host started where there is no package: the folder chooser opens,
+# titled for the firmware package; the folder typed into it is used, so the
+# agreement opens. The chooser is GTK's (scripts/install-deps.sh installs
+# it), which FLTK prefers to its own.
+package_folder_chosen() {
+  mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
+  "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
+  rm -f "$layout"
+  # GTK keeps the chooser's last size among the user's settings: here, its own.
+  (cd "$WORK/nopkg" && XDG_CONFIG_HOME="$WORK/config" QUORVANTA_STATE_DIR="$WORK/state" \
+    QV_VIEW_LAYOUT="$layout" exec "$QV") \
+    >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  i=0
+  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
+    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ -n "$chooser" ] || { fail "no folder chooser"; return; }
+  sleep 0.3
+  set -- $(window_geometry "$chooser")
+  chooser_size="$3 $4"
+  xdotool windowfocus --sync "$chooser" 2>/dev/null
+  # The location line (ctrl+L where the chooser has one), the folder, Enter.
+  xdotool key --window "$chooser" ctrl+l
+  sleep 0.3
+  xdotool type --delay 20 "$WORK/fw/"
+  sleep 0.3
+  xdotool key Return
+  wait_layout "^wait KYODAKUUS" "agreement from the folder chosen" || return
+  kill "$program"
+  wait "$program"
+  program=""
+}
+package_folder_chosen
+# A high-density desktop on a screen too small for the dialogs at twice
+# their size (1280x800 at 192 dpi, said by Xft.dpi or by GDK_SCALE=2): the
+# scale stays 1, whole screen pixels, so the text stays sharp; every window
+# lies inside the screen, the dialogs centred on it, in English and Japanese.
+high_density() {  # xft|gdk en|ja
+  setting=$1 lang=$2
+  agreement=KYODAKUUS main=MainDialogUS
+  if [ "$lang" = ja ]; then agreement=KYODAKU main=MainDialog; fi
+  pc="$WORK/dense-$lang"
+  [ -d "$pc" ] || "$SIM" init "$pc" --lang "$([ "$lang" = ja ] && echo 0x0411 || echo 0x0409)" >/dev/null ||
+    { fail "init $pc"; return; }
+  rm -f "$layout"
+  if [ "$setting" = gdk ]; then
+    GDK_SCALE=2 QV_VIEW_LAYOUT="$layout" "$QV" --machine "$pc" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  else
+    QV_VIEW_LAYOUT="$layout" "$QV" --machine "$pc" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  fi
+  program=$!
+  wait_layout "^wait $agreement " "$setting $lang: agreement" || return
+  on_screen "$setting $lang: agreement" 1 "$agreement"
+  set -- $(centre 1011)
+  xdotool mousemove "$1" "$2"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "$setting $lang: Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "$setting $lang: accept" || return
+  xdotool key Return
+  wait_layout "^wait $main " "$setting $lang: main dialog" || return
+  on_screen "$setting $lang: main dialog" 1 "$main"
+  wait_focus "$setting $lang: main dialog"
+  xdotool key Tab Return
+  ended
+}
+# The folder chooser at the windows' scale: twice the size it has at 96 dpi
+# (measured by package_folder_chosen), inside the screen.
+chooser_scaled_twice() {
+  [ -n "${chooser_size:-}" ] || { fail "no chooser measured at 96 dpi"; return; }
+  (cd "$WORK/nopkg" && GDK_SCALE=2 XDG_CONFIG_HOME="$WORK/config-2x" QUORVANTA_STATE_DIR="$WORK/state" \
+    exec "$QV") \
+    >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  i=0
+  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
+    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ -n "$chooser" ] || { fail "no folder chooser at twice the size"; return; }
+  # GTK sizes its chooser while it fills it: looked at until it is as large.
+  i=0
+  until set -- $(window_geometry "$chooser") $chooser_size &&
+    [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] || [ $i -ge 100 ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  echo "folder chooser: $3x$4 at GDK_SCALE=2, $5x$6 at 96 dpi"
+  [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] ||
+    fail "the folder chooser is $3x$4 at GDK_SCALE=2, not twice its $5x$6"
+  [ $(($1 + $3)) -le "$screen_width" ] && [ $(($2 + $4)) -le "$screen_height" ] ||
+    fail "the folder chooser at $1,$2 ($3x$4) is not inside the screen"
+  kill "$program"
+  wait "$program"
+  program=""
+}
+# At twice the size, as a desktop set to 192 dpi has it (GDK_SCALE=2 here)
+# on a screen that holds the dialogs at that size: the windows are twice the
+# model's size with their status line and centred on the real screen,
 # UPDATE's frame stands at twice the model's place on the screen, and a
 # click there reaches UPDATE (its first box opens); EXIT by the mouse too.
 scaled_twice() {
-  "$SIM" init "$WORK/scaled" --screen 512x384 >/dev/null || { fail "init scaled"; return; }
+  "$SIM" init "$WORK/scaled" >/dev/null || { fail "init scaled"; return; }
   rm -f "$layout"
   GDK_SCALE=2 QV_VIEW_LAYOUT="$layout" "$QV" --machine "$WORK/scaled" >"$WORK/out.txt" 2>"$WORK/err.txt" &
   program=$!
   wait_layout "^wait KYODAKUUS" "scaled agreement" || return
+  on_screen "scaled agreement" 2 KYODAKUUS
   for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
   wait_layout "^control 1004 .* ve-- " "scaled: Page Down to the end" || return
   xdotool key Tab Tab space
   wait_layout "^control 1004 .* vecf" "scaled: accept" || return
   xdotool key Return
   wait_layout "^wait MainDialogUS" "scaled main dialog" || return
-  set -- $(grep '^wait MainDialogUS' "$layout" | tail -n 1 | cut -d' ' -f3-6)
-  want="$((2 * $3))x$((2 * ($4 + 20)))"
-  window=$(xdotool search --onlyvisible --classname '^quorvanta$' | tail -n 1)
-  got=$(xdotool getwindowgeometry "$window" | sed -n 's/.*Geometry: //p')
-  echo "scaled main dialog: window $got, model $3x$4 and the status line"
-  [ "$got" = "$want" ] || fail "scaled main dialog is $got, not $want"
+  on_screen "scaled main dialog" 2 MainDialogUS
+  shot main-en-2x 2
   set -- $(rect 1001)
   want="$((2 * $1)) $((2 * $2)) $((2 * $3)) $((2 * $4))"
   got=$("$SHOT" edges $want)
@@ -399,33 +532,14 @@ scaled_twice() {
   xdotool mousemove $((2 * $1)) $((2 * $2)) click 1
   ended
 }
+
+start_display 1280x800
+high_density gdk en
+high_density gdk ja
+xprop -root -f RESOURCE_MANAGER 8s -set RESOURCE_MANAGER "$(printf 'Xft.dpi:\t192\n')"
+high_density xft en
+high_density xft ja
+start_display 2560x1600
 scaled_twice
-# This host started where there is no package: the folder chooser opens,
-# titled for the firmware package; the folder typed into it is used, so the
-# agreement opens. The chooser is GTK's (scripts/install-deps.sh installs
-# it), which FLTK prefers to its own.
-package_folder_chosen() {
-  mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
-  "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
-  rm -f "$layout"
-  (cd "$WORK/nopkg" && QUORVANTA_STATE_DIR="$WORK/state" QV_VIEW_LAYOUT="$layout" exec "$QV") \
-    >"$WORK/out.txt" 2>"$WORK/err.txt" &
-  program=$!
-  i=0
-  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
-    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
-  [ -n "$chooser" ] || { fail "no folder chooser"; return; }
-  xdotool windowfocus --sync "$chooser" 2>/dev/null
-  # The location line (ctrl+L where the chooser has one), the folder, Enter.
-  xdotool key --window "$chooser" ctrl+l
-  sleep 0.3
-  xdotool type --delay 20 "$WORK/fw/"
-  sleep 0.3
-  xdotool key Return
-  wait_layout "^wait KYODAKUUS" "agreement from the folder chosen" || return
-  kill "$program"
-  wait "$program"
-  program=""
-}
-package_folder_chosen
+chooser_scaled_twice
 finish
