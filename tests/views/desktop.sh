@@ -8,9 +8,11 @@
 # frame stand where the model puts them (within one pixel), that the bar and
 # the note are drawn as the update ends, and that Japanese text is drawn. With QV_SHOTS=DIR set, the screenshots are kept there.
 # Usage: sh desktop.sh QUORVANTA_BIN QUORVANTA_SIM_BIN BUILD_DIR
-QV=$1
-SIM=$2
-SHOT="$3/qv_xshot"
+# Absolute, as some runs start from another folder.
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+QV=$(absolute "$1")
+SIM=$(absolute "$2")
+SHOT="$(cd "$3" && pwd)/qv_xshot"
 test_name=views_desktop
 . "$(dirname "$0")/../cli/lib/common.sh"
 for tool in Xvfb xdotool evilwm xprop; do
