@@ -124,12 +124,12 @@ std::vector<double> DesktopScaleSettings() {
 
 // Where windows may stand, in the screen's pixels: the work area the window
 // manager leaves free of its panels (_NET_WORKAREA of the current desktop),
-// within the screen; the whole screen where it gives none.
+// within the first monitor; the whole monitor where it gives none.
 DesktopArea DesktopWorkArea() {
   if (fl_display == nullptr) return DesktopArea{0, 0, 1024, 768};
-  const int screen = DefaultScreen(fl_display);
-  DesktopArea whole{0, 0, DisplayWidth(fl_display, screen), DisplayHeight(fl_display, screen)};
-  Window root = RootWindow(fl_display, screen);
+  DesktopArea whole;
+  Fl::screen_xywh(whole.x, whole.y, whole.width, whole.height, 0);
+  Window root = RootWindow(fl_display, DefaultScreen(fl_display));
   auto cardinals = [&](const char* name) {
     std::vector<long> values;
     Atom actual_type = None;
@@ -154,10 +154,10 @@ DesktopArea DesktopWorkArea() {
   if (areas.size() < 4 * (desktop + 1)) desktop = 0;
   if (areas.size() < 4) return whole;
   const long* a = &areas[4 * desktop];
-  const long left = std::max(0L, a[0]);
-  const long top = std::max(0L, a[1]);
-  const long right = std::min<long>(whole.width, a[0] + a[2]);
-  const long bottom = std::min<long>(whole.height, a[1] + a[3]);
+  const long left = std::max<long>(whole.x, a[0]);
+  const long top = std::max<long>(whole.y, a[1]);
+  const long right = std::min<long>(whole.x + whole.width, a[0] + a[2]);
+  const long bottom = std::min<long>(whole.y + whole.height, a[1] + a[3]);
   // A work area that leaves less than half the screen is taken for a
   // mistake of the window manager's.
   if (2 * (right - left) < whole.width || 2 * (bottom - top) < whole.height) return whole;

@@ -16,7 +16,8 @@ struct DesktopArea {
 // Where windows may stand: the window manager's work area, else the screen.
 DesktopArea DesktopWorkArea();
 // The largest scale the desktop's settings ask for at which a window of
-// `width` x `height` model pixels fits the work area; never below 1.
+// `width` x `height` model pixels, centred, fits the work area; never
+// below 1.
 double DesktopScale(int width, int height);
 // The scale of this run's windows: DesktopScale for the largest of them
 // with the view's status line. Needs the display open.

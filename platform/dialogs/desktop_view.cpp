@@ -140,6 +140,14 @@ int ScreenX(int model_x) { return g_area.x + S(model_x); }
 int ScreenY(int model_y) { return g_area.y + S(model_y); }
 int ModelX(int screen_x) { return M(screen_x - g_area.x); }
 int ModelY(int screen_y) { return M(screen_y - g_area.y); }
+// A window that opens or grows (its status line taking the held line) so
+// that it would hang off the work area moves in, as a window manager moves
+// it; the model learns the move as the user's. Where the user has put a
+// window is left alone.
+void KeepInside(int* left, int* top, int width, int height) {
+  *left = std::max(g_area.x, std::min(*left, g_area.x + g_area.width - width));
+  *top = std::max(g_area.y, std::min(*top, g_area.y + g_area.height - height));
+}
 // The width of a line on the screen for fl_line_style: 0, X's own thin
 // line, at the model's size.
 int LineWidth() { return S(1) > 1 ? S(1) : 0; }
@@ -1037,10 +1045,11 @@ void DesktopView::Sync() {
       r = picture.window;
     }
     window->placed = r;
-    const int left = ScreenX(r.left);
-    const int top = ScreenY(r.top);
     const int width = S(r.right - r.left);
     const int height = S(r.bottom - r.top + StatusHeight());
+    int left = ScreenX(r.left);
+    int top = ScreenY(r.top);
+    if (fresh || window->h() != height) KeepInside(&left, &top, width, height);
     if (window->x() != left || window->y() != top || window->w() != width || window->h() != height)
       window->resize(left, top, width, height);
     window->SetPicture(std::move(picture));
@@ -1204,10 +1213,14 @@ void FinishDesktopView() {
 
 double DesktopViewScale() {
   const view_support::LargestDialogs largest = view_support::LargestDialogsOfRun();
-  // The main dialog's status line takes its held line's rows during a write.
+  // The program centres a dialog on the screen; the status line hangs below
+  // it and the main dialog grows down by its drive rows. The height that
+  // must fit is twice the larger reach below the screen's middle. (The held
+  // line's taller status line, during a write, is kept inside by Sync.)
+  const int agreement_below = (largest.agreement.height + 1) / 2 + kStatusHeight;
+  const int main_below = (largest.main.height + 1) / 2 + largest.main_grows_by + kStatusHeight;
   // A box is at most its text's width, its icon and margins wide.
   const int widest_box = kBoxTextWidth + 32 + 3 * kBoxMargin + 2 * kFrame;
   return DesktopScale(std::max({largest.agreement.width, largest.main.width, widest_box}),
-                      std::max(largest.agreement.height + kStatusHeight,
-                               largest.main.height + kStatusHeight * kHeldRows));
+                      2 * std::max(agreement_below, main_below));
 }

@@ -223,7 +223,7 @@ LargestDialogs LargestDialogsOfRun() {
           std::string_view(c.class_name) == "Button")
         rows[found++] = c.y;
     }
-    if (found == 2) sizes.main.height += 3 * (DluToPixelsY(rows[1]) - DluToPixelsY(rows[0]));
+    if (found == 2) sizes.main_grows_by = 3 * (DluToPixelsY(rows[1]) - DluToPixelsY(rows[0]));
   }
   return sizes;
 }

@@ -90,8 +90,9 @@ bool ListedDrive(int row, int* adapter, int* target);
 bool JapaneseRun();
 // The largest windows of the run's language in the model's pixels, frame
 // and caption included, a view's status line not: the agreement, and the
-// main dialog once the drive list has grown it to its four rows. A view
-// that scales its windows chooses a scale at which both fit the screen.
+// main dialog as its template has it with what the drive list adds below
+// once it has grown it to its four rows (after the program has centred it).
+// A view that scales its windows chooses a scale at which both fit.
 struct WindowSize {
   int width = 0;
   int height = 0;
@@ -99,6 +100,7 @@ struct WindowSize {
 struct LargestDialogs {
   WindowSize agreement;
   WindowSize main;
+  int main_grows_by = 0;
 };
 LargestDialogs LargestDialogsOfRun();
 // One of the views' own texts in the run's language, its conversions filled
