@@ -165,10 +165,10 @@ DesktopArea DesktopWorkArea() {
                      static_cast<int>(bottom - top)};
 }
 
-// The scale for a run whose largest window is `width` x `height` of the
-// model's pixels: the largest the desktop's settings ask for at which that
-// window fits the work area, so that no dialog nor its status line falls
-// off the screen; 1 when none fits or none is set.
+// The scale for a run whose largest window, centred, takes `width` x
+// `height` of the model's pixels: the largest the desktop's settings ask for
+// at which that fits the work area, so that no dialog nor its status line
+// falls off the screen; 1 when none fits or none is set.
 double DesktopScale(int width, int height) {
   const DesktopArea area = DesktopWorkArea();
   double chosen = 1;
