@@ -457,33 +457,56 @@ high_density() {  # xft|gdk en|ja
   xdotool key Tab Return
   ended
 }
-# The folder chooser at the windows' scale: twice the size it has at 96 dpi
-# (measured by package_folder_chosen), inside the screen.
-chooser_scaled_twice() {
-  [ -n "${chooser_size:-}" ] || { fail "no chooser measured at 96 dpi"; return; }
-  (cd "$WORK/nopkg" && GDK_SCALE=2 XDG_CONFIG_HOME="$WORK/config-2x" QUORVANTA_STATE_DIR="$WORK/state" \
-    exec "$QV") \
-    >"$WORK/out.txt" 2>"$WORK/err.txt" &
+# The folder chooser opened where there is no package, at GDK_SCALE=SCALE,
+# with HOME and GTK's settings in CONFIG: its X Y W H once it is at least
+# MIN_W x MIN_H (GTK sizes its chooser while it fills it), or as it is after
+# five seconds; nothing when none opens.
+chooser_geometry() {  # SCALE HOME CONFIG MIN_W MIN_H
+  (cd "$WORK/nopkg" && GDK_SCALE=$1 HOME="$2" XDG_CONFIG_HOME="$3" QUORVANTA_STATE_DIR="$WORK/state" \
+    exec "$QV") >"$WORK/out.txt" 2>"$WORK/err.txt" &
   program=$!
   i=0
   until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
     [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
-  [ -n "$chooser" ] || { fail "no folder chooser at twice the size"; return; }
-  # GTK sizes its chooser while it fills it: looked at until it is as large.
-  i=0
-  until set -- $(window_geometry "$chooser") $chooser_size &&
-    [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] || [ $i -ge 100 ]; do
-    sleep 0.05
-    i=$((i + 1))
-  done
-  echo "folder chooser: $3x$4 at GDK_SCALE=2, $5x$6 at 96 dpi"
-  [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] ||
-    fail "the folder chooser is $3x$4 at GDK_SCALE=2, not twice its $5x$6"
-  [ $(($1 + $3)) -le "$screen_width" ] && [ $(($2 + $4)) -le "$screen_height" ] ||
-    fail "the folder chooser at $1,$2 ($3x$4) is not inside the screen"
+  if [ -n "$chooser" ]; then
+    i=0
+    until set -- $(window_geometry "$chooser") && [ "$3" -ge "$4" ] && [ "$4" -ge "$5" ] ||
+      [ $i -ge 100 ]; do
+      sleep 0.05
+      i=$((i + 1))
+    done
+    window_geometry "$chooser"
+  fi
   kill "$program"
-  wait "$program"
+  wait "$program" 2>/dev/null
   program=""
+}
+# The folder chooser at the windows' scale: at GDK_SCALE=2 twice the size it
+# has at 96 dpi, inside the screen. GTK's (its size at 96 dpi measured by
+# package_folder_chosen), and FLTK's own, which FLTK's preferences choose.
+chooser_scaled_twice() {
+  [ -n "${chooser_size:-}" ] || { fail "no chooser measured at 96 dpi"; return; }
+  mkdir -p "$WORK/fltk-home/.fltk/fltk.org"
+  printf '; FLTK preferences file format 1.0\n; vendor: fltk.org\n; application: fltk\n\n[.]\n\n[./options]\nFNFCUsesGTK:0\n' \
+    >"$WORK/fltk-home/.fltk/fltk.org/fltk.prefs"
+  own_size=$(chooser_geometry 1 "$WORK/fltk-home" "$WORK/config-own" 0 0 | cut -d' ' -f3-4)
+  [ -n "$own_size" ] || { fail "no FLTK folder chooser"; return; }
+  for kind in GTK FLTK; do
+    if [ $kind = GTK ]; then
+      home=$HOME size=$chooser_size
+    else
+      home="$WORK/fltk-home" size=$own_size
+    fi
+    set -- $size
+    set -- $(chooser_geometry 2 "$home" "$WORK/config-2x-$kind" $((18 * $1 / 10)) $((18 * $2 / 10))) $size
+    [ $# = 6 ] || { fail "no $kind folder chooser at twice the size"; continue; }
+    echo "$kind folder chooser: $3x$4 at GDK_SCALE=2, $5x$6 at 96 dpi"
+    [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] ||
+      fail "the $kind folder chooser is $3x$4 at GDK_SCALE=2, not twice its $5x$6"
+    [ "$1" -ge 0 ] && [ "$2" -ge 0 ] && [ $(($1 + $3)) -le "$screen_width" ] &&
+      [ $(($2 + $4)) -le "$screen_height" ] ||
+      fail "the $kind folder chooser at $1,$2 ($3x$4) is not inside the screen"
+  done
 }
 # At twice the size, as a desktop set to 192 dpi has it (GDK_SCALE=2 here)
 # on a screen that holds the dialogs at that size: the windows are twice the
