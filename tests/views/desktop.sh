@@ -391,123 +391,6 @@ held_line_in_japanese() {
     fail "held: drive not updated"
 }
 held_line_in_japanese
-# This host started where there is no package: the folder chooser opens,
-# titled for the firmware package; the folder typed into it is used, so the
-# agreement opens. The chooser is GTK's (scripts/install-deps.sh installs
-# it), which FLTK prefers to its own.
-package_folder_chosen() {
-  mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
-  "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
-  rm -f "$layout"
-  # GTK keeps the chooser's last size among the user's settings: here, its own.
-  (cd "$WORK/nopkg" && XDG_CONFIG_HOME="$WORK/config" QUORVANTA_STATE_DIR="$WORK/state" \
-    QV_VIEW_LAYOUT="$layout" exec "$QV") \
-    >"$WORK/out.txt" 2>"$WORK/err.txt" &
-  program=$!
-  i=0
-  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
-    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
-  [ -n "$chooser" ] || { fail "no folder chooser"; return; }
-  sleep 0.3
-  set -- $(window_geometry "$chooser")
-  chooser_size="$3 $4"
-  xdotool windowfocus --sync "$chooser" 2>/dev/null
-  # The location line (ctrl+L where the chooser has one), the folder, Enter.
-  xdotool key --window "$chooser" ctrl+l
-  sleep 0.3
-  xdotool type --delay 20 "$WORK/fw/"
-  sleep 0.3
-  xdotool key Return
-  wait_layout "^wait KYODAKUUS" "agreement from the folder chosen" || return
-  kill "$program"
-  wait "$program"
-  program=""
-}
-package_folder_chosen
-# A high-density desktop on a screen too small for the dialogs at twice
-# their size (1280x800 at 192 dpi, said by Xft.dpi or by GDK_SCALE=2): the
-# scale stays 1, whole screen pixels, so the text stays sharp; every window
-# lies inside the screen, the dialogs centred on it, in English and Japanese.
-high_density() {  # xft|gdk en|ja
-  setting=$1 lang=$2
-  agreement=KYODAKUUS main=MainDialogUS
-  if [ "$lang" = ja ]; then agreement=KYODAKU main=MainDialog; fi
-  pc="$WORK/dense-$lang"
-  [ -d "$pc" ] || "$SIM" init "$pc" --lang "$([ "$lang" = ja ] && echo 0x0411 || echo 0x0409)" >/dev/null ||
-    { fail "init $pc"; return; }
-  rm -f "$layout"
-  if [ "$setting" = gdk ]; then
-    GDK_SCALE=2 QV_VIEW_LAYOUT="$layout" "$QV" --machine "$pc" >"$WORK/out.txt" 2>"$WORK/err.txt" &
-  else
-    QV_VIEW_LAYOUT="$layout" "$QV" --machine "$pc" >"$WORK/out.txt" 2>"$WORK/err.txt" &
-  fi
-  program=$!
-  wait_layout "^wait $agreement " "$setting $lang: agreement" || return
-  on_screen "$setting $lang: agreement" 1 "$agreement"
-  set -- $(centre 1011)
-  xdotool mousemove "$1" "$2"
-  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
-  wait_layout "^control 1004 .* ve-- " "$setting $lang: Page Down to the end" || return
-  xdotool key Tab Tab space
-  wait_layout "^control 1004 .* vecf" "$setting $lang: accept" || return
-  xdotool key Return
-  wait_layout "^wait $main " "$setting $lang: main dialog" || return
-  on_screen "$setting $lang: main dialog" 1 "$main"
-  wait_focus "$setting $lang: main dialog"
-  xdotool key Tab Return
-  ended
-}
-# The folder chooser opened where there is no package, at GDK_SCALE=SCALE,
-# with HOME and GTK's settings in CONFIG: its X Y W H once it is at least
-# MIN_W x MIN_H (GTK sizes its chooser while it fills it), or as it is after
-# five seconds; nothing when none opens.
-chooser_geometry() {  # SCALE HOME CONFIG MIN_W MIN_H
-  (cd "$WORK/nopkg" && GDK_SCALE=$1 HOME="$2" XDG_CONFIG_HOME="$3" QUORVANTA_STATE_DIR="$WORK/state" \
-    exec "$QV") >"$WORK/out.txt" 2>"$WORK/err.txt" &
-  program=$!
-  i=0
-  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
-    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
-  if [ -n "$chooser" ]; then
-    i=0
-    until set -- $(window_geometry "$chooser") && [ "$3" -ge "$4" ] && [ "$4" -ge "$5" ] ||
-      [ $i -ge 100 ]; do
-      sleep 0.05
-      i=$((i + 1))
-    done
-    window_geometry "$chooser"
-  fi
-  kill "$program"
-  wait "$program" 2>/dev/null
-  program=""
-}
-# The folder chooser at the windows' scale: at GDK_SCALE=2 twice the size it
-# has at 96 dpi, inside the screen. GTK's (its size at 96 dpi measured by
-# package_folder_chosen), and FLTK's own, which FLTK's preferences choose.
-chooser_scaled_twice() {
-  [ -n "${chooser_size:-}" ] || { fail "no chooser measured at 96 dpi"; return; }
-  mkdir -p "$WORK/fltk-home/.fltk/fltk.org"
-  printf '; FLTK preferences file format 1.0\n; vendor: fltk.org\n; application: fltk\n\n[.]\n\n[./options]\nFNFCUsesGTK:0\n' \
-    >"$WORK/fltk-home/.fltk/fltk.org/fltk.prefs"
-  own_size=$(chooser_geometry 1 "$WORK/fltk-home" "$WORK/config-own" 0 0 | cut -d' ' -f3-4)
-  [ -n "$own_size" ] || { fail "no FLTK folder chooser"; return; }
-  for kind in GTK FLTK; do
-    if [ $kind = GTK ]; then
-      home=$HOME size=$chooser_size
-    else
-      home="$WORK/fltk-home" size=$own_size
-    fi
-    set -- $size
-    set -- $(chooser_geometry 2 "$home" "$WORK/config-2x-$kind" $((18 * $1 / 10)) $((18 * $2 / 10))) $size
-    [ $# = 6 ] || { fail "no $kind folder chooser at twice the size"; continue; }
-    echo "$kind folder chooser: $3x$4 at GDK_SCALE=2, $5x$6 at 96 dpi"
-    [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] ||
-      fail "the $kind folder chooser is $3x$4 at GDK_SCALE=2, not twice its $5x$6"
-    [ "$1" -ge 0 ] && [ "$2" -ge 0 ] && [ $(($1 + $3)) -le "$screen_width" ] &&
-      [ $(($2 + $4)) -le "$screen_height" ] ||
-      fail "the $kind folder chooser at $1,$2 ($3x$4) is not inside the screen"
-  done
-}
 # At twice the size, as a desktop set to 192 dpi has it (GDK_SCALE=2 here)
 # on a screen that holds the dialogs at that size: the windows are twice the
 # model's size with their status line and centred on the real screen,
@@ -557,7 +440,121 @@ scaled_twice() {
   xdotool mousemove $((2 * $1)) $((2 * $2)) click 1
   ended
 }
-
+# This host started where there is no package: the folder chooser opens,
+# titled for the firmware package; the folder typed into it is used, so the
+# agreement opens. The chooser is GTK's (scripts/install-deps.sh installs
+# it), which FLTK prefers to its own.
+package_folder_chosen() {
+  mkdir -p "$WORK/nopkg" "$WORK/fw" "$WORK/state"
+  "$SIM" pack "$WORK/fw" --model t71 --rev 1.10 >/dev/null || { fail "pack fw"; return; }
+  rm -f "$layout"
+  (cd "$WORK/nopkg" && QUORVANTA_STATE_DIR="$WORK/state" QV_VIEW_LAYOUT="$layout" exec "$QV") \
+    >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  i=0
+  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
+    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ -n "$chooser" ] || { fail "no folder chooser"; return; }
+  xdotool windowfocus --sync "$chooser" 2>/dev/null
+  # The location line (ctrl+L where the chooser has one), the folder, Enter.
+  xdotool key --window "$chooser" ctrl+l
+  sleep 0.3
+  xdotool type --delay 20 "$WORK/fw/"
+  sleep 0.3
+  xdotool key Return
+  wait_layout "^wait KYODAKUUS" "agreement from the folder chosen" || return
+  kill "$program"
+  wait "$program"
+  program=""
+}
+package_folder_chosen
+# A high-density desktop on a screen too small for the dialogs at twice
+# their size (1280x800 at 192 dpi, said by Xft.dpi or by GDK_SCALE=2): the
+# scale stays 1, whole screen pixels, so the text stays sharp; every window
+# lies inside the screen, the dialogs centred on it, in English and Japanese.
+high_density() {  # xft|gdk en|ja
+  setting=$1 lang=$2
+  agreement=KYODAKUUS main=MainDialogUS
+  if [ "$lang" = ja ]; then agreement=KYODAKU main=MainDialog; fi
+  pc="$WORK/dense-$lang"
+  [ -d "$pc" ] || "$SIM" init "$pc" --lang "$([ "$lang" = ja ] && echo 0x0411 || echo 0x0409)" >/dev/null ||
+    { fail "init $pc"; return; }
+  rm -f "$layout"
+  if [ "$setting" = gdk ]; then
+    GDK_SCALE=2 QV_VIEW_LAYOUT="$layout" "$QV" --machine "$pc" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  else
+    QV_VIEW_LAYOUT="$layout" "$QV" --machine "$pc" >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  fi
+  program=$!
+  wait_layout "^wait $agreement " "$setting $lang: agreement" || return
+  on_screen "$setting $lang: agreement" 1 "$agreement"
+  set -- $(centre 1011)
+  xdotool mousemove "$1" "$2"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "$setting $lang: Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "$setting $lang: accept" || return
+  xdotool key Return
+  wait_layout "^wait $main " "$setting $lang: main dialog" || return
+  on_screen "$setting $lang: main dialog" 1 "$main"
+  wait_focus "$setting $lang: main dialog"
+  xdotool key Tab Return
+  ended
+}
+# The folder chooser opened where there is no package, at GDK_SCALE=SCALE,
+# with HOME and GTK's settings in CONFIG: its X Y W H once it is at least
+# MIN_W x MIN_H (GTK sizes its chooser while it fills it) and a moment
+# after, or as it is after five seconds; nothing when none opens.
+chooser_geometry() {  # SCALE HOME CONFIG MIN_W MIN_H
+  min_w=$4 min_h=$5
+  (cd "$WORK/nopkg" && GDK_SCALE=$1 HOME="$2" XDG_CONFIG_HOME="$3" QUORVANTA_STATE_DIR="$WORK/state" \
+    exec "$QV") >"$WORK/out.txt" 2>"$WORK/err.txt" &
+  program=$!
+  i=0
+  until chooser=$(xdotool search --onlyvisible --name '^Choose the folder of the firmware package' | head -n 1) &&
+    [ -n "$chooser" ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+  if [ -n "$chooser" ]; then
+    i=0
+    until set -- $(window_geometry "$chooser") && [ "$3" -ge "$min_w" ] && [ "$4" -ge "$min_h" ] ||
+      [ $i -ge 100 ]; do
+      sleep 0.05
+      i=$((i + 1))
+    done
+    sleep 0.3
+    window_geometry "$chooser"
+  fi
+  kill "$program"
+  wait "$program" 2>/dev/null
+  program=""
+}
+# The folder chooser at the windows' scale: at GDK_SCALE=2 twice the size it
+# has at 96 dpi, inside the screen. GTK's, and FLTK's own, which FLTK's
+# preferences choose.
+chooser_scaled_twice() {
+  gtk_size=$(chooser_geometry 1 "$HOME" "$WORK/config-1x-GTK" 0 0 | cut -d' ' -f3-4)
+  [ -n "$gtk_size" ] || { fail "no GTK folder chooser"; return; }
+  mkdir -p "$WORK/fltk-home/.fltk/fltk.org"
+  printf '; FLTK preferences file format 1.0\n; vendor: fltk.org\n; application: fltk\n\n[.]\n\n[./options]\nFNFCUsesGTK:0\n' \
+    >"$WORK/fltk-home/.fltk/fltk.org/fltk.prefs"
+  own_size=$(chooser_geometry 1 "$WORK/fltk-home" "$WORK/config-own" 0 0 | cut -d' ' -f3-4)
+  [ -n "$own_size" ] || { fail "no FLTK folder chooser"; return; }
+  for kind in GTK FLTK; do
+    if [ $kind = GTK ]; then
+      home=$HOME size=$gtk_size
+    else
+      home="$WORK/fltk-home" size=$own_size
+    fi
+    set -- $size
+    set -- $(chooser_geometry 2 "$home" "$WORK/config-2x-$kind" $((18 * $1 / 10)) $((18 * $2 / 10))) $size
+    [ $# = 6 ] || { fail "no $kind folder chooser at twice the size"; continue; }
+    echo "$kind folder chooser: $3x$4 at GDK_SCALE=2, $5x$6 at 96 dpi"
+    [ $((10 * $3)) -ge $((18 * $5)) ] && [ $((10 * $4)) -ge $((18 * $6)) ] ||
+      fail "the $kind folder chooser is $3x$4 at GDK_SCALE=2, not twice its $5x$6"
+    [ "$1" -ge 0 ] && [ "$2" -ge 0 ] && [ $(($1 + $3)) -le "$screen_width" ] &&
+      [ $(($2 + $4)) -le "$screen_height" ] ||
+      fail "the $kind folder chooser at $1,$2 ($3x$4) is not inside the screen"
+  done
+}
 start_display 1280x800
 high_density gdk en
 high_density gdk ja
