@@ -1010,6 +1010,7 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   // Quorvanta), and their icon.
   Fl_Window::default_xclass("quorvanta");
   Fl_Window::default_icon(&Icon());
+  g_display_lost = false;
   WatchForLostDisplay(OnDisplayLost);
   out_ = transcript;
   kept_ = open_memstream(&kept_text_, &kept_size_);
