@@ -18,6 +18,7 @@
 #include <FL/Fl_RGB_Image.H>
 #include <FL/fl_draw.H>
 #include <fontconfig/fontconfig.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -1044,6 +1045,16 @@ void DesktopView::Stop() {
   }
 }
 
+// Whether two streams write to the same file (standard output and error on
+// one terminal): a line goes to it once.
+bool SameFile(std::FILE* a, std::FILE* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  struct stat sa {};
+  struct stat sb {};
+  return ::fstat(fileno(a), &sa) == 0 && ::fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 void DesktopView::ForwardTranscript() {
   if (kept_ == nullptr) return;
   std::fflush(kept_);
@@ -1055,7 +1066,7 @@ void DesktopView::ForwardTranscript() {
     std::fwrite(fresh, 1, size, out_);
     std::fflush(out_);
   }
-  if (g_display_lost && out_ != stderr) {
+  if (g_display_lost && !SameFile(out_, stderr)) {
     std::fwrite(fresh, 1, size, stderr);
     std::fflush(stderr);
   }
