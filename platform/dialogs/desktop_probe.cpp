@@ -36,9 +36,9 @@ namespace {
 void (*g_on_lost)() = nullptr;
 
 // Called by Xlib when the connection breaks (the X server ended, the
-// client killed with xkill or xdotool, an ssh -X link dropped). FLTK's own
-// handler, installed with the display, ends the process, as Xlib's default
-// does.
+// client killed with xkill or xdotool, an ssh -X link dropped), in place of
+// FLTK's own handler, installed with the display, which ends the process as
+// Xlib's default does.
 int OnIoError(Display*) {
   if (g_on_lost != nullptr) g_on_lost();
   return 0;
@@ -65,7 +65,7 @@ bool WaitForExposeUnlessLost(Fl_Window* window, bool (*lost)()) {
     if (x != nullptr && !x->wait_for_expose) return true;
     Fl::wait();
   }
-  return false;
+  return !lost();
 }
 
 // FLTK's connection, once open: waits until the server has carried out

@@ -39,7 +39,10 @@ void CloseDesktopProbe();
 void SyncDesktop();
 void PresentDesktopWindow(Fl_Window* window);
 double DesktopScale();
+// The display's loss handed to `on_lost` instead of ending the process.
 void WatchForLostDisplay(void (*on_lost)());
+// A window just shown waited for until drawn; false when the display was
+// lost meanwhile.
 bool WaitForExposeUnlessLost(Fl_Window* window, bool (*lost)());
 
 namespace {
