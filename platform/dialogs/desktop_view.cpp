@@ -308,19 +308,6 @@ void Arrow(int x, int y, int w, int h, bool up, bool enabled) {
 bool g_display_lost = false;
 bool DisplayLost() { return g_display_lost; }
 
-void OnDisplayLost() {
-  if (g_display_lost) return;
-  g_display_lost = true;
-  const bool writing = SignalHold::Instance().held();
-  std::fputs(writing ? "quorvanta: the display was lost; the firmware write goes on to its end, "
-                       "and what the run shows is kept in last-run.log in the state directory\n"
-                     : "quorvanta: the display was lost\n",
-             stderr);
-  std::fflush(stderr);
-  // Returns only during a write.
-  SignalHold::Instance().Lose();
-}
-
 // --- the windows ---
 
 class DesktopView;
@@ -430,6 +417,9 @@ class DesktopView final : public dialog_model::User {
   // stream the view was given (and, once the display is lost, to standard
   // error too: the outcome must reach someone).
   void ForwardTranscript();
+  // The box waiting for an answer when the display went (the outcome, say):
+  // its transcript line again on standard error, before the default answer.
+  void RepeatWaitingBox();
   // The program is at work and takes no input (an update).
   bool Busy() const { return !accepting_ && !answering_; }
   // Input from a window; dropped unless the program waits for it.
@@ -960,6 +950,20 @@ int BoxWindow::handle(int event) {
 
 DesktopView* g_desktop = nullptr;
 
+void OnDisplayLost() {
+  if (g_display_lost) return;
+  g_display_lost = true;
+  const bool writing = SignalHold::Instance().held();
+  std::fputs(writing ? "quorvanta: the display was lost; the firmware write goes on to its end, "
+                       "and what the run shows is kept in last-run.log in the state directory\n"
+                     : "quorvanta: the display was lost\n",
+             stderr);
+  std::fflush(stderr);
+  if (g_desktop != nullptr) g_desktop->RepeatWaitingBox();
+  // Returns only during a write.
+  SignalHold::Instance().Lose();
+}
+
 // The program's icon for the window manager and the taskbar: a disc with
 // its hole and a blue sector, drawn once.
 const Fl_RGB_Image& Icon() {
@@ -1073,6 +1077,21 @@ void DesktopView::ForwardTranscript() {
     std::fwrite(fresh, 1, size, stderr);
     std::fflush(stderr);
   }
+}
+
+void DesktopView::RepeatWaitingBox() {
+  if (!answering_ || kept_ == nullptr) return;
+  std::fflush(kept_);
+  if (kept_text_ == nullptr || SameFile(out_, stderr)) return;
+  std::string_view text(kept_text_, kept_size_);
+  if (text.empty() || text.back() != '\n') return;
+  text.remove_suffix(1);
+  const std::size_t start = text.rfind('\n') + 1;  // npos + 1: the first line
+  const std::string_view line = text.substr(start);
+  if (line.rfind("message: ", 0) != 0) return;
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
 }
 
 void DesktopView::Sync() {

@@ -429,21 +429,23 @@ package_folder_chosen() {
   program=""
 }
 package_folder_chosen
-# The display lost in the middle of a two-stage write, the program held
-# still at an image chunk (a stop signal before its 150th drive command)
-# while the display goes, then let go on: the write goes on to its end
+# The display lost during a two-stage write: the write goes on to its end
 # (every chunk of the image and the loader on the drive, at its new
 # revision), the outcome box takes its default answer, and the program ends
 # as for a hang-up (129) with the outcome on standard error and in the
-# last-run log. Once with the window killed by xdotool (the X server
-# disconnects its client), once with the X server ended (last: nothing
-# after it has a display).
-display_lost_during_write() {  # window|server
+# last-run log. Lost in the middle of the chunks (the program held still
+# there by a stop signal before its 150th drive command while the display
+# goes, then let go on), once with the window killed by xdotool (the X
+# server disconnects its client) and once with the X server ended (last:
+# nothing after it has a display); and lost while the outcome box waits.
+display_lost_during_write() {  # window|server|box
   how=$1
   pc="$WORK/lost-$how"
   "$SIM" init "$pc" --drive '0:0:t71:usb:rev=1.00,code=0x11' >/dev/null || { fail "init lost-$how"; return; }
   # 19: SIGSTOP.
-  QUORVANTA_SIM_SIGNAL_AT=150:19 start "$pc"
+  stop_at=150:19
+  [ "$how" = box ] && stop_at=""
+  QUORVANTA_SIM_SIGNAL_AT=$stop_at start "$pc"
   wait_layout "^wait KYODAKUUS" "lost-$how: agreement" || return
   set -- $(centre 1011)
   xdotool mousemove "$1" "$2"
@@ -454,20 +456,24 @@ display_lost_during_write() {  # window|server
   xdotool key Return
   wait_layout "^wait MainDialogUS" "lost-$how: main dialog" || return
   click 1001
-  for box in 1 2; do
+  for box in 1 2 3; do
     i=0
     until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    [ $box = 3 ] && break
     xdotool key Return
+    [ $box = 2 ] && [ "$how" != box ] && break
   done
-  i=0
-  until [ "$(ps -o stat= -p "$program" | cut -c1)" = T ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
-  [ $i -lt 200 ] || { fail "lost-$how: the write never reached its 150th command"; return; }
-  if [ "$how" = window ]; then
-    xdotool windowkill "$(xdotool search --classname '^quorvanta$' | head -n 1)"
-  else
+  if [ "$how" != box ]; then
+    i=0
+    until [ "$(ps -o stat= -p "$program" | cut -c1)" = T ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    [ $i -lt 200 ] || { fail "lost-$how: the write never reached its 150th command"; return; }
+  fi
+  if [ "$how" = server ]; then
     kill "$xvfb"
     wait "$xvfb"
     xvfb=""
+  else
+    xdotool windowkill "$(xdotool search --classname '^quorvanta$' | head -n 1)"
   fi
   kill -CONT "$program"
   ended 129
@@ -480,6 +486,7 @@ display_lost_during_write() {  # window|server
   [ "$(tail -n 2 "$pc/drive_c/WINDOWS/last-run.log" 2>/dev/null | tr '\n' '|')" = "message: Succeed to load F/W!!|answer: OK|" ] ||
     fail "lost-$how: the last-run log does not end with the outcome"
 }
+display_lost_during_write box
 display_lost_during_write window
 display_lost_during_write server
 finish
