@@ -22,6 +22,7 @@
 #include "platform/posix/file_read.h"
 #include "platform/posix/signal_hold.h"
 #include "platform/sim/virtual_pc.h"
+#include "platform/text_convert.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
 #include "ui/drive_list.h"
@@ -92,7 +93,7 @@ bool EnterPackageFolder(const std::string& given, std::string* error) {
   std::error_code ec;
   std::filesystem::current_path(dir, ec);
   if (ec) {
-    *error = "cannot use the package folder " + dir.string() + ": " + ec.message() +
+    *error = "cannot use the package folder " + VisibleText(dir.string()) + ": " + ec.message() +
              " (see quorvanta --help)";
     return false;
   }

@@ -5,8 +5,12 @@
 #include <string>
 
 #include "app/launcher.h"
+#include "platform/posix/standard_streams.h"
 
 int main(int argc, char** argv) {
+  // Before any file is opened: none may take the place of a closed
+  // standard stream.
+  if (!OpenClosedStandardStreams()) return 2;
   // No exception may end the program uncaught: a fault that throws still
   // gives one line and exit code 2.
   try {

@@ -56,7 +56,7 @@ bool PackageFolderOf(const std::string& given, fs::path* folder, std::string* er
     return true;
   }
   *error =
-      "cannot use the package folder " + path.lexically_normal().string() + ": " +
+      "cannot use the package folder " + VisibleText(path.lexically_normal().string()) + ": " +
       (fs::exists(status) ? "neither a folder nor Tellumar.inf"
                           : std::make_error_code(std::errc::no_such_file_or_directory).message()) +
       " (see quorvanta --help)";
@@ -96,11 +96,13 @@ void NameSearchedFolderInBoxes(std::function<std::string()> missing_file) {
   dialog_model::SetBoxAddendum([missing_file = std::move(missing_file)](const std::string& text) {
     const std::string missing = missing_file();
     if (missing.empty() || text != g_app.MsgNoDataFile) return std::string();
+    // Its control characters shown, never passed to a terminal or window.
+    const std::string shown = VisibleText(fs::path(missing).parent_path().string());
     std::string folder;
-    if (!Utf8ToCp932(fs::path(missing).parent_path().string(), &folder)) {
+    if (!Utf8ToCp932(shown, &folder)) {
       // A name the box cannot show keeps its ASCII and marks the rest.
       folder.clear();
-      for (unsigned char c : fs::path(missing).parent_path().string()) {
+      for (unsigned char c : shown) {
         if (c < 0x80) {
           folder += static_cast<char>(c);
         } else if ((c & 0xC0) != 0x80) {

@@ -84,3 +84,65 @@ bool Utf8ToCp932(std::string_view utf8, std::string* cp932) {
   }
   return Convert("UTF-8", "CP932", utf8, cp932, false);
 }
+
+std::string VisibleText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const auto escape = [&out](unsigned char c) {
+    out += '\\';
+    // \a \b \t \n \v \f \r: bytes 7 to 13.
+    if (c >= 7 && c <= 13) {
+      out += "abtnvfr"[c - 7];
+      return;
+    }
+    out += static_cast<char>('0' + (c >> 6));
+    out += static_cast<char>('0' + ((c >> 3) & 7));
+    out += static_cast<char>('0' + (c & 7));
+  };
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = byte(i);
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+      ++i;
+      continue;
+    }
+    // U+0080 to U+009F: the C1 controls, which a terminal may act on.
+    if (c == 0xC2 && i + 1 < text.size() && byte(i + 1) < 0xA0 && byte(i + 1) >= 0x80) {
+      escape(c);
+      escape(byte(i + 1));
+      i += 2;
+      continue;
+    }
+    // The length of a well-formed UTF-8 character starting here (no
+    // overlong forms, no surrogates, nothing past U+10FFFF); 0 for none.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    }
+    bool whole = length != 0 && i + length <= text.size();
+    for (std::size_t k = 1; whole && k < length; ++k) {
+      const unsigned char next = byte(i + k);
+      whole = k == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
+    }
+    if (whole) {
+      out.append(text.substr(i, length));
+      i += length;
+    } else {
+      escape(c);
+      ++i;
+    }
+  }
+  return out;
+}

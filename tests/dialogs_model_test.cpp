@@ -13,6 +13,7 @@
 #include "platform/dialogs/resource_tables.h"
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
+#include "platform/text_convert.h"
 #include "resources/resource.h"
 #include "tests/support/dialogs_user.h"
 #include "tests/support/transcript_capture.h"
@@ -210,6 +211,31 @@ TEST(ViewWrapTest, BreaksAtBlanksOrBetweenCharactersButNeverBeforeClosingPunctua
   };
   for (const Case& c : cases)
     EXPECT_EQ(view_support::Wrap(c.text, c.width, cells), c.lines) << c.text;
+}
+
+// A name from outside (a folder, a file) as the views and the terminal
+// prompt show it: what a terminal would act on is made visible, as `ls -b`
+// writes it; text, blanks and backslashes stay.
+TEST(VisibleTextTest, ControlCharactersShowAsLsEscapesAndTextStays) {
+  struct Case {
+    const char* name;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"/home/me/Firmware 1.10\\old", "/home/me/Firmware 1.10\\old"},
+      {"/tmp/ファーム", "/tmp/ファーム"},
+      // Clear the screen, set the window's title.
+      {"/tmp/a\x1b[2J\x1b]0;x\x07"
+       "b",
+       "/tmp/a\\033[2J\\033]0;x\\ab"},
+      {"a\tb\nc\rd\x7f", "a\\tb\\nc\\rd\\177"},
+      // CSI as one C1 character (U+009B), and bytes that are not UTF-8.
+      {"a\xc2\x9b"
+       "2Jb",
+       "a\\302\\2332Jb"},
+      {"a\xff\xe3\x81", "a\\377\\343\\201"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(VisibleText(c.name), c.shown) << c.name;
 }
 
 // Tab visits the usable controls that are tab stops in template order; a

@@ -7,6 +7,8 @@
 #include <FL/Fl_Input_.H>
 #include <FL/Fl_Menu_.H>
 #include <FL/Fl_Window.H>
+// Fl_X, whose flag says whether a window has been drawn yet.
+#define FL_INTERNALS
 #include <FL/x.H>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -38,6 +40,42 @@ bool DesktopAvailable() {
 void CloseDesktopProbe() {
   if (g_probe != nullptr) XCloseDisplay(g_probe);
   g_probe = nullptr;
+}
+
+namespace {
+void (*g_on_lost)() = nullptr;
+
+// Called by Xlib when the connection breaks (the X server ended, the
+// client killed with xkill or xdotool, an ssh -X link dropped), in place of
+// FLTK's own handler, installed with the display, which ends the process as
+// Xlib's default does.
+int OnIoError(Display*) {
+  if (g_on_lost != nullptr) g_on_lost();
+  return 0;
+}
+
+// What Xlib does once the handler above has returned: by default it ends
+// the process. Returning instead leaves the connection marked broken, and
+// every later call on it returns at once, drawing nothing.
+void OnIoErrorExit(Display*, void*) {}
+}  // namespace
+
+void WatchForLostDisplay(void (*on_lost)()) {
+  if (fl_display == nullptr) return;
+  g_on_lost = on_lost;
+  XSetIOErrorHandler(OnIoError);
+  XSetIOErrorExitHandler(fl_display, OnIoErrorExit, nullptr);
+}
+
+bool WaitForExposeUnlessLost(Fl_Window* window, bool (*lost)()) {
+  // Fl_Window::wait_for_expose would wait for ever on a broken connection,
+  // whose socket stays readable with nothing ever coming.
+  while (!lost() && window->shown()) {
+    Fl_X* x = Fl_X::i(window);
+    if (x != nullptr && !x->wait_for_expose) return true;
+    Fl::wait();
+  }
+  return !lost();
 }
 
 // FLTK's connection, once open: waits until the server has carried out

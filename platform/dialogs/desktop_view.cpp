@@ -11,6 +11,7 @@
 #include "platform/dialogs/view_support.h"
 #include "platform/dialogs/views.h"
 #include "platform/events.h"
+#include "platform/posix/signal_hold.h"
 #include "platform/text_convert.h"
 // Then FLTK.
 #include <FL/Fl.H>
@@ -18,6 +19,7 @@
 #include <FL/Fl_RGB_Image.H>
 #include <FL/fl_draw.H>
 #include <fontconfig/fontconfig.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -37,6 +39,11 @@ void fl_open_display();
 void CloseDesktopProbe();
 void SyncDesktop();
 void PresentDesktopWindow(Fl_Window* window);
+// The display's loss handed to `on_lost` instead of ending the process.
+void WatchForLostDisplay(void (*on_lost)());
+// A window just shown waited for until drawn; false when the display was
+// lost meanwhile.
+bool WaitForExposeUnlessLost(Fl_Window* window, bool (*lost)());
 
 namespace {
 
@@ -307,6 +314,16 @@ void Arrow(int x, int y, int w, int h, bool up, bool enabled) {
   }
 }
 
+// --- the display lost ---
+
+// The X connection breaks at any moment (the X server ends at logout, an
+// ssh -X link drops, a client kills the window): from then on the view
+// draws nothing and waits for nothing. A firmware write goes on to its end,
+// a box shown meanwhile takes its default answer, and the program then ends
+// as for a hang-up; outside a write it ends at once, the same way.
+bool g_display_lost = false;
+bool DisplayLost() { return g_display_lost; }
+
 // --- the windows ---
 
 class DesktopView;
@@ -421,6 +438,13 @@ class DesktopView final : public dialog_model::User {
   void ScreenChanged();
   // Brings every window up to date with the model (and the held line).
   void Sync();
+  // The transcript lines written since the last call, passed on to the
+  // stream the view was given (and, once the display is lost, to standard
+  // error too: the outcome must reach someone).
+  void ForwardTranscript();
+  // The box waiting for an answer when the display went (the outcome, say):
+  // its transcript line again on standard error, before the default answer.
+  void RepeatWaitingBox();
   // The program is at work and takes no input (an update).
   bool Busy() const { return !accepting_ && !answering_; }
   // Input from a window; dropped unless the program waits for it.
@@ -441,6 +465,12 @@ class DesktopView final : public dialog_model::User {
   std::chrono::steady_clock::time_point last_paint_{};
   std::chrono::steady_clock::time_point input_given_{};
   std::FILE* layout_ = nullptr;
+  // The whole transcript, kept for last-run.log should the display be lost.
+  std::FILE* out_ = nullptr;
+  std::FILE* kept_ = nullptr;
+  char* kept_text_ = nullptr;
+  std::size_t kept_size_ = 0;
+  std::size_t forwarded_ = 0;
 };
 
 DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& picture)
@@ -947,6 +977,20 @@ int BoxWindow::handle(int event) {
 
 DesktopView* g_desktop = nullptr;
 
+void OnDisplayLost() {
+  if (g_display_lost) return;
+  g_display_lost = true;
+  const bool writing = SignalHold::Instance().held();
+  std::fputs(writing ? "quorvanta: the display was lost; the firmware write goes on to its end, "
+                       "and what the run shows is kept in last-run.log in the state directory\n"
+                     : "quorvanta: the display was lost\n",
+             stderr);
+  std::fflush(stderr);
+  if (g_desktop != nullptr) g_desktop->RepeatWaitingBox();
+  // Returns only during a write.
+  SignalHold::Instance().Lose();
+}
+
 // The program's icon for the window manager and the taskbar: a disc with
 // its hole and a blue sector, drawn once.
 const Fl_RGB_Image& Icon() {
@@ -977,6 +1021,7 @@ const Fl_RGB_Image& Icon() {
 // out, a box that tells the user what to do instead.
 void OnEvent(const PlatformEvent& event) {
   WriteTranscriptEvent(event);
+  if (g_desktop != nullptr) g_desktop->ForwardTranscript();
   if (event.kind == PlatformEventKind::kWriteHeld) {
     g_held_line = Cp932ToUtf8(event.text);
     if (g_desktop != nullptr) g_desktop->Sync();
@@ -1000,7 +1045,11 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
   // Quorvanta), and their icon.
   Fl_Window::default_xclass("quorvanta");
   Fl_Window::default_icon(&Icon());
-  SetTranscript(transcript);
+  g_display_lost = false;
+  WatchForLostDisplay(OnDisplayLost);
+  out_ = transcript;
+  kept_ = open_memstream(&kept_text_, &kept_size_);
+  SetTranscript(kept_ != nullptr ? kept_ : transcript);
   SetPlatformEventSink(OnEvent);
   if (const char* path = std::getenv("QV_VIEW_LAYOUT"); path != nullptr && *path != '\0')
     layout_ = std::fopen(path, "w");
@@ -1008,14 +1057,72 @@ bool DesktopView::Start(std::FILE* transcript, std::string* error) {
 }
 
 void DesktopView::Stop() {
-  windows_.clear();
-  Fl::flush();
+  if (g_display_lost) {
+    // Nothing is sent over a broken connection: the windows go with the
+    // process.
+    for (auto& entry : windows_) static_cast<void>(entry.second.release());
+    windows_.clear();
+  } else {
+    windows_.clear();
+    Fl::flush();
+  }
   if (layout_ != nullptr) std::fclose(layout_);
   layout_ = nullptr;
   SetTranscript(nullptr);
+  if (kept_ != nullptr) {
+    ForwardTranscript();
+    std::fclose(kept_);
+    kept_ = nullptr;
+    if (g_display_lost && kept_text_ != nullptr) view_support::KeepLastRun(kept_text_, kept_size_);
+    std::free(kept_text_);
+    kept_text_ = nullptr;
+  }
+}
+
+// Whether two streams write to the same file (standard output and error on
+// one terminal): a line goes to it once.
+bool SameFile(std::FILE* a, std::FILE* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  struct stat sa {};
+  struct stat sb {};
+  return ::fstat(fileno(a), &sa) == 0 && ::fstat(fileno(b), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+void DesktopView::ForwardTranscript() {
+  if (kept_ == nullptr) return;
+  std::fflush(kept_);
+  if (kept_text_ == nullptr || kept_size_ <= forwarded_) return;
+  const char* fresh = kept_text_ + forwarded_;
+  const std::size_t size = kept_size_ - forwarded_;
+  forwarded_ = kept_size_;
+  if (out_ != nullptr) {
+    std::fwrite(fresh, 1, size, out_);
+    std::fflush(out_);
+  }
+  if (g_display_lost && !SameFile(out_, stderr)) {
+    std::fwrite(fresh, 1, size, stderr);
+    std::fflush(stderr);
+  }
+}
+
+void DesktopView::RepeatWaitingBox() {
+  if (!answering_ || kept_ == nullptr) return;
+  std::fflush(kept_);
+  if (kept_text_ == nullptr || SameFile(out_, stderr)) return;
+  std::string_view text(kept_text_, kept_size_);
+  if (text.empty() || text.back() != '\n') return;
+  text.remove_suffix(1);
+  const std::size_t start = text.rfind('\n') + 1;  // npos + 1: the first line
+  const std::string_view line = text.substr(start);
+  if (line.rfind("message: ", 0) != 0) return;
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
 }
 
 void DesktopView::Sync() {
+  if (g_display_lost) return;
   std::vector<HWND> open = dialog_model::OpenDialogs();
   for (auto it = windows_.begin(); it != windows_.end();) {
     if (std::find(open.begin(), open.end(), it->first) == open.end()) {
@@ -1055,7 +1162,7 @@ void DesktopView::Sync() {
     window->SetPicture(std::move(picture));
     if (fresh) {
       window->show();
-      window->wait_for_expose();
+      if (!WaitForExposeUnlessLost(window.get(), DisplayLost)) return;
       PresentDesktopWindow(window.get());
     }
   }
@@ -1096,7 +1203,7 @@ bool DesktopView::Act(HWND dialog) {
   Sync();
   RecordLayout("wait", dialog);
   accepting_ = true;
-  while (inputs_.empty()) {
+  while (inputs_.empty() && !g_display_lost) {
     if (Fl::wait() < 0) break;
     if (Fl::first_window() == nullptr) break;
   }
@@ -1111,6 +1218,7 @@ bool DesktopView::Act(HWND dialog) {
 
 int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   Sync();
+  if (g_display_lost) return view_support::CloseAnswer(box);
   SetFont(g_font, kFontPixels);
   std::string text = Cp932ToUtf8(box.text);
   auto lines = view_support::Wrap(text, kBoxTextWidth, TextWidth);
@@ -1141,7 +1249,7 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
   BoxWindow window(box, x, y, width, height, std::move(lines));
   if (owner != nullptr) window.set_modal();
   window.show();
-  window.wait_for_expose();
+  if (!WaitForExposeUnlessLost(&window, DisplayLost)) return view_support::CloseAnswer(box);
   PresentDesktopWindow(&window);
   Fl::flush();
   SyncDesktop();
@@ -1154,10 +1262,11 @@ int DesktopView::Answer(const dialog_model::MessageBoxRecord& box) {
     std::fflush(layout_);
   }
   answering_ = true;
-  while (window.answer() == 0) {
+  while (window.answer() == 0 && !g_display_lost) {
     if (Fl::wait() < 0) break;
   }
   answering_ = false;
+  if (g_display_lost) return view_support::CloseAnswer(box);
   int answer = window.answer() != 0 ? window.answer() : view_support::CloseAnswer(box);
   window.hide();
   // The keyboard goes back to the dialog under the box, not to the root
@@ -1173,6 +1282,7 @@ void DesktopView::ScreenChanged() {
   // they carry is dropped (accepting_ is false).
   // While the layout is recorded every change is drawn and recorded, so a
   // test can follow the bar through an update that virtual time makes short.
+  if (g_display_lost) return;
   auto now = std::chrono::steady_clock::now();
   if (layout_ == nullptr && now - last_paint_ < std::chrono::milliseconds(15)) return;
   Sync();

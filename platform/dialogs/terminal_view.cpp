@@ -726,21 +726,6 @@ bool TerminalGone() {
   return ::poll(&input, 1, 0) > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
-// With the terminal gone, what it would have printed is kept where the
-// program keeps its state, for the user to read later.
-void KeepLastRun(const char* text, std::size_t size) {
-  char path[kMaxPath];
-  const DWORD length = GetWindowsDirectoryA(path, kMaxPath - 16);
-  if (length == 0 || length >= kMaxPath - 16) return;
-  std::strcat(path, "\\last-run.log");
-  HANDLE file = CreateAlwaysFile(path);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text, static_cast<DWORD>(size), &written);
-  FlushFileBuffers(file);
-  CloseFile(file);
-}
-
 // Restores the terminal and prints the transcript kept so far; later lines
 // go straight to standard output.
 void ReleaseTerminal(bool for_good) {
@@ -756,7 +741,9 @@ void ReleaseTerminal(bool for_good) {
   std::fclose(t.transcript);
   t.transcript = nullptr;
   if (t.transcript_text != nullptr && t.view && (t.view->Lost() || TerminalGone())) {
-    KeepLastRun(t.transcript_text, t.transcript_size);
+    // With the terminal gone, what it would have printed is kept for the
+    // user to read later.
+    view_support::KeepLastRun(t.transcript_text, t.transcript_size);
   }
   if (t.transcript_text != nullptr) std::fwrite(t.transcript_text, 1, t.transcript_size, stdout);
   std::free(t.transcript_text);

@@ -12,6 +12,7 @@
 
 #include "platform/dialogs/view_module.h"
 #include "platform/dialogs/views.h"
+#include "platform/text_convert.h"
 
 namespace {
 
@@ -115,7 +116,9 @@ bool AskDesktopForFolder(const std::string& title, const std::string& suggestion
 
 bool AskTerminalForFolder(const std::string& title, const std::string& suggestion,
                           std::string* answer) {
-  std::printf("%s [%s]: ", title.c_str(), suggestion.c_str());
+  // The folder offered may be any name (an unpacked archive's): its
+  // control characters are shown, never sent to the terminal.
+  std::printf("%s [%s]: ", title.c_str(), VisibleText(suggestion).c_str());
   std::fflush(stdout);
   char line[4096];
   if (std::fgets(line, sizeof line, stdin) == nullptr) {

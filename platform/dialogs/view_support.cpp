@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/dialogs/model_state.h"
 #include "platform/dialogs/resource_tables.h"
 #include "platform/dialogs/views.h"
+#include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/system.h"
 #include "platform/text_convert.h"
@@ -416,6 +418,19 @@ dialog_model::MessageBoxRecord PowerNoticeBox(std::string_view cp932_text) {
   if (box.owner != nullptr) box.caption = dialog_model::WindowText(box.owner);
   box.style = MB_OK | MB_ICONEXCLAMATION;
   return box;
+}
+
+void KeepLastRun(const char* text, std::size_t size) {
+  char path[kMaxPath];
+  const DWORD length = GetWindowsDirectoryA(path, kMaxPath - 16);
+  if (length == 0 || length >= kMaxPath - 16) return;
+  std::strcat(path, "\\last-run.log");
+  HANDLE file = CreateAlwaysFile(path);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text, static_cast<DWORD>(size), &written);
+  FlushFileBuffers(file);
+  CloseFile(file);
 }
 
 }  // namespace view_support

@@ -170,4 +170,9 @@ int BoxKeyAnswer(const dialog_model::MessageBoxRecord& box, BoxKey key, std::siz
 // dialog. It is the view's own: the program never sees it.
 dialog_model::MessageBoxRecord PowerNoticeBox(std::string_view cp932_text);
 
+// A run whose view is gone (the terminal closed, the display lost): its
+// transcript, kept as last-run.log where the program keeps its state (the
+// Windows directory), for the user to read later.
+void KeepLastRun(const char* text, std::size_t size);
+
 }  // namespace view_support

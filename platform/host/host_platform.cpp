@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/events.h"
+#include "platform/text_convert.h"
 
 namespace {
 
@@ -177,7 +178,9 @@ std::filesystem::path WholePackagePath(const char* path) {
 std::string PackageFileProblem(const char* path, DWORD largest) {
   std::error_code ec;
   const std::filesystem::path full = WholePackagePath(path);
-  const std::string where = full.string();
+  // The name as it may be printed: a folder named with escape sequences
+  // shows them, it does not act on the terminal.
+  const std::string where = VisibleText(full.string());
   const auto status = std::filesystem::status(full, ec);
   if (!std::filesystem::exists(status)) {
     return "no file " + where +

@@ -81,6 +81,32 @@ grep -q '^message: ' "$WORK/hang.err" || { fail "--list showed no message"; cat 
 tail -n 1 "$WORK/hang.trace" | grep -q '^0:3 cdb=12 ' ||
   { fail "--list sent commands after the failed INQUIRY"; tail -n 3 "$WORK/hang.trace"; }
 
+# A standard stream closed at start (`>&-`, a service manager that gives
+# none): no file the program opens takes its place, so nothing it writes
+# for the user lands there. A row per descriptor: the capture of an update
+# still replays, its trace holds trace lines only, and this host's lock
+# file stays empty.
+while read -r fd close; do
+  "$SIM" init "$WORK/closed$fd" --os 98 --autoinsert 0 >/dev/null || fail "init closed$fd"
+  cp -r "$WORK/closed$fd" "$WORK/closed$fd-t"
+  sh -c "exec \"\$@\" $close" sh "$QV" --machine "$WORK/closed$fd" --yes \
+    --record "$WORK/closed$fd.jsonl" >/dev/null 2>&1
+  "$SIM" replay "$WORK/closed$fd.jsonl" >/dev/null 2>"$WORK/closed$fd.verdict" ||
+    { fail "fd $fd closed: the capture does not replay"; cat "$WORK/closed$fd.verdict"; }
+  sh -c "exec \"\$@\" $close" sh "$QV" --machine "$WORK/closed$fd-t" --yes \
+    --trace "$WORK/closed$fd.trace" >/dev/null 2>&1
+  grep -v '^[0-9]:[0-9] cdb=' "$WORK/closed$fd.trace" && fail "fd $fd closed: other lines in the trace"
+  mkdir -p "$WORK/closed$fd-host"
+  (cd "$WORK/closed$fd-host" && QUORVANTA_STATE_DIR=state sh -c "exec \"\$@\" $close" sh \
+    "$QV" --list --json >/dev/null 2>&1)
+  [ -s "$WORK/closed$fd-host/state/QuorvantaInstance.lock" ] &&
+    { fail "fd $fd closed: lines in the lock file"; cat "$WORK/closed$fd-host/state/QuorvantaInstance.lock"; }
+done <<'ROWS'
+0 <&-
+1 >&-
+2 2>&-
+ROWS
+
 # Usage errors: exit code 2 and one line on standard error that points to
 # the help and never to the autopilot (which on a real host would update a
 # drive unasked).

@@ -3,7 +3,8 @@
 # would: the agreement read to its end (wheel, Page Down, a thumb drag),
 # accepted, NEXT, the second of two drives chosen, UPDATE with its boxes
 # (the bar and the note drawn while the update blocks), EXIT; then a
-# Japanese run by the keyboard, and one whose write holds a signal. The view's layout record says what the model holds after
+# Japanese run by the keyboard, and one whose write holds a signal; then
+# two writes whose display is lost midway. The view's layout record says what the model holds after
 # each step; pixels of the screen say that the buttons and the progress
 # frame stand where the model puts them (within one pixel), that the bar and
 # the note are drawn as the update ends, and that Japanese text is drawn. With QV_SHOTS=DIR set, the screenshots are kept there.
@@ -468,6 +469,65 @@ package_folder_chosen() {
   program=""
 }
 package_folder_chosen
+# The display lost during a two-stage write: the write goes on to its end
+# (every chunk of the image and the loader on the drive, at its new
+# revision), the outcome box takes its default answer, and the program ends
+# as for a hang-up (129) with the outcome on standard error and in the
+# last-run log. Lost in the middle of the chunks (the program held still
+# there by a stop signal before its 150th drive command while the display
+# goes, then let go on), once with the window killed by xdotool (the X
+# server disconnects its client) and once with the X server ended (last:
+# nothing after it has a display); and lost while the outcome box waits.
+display_lost_during_write() {  # window|server|box
+  how=$1
+  pc="$WORK/lost-$how"
+  "$SIM" init "$pc" --drive '0:0:t71:usb:rev=1.00,code=0x11' >/dev/null || { fail "init lost-$how"; return; }
+  # 19: SIGSTOP.
+  stop_at=150:19
+  [ "$how" = box ] && stop_at=""
+  QUORVANTA_SIM_SIGNAL_AT=$stop_at start "$pc"
+  wait_layout "^wait KYODAKUUS" "lost-$how: agreement" || return
+  set -- $(centre 1011)
+  xdotool mousemove "$1" "$2"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "lost-$how: Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "lost-$how: accept" || return
+  xdotool key Return
+  wait_layout "^wait MainDialogUS" "lost-$how: main dialog" || return
+  click 1001
+  for box in 1 2 3; do
+    i=0
+    until [ "$(grep -c '^box ' "$layout")" -ge $box ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    [ $box = 3 ] && break
+    xdotool key Return
+    [ $box = 2 ] && [ "$how" != box ] && break
+  done
+  if [ "$how" != box ]; then
+    i=0
+    until [ "$(ps -o stat= -p "$program" | cut -c1)" = T ] || [ $i -ge 200 ]; do sleep 0.05; i=$((i + 1)); done
+    [ $i -lt 200 ] || { fail "lost-$how: the write never reached its 150th command"; return; }
+  fi
+  if [ "$how" = server ]; then
+    kill "$xvfb"
+    wait "$xvfb"
+    xvfb=""
+  else
+    xdotool windowkill "$(xdotool search --classname '^quorvanta$' | head -n 1)"
+  fi
+  kill -CONT "$program"
+  ended 129
+  "$SIM" show "$pc" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 code=0x12 ' ||
+    fail "lost-$how: drive not updated ($("$SIM" show "$pc" | grep '^drive'))"
+  cmp -s "$pc/drives/0-0.firmware" "$pc/drive_c/Quorvanta/Tellumar.bin" ||
+    fail "lost-$how: the drive does not hold the whole image"
+  grep -qx 'message: Succeed to load F/W!!' "$WORK/err.txt" ||
+    { fail "lost-$how: no outcome on standard error"; cat "$WORK/err.txt"; }
+  [ "$(tail -n 2 "$pc/drive_c/WINDOWS/last-run.log" 2>/dev/null | tr '\n' '|')" = "message: Succeed to load F/W!!|answer: OK|" ] ||
+    fail "lost-$how: the last-run log does not end with the outcome"
+}
+display_lost_during_write box
+display_lost_during_write window
 # A high-density desktop on a screen too small for the dialogs at twice
 # their size (1280x800 at 192 dpi, said by Xft.dpi or by GDK_SCALE=2): the
 # scale stays 1, whole screen pixels, so the text stays sharp; every window
@@ -564,4 +624,6 @@ high_density xft ja
 start_display 2560x1600
 scaled_twice
 chooser_scaled_twice
+# Last: it ends the X server.
+display_lost_during_write server
 finish
