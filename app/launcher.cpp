@@ -138,8 +138,8 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
 // `ask_package_in`: this host's state directory when the program has no
 // package to read and the person at the view is to be asked for its folder;
 // null otherwise.
-bool ChooseView(const LaunchOptions& options, const std::filesystem::path* ask_package_in,
-                ViewKind* view, std::string* error) {
+bool ChooseView(const LaunchOptions& options, const StateDir* ask_package_in, ViewKind* view,
+                std::string* error) {
   view_support::OfferAutopilot(!options.machine_dir.empty());
   bool scripted = options.autopilot || !options.script_path.empty() || options.list;
   bool display = options.ui.empty() && !scripted && DesktopAvailable();
@@ -360,12 +360,12 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   // This host without a package (none given, none here, no image named):
   // the list shows every drive, a view asks where the package is.
   const bool no_package = chosen.host && options.package_dir.empty() && options.arguments.empty() &&
-                          !given.rehearse && NoPackageHere(chosen.host->state_dir());
+                          !given.rehearse && NoPackageHere(chosen.host->state());
   if (chosen.host) {
     NameSearchedFolderInBoxes([host = chosen.host.get()] { return host->last_package_problem(); });
   }
   ViewKind view = ViewKind::kHeadless;
-  if (!ChooseView(options, no_package ? &chosen.host->state_dir() : nullptr, &view, &error)) {
+  if (!ChooseView(options, no_package ? &chosen.host->state() : nullptr, &view, &error)) {
     return AbandonLaunch(view, false, error);
   }
   if (!options.trace_path.empty() && !OpenTrace(options.trace_path.c_str(), &error)) {

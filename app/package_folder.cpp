@@ -5,8 +5,7 @@
 #include <utility>
 
 #include "platform/dialogs/model.h"
-#include "platform/posix/atomic_file.h"
-#include "platform/posix/file_read.h"
+#include "platform/posix/state_dir.h"
 #include "platform/system.h"
 #include "platform/text_convert.h"
 #include "state/app_state.h"
@@ -24,21 +23,21 @@ std::string Utf8(const char* cp932) { return Cp932ToUtf8(cp932); }
 
 // The folder offered first: the one last used while it is still there,
 // else the current one.
-fs::path Suggestion(const fs::path& state_dir) {
+fs::path Suggestion(const StateDir& state) {
   std::string text;
   std::string why;
   std::error_code ec;
   // Read as every state file is: never waiting on what is not a file.
-  if (ReadRegularFile(state_dir / kRememberedFolder, &text, &why, nullptr, kMaxPath * 4)) {
+  if (state.ReadBounded(kRememberedFolder, &text, &why, nullptr, kMaxPath * 4)) {
     const std::string line = text.substr(0, text.find('\n'));
     if (!line.empty() && fs::is_directory(line, ec)) return line;
   }
   return fs::current_path(ec);
 }
 
-void Remember(const fs::path& state_dir, const fs::path& folder) {
+void Remember(const StateDir& state, const fs::path& folder) {
   // A crash leaves the old line or the new one; a failure only forgets.
-  ReplaceFileAtomically(state_dir / kRememberedFolder, folder.string() + '\n', nullptr);
+  state.ReplaceAtomically(kRememberedFolder, folder.string() + '\n', nullptr);
 }
 
 }  // namespace
@@ -63,16 +62,16 @@ bool PackageFolderOf(const std::string& given, fs::path* folder, std::string* er
   return false;
 }
 
-bool NoPackageHere(const fs::path& state_dir) {
+bool NoPackageHere(const StateDir& state) {
   std::error_code ec;
   if (fs::exists(kDescription, ec)) return false;
-  return !(fs::exists(state_dir / "Tellmr1.DAT", ec) && fs::exists(state_dir / "Tellmr2.DAT", ec));
+  return !(state.Exists("Tellmr1.DAT") && state.Exists("Tellmr2.DAT"));
 }
 
-void AskForPackageFolder(ViewKind view, const fs::path& state_dir) {
+void AskForPackageFolder(ViewKind view, const StateDir& state) {
   // The question in the user's language, before start-up has picked it.
   g_app.PrimaryLanguage = static_cast<std::uint16_t>(GetUserDefaultLangID() & 0x3FF);
-  const std::string suggestion = Suggestion(state_dir).string();
+  const std::string suggestion = Suggestion(state).string();
   std::string answer;
   const bool answered =
       view == ViewKind::kDesktop
@@ -89,7 +88,7 @@ void AskForPackageFolder(ViewKind view, const fs::path& state_dir) {
   std::error_code ec;
   fs::current_path(folder, ec);
   if (ec) return;
-  Remember(state_dir, folder);
+  Remember(state, folder);
 }
 
 void NameSearchedFolderInBoxes(std::function<std::string()> missing_file) {

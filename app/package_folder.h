@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/dialogs/views.h"
+#include "platform/posix/state_dir.h"
 
 // The folder that --package names: the folder itself, or the one that holds
 // the Tellumar.inf named. False with the reason for anything else.
@@ -17,13 +18,13 @@ bool PackageFolderOf(const std::string& given, std::filesystem::path* folder, st
 // Whether a start on this host has no package to read: no Tellumar.inf in
 // the current folder, and no resumed update (its resume files in the state
 // directory), which returns to its own folder.
-bool NoPackageHere(const std::filesystem::path& state_dir);
+bool NoPackageHere(const StateDir& state);
 
 // Asks the person for the package folder with the view about to start
 // (terminal or desktop), offering the folder last used first, and enters
 // the folder given, remembering it in the state directory. A cancelled
 // question leaves the program where it is, to say what it did not find.
-void AskForPackageFolder(ViewKind view, const std::filesystem::path& state_dir);
+void AskForPackageFolder(ViewKind view, const StateDir& state);
 
 // From now until Reset of the dialog model: the box that says the package
 // was not found names, on a line of its own, the folder that was searched

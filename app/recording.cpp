@@ -101,6 +101,15 @@ void AddFile(const fs::path& dir, const std::string& name, Capture* capture) {
   }
 }
 
+// The last part of a path written with '/' or '\\' ("_" when it has none).
+std::string LastPathPart(const std::string& word) {
+  const std::size_t end = word.find_last_not_of("/\\");
+  if (end == std::string::npos) return "_";
+  const std::size_t slash = word.find_last_of("/\\", end);
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  return word.substr(start, end + 1 - start);
+}
+
 }  // namespace
 
 Capture CaptureHeader(const LaunchOptions& options, const char* platform_name,
@@ -125,9 +134,15 @@ Capture CaptureHeader(const LaunchOptions& options, const char* platform_name,
     header.args.insert(header.args.end(), options.arguments.begin(), options.arguments.end());
     // The image named on the command line, as the package folder names it:
     // no path of this machine goes into the capture.
-    std::string& image = header.args[header.args.size() - options.arguments.size()];
+    const std::size_t first = header.args.size() - options.arguments.size();
+    std::string& image = header.args[first];
     const std::string relative = InsidePackage(package_dir, image);
     image = relative.empty() ? fs::path(image).filename().string() : relative;
+    // Words after it keep only their last path part, /NON as it is (the
+    // program tells no other word from another).
+    for (std::size_t i = first + 1; i < header.args.size(); ++i) {
+      if (header.args[i] != "/NON") header.args[i] = LastPathPart(header.args[i]);
+    }
   }
   AddFile(package_dir, "Tellumar.inf", &header);
   std::vector<BYTE> inf;

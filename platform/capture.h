@@ -14,13 +14,15 @@
 //    "files":"Tellumar.inf=SHA256 T71.BIN=SHA256 ..."}
 //      the header, always the first line. ticks: the tick count when
 //      recording began; args: the program's options and arguments that a
-//      replay repeats (the user, the drive, the image, --list);
+//      replay repeats: only --yes, --drive A:T, --list, --json, then "--",
+//      the image and the last path part of each word after it (/NON as it
+//      is); a replay refuses anything else;
 //      files: the package files and their SHA-256 digests.
 //   {"file":"NAME","size":N,"sha256":"...","b64":"..."}
 //      one package file as the program found it at the start (after the
 //      header, one per file the header names), at most kCaptureFileMax
 //      bytes. NAME is relative to the package folder, parts separated by
-//      '/' (older captures: the name as Tellumar.inf wrote it); files from
+//      '/', at most 260 bytes, without control characters; files from
 //      outside the folder are never written, and no path of the machine
 //      is (an image named on the command line is named as in args).
 //   {"blob":"SHA256","len":N,"b64":"..."}

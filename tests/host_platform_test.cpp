@@ -103,6 +103,12 @@ TEST(HostState, StateDirectoryFollowsTheEnvironmentAndIsCreated) {
     EnvVar state("QUORVANTA_STATE_DIR", nullptr), xdg("XDG_STATE_HOME", dir.path().c_str());
     EXPECT_EQ(StateDirectory(), dir.path() / "quorvanta");
   }
+  {
+    // A relative one names no place (the XDG rules): ignored.
+    EnvVar state("QUORVANTA_STATE_DIR", nullptr), xdg("XDG_STATE_HOME", "relative/x"),
+        home("HOME", dir.path().c_str());
+    EXPECT_EQ(StateDirectory(), dir.path() / ".local/state/quorvanta");
+  }
   std::string error;
   {
     // Paths built on the Windows directory must fit the program's buffers.

@@ -503,6 +503,18 @@ int Replay(const std::vector<std::string>& args) {
   if (!ReadCaptureFile(args[0], &capture, &error)) return UsageError(error);
   std::string text;
   ReadRegularFile(args[0], &text, nullptr, nullptr, kCaptureTextMax);
+  // A capture may come from anyone: its args may not choose what the
+  // program writes (--trace, --record) or which virtual PC it runs on.
+  if (!args_given && !RecordedArgsAllowed(capture.args, &error)) {
+    return UsageError(args[0] + ": " + error + "; nothing was run");
+  }
+  // The scratch virtual PC is the only one a replay runs on.
+  for (const auto& a : program_args) {
+    if (a == "--") break;
+    if (a == "--machine") {
+      return UsageError("--machine is not for a replay: it runs on a virtual PC of its own");
+    }
+  }
   if (!args_given) {
     program_args = capture.args;
     // A session recorded with a person at the screen is replayed by the autopilot.

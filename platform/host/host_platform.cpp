@@ -28,92 +28,44 @@ const char* NonEmptyEnv(const char* name) {
   return (value != nullptr && value[0] != '\0') ? value : nullptr;
 }
 
-// The state directory and the files the program keeps in it must be this
-// user's own and writable by nobody else: another user's file or link there
-// could steer a root run into writing where it points. False with one line
-// naming the first that is not.
-bool StateIsOwnAndPrivate(const std::filesystem::path& dir, std::string* error) {
+// The files the program keeps in the state directory must be this user's
+// own regular files that nobody else may write: another user's file or link
+// there could steer a root run into writing where it points. The directory
+// itself, already checked, is made private when others may read it: its
+// files say which drive was being written and from where. False with one
+// line naming the first that is not.
+bool StateIsOwnAndPrivate(const StateDir& state, std::string* error) {
   const uid_t me = ::geteuid();
-  auto check = [&](const std::filesystem::path& path, bool directory) {
-    struct stat st;
-    // The directory may be reached through a link of the user's own; the
-    // files in it never are.
-    const int got = directory ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
-    if (got != 0) return errno == ENOENT && !directory;
+  struct stat st;
+  if (::fstat(state.fd(), &st) == 0 && (st.st_mode & 077) != 0) {
+    if (::fchmod(state.fd(), 0700) != 0) {
+      if (error)
+        *error = "cannot make " + state.path().string() + " private: " + std::strerror(errno);
+      return false;
+    }
+    std::fprintf(stderr, "quorvanta: %s was open to other users; made private (mode 0700)\n",
+                 state.path().c_str());
+  }
+  for (const char* name : {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock",
+                           "last-run.log", "package-folder"}) {
+    if (::fstatat(state.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     const char* why = nullptr;
-    if (directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
       why = S_ISLNK(st.st_mode) ? "is a symbolic link" : "is not a regular file";
-      if (directory) why = "is not a directory";
     } else if (st.st_uid != me) {
       why = "belongs to another user";
     } else if ((st.st_mode & 022) != 0) {
       why = "is writable by group or others";
     }
-    if (why == nullptr) return true;
-    if (error) *error = path.string() + " " + why + "; refusing to use the state directory";
-    return false;
-  };
-  if (!check(dir, true)) return false;
-  // Our own and written by nobody else, but perhaps readable: its files say
-  // which drive was being written and from where.
-  struct stat st;
-  if (::stat(dir.c_str(), &st) == 0 && (st.st_mode & 077) != 0) {
-    if (::chmod(dir.c_str(), 0700) != 0) {
-      if (error) *error = "cannot make " + dir.string() + " private: " + std::strerror(errno);
+    if (why != nullptr) {
+      if (error) {
+        *error =
+            (state.path() / name).string() + " " + why + "; refusing to use the state directory";
+      }
       return false;
     }
-    std::fprintf(stderr, "quorvanta: %s was open to other users; made private (mode 0700)\n",
-                 dir.c_str());
-  }
-  for (const char* name :
-       {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock", "last-run.log"}) {
-    if (!check(dir / name, false)) return false;
   }
   return true;
-}
-
-// Whether the way to `path` runs through a symbolic link that neither this
-// user nor root owns: such a link (in /tmp, say) would let its owner choose
-// where a run writes its state, so the path is refused as a whole, the way
-// OpenSSH and sudo refuse theirs. True with one line naming the link.
-bool ThroughForeignLink(const std::filesystem::path& path, std::string* error, int depth = 0) {
-  const uid_t me = ::geteuid();
-  std::filesystem::path walked = path.root_path();
-  for (const auto& part : path.relative_path()) {
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      walked = walked.parent_path();
-      continue;
-    }
-    const std::filesystem::path next = walked / part;
-    struct stat st;
-    // Not there yet: made by this run, below what was walked.
-    if (::lstat(next.c_str(), &st) != 0) return false;
-    if (!S_ISLNK(st.st_mode)) {
-      walked = next;
-      continue;
-    }
-    if ((st.st_uid != me && st.st_uid != 0) || depth > 40) {
-      if (error) {
-        *error = next.string() +
-                 (depth > 40 ? " leads through too many links"
-                             : " is a symbolic link owned by another user") +
-                 "; refusing to use the state directory";
-      }
-      return true;
-    }
-    char target[PATH_MAX];
-    const ssize_t n = ::readlink(next.c_str(), target, sizeof target - 1);
-    if (n < 0) return false;
-    target[n] = '\0';
-    std::filesystem::path to(target);
-    if (to.is_relative()) to = walked / to;
-    if (ThroughForeignLink(to, error, depth + 1)) return true;
-    std::error_code ec;
-    walked = std::filesystem::canonical(next, ec);
-    if (ec) return false;
-  }
-  return false;
 }
 
 }  // namespace
@@ -157,7 +109,8 @@ constexpr const char* kSgClassDir = "/sys/class/scsi_generic";
 
 std::filesystem::path StateDirectory() {
   if (const char* dir = NonEmptyEnv("QUORVANTA_STATE_DIR")) return dir;
-  if (const char* dir = NonEmptyEnv("XDG_STATE_HOME")) {
+  // A relative value is not one (as the XDG rules say): it is ignored.
+  if (const char* dir = NonEmptyEnv("XDG_STATE_HOME"); dir != nullptr && dir[0] == '/') {
     return std::filesystem::path(dir) / "quorvanta";
   }
   if (const char* home = NonEmptyEnv("HOME")) {
@@ -200,6 +153,11 @@ std::string PackageFileProblem(const char* path, DWORD largest) {
   return "cannot open " + where;
 }
 
+int HostFiles::FolderOf(const std::filesystem::path& host, std::string* name) {
+  if (state_ != nullptr && state_->Holds(host, name)) return state_->fd();
+  return PosixFiles::FolderOf(host, name);
+}
+
 bool HostFiles::Map(const char* path, bool, std::filesystem::path* out) {
   if (path == nullptr || path[0] == '\0') return false;
   std::string native = path;
@@ -210,16 +168,13 @@ bool HostFiles::Map(const char* path, bool, std::filesystem::path* out) {
   return true;
 }
 
-HostSystem::HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir,
-                       std::string lock_prefix)
-    : state_dir_(std::move(state_dir)),
-      mutexes_(std::move(lock_dir), std::move(lock_prefix)),
-      language_(LanguageFromEnvironment()) {}
+HostSystem::HostSystem(const StateDir* state)
+    : state_(state), mutexes_(state, ""), language_(LanguageFromEnvironment()) {}
 
 DWORD HostSystem::Version() { return windows_98_ ? kVersionWindows98 : kVersionWindowsNt; }
 
 DWORD HostSystem::WindowsDirectory(char* buffer, DWORD size) {
-  return CopyOut(state_dir_.string(), buffer, size);
+  return CopyOut(state_->path().string(), buffer, size);
 }
 
 BOOL HostSystem::SetCurrentDirectory(const char* path) {
@@ -277,38 +232,30 @@ const char* HostDriveAccess() {
 
 std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   auto host = std::unique_ptr<HostPlatform>(new HostPlatform());
-  host->state_dir_ = StateDirectory();
-  if (host->state_dir_.empty()) {
+  std::filesystem::path dir = StateDirectory();
+  if (dir.empty()) {
     if (error) *error = "no state directory: set QUORVANTA_STATE_DIR or HOME";
     return nullptr;
   }
   // Whole now: the program changes its directory later (--package, a resumed
   // run returning to its saved one) and must still find the same state.
   std::error_code whole;
-  host->state_dir_ = std::filesystem::absolute(host->state_dir_, whole);
+  dir = std::filesystem::absolute(dir, whole).lexically_normal();
+  if (!dir.has_filename() && dir != dir.root_path()) dir = dir.parent_path();
   // The program keeps the Windows directory and the paths built on it in
   // 261-byte buffers; a longer one would be cut into some other path.
-  if (host->state_dir_.string().size() + std::string_view("\\Tellmr1.DAT").size() >= kMaxPath) {
-    if (error) *error = "the state directory's path is too long: " + host->state_dir_.string();
+  if (dir.string().size() + std::string_view("\\Tellmr1.DAT").size() >= kMaxPath) {
+    if (error) *error = "the state directory's path is too long: " + dir.string();
     return nullptr;
   }
-  if (ThroughForeignLink(host->state_dir_, error)) return nullptr;
-  std::error_code ec;
-  std::filesystem::create_directories(host->state_dir_.parent_path(), ec);
-  // Private from the start: what it holds steers what is written where.
-  ::mkdir(host->state_dir_.c_str(), 0700);
-  if (!std::filesystem::is_directory(host->state_dir_, ec)) {
-    if (error) *error = "cannot create the state directory " + host->state_dir_.string();
-    return nullptr;
-  }
-  if (!StateIsOwnAndPrivate(host->state_dir_, error)) return nullptr;
-  std::string why;
-  host->registry_ = RegistryStore::Load(host->state_dir_ / "registry.reg", true, &why);
-  if (!host->registry_) {
-    if (error) *error = why;
-    return nullptr;
-  }
-  host->registry_->AttachFile(host->state_dir_ / "registry.reg");
+  // Checked folder by folder and held open from then on: the files are
+  // opened through it, whatever its path names later.
+  if (!StateDir::Open(dir, &host->state_, error)) return nullptr;
+  if (!StateIsOwnAndPrivate(host->state_, error)) return nullptr;
+  host->registry_ = RegistryStore::Load(host->state_, "registry.reg", error);
+  if (!host->registry_) return nullptr;
+  host->registry_->AttachFile(&host->state_, "registry.reg");
+  host->files_.set_state_dir(&host->state_);
   host->aspi_ = std::make_unique<SgAspi>(kSgClassDir, "/dev", [](const std::string& line) {
     std::fprintf(stderr, "quorvanta: %s\n", line.c_str());
   });
@@ -316,7 +263,7 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   // The lock lives beside what it guards: two copies that share the state
   // directory share the lock, whatever else their environments say, and no
   // other user can take it first.
-  host->system_ = std::make_unique<HostSystem>(host->state_dir_, host->state_dir_, "");
+  host->system_ = std::make_unique<HostSystem>(&host->state_);
   return host;
 }
 

@@ -13,11 +13,13 @@
 // - aspi: the kernel's SCSI generic driver (SgAspi).
 // - family: the NT family, or Windows 95/98 when asked for (--family 98).
 //
-// The state directory is $QUORVANTA_STATE_DIR (made absolute at start), else
-// $XDG_STATE_HOME/quorvanta, else ~/.local/state/quorvanta; it is created
-// private (0700) when missing and refused when another user owns it or may
-// write it, or a file of the program's there is not this user's own regular
-// file.
+// The state directory is $QUORVANTA_STATE_DIR (a relative one taken from the
+// folder the program was started in), else $XDG_STATE_HOME/quorvanta (when
+// that is absolute), else ~/.local/state/quorvanta; it is created private
+// (0700) when missing and refused when a folder on the way to it is not
+// root's or this user's or may be written by others (see StateDir), or a
+// file of the program's there is not this user's own regular file. Once
+// checked it is held open and its files are opened through it.
 #pragma once
 
 #include <filesystem>
@@ -32,6 +34,7 @@
 #include "platform/posix/lock_file.h"
 #include "platform/posix/posix_files.h"
 #include "platform/posix/registry_store.h"
+#include "platform/posix/state_dir.h"
 #include "platform/system.h"
 
 // What the views tell the user after a restart request, which this host
@@ -86,12 +89,20 @@ class HostFiles final : public PosixFiles {
  public:
   HostFiles() { follow_links_ = true; }
   bool Map(const char* path, bool for_create, std::filesystem::path* out) override;
+  // From now on the files of `state` are opened through its descriptor.
+  void set_state_dir(const StateDir* state) { state_ = state; }
+
+ protected:
+  int FolderOf(const std::filesystem::path& host, std::string* name) override;
+
+ private:
+  const StateDir* state_ = nullptr;
 };
 
 class HostSystem final : public System {
  public:
-  HostSystem(std::filesystem::path state_dir, std::filesystem::path lock_dir,
-             std::string lock_prefix);
+  // The lock files go into the open `state` folder, which outlives this.
+  explicit HostSystem(const StateDir* state);
 
   void set_command_line(std::string text) { command_line_ = std::move(text); }
   void set_windows_98(bool on) { windows_98_ = on; }
@@ -132,7 +143,7 @@ class HostSystem final : public System {
  private:
   int package_problems_ = 0;
   std::string last_package_problem_;
-  std::filesystem::path state_dir_;
+  const StateDir* state_;
   NamedMutexTable mutexes_;
   std::string command_line_;
   LANGID language_;
@@ -159,7 +170,9 @@ class HostPlatform {
     clock_->SetRehearsalRate(rate);
     aspi_->set_rehearsal_rate(clock_->rate());
   }
-  const std::filesystem::path& state_dir() const { return state_dir_; }
+  const std::filesystem::path& state_dir() const { return state_.path(); }
+  // The state directory, held open since it was checked.
+  const StateDir& state() const { return state_; }
   const SgAspi& sg() const { return *aspi_; }
   // A package file was named as missing or unreadable on standard error.
   bool package_problems_noted() const { return system_->package_problems_noted(); }
@@ -169,7 +182,7 @@ class HostPlatform {
  private:
   HostPlatform() = default;
 
-  std::filesystem::path state_dir_;
+  StateDir state_;
   std::unique_ptr<SgAspi> aspi_;
   std::unique_ptr<HostClock> clock_;
   HostFiles files_;

@@ -13,3 +13,9 @@
 // *error (when not null) names the step and the reason.
 bool ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes,
                            std::string* error);
+
+// The same for `name` in the folder `dir_fd` (named `shown` in *error): the
+// temporary file and the rename stay in that folder, whatever its path
+// names meanwhile.
+bool ReplaceFileAtomicallyAt(int dir_fd, const std::string& name, const std::string& shown,
+                             std::string_view bytes, std::string* error);

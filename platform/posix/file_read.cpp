@@ -7,14 +7,17 @@
 #include <cerrno>
 #include <cstring>
 
-bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
-                     bool* missing, std::size_t max_size) {
+namespace {
+
+bool ReadFrom(int dir_fd, const char* name, int flags, const std::string& shown, std::string* bytes,
+              std::string* error, bool* missing, std::size_t max_size) {
   if (missing != nullptr) *missing = false;
   auto fail = [&](const std::string& why) {
-    if (error != nullptr) *error = path.string() + ": " + why;
+    if (error != nullptr) *error = shown + ": " + why;
     return false;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = ::openat(dir_fd, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | flags);
+  if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW) != 0) return fail("is a symbolic link");
   if (fd < 0) {
     if (errno == ENOENT && missing != nullptr) *missing = true;
     return fail(std::string("cannot be read (") + std::strerror(errno) + ")");
@@ -49,4 +52,16 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std:
   }
   ::close(fd);
   return true;
+}
+
+}  // namespace
+
+bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
+                     bool* missing, std::size_t max_size) {
+  return ReadFrom(AT_FDCWD, path.c_str(), 0, path.string(), bytes, error, missing, max_size);
+}
+
+bool ReadRegularFileAt(int dir_fd, const char* name, const std::string& shown, std::string* bytes,
+                       std::string* error, bool* missing, std::size_t max_size) {
+  return ReadFrom(dir_fd, name, O_NOFOLLOW, shown, bytes, error, missing, max_size);
 }

@@ -15,3 +15,8 @@
 // reading), or cannot be read. Never throws.
 bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std::string* error,
                      bool* missing = nullptr, std::size_t max_size = SIZE_MAX);
+
+// The same for `name` in the folder `dir_fd` (never through a link), named
+// `shown` in the reason.
+bool ReadRegularFileAt(int dir_fd, const char* name, const std::string& shown, std::string* bytes,
+                       std::string* error, bool* missing, std::size_t max_size);

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/state_dir.h"
+
 namespace {
 
 // Mutex names may hold any character; file names get the safe ones as they
@@ -32,31 +34,6 @@ std::string FileNameOf(std::string_view name) {
   return out;
 }
 
-// The lock file itself, never a link, a FIFO or another user's file (which
-// could be held against this user for ever); -1 with the reason otherwise.
-int OpenLockFile(const std::filesystem::path& path, int flags, std::string* why_not) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
-  if (fd < 0) {
-    *why_not = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
-    return -1;
-  }
-  struct stat st;
-  const char* why = nullptr;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = "is not a regular file";
-  } else if (st.st_uid != ::geteuid()) {
-    why = "belongs to another user";
-  } else if ((st.st_mode & 022) != 0) {
-    why = "is writable by other users";
-  }
-  if (why != nullptr) {
-    *why_not = std::string("it ") + why;
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 void SleepMs(int ms) {
   timespec ts{0, ms * 1000000L};
   while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
@@ -68,6 +45,9 @@ void SleepMs(int ms) {
 NamedMutexTable::NamedMutexTable(std::filesystem::path dir, std::string prefix)
     : dir_(std::move(dir)), prefix_(std::move(prefix)) {}
 
+NamedMutexTable::NamedMutexTable(const StateDir* dir, std::string prefix)
+    : dir_(dir->path()), state_(dir), prefix_(std::move(prefix)) {}
+
 NamedMutexTable::~NamedMutexTable() {
   for (auto& [id, entry] : handles_) {
     if (entry.fd >= 0) ::close(entry.fd);
@@ -76,6 +56,14 @@ NamedMutexTable::~NamedMutexTable() {
 
 std::filesystem::path NamedMutexTable::LockPath(std::string_view name) const {
   return dir_ / (prefix_ + FileNameOf(name) + ".lock");
+}
+
+// The lock file itself, never a link, a FIFO or another user's file (which
+// could be held against this user for ever).
+int NamedMutexTable::OpenLock(std::string_view name, int flags) {
+  const std::string file = prefix_ + FileNameOf(name) + ".lock";
+  if (state_ != nullptr) return state_->OpenLock(file, flags, &why_not_);
+  return OpenOwnRegularFileAt(AT_FDCWD, (dir_ / file).c_str(), flags, 0600, &why_not_);
 }
 
 bool NamedMutexTable::HeldHere(std::string_view name) const {
@@ -95,7 +83,10 @@ HANDLE NamedMutexTable::Add(Entry entry) {
 HANDLE NamedMutexTable::Open(const char* name) {
   if (name == nullptr) return nullptr;
   if (HeldHere(name)) return Add(Entry{name, -1, false});
-  int fd = ::open(LockPath(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  const std::string file = prefix_ + FileNameOf(name) + ".lock";
+  int fd = state_ != nullptr
+               ? state_->OpenFile(file, O_RDONLY | O_NONBLOCK)
+               : ::open(LockPath(name).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return nullptr;
   // A shared probe conflicts only with a holder, never with another probe.
   bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
@@ -106,9 +97,11 @@ HANDLE NamedMutexTable::Open(const char* name) {
 HANDLE NamedMutexTable::Create(bool initial_owner, const char* name) {
   if (name == nullptr) return nullptr;
   if (HeldHere(name)) return Add(Entry{name, -1, false});
-  std::error_code ec;
-  std::filesystem::create_directories(dir_, ec);
-  int fd = OpenLockFile(LockPath(name), O_RDWR | O_CREAT, &why_not_);
+  if (state_ == nullptr) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir_, ec);
+  }
+  int fd = OpenLock(name, O_RDWR | O_CREAT);
   if (fd < 0) return nullptr;
   // Another process's probe holds a shared lock for microseconds; only a
   // lock that stays taken means the name exists elsewhere.

@@ -14,10 +14,15 @@
 
 #include "platform/types.h"
 
+class StateDir;
+
 class NamedMutexTable {
  public:
   // Lock files are `dir/prefix<name>.lock`; `dir` is created when needed.
   NamedMutexTable(std::filesystem::path dir, std::string prefix);
+  // Lock files `prefix<name>.lock` in the open folder `dir` (which outlives
+  // the table), never looked up by their path.
+  NamedMutexTable(const StateDir* dir, std::string prefix);
   ~NamedMutexTable();
   NamedMutexTable(const NamedMutexTable&) = delete;
   NamedMutexTable& operator=(const NamedMutexTable&) = delete;
@@ -49,7 +54,11 @@ class NamedMutexTable {
   bool HeldHere(std::string_view name) const;
   HANDLE Add(Entry entry);
 
+  // The lock file of `name` opened with `flags`; -1 and why_not_ otherwise.
+  int OpenLock(std::string_view name, int flags);
+
   std::filesystem::path dir_;
+  const StateDir* state_ = nullptr;
   std::string prefix_;
   std::map<std::uintptr_t, Entry> handles_;
   std::uintptr_t next_ = 0x51000;

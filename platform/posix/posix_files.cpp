@@ -58,8 +58,12 @@ HANDLE PosixFiles::OpenExisting(const char* path) {
   std::filesystem::path host;
   if (!Map(path, false, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
   // Non-blocking: a FIFO in a file's place must not hang the program.
+  std::string name;
+  const int dir = FolderOf(host, &name);
+  // A file of a folder held open (the state directory's) is never a link.
+  const bool follow = follow_links_ && dir == AT_FDCWD;
   int fd =
-      ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow_links_ ? 0 : O_NOFOLLOW));
+      ::openat(dir, name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | (follow ? 0 : O_NOFOLLOW));
   if (fd < 0) return INVALID_HANDLE_VALUE;
   fd = KeepRegular(fd, host);
   if (fd < 0) return INVALID_HANDLE_VALUE;
@@ -72,7 +76,10 @@ HANDLE PosixFiles::CreateAlways(const char* path) {
   if (!Map(path, true, &host) || IsOpen(host.string())) return INVALID_HANDLE_VALUE;
   // Never through a link (another user's link would have the program
   // overwrite its target), and emptied only once it is known to be a file.
-  int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  std::string name;
+  const int dir = FolderOf(host, &name);
+  int fd =
+      ::openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) {
     if (errno == ELOOP) Refuse(host, "is a symbolic link; not written");
     return INVALID_HANDLE_VALUE;
@@ -162,8 +169,10 @@ BOOL PosixFiles::Delete(const char* path) {
   if (Failing("delete")) return 0;
   std::filesystem::path host;
   if (!Map(path, false, &host) || IsOpen(host.string())) return 0;
+  std::string name;
+  const int dir = FolderOf(host, &name);
   struct stat st;
-  if (::lstat(host.c_str(), &st) != 0) return 0;
-  if (!S_ISREG(st.st_mode) && !(follow_links_ && S_ISLNK(st.st_mode))) return 0;
-  return ::unlink(host.c_str()) == 0 ? 1 : 0;
+  if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
+  if (!S_ISREG(st.st_mode) && !(follow_links_ && dir == AT_FDCWD && S_ISLNK(st.st_mode))) return 0;
+  return ::unlinkat(dir, name.c_str(), 0) == 0 ? 1 : 0;
 }

@@ -5,6 +5,8 @@
 // opened again, nor deleted, until that handle is closed.
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -42,6 +44,13 @@ class PosixFiles : public Files {
   virtual bool Map(const char* path, bool for_create, std::filesystem::path* out) = 0;
 
  protected:
+  // The folder descriptor a mapped `host` path is opened from and its name
+  // there: by default the whole path, looked up from the current folder.
+  virtual int FolderOf(const std::filesystem::path& host, std::string* name) {
+    *name = host.string();
+    return AT_FDCWD;
+  }
+
   // The host's own files may be symbolic links; a virtual PC's never are.
   bool follow_links_ = false;
 

@@ -8,6 +8,7 @@
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
+#include "platform/posix/state_dir.h"
 
 namespace {
 
@@ -218,6 +219,24 @@ bool ReadHexBytes(std::string_view text, std::vector<BYTE>* out) {
 
 RegistryStore::RegistryStore() { root_.name = std::string(kRootName); }
 
+std::unique_ptr<RegistryStore> RegistryStore::Load(const StateDir& dir, const std::string& name,
+                                                   std::string* error) {
+  auto store = std::make_unique<RegistryStore>();
+  std::string text;
+  bool missing = false;
+  if (!dir.ReadBounded(name, &text, error, &missing)) {
+    if (missing) return store;
+    return nullptr;
+  }
+  std::string why;
+  if (!store->Parse(text, &why)) {
+    if (error) *error = "malformed registry file " + (dir.path() / name).string() + ": " + why;
+    return nullptr;
+  }
+  store->unsaved_ = false;  // it holds what the file holds
+  return store;
+}
+
 std::unique_ptr<RegistryStore> RegistryStore::Load(const std::filesystem::path& file,
                                                    bool missing_ok, std::string* error) {
   auto store = std::make_unique<RegistryStore>();
@@ -386,7 +405,8 @@ std::string RegistryStore::Serialize() const {
 
 bool RegistryStore::Save(std::string* error) {
   if (file_.empty()) return true;
-  unsaved_ = !ReplaceFileAtomically(file_, Serialize(), error);
+  unsaved_ = dir_ != nullptr ? !dir_->ReplaceAtomically(file_.string(), Serialize(), error)
+                             : !ReplaceFileAtomically(file_, Serialize(), error);
   return !unsaved_;
 }
 

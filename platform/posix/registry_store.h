@@ -32,6 +32,8 @@
 #include "platform/call_faults.h"
 #include "platform/registry.h"
 
+class StateDir;
+
 inline constexpr long ERROR_WRITE_FAULT = 29;
 inline constexpr long ERROR_INVALID_PARAMETER = 87;
 
@@ -57,12 +59,21 @@ class RegistryStore final : public Registry {
   // `missing_ok`; a malformed one gives null and one line in *error.
   static std::unique_ptr<RegistryStore> Load(const std::filesystem::path& file, bool missing_ok,
                                              std::string* error);
+  // The same for the file `name` of the open folder `dir` (never a link).
+  static std::unique_ptr<RegistryStore> Load(const StateDir& dir, const std::string& name,
+                                             std::string* error);
   // Parses REGEDIT4 text into this (empty) store; false and *error when malformed.
   bool Parse(std::string_view text, std::string* error);
   std::string Serialize() const;
 
   // Saves every later change to `file` (nothing is written until a change).
   void AttachFile(const std::filesystem::path& file) { file_ = file; }
+  // The same for the file `name` of the open folder `dir`, which outlives
+  // the store: saved there whatever the folder's path names later.
+  void AttachFile(const StateDir* dir, std::string name) {
+    dir_ = dir;
+    file_ = std::move(name);
+  }
   // Writes the whole registry to the attached file atomically.
   bool Save(std::string* error = nullptr);
   // Saves only when the file may differ from the store: a change could not
@@ -113,5 +124,6 @@ class RegistryStore final : public Registry {
   std::uintptr_t next_handle_ = 0x1000;
   CallFaults faults_;
   std::filesystem::path file_;
+  const StateDir* dir_ = nullptr;
   bool unsaved_ = false;
 };

@@ -160,7 +160,107 @@ bool ReadLine(std::string_view raw, JsonLine* out) {
   return nlohmann::json::sax_parse(raw.begin(), raw.end(), &reader);
 }
 
+// "A:T" as --drive takes it, each a number up to 255.
+bool IsDriveAddress(std::string_view text) {
+  const std::size_t colon = text.find(':');
+  std::uint64_t v = 0;
+  return colon != std::string_view::npos && colon > 0 && colon + 1 < text.size() &&
+         text.substr(0, colon).find('x') == std::string_view::npos &&
+         text.substr(colon + 1).find('x') == std::string_view::npos &&
+         ParseNumberText(text.substr(0, colon), 255, &v) &&
+         ParseNumberText(text.substr(colon + 1), 255, &v);
+}
+
+bool HasControlCharacter(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string CaptureFileNameProblem(std::string_view name) {
+  if (name.empty()) return "is empty";
+  if (name.size() > kCaptureNameMax) {
+    return "is longer than a Windows path (" + std::to_string(kCaptureNameMax) + " bytes)";
+  }
+  if (HasControlCharacter(name)) return "holds a control character";
+  const std::string outside = "lies outside the package folder";
+  // A root, a drive letter or a Windows separator is another machine's path.
+  if (name[0] == '/' || name.find('\\') != std::string_view::npos ||
+      (name.size() > 1 && name[1] == ':')) {
+    return outside;
+  }
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = name.find('/', start);
+    const std::string_view part = name.substr(start, end - start);
+    if (part.empty() || part == "." || part == "..") return outside;
+    if (end == std::string_view::npos) return "";
+    start = end + 1;
+  }
+}
+
+std::string QuotedFromCapture(std::string_view text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const bool control = c < 0x20 || c == 0x7F;
+    if (out.size() + (control ? 4 : 1) > kCaptureQuoteMax - 3) {
+      // Not cut inside a character of several bytes.
+      while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
+        out.pop_back();
+      if (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0xC0) out.pop_back();
+      return out + "...";
+    }
+    if (control) {
+      out += "\\x";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool RecordedArgsAllowed(const std::vector<std::string>& args, std::string* error) {
+  auto refuse = [&](std::string_view arg, const std::string& why) {
+    if (error) *error = "the recorded args name " + QuotedFromCapture(arg) + ", " + why;
+    return false;
+  };
+  // Four options, an address, "--", the image and its option, with room.
+  if (args.size() > 16) return refuse(args[16], "beyond what a recorder writes");
+  std::size_t i = 0;
+  for (; i < args.size() && args[i] != "--"; ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--yes" || arg == "--list" || arg == "--json") continue;
+    if (arg == "--drive" && i + 1 < args.size() && IsDriveAddress(args[i + 1])) {
+      ++i;
+      continue;
+    }
+    return refuse(arg,
+                  arg == "--drive" ? "without an address A:T" : "which a recorder never writes");
+  }
+  if (i == args.size()) return true;
+  if (i + 1 == args.size()) return refuse("--", "without an image after it");
+  const std::string& image = args[i + 1];
+  if (const std::string why = CaptureFileNameProblem(image); !why.empty()) {
+    return refuse(image, "an image name that " + why);
+  }
+  // After the image a recorder keeps /NON and the last path part of any
+  // other word.
+  for (std::size_t j = i + 2; j < args.size(); ++j) {
+    const std::string& word = args[j];
+    if (word == "/NON") continue;
+    if (!CaptureFileNameProblem(word).empty() || word.find('/') != std::string::npos) {
+      return refuse(word, "after the image, which a recorder never writes");
+    }
+  }
+  return true;
+}
 
 bool ParseCapture(std::string_view text, Capture* out, std::string* error) {
   Capture capture;
@@ -232,6 +332,13 @@ bool ParseCapture(std::string_view text, Capture* out, std::string* error) {
       CaptureFile file;
       file.name = line.Text("file");
       file.line = line_number;
+      // Checked before anything else is built on it: a capture's name may be
+      // a megabyte long or hold a terminal's escape sequences.
+      if (!file.name.empty()) {
+        if (const std::string why = CaptureFileNameProblem(file.name); !why.empty()) {
+          return fail("package file " + QuotedFromCapture(file.name) + " " + why);
+        }
+      }
       const std::size_t decoded = line.Text("b64").size() / 4 * 3;
       if (decoded > kCaptureFileMax + 2) return fail("file larger than any package file");
       if (!hold(decoded)) return fail(too_much);
@@ -239,7 +346,7 @@ bool ParseCapture(std::string_view text, Capture* out, std::string* error) {
         return fail("bad file line");
       }
       if (Sha256Hex(file.bytes.data(), file.bytes.size()) != line.Text("sha256")) {
-        return fail("file " + file.name + " does not match its digest");
+        return fail("file " + QuotedFromCapture(file.name) + " does not match its digest");
       }
       capture.files.push_back(std::move(file));
       continue;
@@ -374,16 +481,15 @@ bool PlaceCaptureFiles(const Capture& capture, const std::filesystem::path& fold
   for (const CaptureFile& file : capture.files) {
     const std::filesystem::path name(file.name);
     auto fail = [&](const std::string& why) {
-      if (error)
-        *error = "line " + std::to_string(file.line) + ": package file " + file.name + " " + why;
+      if (error) {
+        *error = "line " + std::to_string(file.line) + ": package file " +
+                 QuotedFromCapture(file.name) + " " + why;
+      }
       return false;
     };
     // Only a plain relative name as the recorder writes it: nothing that
     // climbs out, starts at a root or hides a step.
-    bool plain = !name.empty() && name.is_relative() && !name.has_root_name() &&
-                 name.lexically_normal() == name && file.name.find('\\') == std::string::npos;
-    for (const auto& part : name) plain = plain && part != ".." && part != ".";
-    if (!plain) return fail("lies outside the package folder");
+    if (const std::string why = CaptureFileNameProblem(file.name); !why.empty()) return fail(why);
     std::error_code ec;
     std::filesystem::create_directories((folder / name).parent_path(), ec);
     const std::string bytes(file.bytes.begin(), file.bytes.end());

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/capture.h"
 
@@ -22,6 +23,27 @@ inline constexpr std::size_t kCaptureBlobTotalMax = std::size_t{4} << 20;
 // Everything a read capture holds: files, blobs, and each command with its
 // data.
 inline constexpr std::size_t kCaptureHeldMax = std::size_t{32} << 20;
+
+// The longest package file name a capture may give: a Windows path's.
+inline constexpr std::size_t kCaptureNameMax = 260;
+// The most of a capture's own text that a refusal quotes.
+inline constexpr std::size_t kCaptureQuoteMax = 80;
+
+// Why `name` cannot name a package file of a capture ("lies outside the
+// package folder", ...), or empty when it can: a relative name of at most
+// kCaptureNameMax bytes, parts separated by '/', without a control
+// character or a part that is "", "." or "..".
+std::string CaptureFileNameProblem(std::string_view name);
+
+// `text` as a one-line message may quote it: at most kCaptureQuoteMax
+// characters ("..." marks the cut), each control character as \xNN.
+std::string QuotedFromCapture(std::string_view text);
+
+// Whether a capture's recorded `args` hold only what a recorder writes:
+// --yes, --drive A:T, --list, --json, then "--", the image (a name as
+// CaptureFileNameProblem allows) and words that are each one path part or
+// /NON. False with one line naming the first argument that is not.
+bool RecordedArgsAllowed(const std::vector<std::string>& args, std::string* error);
 
 // Reads a capture. False with a one-line reason ("line N: ...") for text
 // that is not a capture of a version this program reads, or that would make

@@ -207,15 +207,15 @@ host_record() {  # NAME [ARGUMENTS]: records a list of this host from $WORK/star
   [ -f "$WORK/start/$name.jsonl" ] && [ -f "$WORK/start/$name.trace" ] ||
     fail "$name: the capture and the trace are not where the program was started"
 }
-host_record host -- "$WORK/pkg/Tellumar.bin"
+host_record host -- "$WORK/pkg/Tellumar.bin" "$WORK/private/notes"
 for name in "$WORK/secret.bin" out.bin; do
   expect_line "$WORK/host.err" "quorvanta: $name is outside the package folder; left out of the capture"
 done
 [ "$(grep -o '^{"file":"[^"]*"' "$WORK/start/host.jsonl" | tr '\n' ' ')" = \
   '{"file":"Tellumar.inf" {"file":"Tellumar.bin" ' ] || fail "the capture's files"
 grep -q "$WORK" "$WORK/start/host.jsonl" && fail "a path of this machine in the capture"
-grep -q '"args":\["--list","--","Tellumar.bin"\]' "$WORK/start/host.jsonl" ||
-  fail "the image argument is not named from the package folder"
+grep -q '"args":\["--list","--","Tellumar.bin","notes"\]' "$WORK/start/host.jsonl" ||
+  fail "the image argument is not named from the package folder, or a word after it not by its last part"
 [ "$(ls "$WORK/pkg" | tr '\n' ' ')" = "Tellumar.bin Tellumar.inf out.bin " ] ||
   fail "the run wrote into the package folder"
 printf 'big.bin\r\n\r\n' >"$WORK/pkg/Tellumar.inf"
@@ -257,14 +257,48 @@ four=$(zeros 4194304)
   echo '"}'
 } >"$WORK/hostile-line.jsonl"
 truncate -s 3G "$WORK/hostile-sparse.jsonl"
-for name in blobs copies nesting line sparse; do
+# A file named by a megabyte of path, once and fifteen times.
+empty=$(zeros 0)
+long=$(head -c 520000 /dev/zero | tr '\0' a | sed 's|a|a/|g')f
+echo "$header" >"$WORK/hostile-name.jsonl"
+cp "$WORK/hostile-name.jsonl" "$WORK/hostile-names.jsonl"
+echo "{\"file\":\"$long\",\"size\":0,\"sha256\":\"$empty\",\"b64\":\"\"}" >>"$WORK/hostile-name.jsonl"
+for i in $(seq 15); do
+  echo "{\"file\":\"$long$i\",\"size\":0,\"sha256\":\"$empty\",\"b64\":\"\"}"
+done >>"$WORK/hostile-names.jsonl"
+for name in blobs copies nesting line sparse name names; do
   /usr/bin/time -f %M -o "$WORK/$name.kb" "$SIM" replay "$WORK/hostile-$name.jsonl" >/dev/null \
     2>"$WORK/$name.err"
   code=$?
   [ $code = 2 ] || fail "hostile capture $name: exit code $code, not 2"
   [ "$(wc -l <"$WORK/$name.err")" = 1 ] || { fail "hostile capture $name: not one line"; cat "$WORK/$name.err"; }
+  # What it quotes of the capture is short.
+  [ "$(wc -c <"$WORK/$name.err")" -lt $((${#WORK} + 200)) ] || fail "hostile capture $name: a long line"
   kb=$(tail -n 1 "$WORK/$name.kb")
+  echo "hostile capture $name: peak $kb KB"
   [ "$kb" -lt 102400 ] || fail "hostile capture $name: $kb KB of memory"
 done
+
+# A capture's args hold only what a recorder writes: one naming --trace or
+# --record (a file of the user's), --machine (a virtual PC of the user's)
+# or an unknown option is refused before anything runs, with what it named
+# left as it was.
+cp -r "$WORK/pc-before" "$WORK/theirs"
+echo kept >"$WORK/notes"
+while read -r option args; do
+  sed "1s|\"args\":\[[^]]*\]|\"args\":[$args]|" "$WORK/update.jsonl" >"$WORK/args.jsonl"
+  "$SIM" replay "$WORK/args.jsonl" >/dev/null 2>"$WORK/args.err"
+  code=$?
+  [ $code = 2 ] || fail "recorded $option: exit code $code, not 2"
+  expect_line "$WORK/args.err" \
+    "quorvanta-sim: $WORK/args.jsonl: the recorded args name $option, which a recorder never writes; nothing was run"
+done <<ROWS
+--trace "--yes","--trace","$WORK/notes"
+--record "--yes","--record","$WORK/notes"
+--machine "--yes","--machine","$WORK/theirs"
+--wipe "--yes","--wipe"
+ROWS
+[ "$(cat "$WORK/notes")" = kept ] || fail "a replay wrote the file its capture named"
+diff -r "$WORK/pc-before" "$WORK/theirs" >/dev/null || fail "a replay changed the virtual PC its capture named"
 
 finish

@@ -4,8 +4,11 @@
 # Each row plants one thing in a fresh state directory or package folder,
 # owned by a throw-away user where it says so; the program must refuse it
 # with one line naming it, leave a link's target untouched and never hang.
-# Then a state directory of our own made private, one reached through
-# another user's link refused, a lock that cannot be taken; and two copies
+# A folder above the state directory that another user owns or anyone may
+# write is refused with nothing made below it. Then a state directory of
+# our own made private, one reached through another user's link refused,
+# one swapped for a link while the program waits at its first question, a
+# lock that cannot be taken; and two copies
 # whose XDG_RUNTIME_DIR differ: the second finds the first's lock in the
 # shared state directory.
 # Usage: sh state_files.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
@@ -31,6 +34,8 @@ while read -r what status named; do
     dir-foreign) chown "$other" "$st" ;;
     dir-open) chmod 777 "$st" ;;
     dir-group) chmod 770 "$st" ;;
+    above-foreign) rmdir "$st" && chown "$other" "$WORK/$what" ;;
+    above-open) rmdir "$st" && chmod 777 "$WORK/$what" ;;
     registry-link) ln -s "$target" "$st/registry.reg" ;;
     registry-fifo) mkfifo "$st/registry.reg" ;;
     registry-foreign) echo REGEDIT4 >"$st/registry.reg" && chown "$other" "$st/registry.reg" ;;
@@ -49,6 +54,7 @@ while read -r what status named; do
       ;;
   esac
   case $named in
+    above) named="$WORK/$what " ;;  # that folder, not one below it
     state) named=$st ;;
     state/*) named="$st/${named#state/}" ;;
     pkg/*) named=${named#pkg/} ;;  # as the package names it
@@ -59,7 +65,10 @@ while read -r what status named; do
   [ ! -s "$WORK/$what.out" ] || fail "$what: something listed"
   grep -qF "$named" "$WORK/$what.err" || { fail "$what: no line naming $named"; cat "$WORK/$what.err"; }
   [ "$(cat "$target")" = "keep me" ] || { fail "$what: the link's target was changed"; echo "keep me" >"$target"; }
+  [ ! -e "$st" ] || [ "$named" != "$WORK/$what " ] || fail "$what: the state directory was made"
 done <<'ROWS'
+above-foreign 2 above
+above-open 2 above
 dir-foreign 2 state
 dir-open 2 state
 dir-group 2 state
@@ -99,6 +108,32 @@ got=$?
 [ "$got" = 2 ] || fail "state through another user's link: exit status $got, not 2"
 grep -qF "$WORK/sticky/state-link" "$WORK/link.err" || { fail "no line naming the link"; cat "$WORK/link.err"; }
 [ -z "$(ls -A "$WORK/aim")" ] || fail "something was made behind another user's link"
+
+# The state directory renamed and a link to another user's folder put in
+# its place while the program waits at the package folder question: what
+# it writes next lands in the directory it checked, not behind the link.
+mkdir -p "$WORK/swap/nopkg" "$WORK/swap/theirs" && chown "$other" "$WORK/swap/theirs"
+"$SIM" pack "$WORK/swap/pkg" --model t71 --rev 1.10 >/dev/null || fail "pack"
+mkfifo "$WORK/swap/keys"
+(cd "$WORK/swap/nopkg" && QUORVANTA_STATE_DIR="$WORK/swap/state" TERM=xterm exec timeout 60 \
+  script -qfec "'$QV' --ui terminal" /dev/null <"$WORK/swap/keys" >"$WORK/swap/screen" 2>&1) &
+runner=$!
+exec 3>"$WORK/swap/keys"
+i=0
+until grep -q "\]: " "$WORK/swap/screen" 2>/dev/null || [ $i -ge 400 ]; do sleep 0.05; i=$((i + 1)); done
+grep -q "\]: " "$WORK/swap/screen" || fail "swap: no package folder question"
+mv "$WORK/swap/state" "$WORK/swap/checked" && ln -s "$WORK/swap/theirs" "$WORK/swap/state" &&
+  chown -h "$other" "$WORK/swap/state"
+echo "$WORK/swap/pkg" >&3
+i=0
+until [ -e "$WORK/swap/checked/QuorvantaInstance.lock" ] || [ $i -ge 400 ]; do sleep 0.05; i=$((i + 1)); done
+kill "$runner" 2>/dev/null
+exec 3>&-
+wait "$runner" 2>/dev/null
+[ -z "$(ls -A "$WORK/swap/theirs")" ] || fail "swap: files made behind the link: $(ls -A "$WORK/swap/theirs")"
+[ "$(cat "$WORK/swap/checked/package-folder" 2>/dev/null)" = "$WORK/swap/pkg" ] ||
+  fail "swap: the package folder not remembered in the directory checked"
+[ -e "$WORK/swap/checked/QuorvantaInstance.lock" ] || fail "swap: no lock in the directory checked"
 
 # A lock that cannot be taken (a state directory the user cannot write, as
 # that user: root writes anywhere) stops the run with one line naming it.
