@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/events.h"
+#include "platform/history.h"
 
 namespace {
 
@@ -64,8 +65,8 @@ bool StateIsOwnAndPrivate(const std::filesystem::path& dir, std::string* error) 
     std::fprintf(stderr, "quorvanta: %s was open to other users; made private (mode 0700)\n",
                  dir.c_str());
   }
-  for (const char* name :
-       {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock", "last-run.log"}) {
+  for (const char* name : {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock",
+                           "last-run.log", kHistoryFileName}) {
     if (!check(dir / name, false)) return false;
   }
   return true;
