@@ -225,6 +225,12 @@ expect_in two_stage kernel.out "message: Succeed to load F/W!!"
 expect_in two_stage kernel.drives "drive 0:0 T71 CDRW USB rev=1.10 code=0x12"
 expect_in two_stage kernel.trace "0:0 cdb=CD FF"
 expect_received two_stage 0:0
+# This host's history: the one update, with the revisions the drive reported.
+QUORVANTA_STATE_DIR=/tmp/case/two_stage/state quorvanta --history > /tmp/case/two_stage/history.out ||
+  fail "two_stage: --history exit code $?"
+tail -n +2 /tmp/case/two_stage/history.out | cut -c23- > /tmp/case/two_stage/history.rows
+printf '0:0    T71 CDRW USB      1.00 -> 1.10    updated\n' | cmp -s - /tmp/case/two_stage/history.rows ||
+  { fail "two_stage: the history"; cat /tmp/case/two_stage/history.out; }
 quorvanta-sim replay /tmp/case/two_stage/kernel.jsonl > /tmp/case/two_stage/replay.out \
   2> /tmp/case/two_stage/replay.err || fail "two_stage: the capture did not replay: $(cat /tmp/case/two_stage/replay.err)"
 cmp -s /tmp/case/two_stage/kernel.out /tmp/case/two_stage/replay.out || fail "two_stage: the replay's transcript differs"
