@@ -21,7 +21,7 @@ while IFS='|' read -r row init runs status entries want; do
   pc="$WORK/$row"
   # shellcheck disable=SC2086
   "$SIM" init "$pc" $init >/dev/null || fail "$row: init"
-  for run in $(seq 1 "$runs"); do
+  for _ in $(seq 1 "$runs"); do
     "$QV" --machine "$pc" --ui headless --yes >"$pc.out" 2>"$pc.err"
     got=$?
   done
