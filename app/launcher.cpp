@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/history.h"
 #include "app/launch.h"
 #include "app/list_command.h"
 #include "app/package_folder.h"
@@ -260,6 +261,26 @@ int ListNotPossible() {
   return 1;
 }
 
+// A scripted run (--yes, --script) ends with what became of its update, so
+// that a script can tell: 0 updated or already up to date (or nothing was
+// asked of it), 1 failed, 2 the package refused, 3 another copy running, 4
+// no drive the package can update. A person at a view gets 0, as always.
+int ScriptedExitStatus() {
+  switch (g_app.RunOutcome) {
+    case kRunFailed:
+      return 1;
+    case kRunPackageRefused:
+      return 2;
+    case kRunAnotherCopy:
+      std::fputs("quorvanta: another copy of the program is running\n", stderr);
+      return 3;
+    case kRunNoDrive:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
 // What a signal that ends the program must still finish: the launch as it
 // runs.
 struct RunningLaunch {
@@ -297,6 +318,17 @@ int AbandonLaunch(ViewKind view, bool view_started, const std::string& why) {
   return UsageError(why);
 }
 
+// `--history`: on the platform chosen, without a package, a drive or the
+// single-instance check.
+int RunHistory(const LaunchOptions& options, const char* argv0) {
+  ChosenPlatform chosen;
+  std::string error;
+  if (!ChoosePlatform(options, argv0, &chosen, &error)) return UsageError(error);
+  const int code = RunHistoryCommand(options.json);
+  LetGoOfPlatform();
+  return code;
+}
+
 // A signal ends the program: the trace closed, the terminal given back with
 // the transcript, the virtual PC's drives saved, as on a normal end.
 void EndForSignal(int) {
@@ -327,6 +359,7 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
     return 0;
   }
   ResetLaunch();
+  if (given.history) return RunHistory(given, argv0);
   std::string error;
   // A rehearsal scans this host's drives as the list does, recording the
   // scan with only read-only questions let through, and then runs the
@@ -413,6 +446,9 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
     }
   } else {
     exit_code = AppMain(nullptr, nullptr);
+    if (exit_code == 0 && (options.autopilot || !options.script_path.empty())) {
+      exit_code = ScriptedExitStatus();
+    }
   }
 
   InstallWriteHold(nullptr);

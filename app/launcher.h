@@ -13,6 +13,7 @@ struct LaunchOptions {
   int drive_adapter = -1;  // --drive A:T; -1: the first listed drive
   int drive_target = -1;
   bool list = false;
+  bool history = false;  // --history: the update history, then end
   bool json = false;
   std::string trace_path;
   std::string record_path;  // --record FILE: a replayable capture

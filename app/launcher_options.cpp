@@ -36,6 +36,8 @@ const char* LauncherUsage() {
          "  --drive A:T       the drive the autopilot chooses (default: the first listed)\n"
          "  --list [--json]   print the drives the main dialog would list, then end\n"
          "                    (this host without a package: every drive found)\n"
+         "  --history [--json]\n"
+         "                    print the update history (newest last), then end\n"
          "  --trace FILE      write every drive command to FILE\n"
          "  --record FILE     write a replayable capture of every drive command to FILE\n"
          "  --rehearse        ask the drives only read-only questions and run\n"
@@ -126,6 +128,8 @@ bool ParseOptions(int argc, const char* const* argv, LaunchOptions* options, std
       options->rehearsal_clock_rate = rate;
     } else if (arg == "--list") {
       options->list = true;
+    } else if (arg == "--history") {
+      options->history = true;
     } else if (arg == "--json") {
       options->json = true;
     } else if (arg == "--package") {
@@ -145,8 +149,13 @@ bool ParseOptions(int argc, const char* const* argv, LaunchOptions* options, std
       return false;
     }
   }
-  if (options->json && !options->list) {
-    *error = "--json goes with --list";
+  if (options->json && !options->list && !options->history) {
+    *error = "--json goes with --list or --history";
+    return false;
+  }
+  if (options->history && (options->list || options->autopilot || !options->script_path.empty() ||
+                           options->rehearse || !options->arguments.empty())) {
+    *error = "--history goes alone, or with --json and --machine";
     return false;
   }
   if (options->family_given && !options->machine_dir.empty()) {

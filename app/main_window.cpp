@@ -33,6 +33,7 @@ void RunDialogue(HWND window) {
       // window must still close, or nobody could ever end the program.
       result = 0;
     } else {
+      g_app.RunOutcome = kRunNoDrive;
       SetRunEntry(kRunEntryDisable);
       // A drive that is there but may not be opened is said once, beside
       // the message, rather than left for the user to guess.

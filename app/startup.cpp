@@ -52,6 +52,7 @@ int TakeInstance() {
   HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, 0, kInstanceMutexName);
   if (other != nullptr) {
     CloseHandle(other);
+    g_app.RunOutcome = kRunAnotherCopy;
     return 0;
   }
   g_app.InstanceMutex = CreateMutexA(0, kInstanceMutexName);
@@ -145,6 +146,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   // A launch that finds both resume files continues an interrupted update.
   if (FileExists(g_app.RegistryResumePath) && FileExists(g_app.LaunchResumePath)) {
     g_app.NoRestartNeeded = 1;
+    g_app.ResumedLaunch = 1;
     if (!LoadLaunch(buffers.command_line, buffers.working_directory, g_app.DataFileName,
                     buffers.data_option)) {
       ShowStartupMessage(g_app.MsgUpdateFailed);
@@ -175,6 +177,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
 
   // The package checks each show their own message.
   if (!CheckImageSize() || !ReadImageSignature(SignatureOffset, g_app.ImageRevisions)) {
+    g_app.RunOutcome = kRunPackageRefused;
     SetRunEntry(kRunEntryDisable);
     if (g_app.NoRestartNeeded == 1 && g_app.IsNT == 0) RemoveResumeState();
     return 0;
@@ -183,6 +186,7 @@ int RunStartupChecks(HINSTANCE instance, HINSTANCE previous, int* exit_code) {
   // A refused loader file has shown its own message already.
   int loader = PrepareLoaderData();
   if (loader != 1) {
+    g_app.RunOutcome = kRunPackageRefused;
     if (loader == 0) ShowStartupMessage(g_app.MsgNoDataFile);
     return 0;
   }

@@ -25,6 +25,16 @@ BOOL DeleteFileA(const char* path);
 // returns, for a file that a later change depends on. 1 on success.
 BOOL FlushFileBuffers(HANDLE file);
 
+// Small files the program keeps for itself (the update history), each
+// touched whole: read at once (a file larger than `size`, a link or
+// anything but a regular file is refused), a record appended and flushed to
+// the disk before the call returns, or the whole file replaced so that a
+// crash leaves either the old contents or the new. 1 on success; a missing
+// file reads as 1 with nothing read.
+BOOL ReadStateFile(const char* path, void* buffer, DWORD size, DWORD* read);
+BOOL AppendStateFile(const char* path, const void* bytes, DWORD size);
+BOOL ReplaceStateFile(const char* path, const void* bytes, DWORD size);
+
 class Files {
  public:
   virtual ~Files() = default;
@@ -38,4 +48,11 @@ class Files {
   virtual BOOL Delete(const char* path) = 0;
   // Nothing to do where files live in memory.
   virtual BOOL Flush(HANDLE) { return 1; }
+  // Where the platform keeps no such files, they cannot be kept.
+  virtual BOOL ReadState(const char*, void*, DWORD, DWORD* read) {
+    if (read != nullptr) *read = 0;
+    return 0;
+  }
+  virtual BOOL AppendState(const char*, const void*, DWORD) { return 0; }
+  virtual BOOL ReplaceState(const char*, const void*, DWORD) { return 0; }
 };

@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include <ctime>
+
 #include "platform/hold.h"
 
 namespace {
@@ -39,6 +41,15 @@ DWORD GetFileSize(HANDLE file) { return g_platform.files->Size(file); }
 BOOL CloseFile(HANDLE file) { return g_platform.files->Close(file); }
 BOOL DeleteFileA(const char* path) { return g_platform.files->Delete(path); }
 BOOL FlushFileBuffers(HANDLE file) { return g_platform.files->Flush(file); }
+BOOL ReadStateFile(const char* path, void* buffer, DWORD size, DWORD* read) {
+  return g_platform.files->ReadState(path, buffer, size, read);
+}
+BOOL AppendStateFile(const char* path, const void* bytes, DWORD size) {
+  return g_platform.files->AppendState(path, bytes, size);
+}
+BOOL ReplaceStateFile(const char* path, const void* bytes, DWORD size) {
+  return g_platform.files->ReplaceState(path, bytes, size);
+}
 
 // registry
 long RegOpenKeyExA(HKEY parent, const char* subkey, DWORD access, HKEY* result) {
@@ -103,3 +114,18 @@ void NotePackageFileProblem(const char* path, DWORD largest) {
   g_platform.system->NotePackageFileProblem(path, largest);
 }
 BOOL DrivePowerCycledByHand() { return g_platform.system->DrivePowerCycledByHand(); }
+void GetSystemTime(SYSTEMTIME* time) { g_platform.system->SystemTime(time); }
+
+void System::SystemTime(SYSTEMTIME* time) {
+  const std::time_t now = std::time(nullptr);
+  const std::tm* utc = std::gmtime(&now);
+  *time = SYSTEMTIME{};
+  if (utc == nullptr) return;
+  time->wYear = static_cast<WORD>(utc->tm_year + 1900);
+  time->wMonth = static_cast<WORD>(utc->tm_mon + 1);
+  time->wDayOfWeek = static_cast<WORD>(utc->tm_wday);
+  time->wDay = static_cast<WORD>(utc->tm_mday);
+  time->wHour = static_cast<WORD>(utc->tm_hour);
+  time->wMinute = static_cast<WORD>(utc->tm_min);
+  time->wSecond = static_cast<WORD>(utc->tm_sec);
+}

@@ -43,6 +43,18 @@ struct TOKEN_PRIVILEGES {
 inline constexpr DWORD kVersionWindows98 = 0xC0000A04;
 inline constexpr DWORD kVersionWindowsNt = 0x0A280105;
 
+// The calendar time as Windows gives it.
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;  // 1 to 12
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+
 // Top bit set on Windows 95/98, clear on the NT family.
 DWORD GetVersion();
 LANGID GetUserDefaultLangID();
@@ -83,6 +95,8 @@ void NotePackageFileProblem(const char* path, DWORD largest = 0);
 // drive's power off and on by hand, so that the program can look at the
 // drive again afterwards (this host); 0 where the computer really shuts down.
 BOOL DrivePowerCycledByHand();
+// The present time in UTC (a virtual PC's own, which runs with its clock).
+void GetSystemTime(SYSTEMTIME* time);
 
 class System {
  public:
@@ -105,4 +119,6 @@ class System {
   virtual BOOL ExitWindows(DWORD flags, DWORD reason) = 0;
   virtual void NotePackageFileProblem(const char*, DWORD) {}
   virtual BOOL DrivePowerCycledByHand() { return 0; }
+  // This computer's clock, unless the platform keeps time of its own.
+  virtual void SystemTime(SYSTEMTIME* time);
 };

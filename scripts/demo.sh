@@ -18,4 +18,6 @@ status=0
 build/release/quorvanta --machine "$pc" --ui headless --yes || status=$?
 echo "--- exit code $status"
 build/release/quorvanta-sim show "$pc"
+echo "--- the update history"
+build/release/quorvanta --machine "$pc" --history
 exit "$status"

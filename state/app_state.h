@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/aspi.h"
+#include "platform/history.h"
 #include "platform/types.h"
 
 inline constexpr int kMessageSize = 300;
@@ -15,6 +16,18 @@ inline constexpr int kImageDataSize = 0x80800;    // 526,336 bytes: 257 chunks o
 inline constexpr int kDeviceSlots = 64;           // adapter * 8 + target
 inline constexpr int kAgreementSlots = 100;
 inline constexpr int kAgreementSlotSize = 50;
+
+// How the run ended, where that is known (RunOutcome): the update's result,
+// or why none could be made. The top turns it into the exit status of a
+// scripted run; the interactive views end with 0 whatever it says.
+inline constexpr int kRunNoUpdate = 0;        // nothing asked for, or only declined
+inline constexpr int kRunUpdated = 1;         // the drive took the package's firmware
+inline constexpr int kRunUpToDate = 2;        // it had it already
+inline constexpr int kRunFailed = 3;          // an update failed or could not start
+inline constexpr int kRunCancelled = 4;       // the user answered Cancel to the update
+inline constexpr int kRunNoDrive = 5;         // no drive the package can update
+inline constexpr int kRunPackageRefused = 6;  // a package check failed at start-up
+inline constexpr int kRunAnotherCopy = 7;     // another copy of the program is running
 
 struct DrivePair {
   std::uint8_t adapter;
@@ -100,11 +113,24 @@ struct AppState {
   std::uint8_t SelectedAdapter;
   std::uint8_t SelectedTarget;
   DrivePair ListedDrives[4];
+  // The version code each listed drive answered the drive information query
+  // with, or -1 where it did not (an ATAPI drive).
+  std::int32_t ListedVersionCodes[4];
   std::int32_t ProgressCount;
   // 1 once the restart of a prepared update was asked for in this run: the
   // registry change takes effect only after it, so a later UPDATE asks for
   // the restart again and writes nothing.
   std::int32_t RestartPending;
+  // One of the kRun values above, set where the outcome is known.
+  std::int32_t RunOutcome;
+  // 1 when this launch continues an update prepared before a restart.
+  std::int32_t ResumedLaunch;
+  // The history entry of the update in hand and how far it has gone
+  // (update/update_record.h).
+  HistoryEntry UpdateRecord;
+  std::int32_t UpdateRecordStage;
+  // The last message box the update showed, which becomes its outcome.
+  char LastUpdateMessage[640];
 
   // --- agreement dialog ---
   std::int32_t LastLine;

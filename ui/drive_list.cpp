@@ -87,6 +87,7 @@ void FillDriveList(HWND dialog) {
     ShowWindow(GetDlgItem(dialog, IDC_FW_LABEL1 + row), SW_SHOW);
 
     g_app.ListedDrives[row] = DrivePair{drive.adapter, drive.target};
+    g_app.ListedVersionCodes[row] = drive.usb ? drive.version_code : -1;
     if (row == 0) {
       CheckDlgButton(dialog, IDC_DRIVE_RADIO1, BST_CHECKED);
       g_app.SelectedAdapter = drive.adapter;

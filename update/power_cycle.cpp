@@ -9,6 +9,7 @@
 #include "state/catalogue.h"
 #include "update/returning_drive.h"
 #include "update/update_drive.h"
+#include "update/update_record.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ void ConfirmPowerCycle(std::uint8_t adapter, std::uint8_t target) {
     back = ReadReturnedRevision(drive, revision);
     if (back && std::strcmp(revision, expected) == 0) {
       ShowWithRevision(MsgPowerCycleUpdated(), revision);
+      NoteRevisionAfter(revision);
+      AmendUpdateRecord(kRunUpdated);
       return;
     }
     // Back from a power cycle with the old firmware: no need to wait longer.
@@ -73,7 +76,9 @@ void ConfirmPowerCycle(std::uint8_t adapter, std::uint8_t target) {
   }
   if (back) {
     ShowWithRevision(MsgPowerCycleStillOld(), revision);
+    NoteRevisionAfter(revision);
   } else {
     ShowDialogMessage(MsgPowerCycleNotBack());
   }
+  AmendUpdateRecord(kRunFailed);
 }

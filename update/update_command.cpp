@@ -15,6 +15,7 @@
 #include "update/power_cycle.h"
 #include "update/progress.h"
 #include "update/update_drive.h"
+#include "update/update_record.h"
 
 namespace {
 
@@ -43,7 +44,10 @@ void EnableButton(int id, BOOL enable) {
 // settings are switched off they stay off until the restart, so a step that
 // fails, the clearing itself included, puts back what the steps wrote.
 void TakeRestartPath() {
-  if (AskDialogQuestion(g_app.MsgRestartNow) == 0) return;
+  if (AskDialogQuestion(g_app.MsgRestartNow) == 0) {
+    NoteUpdateOutcome(kRunCancelled);
+    return;
+  }
   if (SaveAndClearAutoInsert() == 0 || SaveLaunch() != 1 || SetRunEntry(kRunEntryEnable) != 1) {
     // A value that could not be put back may still read "off" while the
     // drive's notification is on: only a restart may come before a write.
@@ -55,6 +59,9 @@ void TakeRestartPath() {
   // Until Windows has restarted the drive's auto-insert notification is
   // still on, whatever the registry now says: nothing may be written before.
   g_app.RestartPending = 1;
+  // The run after the restart records the update; until then it has not
+  // been made, which a scripted run's exit status says.
+  DropUpdateRecord();
   RestartWindows();
 }
 
@@ -73,6 +80,7 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   if (g_app.NoVersionCheck != 1) {
     const int order = CompareRevision(g_app.ImageRevisions);
     if (order == kDriveSame) {
+      NoteUpdateOutcome(kRunUpToDate);
       ShowDialogMessage(g_app.MsgAlreadyUpdated);
       return;
     }
@@ -81,7 +89,10 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
       return;
     }
   }
-  if (AskDialogQuestion(g_app.MsgWarnings) == 0) return;
+  if (AskDialogQuestion(g_app.MsgWarnings) == 0) {
+    NoteUpdateOutcome(kRunCancelled);
+    return;
+  }
   EnableButton(IDC_UPDATE, 0);
   EnableButton(IDC_EXIT, 0);
   // A resumed run that did not look at the registry during this press
@@ -93,8 +104,12 @@ void TakeDirectPath(std::uint8_t adapter, std::uint8_t target, bool registry_con
   ShowDurationNote();
   // Held until the shutdown that ends this path has been asked for.
   BeginWriteHold(kDirectWriteMs);
+  RecordWriteStarting();
   const bool transferred = TransferFirmwareImage(adapter, target) != 1;
   if (!transferred) ShowDialogMessage(g_app.MsgUpdateFailedDma);
+  // The whole image went out; the shutdown's power cycle starts it.
+  if (transferred) NoteUpdateOutcome(kRunUpdated);
+  FinishUpdateRecord();
   EnableButton(IDC_EXIT, 1);
   // Also after a failed transfer: the power cycle is what lets the drive
   // start again.
@@ -118,6 +133,7 @@ void OnUpdatePressed(HWND) {
   const char* product_id =
       adapter < 8 && target < 8 ? g_app.DeviceProductId[adapter * 8 + target] : "";
   if (!PackageFitsDrive(product_id)) {
+    g_app.RunOutcome = kRunNoDrive;
     ShowDialogMessage(g_app.MsgInvalidData);
     return;
   }
@@ -125,8 +141,12 @@ void OnUpdatePressed(HWND) {
     if (AskDialogQuestion(g_app.MsgRestartNow) == 1) RestartWindows();
     return;
   }
+  // An update carried across a restart is one entry, the resumed run's.
+  const char* resumed = g_app.ResumedLaunch == 1 ? kPathRestart : nullptr;
   if (g_app.IsNT == 0 && ProbeDriveInfo(adapter, target) == 1) {
+    BeginUpdateRecord(adapter, target, resumed != nullptr ? resumed : kPathTwoStage);
     UpdateDrive(adapter, target);
+    FinishUpdateRecord();
     EnableButton(IDC_EXIT, 1);
     return;
   }
@@ -136,8 +156,11 @@ void OnUpdatePressed(HWND) {
     if (IsAutoInsertEnabled() == 0) g_app.NoRestartNeeded = 1;
   }
   if (g_app.NoRestartNeeded == 1) {
+    BeginUpdateRecord(adapter, target, resumed != nullptr ? resumed : kPathDirect);
     TakeDirectPath(adapter, target, registry_consulted);
   } else {
+    BeginUpdateRecord(adapter, target, kPathRestart);
     TakeRestartPath();
   }
+  FinishUpdateRecord();
 }

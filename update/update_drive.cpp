@@ -14,6 +14,7 @@
 #include "state/catalogue.h"
 #include "update/progress.h"
 #include "update/returning_drive.h"
+#include "update/update_record.h"
 
 namespace {
 
@@ -97,6 +98,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
   const int current = SlotOf(g_app.CurrentAdapter, g_app.CurrentTarget);
   InquiryRevision(g_app.CurrentAdapter, g_app.CurrentTarget);
   if (g_app.AbortFlag == 1) return Stop(g_app.MsgNoDevice);
+  NoteRevisionAfter(g_app.DeviceRevision[current]);
   if (std::strcmp(g_app.DeviceRevision[current], g_app.ImageRevisions) != 0) {
     return Stop(MsgFlashFailedRetry());
   }
@@ -111,6 +113,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
   // The passes take every drive in turn; the check belongs to the one written.
   if (!ReturnToUpdatedDrive(drive, true)) return Stop(g_app.MsgNoDevice);
   if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
+  NoteVersionCodeAfter(g_app.DriveVersionCode);
   const int x = g_app.DriveVersionCode;
   if (x == values.primary) return kUpdateFinished;
   if (!values.t71) return Stop(MsgFlashFailedRetry());
@@ -121,6 +124,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
 }  // namespace
 
 void ShowDialogMessage(const char* text) {
+  NoteUpdateMessage(text);
   MessageBoxExA(g_app.MainDialogWindow, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
 }
 
@@ -206,6 +210,7 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   const VersionValues values = VersionValuesFor(t71, digits);
   const int revision_order = CompareRevision(g_app.ImageRevisions);
   if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
+  NoteVersionCodeBefore(g_app.DriveVersionCode);
   const int code_order = CodeOrder(g_app.DriveVersionCode, values);
   const bool image_due = g_app.NoVersionCheck == 1 || revision_order == kDriveOlder;
   const bool loader_due = g_app.NoLoaderVersionCheck == 1 || code_order == kDriveOlder;
@@ -221,11 +226,15 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
 
   char confirmation[kConfirmationSize];
   AssembleConfirmation(confirmation);
-  if (AskDialogQuestion(confirmation) == 0) return kUpdateFinished;
+  if (AskDialogQuestion(confirmation) == 0) {
+    NoteUpdateOutcome(kRunCancelled);
+    return kUpdateFinished;
+  }
   EnableWindow(GetDlgItem(g_app.MainDialogWindow, IDC_UPDATE), 0);
   EnableWindow(GetDlgItem(g_app.MainDialogWindow, IDC_EXIT), 0);
   ShowDurationNote();
   if (refusal != nullptr) {
+    if (refusal == g_app.MsgAlreadyUpdated) NoteUpdateOutcome(kRunUpToDate);
     ShowDialogMessage(refusal);
     return kUpdateRefused;
   }
@@ -235,8 +244,12 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   if (image_due && loader_due) expected_ms += kImageSettleMs + kScanPassesMs;
   if (loader_due) expected_ms += kLoaderSettleMs + kScanPassesMs;
   BeginWriteHold(expected_ms);
+  RecordWriteStarting();
   const int result =
       WriteStages(RememberUpdatedDrive(adapter, target, t71), values, image_due, loader_due);
+  if (result == kUpdateFinished) NoteUpdateOutcome(kRunUpdated);
+  // On the disk before a held signal may end the program.
+  FinishUpdateRecord();
   EndWriteHold();
   return result;
 }

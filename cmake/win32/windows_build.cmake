@@ -11,10 +11,14 @@ qv_room_library(platform SOURCES ${CMAKE_SOURCE_DIR}/platform/platform.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/hold.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/trace.cpp
                                  ${CMAKE_SOURCE_DIR}/platform/capture.cpp
-                                 ${CMAKE_SOURCE_DIR}/platform/output_file.cpp)
+                                 ${CMAKE_SOURCE_DIR}/platform/output_file.cpp
+                                 ${CMAKE_SOURCE_DIR}/platform/history.cpp)
 file(GLOB QV_WIN32_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/win32/*.cpp)
 qv_room_library(platform/win32 SOURCES ${QV_WIN32_SOURCES} BELOW qv_platform)
 target_link_libraries(qv_platform_win32 PUBLIC user32 gdi32 advapi32 version kernel32)
+# The code page conversion the history's lines need is the system's own
+# here (platform/win32/win32_text_convert.cpp): linked after the platform.
+target_link_libraries(qv_platform INTERFACE qv_platform_win32)
 
 set(QV_PLATFORM_UNDER_STATE qv_platform_win32)
 set(QV_PLATFORM_UNDER_APP qv_platform_win32)

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/events.h"
+#include "platform/history.h"
 #include "platform/text_convert.h"
 
 namespace {
@@ -47,7 +48,7 @@ bool StateIsOwnAndPrivate(const StateDir& state, std::string* error) {
                  state.path().c_str());
   }
   for (const char* name : {"registry.reg", "Tellmr1.DAT", "Tellmr2.DAT", "QuorvantaInstance.lock",
-                           "last-run.log", "package-folder"}) {
+                           "last-run.log", "package-folder", kHistoryFileName}) {
     if (::fstatat(state.fd(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     const char* why = nullptr;
     if (!S_ISREG(st.st_mode)) {
@@ -151,6 +152,54 @@ std::string PackageFileProblem(const char* path, DWORD largest) {
   // There and readable: the description, when it named no image file.
   if (full.filename() == "Tellumar.inf") return where + " names no firmware image file";
   return "cannot open " + where;
+}
+
+// The history goes through the open state directory, as every other state
+// file; elsewhere (a virtual PC's own folder never comes here) by its path.
+BOOL HostFiles::ReadState(const char* path, void* buffer, DWORD size, DWORD* read) {
+  std::filesystem::path host;
+  std::string name;
+  if (state_ == nullptr || !Map(path, true, &host) || !state_->Holds(host, &name)) {
+    return PosixFiles::ReadState(path, buffer, size, read);
+  }
+  *read = 0;
+  std::string bytes, why;
+  bool missing = false;
+  if (!state_->ReadBounded(name, &bytes, &why, &missing, size)) {
+    if (missing) return 1;
+    std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
+    return 0;
+  }
+  std::memcpy(buffer, bytes.data(), bytes.size());
+  *read = static_cast<DWORD>(bytes.size());
+  return 1;
+}
+
+BOOL HostFiles::AppendState(const char* path, const void* bytes, DWORD size) {
+  std::filesystem::path host;
+  std::string name, why;
+  if (state_ == nullptr || !Map(path, true, &host) || !state_->Holds(host, &name)) {
+    return PosixFiles::AppendState(path, bytes, size);
+  }
+  if (state_->AppendAndFlush(name, std::string_view(static_cast<const char*>(bytes), size), &why)) {
+    return 1;
+  }
+  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
+  return 0;
+}
+
+BOOL HostFiles::ReplaceState(const char* path, const void* bytes, DWORD size) {
+  std::filesystem::path host;
+  std::string name, why;
+  if (state_ == nullptr || !Map(path, true, &host) || !state_->Holds(host, &name)) {
+    return PosixFiles::ReplaceState(path, bytes, size);
+  }
+  if (state_->ReplaceAtomically(name, std::string_view(static_cast<const char*>(bytes), size),
+                                &why)) {
+    return 1;
+  }
+  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
+  return 0;
 }
 
 int HostFiles::FolderOf(const std::filesystem::path& host, std::string* name) {

@@ -6,6 +6,12 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/posix/append_file.h"
+#include "platform/posix/atomic_file.h"
+#include "platform/posix/file_read.h"
 
 namespace {
 
@@ -136,6 +142,49 @@ BOOL PosixFiles::Write(HANDLE file, const void* buffer, DWORD size, DWORD* writt
 BOOL PosixFiles::Flush(HANDLE file) {
   OpenFile* f = Find(file);
   return f != nullptr && f->writable && ::fsync(f->fd) == 0 ? 1 : 0;
+}
+
+BOOL PosixFiles::ReadState(const char* path, void* buffer, DWORD size, DWORD* read) {
+  *read = 0;
+  std::filesystem::path host;
+  if (!Map(path, true, &host)) return 0;
+  struct stat st {};
+  if (::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    Refuse(host, "is a symbolic link; not read");
+    return 0;
+  }
+  std::string bytes, why;
+  bool missing = false;
+  if (!ReadRegularFile(host, &bytes, &why, &missing, size)) {
+    if (missing) return 1;
+    std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
+    return 0;
+  }
+  std::memcpy(buffer, bytes.data(), bytes.size());
+  *read = static_cast<DWORD>(bytes.size());
+  return 1;
+}
+
+BOOL PosixFiles::AppendState(const char* path, const void* bytes, DWORD size) {
+  std::filesystem::path host;
+  std::string why;
+  if (!Map(path, true, &host)) return 0;
+  if (AppendToFileFlushed(host, std::string_view(static_cast<const char*>(bytes), size), &why)) {
+    return 1;
+  }
+  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
+  return 0;
+}
+
+BOOL PosixFiles::ReplaceState(const char* path, const void* bytes, DWORD size) {
+  std::filesystem::path host;
+  std::string why;
+  if (!Map(path, true, &host)) return 0;
+  if (ReplaceFileAtomically(host, std::string_view(static_cast<const char*>(bytes), size), &why)) {
+    return 1;
+  }
+  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
+  return 0;
 }
 
 DWORD PosixFiles::SeekBegin(HANDLE file, DWORD offset) {

@@ -30,6 +30,10 @@ class PosixFiles : public Files {
   BOOL Close(HANDLE file) override;
   BOOL Delete(const char* path) override;
   BOOL Flush(HANDLE file) override;
+  // The program's own small files, each way of touching them in one place.
+  BOOL ReadState(const char* path, void* buffer, DWORD size, DWORD* read) override;
+  BOOL AppendState(const char* path, const void* bytes, DWORD size) override;
+  BOOL ReplaceState(const char* path, const void* bytes, DWORD size) override;
 
   // The next call of `operation` ("open", "create", "read", "write", "seek",
   // "size", "close", "delete") fails; for tests and fault knobs. A failed

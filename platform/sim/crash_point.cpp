@@ -58,6 +58,21 @@ BOOL CrashingFiles::Close(HANDLE file) {
   return files_->Close(file);
 }
 
+BOOL CrashingFiles::ReadState(const char* path, void* buffer, DWORD size, DWORD* read) {
+  if (InWindows(path)) crash_->Count();
+  return files_->ReadState(path, buffer, size, read);
+}
+
+BOOL CrashingFiles::AppendState(const char* path, const void* bytes, DWORD size) {
+  if (InWindows(path)) crash_->Count();
+  return files_->AppendState(path, bytes, size);
+}
+
+BOOL CrashingFiles::ReplaceState(const char* path, const void* bytes, DWORD size) {
+  if (InWindows(path)) crash_->Count();
+  return files_->ReplaceState(path, bytes, size);
+}
+
 BOOL CrashingFiles::Delete(const char* path) {
   if (InWindows(path)) crash_->Count();
   return files_->Delete(path);

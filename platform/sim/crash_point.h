@@ -44,6 +44,9 @@ class CrashingFiles final : public Files {
   BOOL Close(HANDLE file) override;
   BOOL Delete(const char* path) override;
   BOOL Flush(HANDLE file) override { return files_->Flush(file); }
+  BOOL ReadState(const char* path, void* buffer, DWORD size, DWORD* read) override;
+  BOOL AppendState(const char* path, const void* bytes, DWORD size) override;
+  BOOL ReplaceState(const char* path, const void* bytes, DWORD size) override;
 
  private:
   bool InWindows(const char* path) const;

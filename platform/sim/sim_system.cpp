@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 #include "platform/events.h"
@@ -151,4 +152,17 @@ BOOL SimSystem::ExitWindows(DWORD flags, DWORD) {
   if (power_request_ != PowerRequest::kRestart) power_request_ = request;
   if (power_handler_) power_handler_(request);
   return 1;
+}
+
+void SimSystem::SystemTime(SYSTEMTIME* time) {
+  // 2026-01-01T00:00:00Z, the day every virtual PC is switched on.
+  constexpr std::time_t kPowerOnDay = 1767225600;
+  const std::uint64_t ms = ms_since_power_on_ ? ms_since_power_on_() : 0;
+  const std::time_t now = kPowerOnDay + static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  *time = SYSTEMTIME{static_cast<WORD>(utc.tm_year + 1900), static_cast<WORD>(utc.tm_mon + 1),
+                     static_cast<WORD>(utc.tm_wday),        static_cast<WORD>(utc.tm_mday),
+                     static_cast<WORD>(utc.tm_hour),        static_cast<WORD>(utc.tm_min),
+                     static_cast<WORD>(utc.tm_sec),         static_cast<WORD>(ms % 1000)};
 }

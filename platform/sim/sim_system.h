@@ -56,6 +56,12 @@ class SimSystem final : public System {
   // hand after the direct update's shutdown, as this host asks for.
   void set_power_cycled_by_hand(bool by_hand) { settings_.power_cycle_by_hand = by_hand; }
   BOOL DrivePowerCycledByHand() override { return settings_.power_cycle_by_hand ? 1 : 0; }
+  // The PC's calendar runs with its virtual clock from a fixed day at
+  // power-on, so a run gives the same times every time it is repeated.
+  void set_time_source(std::function<std::uint64_t()> ms_since_power_on) {
+    ms_since_power_on_ = std::move(ms_since_power_on);
+  }
+  void SystemTime(SYSTEMTIME* time) override;
 
   // The token steps and power requests in the order the program made them,
   // with what the PC answered: "OpenProcessToken 0x28: refused",
@@ -76,6 +82,7 @@ class SimSystem final : public System {
   std::vector<std::string> privilege_log_;
   PowerRequest power_request_ = PowerRequest::kNone;
   std::function<void(PowerRequest)> power_handler_;
+  std::function<std::uint64_t()> ms_since_power_on_;
 };
 
 // Copies `text` and its terminator into a Win32-style buffer; returns the

@@ -304,6 +304,7 @@ std::unique_ptr<VirtualPc> VirtualPc::Open(const std::filesystem::path& dir, std
     pc->end_on_restart_ = true;
   }
   VirtualPc* self = pc.get();
+  pc->system_->set_time_source([self] { return self->clock_->Now(); });
   pc->system_->set_power_handler([self](PowerRequest request) {
     if (request == PowerRequest::kShutdown && self->settings_.power_cycle_by_hand) {
       self->aspi_->SwitchDrivesOffAndOn();

@@ -72,6 +72,14 @@ inline constexpr DWORD CREATE_ALWAYS = 2;
 inline constexpr DWORD OPEN_EXISTING = 3;
 inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 inline constexpr DWORD FILE_BEGIN = 0;
+inline constexpr DWORD FILE_END = 2;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+inline constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+inline constexpr DWORD MOVEFILE_REPLACE_EXISTING = 1;
+inline constexpr DWORD MOVEFILE_WRITE_THROUGH = 8;
+inline constexpr UINT CP_SHIFT_JIS = 932;
+inline constexpr UINT CP_UTF8 = 65001;
 inline constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD INFINITE_WAIT = 0xFFFFFFFFu;
@@ -114,6 +122,15 @@ DWORD QV_WINAPI SetFilePointer(HANDLE file, std::int32_t distance, std::int32_t*
                                DWORD method);
 DWORD QV_WINAPI GetFileSize(HANDLE file, DWORD* high);
 BOOL QV_WINAPI DeleteFileA(const char* path);
+BOOL QV_WINAPI MoveFileA(const char* from, const char* to);
+BOOL QV_WINAPI MoveFileExA(const char* from, const char* to, DWORD flags);
+// The system's SYSTEMTIME has the platform's layout: eight WORDs.
+void QV_WINAPI GetSystemTime(::SYSTEMTIME* time);
+int QV_WINAPI MultiByteToWideChar(UINT code_page, DWORD flags, const char* text, int size,
+                                  wchar_t* wide, int wide_size);
+int QV_WINAPI WideCharToMultiByte(UINT code_page, DWORD flags, const wchar_t* wide, int size,
+                                  char* text, int text_size, const char* default_char,
+                                  BOOL* used_default);
 BOOL QV_WINAPI DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD in_size, void* out,
                                DWORD out_size, DWORD* returned, Overlapped* overlapped);
 HINSTANCE QV_WINAPI LoadLibraryA(const char* name);

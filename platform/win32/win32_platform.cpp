@@ -57,6 +57,7 @@ class Win32System final : public System {
   DWORD WindowsDirectory(char* buffer, DWORD size) override {
     return win32::GetWindowsDirectoryA(buffer, size);
   }
+  void SystemTime(SYSTEMTIME* time) override { win32::GetSystemTime(time); }
   // The command line less the options the platform and the entry point
   // have taken.
   const char* CommandLine() override { return command_line.c_str(); }
@@ -120,6 +121,61 @@ class Win32Files final : public Files {
   BOOL Close(HANDLE file) override { return win32::CloseHandle(file); }
   BOOL Flush(HANDLE file) override { return win32::FlushFileBuffers(file); }
   BOOL Delete(const char* path) override { return win32::DeleteFileA(path); }
+
+  BOOL ReadState(const char* path, void* buffer, DWORD size, DWORD* read) override {
+    *read = 0;
+    HANDLE file = win32::CreateFileA(path, win32::GENERIC_READ, win32::FILE_SHARE_READ, nullptr,
+                                     win32::OPEN_EXISTING, win32::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD error = win32::GetLastError();
+      return error == win32::ERROR_FILE_NOT_FOUND || error == win32::ERROR_PATH_NOT_FOUND ? 1 : 0;
+    }
+    const DWORD length = win32::GetFileSize(file, nullptr);
+    BOOL ok = length != 0xFFFFFFFFu && length <= size ? 1 : 0;
+    while (ok && *read < length) {
+      DWORD got = 0;
+      ok = win32::ReadFile(file, static_cast<char*>(buffer) + *read, length - *read, &got, nullptr);
+      if (got == 0) break;
+      *read += got;
+    }
+    win32::CloseHandle(file);
+    return ok;
+  }
+  BOOL AppendState(const char* path, const void* bytes, DWORD size) override {
+    HANDLE file = win32::CreateFileA(path, win32::GENERIC_WRITE, 0, nullptr, win32::OPEN_ALWAYS,
+                                     win32::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    BOOL ok = win32::SetFilePointer(file, 0, nullptr, win32::FILE_END) !=
+                          win32::INVALID_SET_FILE_POINTER &&
+                      win32::WriteFile(file, bytes, size, &written, nullptr) && written == size &&
+                      win32::FlushFileBuffers(file)
+                  ? 1
+                  : 0;
+    if (!win32::CloseHandle(file)) ok = 0;
+    return ok;
+  }
+  BOOL ReplaceState(const char* path, const void* bytes, DWORD size) override {
+    const std::string temp = std::string(path) + ".new";
+    HANDLE file = win32::CreateFileA(temp.c_str(), win32::GENERIC_WRITE, 0, nullptr,
+                                     win32::CREATE_ALWAYS, win32::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    BOOL ok = win32::WriteFile(file, bytes, size, &written, nullptr) && written == size &&
+                      win32::FlushFileBuffers(file)
+                  ? 1
+                  : 0;
+    if (!win32::CloseHandle(file)) ok = 0;
+    if (ok &&
+        !win32::MoveFileExA(temp.c_str(), path,
+                            win32::MOVEFILE_REPLACE_EXISTING | win32::MOVEFILE_WRITE_THROUGH)) {
+      // Windows 95/98 has no MoveFileEx: the old file goes first.
+      win32::DeleteFileA(path);
+      ok = win32::MoveFileA(temp.c_str(), path);
+    }
+    if (!ok) win32::DeleteFileA(temp.c_str());
+    return ok;
+  }
 };
 
 class Win32Registry final : public Registry {

@@ -48,14 +48,21 @@ run_on_and_check() {
   [ "$state" = "$previous" ] && return
   previous=$state
   states=$((states + 1))
-  "$SIM" run "$2" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$1: the next boot's run failed"
-  if [ "$3" = 1 ] && ! "$SIM" show "$2" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 '; then
+  "$SIM" run "$2" --yes >"$WORK/after-$phase.txt" 2>&1
+  rc=$?
+  # A damaged package is refused (2), whatever the kill left behind.
+  if [ "$3" = 0 ]; then
+    [ "$rc" = 2 ] || fail "$1: the next boot's run gave exit status $rc, not 2"
+  elif ! "$SIM" show "$2" | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 '; then
     # A launch file that was made but not yet written makes the next start
-    # a resumed one with nothing to resume: it says so, cleans up, and the
-    # start after it updates.
+    # a resumed one with nothing to resume: it says so, cleans up (its
+    # package named nowhere, exit status 2), and the start after it updates.
     grep -q '^message: Failed' "$WORK/after-$phase.txt" || fail "$1: no update and no message"
+    [ "$rc" = 2 ] || fail "$1: the run that cleaned up gave exit status $rc"
     echo "$1: the next run showed a failure message and cleaned up; one more start updates"
     "$SIM" run "$2" --yes >"$WORK/after-$phase.txt" 2>&1 || fail "$1: the second run failed"
+  else
+    [ "$rc" = 0 ] || fail "$1: the next boot's run updated the drive with exit status $rc"
   fi
   if ! "$SIM" show "$2" >"$WORK/show-$phase.txt" 2>&1; then
     fail "$1: the PC no longer opens"
@@ -75,7 +82,8 @@ run_on_and_check() {
   fi
 }
 
-# PHASE TEMPLATE RUN-ENTRY(0|1) UPDATED(0|1)
+# PHASE TEMPLATE RUN-ENTRY(0|1) UPDATED(0|1); the launch without a kill
+# ends with 0, or with 2 where the package is damaged.
 crash_phase() {
   phase=$1
   n=1
@@ -98,7 +106,9 @@ crash_phase() {
     run_on_and_check "$phase@$n" "$pc" "$4"
     n=$((n + stride))
   done
-  [ "$rc" = 0 ] || fail "$phase: the launch without a kill gave exit code $rc"
+  whole=0
+  [ "$4" = 0 ] && whole=2
+  [ "$rc" = "$whole" ] || fail "$phase: the launch without a kill gave exit code $rc"
   echo "$phase: $total crash points, leaving $states different states"
 }
 
@@ -117,8 +127,18 @@ failure_phase() {
       rm -rf "$pc"
       cp -r "$WORK/fresh" "$pc"
       echo "fail=$call@$n" >>"$pc/machine.ini"
-      "$QV" --machine "$pc" --ui headless --yes >"$WORK/first-$phase.txt" 2>&1 ||
-        fail "$call@$n: exit code"
+      # A restart that could not be prepared is a failed update (1).
+      "$QV" --machine "$pc" --ui headless --yes >"$WORK/first-$phase.txt" 2>&1
+      rc=$?
+      case $rc in
+        0) ;;
+        1) grep -q '^message: Failed to update the firmware' "$WORK/first-$phase.txt" ||
+          fail "$call@$n: exit status 1 without a failure message" ;;
+        # A package file that could not be opened is a refused package (2).
+        2) grep -q '^message: Error' "$WORK/first-$phase.txt" ||
+          fail "$call@$n: exit status 2 without the package's message" ;;
+        *) fail "$call@$n: exit status $rc" ;;
+      esac
       if grep -q '^message: You must restart' "$WORK/first-$phase.txt" &&
         ! grep -q '^power: restart' "$WORK/first-$phase.txt"; then
         grep -q '^message: Failed to update the firmware' "$WORK/first-$phase.txt" ||

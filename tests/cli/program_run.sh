@@ -17,7 +17,8 @@ rc=$?
   { fail "agreement and main dialog not both in the transcript"; cat "$WORK/out.txt"; }
 [ -s "$WORK/trace.txt" ] || fail "the autopilot's run left an empty trace"
 
-# Package refusals end start-up with their message, in English and Japanese.
+# Package refusals end start-up with their message, in English and Japanese,
+# and a scripted run with exit status 2.
 refusal() {  # NAME LANG EXPECTED-LINE SIM-INIT-ARGS... ; then an optional pack
   name=$1
   lang=$2
@@ -28,7 +29,7 @@ refusal() {  # NAME LANG EXPECTED-LINE SIM-INIT-ARGS... ; then an optional pack
 run_expect() {  # NAME EXPECTED-LINE
   "$QV" --machine "$WORK/$1" --ui headless --yes --trace "$WORK/$1.trace" >"$WORK/$1.out" 2>&1
   rc=$?
-  [ "$rc" = 0 ] || fail "$1: exit code $rc"
+  [ "$rc" = 2 ] || fail "$1: exit code $rc"
   expect_line "$WORK/$1.out" "$2"
   [ -s "$WORK/$1.trace" ] && fail "$1: a refused package still reached a drive"
 }

@@ -396,7 +396,7 @@ TEST_F(SgGuest, DirectUpdateOnTheEmptyDriveEndsInTheDmaFailure) {
       {kProgram, "--ui", "headless", "--yes", "--drive", drive, "--trace", "/tmp/update.trace"});
   g_layer = new Layer();
   std::printf("%s", run.out.c_str());
-  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.code, 1) << "a failed update, told to the script\n" << run.err;
   EXPECT_NE(run.out.find("message: Failed to update the firmware. Turn the power off PC,\\nturn "
                          "the power on PC and try it again.\\nIf you enable DMA mode"),
             std::string::npos);
