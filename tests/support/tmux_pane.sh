@@ -1,0 +1,39 @@
+# A terminal view driven by keys in tmux, for the tests that run the
+# installed program that way (tests/package/, tests/installed/). Sourced;
+# the caller defines fail MESSAGE and sets TMUX_SOCKET.
+#
+#   tm ARG...             tmux on that socket
+#   pane                  what the pane shows
+#   wait_pane TEXT WHAT   until the pane shows TEXT (PANE_SECONDS, 30 unless
+#                         set: a loaded machine), else the pane and a failure
+#   update_by_keys        the agreement read to its end and accepted, UPDATE,
+#                         OK to every box of a two-stage update, then EXIT
+#                         once UPDATE is disabled
+tm() { tmux -S "$TMUX_SOCKET" "$@"; }
+pane() { tm capture-pane -p -J; }
+wait_pane() {
+  i=0
+  while [ $i -lt $((${PANE_SECONDS:-30} * 20)) ]; do
+    pane | grep -qF -- "$1" && return 0
+    sleep 0.05
+    i=$((i + 1))
+  done
+  pane >&2
+  fail "terminal view: $2: '$1' not shown"
+  return 1
+}
+update_by_keys() {
+  wait_pane "(-) Accept" "agreement" || return 1
+  for _ in 1 2 3 4 5 6 7 8 9; do tm send-keys NPage; done
+  tm send-keys Tab Tab Space
+  wait_pane "(*) Accept" "agreement accepted" || return 1
+  tm send-keys Enter
+  wait_pane "[ UPDATE ]" "main dialog" || return 1
+  tm send-keys Enter
+  for text in "Close all other applications" "DO NOT abort" "Succeed to load F/W!!"; do
+    wait_pane "$text" "update" || return 1
+    tm send-keys Enter
+  done
+  wait_pane "[-UPDATE-]" "UPDATE disabled after the update" || return 1
+  tm send-keys Enter
+}
