@@ -59,8 +59,9 @@ expect_in list kernel.out "$(printf '0:0\tR305 CDRW USB\t1.00')"
 expect_in list kernel.out "$(printf '1:0\tT71 CDRW USB\t1.00')"
 
 # ---- a user outside the cdrom group: told why, and no drive hears of it
-# (but for sr_mod's polling for a disc: TEST UNIT READY, GET EVENT STATUS)
-received() { cat /tmp/case/list/kernel.received/*.cdbs 2>/dev/null | grep -v '^\(00\|4A\) '; }
+# (but for the kernel's polling for a disc: TEST UNIT READY, GET EVENT
+# STATUS, and usb-storage's REQUEST SENSE after them)
+received() { cat /tmp/case/list/kernel.received/*.cdbs 2>/dev/null | grep -v '^\(00\|03\|4A\) '; }
 received >/tmp/case/list/before
 as bob 'quorvanta-sim pack t71 --model t71 --rev 1.10 >/dev/null && cd t71 && quorvanta --ui headless --yes' \
   >/tmp/case/list/bob.out 2>/tmp/case/list/bob.err
@@ -78,7 +79,7 @@ received | cmp -s - /tmp/case/list/before || fail "bob: a command reached a driv
 start=$(seconds)
 plug_in t71_two_stage 10
 as alice 'quorvanta-sim pack t71 --model t71 --rev 1.10 >/dev/null && cd t71 &&
-  quorvanta --ui headless --yes --rehearsal-clock-rate 10 --trace ~/t71.trace' \
+  quorvanta --ui headless --yes --drive 1:0 --rehearsal-clock-rate 10 --trace ~/t71.trace' \
   >/tmp/case/t71_two_stage/kernel.out 2>&1 || fail "t71_two_stage: exit code $?"
 unserve
 echo "== t71_two_stage: $(($(seconds) - start)) s"
@@ -93,11 +94,14 @@ start=$(seconds)
 plug_in r305_direct 5
 dir=/tmp/case/r305_direct
 as alice 'quorvanta-sim pack r305 --model r305 --rev 1.10 >/dev/null && cd r305 &&
-  quorvanta --ui headless --yes --family nt --rehearsal-clock-rate 5 --trace ~/r305.trace' \
+  quorvanta --ui headless --yes --drive 0:0 --family nt --rehearsal-clock-rate 5 --trace ~/r305.trace' \
   >"$dir/kernel.out" 2>&1 &
 program=$!
 i=0
-while ! grep -q '^power: shutdown$' "$dir/kernel.out" && [ $i -lt 1800 ]; do sleep 0.1; i=$((i + 1)); done
+while ! grep -q '^power: shutdown$' "$dir/kernel.out" && kill -0 "$program" 2>/dev/null && [ $i -lt 1800 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
 kill -USR1 "$HANDLER"
 wait "$program" || fail "r305_direct: exit code $?"
 unserve
@@ -117,7 +121,7 @@ plug_in terminal 10
 as alice 'quorvanta-sim pack t71-next --model t71 --rev 1.20 >/dev/null' || fail "terminal: pack"
 tm -f /dev/null new-session -d -x 80 -y 24 "runuser -l alice -c 'cd t71-next && \
 TERM=screen quorvanta --ui terminal --rehearsal-clock-rate 10 --trace ~/terminal.trace'; echo exit=\$?; sleep 600"
-update_by_keys && wait_pane "exit=0" "the end of the run"
+update_by_keys "Drive 2 of 2: T71 CDRW USB at adapter 1, target 0" && wait_pane "exit=0" "the end of the run"
 tm kill-server
 unserve
 echo "== terminal: $(($(seconds) - start)) s"

@@ -338,4 +338,15 @@ class Server {
   sigset_t signals_;
 };
 
+// A server's whole run: its arguments, its drives loaded and built, served.
+template <class S>
+int Main(int argc, char** argv, const char* program) {
+  Arguments args;
+  if (!ParseArguments(argc, argv, program, &args)) return 2;
+  S server(args);
+  server.Load();
+  server.Build();
+  return server.Serve();
+}
+
 }  // namespace drive_server

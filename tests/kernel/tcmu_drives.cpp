@@ -409,11 +409,4 @@ class TcmuServer : public Server<Drive> {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Arguments args;
-  if (!ParseArguments(argc, argv, "qv_tcmu_drives", &args)) return 2;
-  TcmuServer server(args);
-  server.Load();
-  server.Build();
-  return server.Serve();
-}
+int main(int argc, char** argv) { return Main<TcmuServer>(argc, argv, "qv_tcmu_drives"); }

@@ -624,11 +624,4 @@ class UsbServer : public Server<Drive> {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Arguments args;
-  if (!ParseArguments(argc, argv, "qv_usb_drives", &args)) return 2;
-  UsbServer server(args);
-  server.Load();
-  server.Build();
-  return server.Serve();
-}
+int main(int argc, char** argv) { return Main<UsbServer>(argc, argv, "qv_usb_drives"); }

@@ -6,9 +6,10 @@
 #   pane                  what the pane shows
 #   wait_pane TEXT WHAT   until the pane shows TEXT (PANE_SECONDS, 30 unless
 #                         set: a loaded machine), else the pane and a failure
-#   update_by_keys        the agreement read to its end and accepted, UPDATE,
-#                         OK to every box of a two-stage update, then EXIT
-#                         once UPDATE is disabled
+#   update_by_keys [DRIVE]  the agreement read to its end and accepted, the
+#                         drive whose status line shows DRIVE checked (else
+#                         the first), UPDATE, OK to every box of a two-stage
+#                         update, then EXIT once UPDATE is disabled
 tm() { tmux -S "$TMUX_SOCKET" "$@"; }
 pane() { tm capture-pane -p -J; }
 wait_pane() {
@@ -29,6 +30,18 @@ update_by_keys() {
   wait_pane "(*) Accept" "agreement accepted" || return 1
   tm send-keys Enter
   wait_pane "[ UPDATE ]" "main dialog" || return 1
+  if [ -n "${1:-}" ]; then
+    # From UPDATE back to the checked row, the check down to the drive.
+    tm send-keys BTab
+    n=0
+    until pane | grep -qF -- "$1" || [ $n -ge 8 ]; do
+      tm send-keys Down
+      sleep 0.2
+      n=$((n + 1))
+    done
+    wait_pane "$1" "the drive chosen" || return 1
+    tm send-keys Tab
+  fi
   tm send-keys Enter
   for text in "Close all other applications" "DO NOT abort" "Succeed to load F/W!!"; do
     wait_pane "$text" "update" || return 1
