@@ -12,7 +12,8 @@ export PATH=/opt/qv-test:$PATH
 SERVER=qv_usb_drives CASES_LIB_ONLY=1
 # shellcheck source=../kernel/guest_cases.sh
 . /opt/qv-test/guest_cases.sh
-TMUX_SOCKET=/tmp/keys.sock
+# On tmpfs: the root is shared over 9p, which holds no sockets.
+TMUX_SOCKET=/run/qv-keys.sock
 PANE_SECONDS=300
 # shellcheck source=../support/tmux_pane.sh
 . /opt/qv-test/tmux_pane.sh
@@ -108,7 +109,12 @@ unserve
 echo "== r305_direct: $(($(seconds) - start)) s"
 cat "$dir/kernel.out"
 grep -v '^ready$' /tmp/handler.out | sed 's/^/server: /'
-cp /home/alice/r305.trace "$dir/kernel.trace"
+# Held against the record up to the last chunk of the image: once both
+# drives are unplugged, udev may not yet have given a node back to the
+# cdrom group when the program looks, and the program then numbers the one
+# it can open 0:0 for that look.
+last=$(grep -n 'cdb=3B' /home/alice/r305.trace | tail -n 1 | cut -d: -f1)
+head -n "${last:-0}" /home/alice/r305.trace >"$dir/kernel.trace"
 expect_in r305_direct kernel.out \
   "message: The drive now reports the package's firmware revision 1.10: the update took."
 grep -q '^0:0 unplugged' /tmp/handler.out || fail "r305_direct: the drive was not unplugged"
@@ -119,9 +125,12 @@ expect_received r305_direct 0:0 /home/alice/r305
 start=$(seconds)
 plug_in terminal 10
 as alice 'quorvanta-sim pack t71-next --model t71 --rev 1.20 >/dev/null' || fail "terminal: pack"
-tm -f /dev/null new-session -d -x 80 -y 24 "runuser -l alice -c 'cd t71-next && \
-TERM=screen quorvanta --ui terminal --rehearsal-clock-rate 10 --trace ~/terminal.trace'; echo exit=\$?; sleep 600"
-update_by_keys "Drive 2 of 2: T71 CDRW USB at adapter 1, target 0" && wait_pane "exit=0" "the end of the run"
+if tm -f /dev/null new-session -d -x 80 -y 24 "runuser -l alice -c 'cd t71-next && \
+TERM=screen quorvanta --ui terminal --rehearsal-clock-rate 10 --trace ~/terminal.trace'; echo exit=\$?; sleep 600"; then
+  update_by_keys "Drive 2 of 2: T71 CDRW USB at adapter 1, target 0" && wait_pane "exit=0" "the end of the run"
+else
+  fail "terminal: no tmux session"
+fi
 tm kill-server
 unserve
 echo "== terminal: $(($(seconds) - start)) s"

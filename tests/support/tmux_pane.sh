@@ -11,7 +11,7 @@
 #                         the first), UPDATE, OK to every box of a two-stage
 #                         update, then EXIT once UPDATE is disabled
 tm() { tmux -S "$TMUX_SOCKET" "$@"; }
-pane() { tm capture-pane -p -J; }
+pane() { tm capture-pane -p -J 2>&1; }
 wait_pane() {
   i=0
   while [ $i -lt $((${PANE_SECONDS:-30} * 20)) ]; do
