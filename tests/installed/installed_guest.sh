@@ -29,6 +29,7 @@ for tool in mmdebstrap apt-get cpack chroot dpkg-deb; do
 done
 [ "$(id -u)" = 0 ] || { echo "skipped: installing into a Debian root needs root"; exit 77; }
 guest_needs "$BUILD/qv_usb_drives"
+started=$(date +%s)
 guest_prepare
 guest_modules virtio_pci 9pnet_virtio 9p
 
@@ -88,6 +89,7 @@ umount /proc /sys /tmp
 exec switch_root /new /sbin/init
 BODY
 )"
+echo "packages made and installed into the root in $(($(date +%s) - started)) s"
 GUEST_APPEND="systemd.unit=qv-test.target systemd.show_status=0"
 guest_boot 900 -m 1024 -smp 2
 guest_finish "the installed program's cases did not all pass"
