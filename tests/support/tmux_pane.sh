@@ -5,7 +5,8 @@
 #   tm ARG...             tmux on that socket
 #   pane                  what the pane shows
 #   wait_pane TEXT WHAT   until the pane shows TEXT (PANE_SECONDS, 30 unless
-#                         set: a loaded machine), else the pane and a failure
+#                         set: a loaded machine), else the pane and a failure;
+#                         the pane's command ends with "echo exit=$?"
 #   update_by_keys [DRIVE]  the agreement read to its end and accepted, the
 #                         drive whose status line shows DRIVE checked (else
 #                         the first), UPDATE, OK to every box of a two-stage
@@ -16,6 +17,8 @@ wait_pane() {
   i=0
   while [ $i -lt $((${PANE_SECONDS:-30} * 20)) ]; do
     pane | grep -qF -- "$1" && return 0
+    # The program has ended (the pane's command says so): no use waiting.
+    pane | grep -q '^exit=' && break
     sleep 0.05
     i=$((i + 1))
   done
