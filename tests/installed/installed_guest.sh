@@ -90,6 +90,7 @@ exec switch_root /new /sbin/init
 BODY
 )"
 echo "packages made and installed into the root in $(($(date +%s) - started)) s"
+# shellcheck disable=SC2034 # read by guest_boot
 GUEST_APPEND="systemd.unit=qv-test.target systemd.show_status=0"
 guest_boot 900 -m 1024 -smp 2
 guest_finish "the installed program's cases did not all pass"

@@ -13,8 +13,8 @@ SERVER=qv_usb_drives CASES_LIB_ONLY=1
 # shellcheck source=../kernel/guest_cases.sh
 . /opt/qv-test/guest_cases.sh
 # On tmpfs: the root is shared over 9p, which holds no sockets.
-TMUX_SOCKET=/run/qv-keys.sock
-PANE_SECONDS=300
+# shellcheck disable=SC2034 # read by tmux_pane.sh
+TMUX_SOCKET=/run/qv-keys.sock PANE_SECONDS=300
 # shellcheck source=../support/tmux_pane.sh
 . /opt/qv-test/tmux_pane.sh
 

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # A fresh Debian 12 root for the tests that install the packages into one
 # (tests/package/, tests/installed/). Sourced, not run; the caller defines
 # fail MESSAGE.

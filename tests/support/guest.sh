@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Shared by the tests that boot Debian's kernel under QEMU (TCG) and run
 # test programs inside it (tests/qemu, tests/kernel, tests/spti,
 # tests/installed). Sourced, not run.

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # A terminal view driven by keys in tmux, for the tests that run the
 # installed program that way (tests/package/, tests/installed/). Sourced;
 # the caller defines fail MESSAGE and sets TMUX_SOCKET.
