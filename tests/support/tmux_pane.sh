@@ -5,7 +5,7 @@
 #
 #   tm ARG...             tmux on that socket
 #   pane                  what the pane shows
-#   wait_pane TEXT WHAT   until the pane shows TEXT (PANE_SECONDS, 30 unless
+#   wait_pane TEXT WHAT   until the pane shows TEXT (PANE_SECONDS, 60 unless
 #                         set: a loaded machine), else the pane and a failure;
 #                         the pane's command ends with "echo exit=$?"
 #   update_by_keys [DRIVE]  the agreement read to its end and accepted, the
@@ -15,13 +15,13 @@
 tm() { tmux -S "$TMUX_SOCKET" "$@"; }
 pane() { tm capture-pane -p -J 2>&1; }
 wait_pane() {
-  i=0
-  while [ $i -lt $((${PANE_SECONDS:-30} * 20)) ]; do
+  # By the clock: each look at the pane may take long on a loaded machine.
+  end=$(($(date +%s) + ${PANE_SECONDS:-60}))
+  while [ "$(date +%s)" -lt $end ]; do
     pane | grep -qF -- "$1" && return 0
     # The program has ended (the pane's command says so): no use waiting.
     pane | grep -q '^exit=' && break
     sleep 0.05
-    i=$((i + 1))
   done
   pane >&2
   fail "terminal view: $2: '$1' not shown"
