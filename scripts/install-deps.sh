@@ -39,7 +39,9 @@ case $what in
     packages="$packages g++-mingw-w64-i686-win32 binutils-mingw-w64-i686 wine wine32:i386"
     # The Debian packages and their test (tests/package/): dpkg-shlibdeps and
     # file for CPack, lintian, the checks of the manual pages, desktop entry
-    # and metainfo, and mmdebstrap for a fresh Debian root.
+    # and metainfo, and mmdebstrap for a fresh Debian root (also the root of
+    # the whole Debian 12 that tests/installed/ boots with QEMU, whose 9p
+    # shares qemu-system-x86 carries).
     packages="$packages dpkg-dev file lintian man-db desktop-file-utils appstream mmdebstrap"
     ;;
   *)

@@ -84,7 +84,7 @@ ninja -C "$build" -j "$jobs" >>"$log" 2>&1 || { echo "mutants: the tree does not
 
 # The tests without a real component, fastest first by the baseline run,
 # which must pass.
-labels='^(views|qemu|wine|kernel|package)$'
+labels='^(views|qemu|wine|kernel|package|usb|spti|installed)$'
 if [ "${MUTANTS_REUSE_BASELINE:-0}" != 1 ] || [ ! -f "$dir/baseline.txt" ]; then
   ctest --test-dir "$build" -j "$jobs" -LE "$labels" >"$dir/baseline.txt" 2>&1 || {
     mv "$dir/baseline.txt" "$dir/baseline-failed.txt"

@@ -24,11 +24,11 @@ ctest --test-dir build/win32 --output-on-failure
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQV_SANITIZE=ON -DQV_BUILD_BENCH=OFF >/dev/null
 ninja -C build/asan -j "$jobs"
 # The tests that start a real component (a guest, an X server, a terminal
-# emulator, Wine, a Debian root) have already run against the first build;
-# under the sanitizers the program's own code is what matters, and one boot
-# per suite keeps the run short.
+# emulator, Wine, a Debian root, a whole Debian system) have already run
+# against the first build; under the sanitizers the program's own code is
+# what matters, and one boot per suite keeps the run short.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan -j "$jobs" --output-on-failure -LE '^(views|qemu|wine|kernel|package|usb|spti)$'
+  ctest --test-dir build/asan -j "$jobs" --output-on-failure -LE '^(views|qemu|wine|kernel|package|usb|spti|installed)$'
 
 if [ -f fuzz/run.sh ]; then
   sh fuzz/run.sh build/fuzz

@@ -119,8 +119,9 @@ scenario() {
 # command block (up to the zero bytes a shorter block leaves off) and the
 # same data length; the server's other commands are the kernel's own (the
 # SCSI scan and sr_mod) or the midlayer's retries of the one before. The
-# data-out that reached the drive is the package's image and loader data.
-expect_received() {  # NAME A:T
+# data-out that reached the drive is the package's image and loader data
+# (the virtual PC's package unless PACKAGE_DIR names another).
+expect_received() {  # NAME A:T [PACKAGE_DIR]
   dir=/tmp/case/$1
   served="$dir/kernel.received/$(echo "$2" | tr : _)"
   [ -s "$served.cdbs" ] || { fail "$1: the drive at $2 received nothing"; return; }
@@ -151,9 +152,10 @@ expect_received() {  # NAME A:T
       printf "%d commands sent, %d matched in what the drive served\n", n, j
       exit bad
     }' "$dir/kernel.trace" "$served.cdbs" || fail "$1: what the drive received differs from the trace"
-  cmp "$served.image" "$dir/kernel/drive_c/Quorvanta/Tellumar.bin" ||
+  package=${3:-$dir/kernel/drive_c/Quorvanta}
+  cmp "$served.image" "$package/Tellumar.bin" ||
     fail "$1: the image the drive received is not the package's"
-  loader="$dir/kernel/drive_c/Quorvanta/Tellmr.bin"
+  loader="$package/Tellmr.bin"
   if grep -q "^$2 cdb=CD .* dir=out " "$dir/kernel.trace"; then
     length=$(od -An -tu1 -j62 -N2 "$loader" | awk '{ print $1 * 256 + $2 }')
     tail -c +65 "$loader" | head -c "$length" | cmp - "$served.loader" ||

@@ -99,9 +99,8 @@ struct Pending {
   bool answered = false;
 };
 
-struct Drive {
-  DriveSetup setup;
-  std::string name;  // the backstore's and the loopback's name part
+// The backstore's and the loopback's names take the connection's name.
+struct Drive : Connection {
   fs::path backstore;
   fs::path wwn;
   fs::path lun;  // .../tpgt_T/lun/lun_0
@@ -112,17 +111,8 @@ struct Drive {
   std::uint32_t seen = 0;  // the next entry not yet read
   std::uint32_t tail = 0;  // the next entry a completion goes into
   std::list<Pending> pending;
-  // Linked on the host; a link or unlink runs in a thread of its own, since
-  // the kernel scans the LUN (and waits for its commands) inside the call.
-  bool linked = false;
-  std::atomic<bool> busy{false};
-  std::thread worker;
   int commands = 0;
   int busy_answers = 0;
-  // Power switched off by hand (SIGUSR1); 0: on.
-  std::int64_t off_since_ns = 0;
-  // When the last link or unlink was done (set by its thread).
-  std::atomic<std::int64_t> changed_at_ns{0};
 };
 
 // The sg node the kernel gave the LUN of `tpg` ("" when none): tcm_loop
@@ -140,25 +130,10 @@ std::string NodeOf(const fs::path& tpg) {
   return "";
 }
 
-class Server {
+// Connected: the LUN linked on its host.
+class TcmuServer : public Server<Drive> {
  public:
-  explicit Server(const Arguments& args)
-      : machine_(args.machine), record_(args.record), pace_(args.rate) {}
-
-  void Load() {
-    aspi_ = LoadDrives("qv_tcmu_drives", machine_, pace_.clock());
-    for (int a = 0; a < 8; ++a) {
-      for (int t = 0; t < 8; ++t) {
-        if (const EmulatedDrive* d = aspi_->DriveAt(a, t)) {
-          auto drive = std::make_unique<Drive>();
-          drive->setup = d->setup();
-          drive->name =
-              "qv" + std::to_string(::getpid()) + "_" + std::to_string(a) + "_" + std::to_string(t);
-          drives_.push_back(std::move(drive));
-        }
-      }
-    }
-  }
+  explicit TcmuServer(const Arguments& args) : Server(args, "qv_tcmu_drives") {}
 
   // Backstores and hosts, in address order so that host numbers rise with
   // the adapters; the LUNs are linked once the rings are served.
@@ -188,69 +163,25 @@ class Server {
     }
   }
 
-  int Serve() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGUSR1);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    const int sfd = signalfd(-1, &signals, SFD_CLOEXEC);
-    pace_.Start();
-    bool announced = false;
-    bool stopping = false;
-    for (;;) {
-      Advance();
-      for (auto& d : drives_) Collect(*d);
-      if (!stopping) Follow();
-      if (!announced && !stopping && AllSettled() &&
-          std::all_of(drives_.begin(), drives_.end(), [](const auto& d) { return d->linked; })) {
-        std::printf("ready\n");
-        std::fflush(stdout);
-        announced = true;
-      }
-      if (stopping && AllSettled()) {
-        if (std::none_of(drives_.begin(), drives_.end(), [](const auto& d) { return d->linked; }))
-          break;
-        for (auto& d : drives_) {
-          if (d->linked) StartLinkChange(*d, false);
-        }
-      }
-      std::vector<pollfd> fds;
-      fds.push_back(pollfd{sfd, POLLIN, 0});
-      for (auto& d : drives_) fds.push_back(pollfd{d->uio, POLLIN, 0});
-      // Wake for the emulator's next instant, and now and then for the
-      // link threads.
-      timespec timeout = pace_.Wait(*aspi_);
-      ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
-      if ((fds[0].revents & POLLIN) != 0) {
-        signalfd_siginfo info;
-        if (::read(sfd, &info, sizeof info) > 0 && !stopping) {
-          if (info.ssi_signo == SIGUSR1) {
-            for (auto& d : drives_) d->off_since_ns = NowNs();
-          } else {
-            stopping = true;
-            AnswerAllOutstanding();
-          }
-        }
-      }
-      for (std::size_t i = 0; i < drives_.size(); ++i) {
-        if (fds[i + 1].revents & POLLIN) {
-          std::uint32_t count;
-          if (::read(drives_[i]->uio, &count, sizeof count) < 0 && errno != EAGAIN) Die("uio read");
-        }
-      }
-    }
-    aspi_->Save();
-    for (const auto& d : drives_) {
-      std::printf("%d:%d answered %d commands, %d of them BUSY\n", d->setup.adapter,
-                  d->setup.target, d->commands, d->busy_answers);
-    }
-    TearDown();
-    return 0;
+ private:
+  void AddPollFds(std::vector<pollfd>* fds) override {
+    for (auto& d : drives_) fds->push_back(pollfd{d->uio, POLLIN, 0});
   }
 
- private:
+  void Polled(const pollfd* fds) override {
+    for (std::size_t i = 0; i < drives_.size(); ++i) {
+      if (fds[i].revents & POLLIN) {
+        std::uint32_t count;
+        if (::read(drives_[i]->uio, &count, sizeof count) < 0 && errno != EAGAIN) Die("uio read");
+      }
+    }
+  }
+
+  std::string Tally(const Drive& d) override {
+    return "answered " + std::to_string(d.commands) + " commands, " +
+           std::to_string(d.busy_answers) + " of them BUSY";
+  }
+
   void OpenRing(Drive& d) {
     std::string uio_name;
     for (int tries = 0; tries < 100 && uio_name.empty(); ++tries) {
@@ -286,15 +217,13 @@ class Server {
     return reinterpret_cast<tcmu_cmd_entry*>(d.map + d.mailbox->cmdr_off + at);
   }
 
-  // Virtual time follows the wall clock at the rehearsal rate; whatever falls
-  // due meanwhile ends now.
-  void Advance() {
+  void Advance() override {
     pace_.CatchUp();
     for (auto& d : drives_) Complete(*d);
   }
 
-  // Takes every new command off the ring and hands it to the emulator.
-  void Collect(Drive& d) {
+  // Every new command off the ring.
+  void Take(Drive& d) override {
     const std::uint32_t head = __atomic_load_n(&d.mailbox->cmd_head, __ATOMIC_ACQUIRE);
     const std::uint32_t size = d.mailbox->cmdr_size;
     while (d.seen != head) {
@@ -429,7 +358,8 @@ class Server {
     __atomic_store_n(&d.mailbox->cmd_tail, d.tail, __ATOMIC_RELEASE);
   }
 
-  void AnswerAllOutstanding() {
+  // Whatever is still outstanding is answered.
+  void Stop() override {
     for (auto& d : drives_) {
       for (Pending& p : d->pending) {
         if (!p.answered) Reply(*d, p);
@@ -439,62 +369,28 @@ class Server {
     }
   }
 
-  bool AllSettled() {
-    bool settled = true;
-    for (auto& d : drives_) {
-      if (d->busy) {
-        settled = false;
-      } else if (d->worker.joinable()) {
-        d->worker.join();
-      }
+  std::string Change(Drive& d, bool link) override {
+    const fs::path at = d.lun / "drive";
+    if (link) {
+      if (::symlink(d.backstore.c_str(), at.c_str()) != 0) Die("link " + d.name);
+      return "linked as " + NodeOf(d.lun.parent_path().parent_path());
     }
-    return settled;
-  }
-
-  void StartLinkChange(Drive& d, bool link) {
-    if (d.worker.joinable()) d.worker.join();
-    d.busy = true;
-    d.linked = link;
-    const double at_s = pace_.Seconds();
-    d.worker = std::thread([&d, link, at_s] {
-      const fs::path at = d.lun / "drive";
-      if (link) {
-        if (::symlink(d.backstore.c_str(), at.c_str()) != 0) Die("link " + d.name);
-      } else if (::unlink(at.c_str()) != 0) {
-        Die("unlink " + d.name);
-      }
-      d.changed_at_ns = NowNs();
-      std::printf("%d:%d %s at %.3f s%s\n", d.setup.adapter, d.setup.target,
-                  link ? "linked" : "unlinked", at_s,
-                  link ? (" as " + NodeOf(d.lun.parent_path().parent_path())).c_str() : "");
-      std::fflush(stdout);
-      d.busy = false;
-    });
+    if (::unlink(at.c_str()) != 0) Die("unlink " + d.name);
+    return "unlinked";
   }
 
   // Each LUN follows its drive: on the host while the drive is present,
   // off while it restarts or has lost its power.
-  void Follow() {
+  void Follow() override {
     const std::uint64_t now = pace_.clock()->Now();
     for (auto& d : drives_) {
       if (d->busy) continue;
-      EmulatedDrive* drive = aspi_->DriveAt(d->setup.adapter, d->setup.target);
-      // Switched off by hand: off the host for two seconds of the wall clock
-      // once its node is gone, as a USB drive is while it is unplugged, then
-      // powered on.
-      if (d->off_since_ns != 0 && !d->linked && NowNs() - d->changed_at_ns > 2000000000) {
-        drive->PowerOn();
-        aspi_->Save();
-        d->off_since_ns = 0;
-        std::printf("%d:%d power cycled\n", d->setup.adapter, d->setup.target);
-        std::fflush(stdout);
-      }
-      const bool present = drive->Present(now) && d->off_since_ns == 0;
-      if (present != d->linked) StartLinkChange(*d, present);
+      const bool present = Present(*d, now);
+      if (present != d->connected) StartChange(*d, present);
     }
   }
 
-  void TearDown() {
+  void TearDown() override {
     for (auto& d : drives_) {
       if (d->worker.joinable()) d->worker.join();
       std::error_code ec;
@@ -509,21 +405,8 @@ class Server {
     std::error_code ec;
     fs::remove(kTarget / "core/user_0", ec);
   }
-
-  fs::path machine_;
-  fs::path record_;  // where the drives' received commands go ("": nowhere)
-  PacedClock pace_;
-  std::unique_ptr<SimAspi> aspi_;
-  std::vector<std::unique_ptr<Drive>> drives_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Arguments args;
-  if (!ParseArguments(argc, argv, "qv_tcmu_drives", &args)) return 2;
-  Server server(args);
-  server.Load();
-  server.Build();
-  return server.Serve();
-}
+int main(int argc, char** argv) { return Main<TcmuServer>(argc, argv, "qv_tcmu_drives"); }

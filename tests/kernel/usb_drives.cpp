@@ -125,9 +125,8 @@ struct Command {
   bool answered = false;  // seen ended by the main loop (lost ones never end)
 };
 
-struct Drive {
-  DriveSetup setup;
-  std::string name;  // the gadget's and its function's name
+// The gadget and its function take the connection's name.
+struct Drive : Connection {
   fs::path gadget;
   fs::path mount;
   std::string udc;
@@ -135,18 +134,10 @@ struct Drive {
   int in = -1;   // bulk in
   int out = -1;  // bulk out
   std::thread bulk;
-  // Bound to the controller; a bind or unbind runs in a thread of its own,
-  // as the kernel may take its time over the disconnect.
-  bool bound = false;
   // The host has configured it since it was bound (how many times: more
   // than once means the host reset the device on the port).
   int enabled = 0;
   std::int64_t bound_at_ns = 0;
-  std::atomic<bool> busy{false};
-  std::thread worker;
-  // Power switched off by hand (SIGUSR1); 0: on.
-  std::int64_t off_since_ns = 0;
-  std::atomic<std::int64_t> changed_at_ns{0};
   int commands = 0;
   int failed = 0;
   int resets = 0;
@@ -170,13 +161,14 @@ struct Drive {
 
 void Interrupted(int) {}
 
-class Server {
+// Connected: the gadget bound to its device controller.
+class UsbServer : public Server<Drive> {
  public:
-  explicit Server(const Arguments& args)
-      : machine_(args.machine), record_(args.record), pace_(args.rate) {}
+  explicit UsbServer(const Arguments& args) : Server(args, "qv_usb_drives") {}
 
+  // Each drive a device controller of its own.
   void Load() {
-    aspi_ = LoadDrives("qv_usb_drives", machine_, pace_.clock());
+    Server::Load();
     aspi_->set_data_in_hook([this](const SRB_ExecSCSICmd* r, std::size_t n) {
       for (auto& c : held_) {
         if (&c->record == r) c->data_in = n;
@@ -188,33 +180,14 @@ class Server {
       udcs.push_back(entry.path().filename());
     }
     std::sort(udcs.begin(), udcs.end());
-    for (int a = 0; a < 8; ++a) {
-      for (int t = 0; t < 8; ++t) {
-        if (const EmulatedDrive* d = aspi_->DriveAt(a, t)) {
-          if (drives_.size() == udcs.size()) {
-            std::fprintf(stderr, "qv_usb_drives: %zu device controllers for more drives\n",
-                         udcs.size());
-            std::exit(1);
-          }
-          auto drive = std::make_unique<Drive>();
-          drive->setup = d->setup();
-          drive->name =
-              "qv" + std::to_string(::getpid()) + "_" + std::to_string(a) + "_" + std::to_string(t);
-          drive->udc = udcs[drives_.size()];
-          drives_.push_back(std::move(drive));
-        }
-      }
+    if (drives_.size() > udcs.size()) {
+      std::fprintf(stderr, "qv_usb_drives: %zu device controllers for more drives\n", udcs.size());
+      std::exit(1);
     }
+    for (std::size_t i = 0; i < drives_.size(); ++i) drives_[i]->udc = udcs[i];
   }
 
   void Build() {
-    // Blocked before any thread starts, so that only the main loop takes
-    // them (through its signalfd).
-    sigemptyset(&signals_);
-    sigaddset(&signals_, SIGTERM);
-    sigaddset(&signals_, SIGINT);
-    sigaddset(&signals_, SIGUSR1);
-    sigprocmask(SIG_BLOCK, &signals_, nullptr);
     struct sigaction action {};
     action.sa_handler = Interrupted;  // no SA_RESTART: blocked endpoint I/O returns
     sigaction(SIGUSR2, &action, nullptr);
@@ -272,62 +245,27 @@ class Server {
     }
   }
 
-  int Serve() {
-    const int sfd = signalfd(-1, &signals_, SFD_CLOEXEC);
-    pace_.Start();
-    bool announced = false;
-    bool stopping = false;
-    for (;;) {
-      Advance();
-      for (auto& d : drives_) Take(*d);
-      if (!stopping) Follow();
-      if (!announced && !stopping && AllSettled() &&
-          std::all_of(drives_.begin(), drives_.end(), [](const auto& d) { return d->bound; })) {
-        std::printf("ready\n");
-        std::fflush(stdout);
-        announced = true;
-      }
-      if (stopping && AllSettled()) {
-        if (std::none_of(drives_.begin(), drives_.end(), [](const auto& d) { return d->bound; }))
-          break;
-        for (auto& d : drives_) {
-          if (d->bound) StartBindChange(*d, false);
-        }
-      }
-      std::vector<pollfd> fds;
-      fds.push_back(pollfd{sfd, POLLIN, 0});
-      fds.push_back(pollfd{wake_, POLLIN, 0});
-      for (auto& d : drives_) fds.push_back(pollfd{d->ep0, POLLIN, 0});
-      timespec timeout = pace_.Wait(*aspi_);
-      ::ppoll(fds.data(), fds.size(), &timeout, nullptr);
-      if ((fds[0].revents & POLLIN) != 0) {
-        signalfd_siginfo info;
-        if (::read(sfd, &info, sizeof info) > 0 && !stopping) {
-          if (info.ssi_signo == SIGUSR1) {
-            for (auto& d : drives_) d->off_since_ns = NowNs();
-          } else {
-            stopping = true;
-          }
-        }
-      }
-      if ((fds[1].revents & POLLIN) != 0) {
-        std::uint64_t count;
-        if (::read(wake_, &count, sizeof count) < 0 && errno != EAGAIN) Die("eventfd");
-      }
-      for (std::size_t i = 0; i < drives_.size(); ++i) {
-        if (fds[i + 2].revents & POLLIN) Control(*drives_[i]);
-      }
-    }
-    aspi_->Save();
-    for (const auto& d : drives_) {
-      std::printf("%d:%d answered %d commands, %d of them failed; %d resets\n", d->setup.adapter,
-                  d->setup.target, d->commands, d->failed, d->resets);
-    }
-    TearDown();
-    return 0;
+ private:
+  void AddPollFds(std::vector<pollfd>* fds) override {
+    fds->push_back(pollfd{wake_, POLLIN, 0});
+    for (auto& d : drives_) fds->push_back(pollfd{d->ep0, POLLIN, 0});
   }
 
- private:
+  void Polled(const pollfd* fds) override {
+    if ((fds[0].revents & POLLIN) != 0) {
+      std::uint64_t count;
+      if (::read(wake_, &count, sizeof count) < 0 && errno != EAGAIN) Die("eventfd");
+    }
+    for (std::size_t i = 0; i < drives_.size(); ++i) {
+      if (fds[i + 1].revents & POLLIN) Control(*drives_[i]);
+    }
+  }
+
+  std::string Tally(const Drive& d) override {
+    return "answered " + std::to_string(d.commands) + " commands, " + std::to_string(d.failed) +
+           " of them failed; " + std::to_string(d.resets) + " resets";
+  }
+
   // The bulk endpoints of one drive, as its bridge serves them: a command
   // block wrapper, the data phase, the status wrapper, over and over. A
   // reset or a disconnect (the epoch moves on) drops the command under way.
@@ -453,7 +391,7 @@ class Server {
 
   // The wrapper's command, handed from the bulk thread to the emulator;
   // REQUEST SENSE is the bridge's own, answered from the last failure.
-  void Take(Drive& d) {
+  void Take(Drive& d) override {
     std::shared_ptr<Command> c;
     {
       std::lock_guard<std::mutex> hold(d.lock);
@@ -477,9 +415,7 @@ class Server {
     Advance();
   }
 
-  // Virtual time follows the wall clock at the rehearsal rate; whatever
-  // falls due meanwhile ends now.
-  void Advance() {
+  void Advance() override {
     pace_.CatchUp();
     bool any = false;
     for (auto it = held_.begin(); it != held_.end();) {
@@ -610,75 +546,49 @@ class Server {
            (now - d.status_taken_ns < kSettleNs && now - d.leaving_since_ns < kSettleNs);
   }
 
-  bool AllSettled() {
-    bool settled = true;
-    for (auto& d : drives_) {
-      if (d->busy) {
-        settled = false;
-      } else if (d->worker.joinable()) {
-        d->worker.join();
-      }
+  std::string Change(Drive& d, bool bind) override {
+    if (!WriteAttribute(d.gadget / "UDC", bind ? d.udc : "\n")) {
+      std::fprintf(stderr, "qv_usb_drives: cannot %s %s: %s\n", bind ? "bind" : "unbind",
+                   d.name.c_str(), std::strerror(errno));
     }
-    return settled;
+    return bind ? "plugged in to " + d.udc : "unplugged";
   }
 
   void StartBindChange(Drive& d, bool bind) {
-    if (d.worker.joinable()) d.worker.join();
-    d.busy = true;
-    d.bound = bind;
     d.enabled = 0;
     d.bound_at_ns = NowNs();
     d.leaving_since_ns = 0;
-    const double at_s = pace_.Seconds();
-    d.worker = std::thread([&d, bind, at_s] {
-      if (!WriteAttribute(d.gadget / "UDC", bind ? d.udc : "\n")) {
-        std::fprintf(stderr, "qv_usb_drives: cannot %s %s: %s\n", bind ? "bind" : "unbind",
-                     d.name.c_str(), std::strerror(errno));
-      }
-      d.changed_at_ns = NowNs();
-      std::printf("%d:%d %s at %.3f s\n", d.setup.adapter, d.setup.target,
-                  bind ? ("plugged in to " + d.udc).c_str() : "unplugged", at_s);
-      std::fflush(stdout);
-      d.busy = false;
-    });
+    StartChange(d, bind);
   }
 
   // Each gadget follows its drive: plugged in while the drive is present,
   // unplugged while it restarts or has lost its power.
-  void Follow() {
+  void Follow() override {
     const std::uint64_t now = pace_.clock()->Now();
     // One drive plugged in at a time, each once the host has configured the
     // one before (or given up on it), so that SCSI host numbers rise with
     // the drives' addresses, as with drives plugged in one after another.
     bool plugging = std::any_of(drives_.begin(), drives_.end(), [](const auto& d) {
-      return d->busy || (d->bound && d->enabled == 0 && NowNs() - d->bound_at_ns < 5000000000);
+      return d->busy || (d->connected && d->enabled == 0 && NowNs() - d->bound_at_ns < 5000000000);
     });
     for (auto& d : drives_) {
       if (d->busy) continue;
-      EmulatedDrive* drive = aspi_->DriveAt(d->setup.adapter, d->setup.target);
-      if (d->off_since_ns != 0 && !d->bound && NowNs() - d->changed_at_ns > 2000000000) {
-        drive->PowerOn();
-        aspi_->Save();
-        d->off_since_ns = 0;
-        std::printf("%d:%d power cycled\n", d->setup.adapter, d->setup.target);
-        std::fflush(stdout);
-      }
-      const bool present = drive->Present(now) && d->off_since_ns == 0;
-      if (present && !d->bound && plugging) continue;
+      const bool present = Present(*d, now);
+      if (present && !d->connected && plugging) continue;
       // A drive that restarts leaves once it has answered; the hand on
       // the plug (SIGUSR1) waits for nothing.
-      if (!present && d->bound && d->off_since_ns == 0) {
+      if (!present && d->connected && d->off_since_ns == 0) {
         if (d->leaving_since_ns == 0) d->leaving_since_ns = NowNs();
         if (StatusDue(*d)) continue;
       }
-      if (present != d->bound) {
+      if (present != d->connected) {
         StartBindChange(*d, present);
         plugging = plugging || present;
       }
     }
   }
 
-  void TearDown() {
+  void TearDown() override {
     for (auto& d : drives_) {
       if (d->worker.joinable()) d->worker.join();
       {
@@ -708,23 +618,10 @@ class Server {
     }
   }
 
-  fs::path machine_;
-  fs::path record_;
-  PacedClock pace_;
-  std::unique_ptr<SimAspi> aspi_;
-  std::vector<std::unique_ptr<Drive>> drives_;
   std::list<std::shared_ptr<Command>> held_;  // sent to the emulator
   int wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  sigset_t signals_;
 };
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  Arguments args;
-  if (!ParseArguments(argc, argv, "qv_usb_drives", &args)) return 2;
-  Server server(args);
-  server.Load();
-  server.Build();
-  return server.Serve();
-}
+int main(int argc, char** argv) { return Main<UsbServer>(argc, argv, "qv_usb_drives"); }

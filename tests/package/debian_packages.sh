@@ -4,8 +4,8 @@
 # dependencies from Debian's archive), run there (the version, a virtual PC,
 # a whole update, the manual page, the terminal view under tmux through a
 # whole update and the desktop view on an Xvfb display, both from the
-# installed files), then purged: no file of theirs may be left. The root is made once with mmdebstrap and kept in the cache
-# directory (QV_CACHE_DIR), like the Wine prefix and the guest kernel.
+# installed files), then purged: no file of theirs may be left. The root is
+# made once with mmdebstrap and kept in the cache (debian_root.sh).
 #
 #   sh tests/package/debian_packages.sh BUILD_DIR
 #
@@ -17,6 +17,8 @@ fail() {
   echo "FAIL: $*" >&2
   exit 1
 }
+. "$(dirname "$0")/debian_root.sh"
+. "$(dirname "$0")/../support/tmux_pane.sh"
 for tool in mmdebstrap apt-get lintian cpack chroot dpkg; do
   command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: no $tool (sh scripts/install-deps.sh test)"; exit 77; }
 done
@@ -31,6 +33,7 @@ done
 [ -x "$BUILD/qv_xshot" ] || fail "$BUILD/qv_xshot is missing: this build has no desktop view"
 
 WORK=$(mktemp -d)
+TMUX_SOCKET=$WORK/tmux.sock
 ROOT=$WORK/root
 xvfb=""
 program=""
@@ -84,32 +87,10 @@ if command -v desktop-file-validate >/dev/null 2>&1; then
 fi
 
 # ---- a fresh Debian 12 root, made once
-cache=${QV_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quorvanta}
-mkdir -p "$cache/debian12-debs"
-tarball=$cache/debian12-root.tar
-(
-  flock 9
-  if [ ! -s "$tarball" ]; then
-    # man-db so that the manual page can be looked up as a user would.
-    mmdebstrap --quiet --variant=apt --format=tar --include=man-db bookworm "$cache/debian12-root.new.tar" \
-      "deb http://deb.debian.org/debian bookworm main" \
-      "deb http://deb.debian.org/debian bookworm-updates main" \
-      "deb http://deb.debian.org/debian-security bookworm-security main" </dev/null &&
-      mv "$cache/debian12-root.new.tar" "$tarball"
-  fi
-) 9>"$cache/debian12-root.lock" || fail "cannot make the Debian 12 root with mmdebstrap"
-mkdir "$ROOT"
-tar -C "$ROOT" -xf "$tarball"
+# man-db so that the manual page can be looked up as a user would.
+debian_root debian12-root man-db "$ROOT"
 mount -t proc proc "$ROOT/proc"
-cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
-# The libraries downloaded by earlier runs, so that a run needs the archive
-# only for what changed there.
-cp "$cache/debian12-debs/"*.deb "$ROOT/var/cache/apt/archives/" 2>/dev/null || true
 cp "$WORK/debs/"*.deb "$ROOT/tmp/"
-in_root() {
-  chroot "$ROOT" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    DEBIAN_FRONTEND=noninteractive "$@"
-}
 # What the root holds before: everything the purge must bring it back to.
 list_root() {
   (cd "$ROOT" && find . -xdev \( -path ./proc -o -path ./tmp -o -path ./var/cache -o -path ./var/lib/apt \
@@ -123,7 +104,7 @@ list_root >"$WORK/before"
 in_root apt-get install -y -q "/tmp/quorvanta_${version}_$arch.deb" \
   "/tmp/quorvanta-sim_${version}_$arch.deb" >"$WORK/apt.log" 2>&1 ||
   { cat "$WORK/apt.log" >&2; fail "apt-get install of the packages"; }
-cp "$ROOT/var/cache/apt/archives/"*.deb "$cache/debian12-debs/" 2>/dev/null || true
+debian_root_keep
 
 in_root quorvanta --version >"$WORK/version" 2>&1 || { cat "$WORK/version" >&2; fail "quorvanta --version"; }
 grep -qx "quorvanta $version" "$WORK/version" || fail "quorvanta --version: $(cat "$WORK/version")"
@@ -144,34 +125,10 @@ done
 
 # The terminal view in tmux: the agreement read and accepted, a whole update
 # on a virtual PC by keys, EXIT; the drive holds the new firmware.
-tm() { tmux -S "$WORK/tmux.sock" "$@"; }
-pane() { tm capture-pane -p -J; }
-wait_pane() {  # TEXT WHAT (30 seconds at most: a loaded machine)
-  i=0
-  while [ $i -lt 600 ]; do
-    pane | grep -qF -- "$1" && return 0
-    sleep 0.05
-    i=$((i + 1))
-  done
-  pane >&2
-  fail "terminal view: $2: '$1' not shown"
-}
 in_root quorvanta-sim init /tmp/pc-terminal >/dev/null || fail "quorvanta-sim init (terminal)"
 tm -f /dev/null new-session -d -x 80 -y 24 "chroot '$ROOT' env -i PATH=/usr/bin:/bin HOME=/tmp \
 LANG=C.UTF-8 TERM=screen quorvanta --machine /tmp/pc-terminal --ui terminal; echo exit=\$?; sleep 600"
-wait_pane "(-) Accept" "agreement"
-for _ in 1 2 3 4 5 6 7 8 9; do tm send-keys NPage; done
-tm send-keys Tab Tab Space
-wait_pane "(*) Accept" "agreement accepted"
-tm send-keys Enter
-wait_pane "[ UPDATE ]" "main dialog"
-tm send-keys Enter
-for text in "Close all other applications" "DO NOT abort" "Succeed to load F/W!!"; do
-  wait_pane "$text" "update"
-  tm send-keys Enter
-done
-wait_pane "[-UPDATE-]" "UPDATE disabled after the update"
-tm send-keys Enter
+update_by_keys
 wait_pane "exit=0" "the end of the run"
 in_root quorvanta-sim show /tmp/pc-terminal | grep -q '^drive 0:0 T71 CDRW USB rev=1.10 ' ||
   fail "terminal view: the drive does not hold the new firmware"

@@ -12,7 +12,7 @@
 set -eu
 BIN=$1
 GUEST_COMMAND=${2:-}
-. "$(dirname "$0")/guest_lib.sh"
+. "$(dirname "$0")/../support/guest.sh"
 
 for tool in sg_inq sg_turs sg_raw; do
   command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
@@ -25,18 +25,10 @@ guest_modules xhci-pci usb-storage sg crct10dif_generic scsi_debug
 # and drives that do not answer the vendor query are listed.
 "$BIN/quorvanta-sim" pack "$ROOT/pkg" --model t71 --rev 1.10 --no-loader >/dev/null
 
-if [ -n "$GUEST_COMMAND" ]; then
-  printf '%s\n' "$GUEST_COMMAND" > "$ROOT/run"
-else
-  echo 'cd /pkg && /bin/qv_sg_guest' > "$ROOT/run"
-fi
+guest_run "${GUEST_COMMAND:-cd /pkg && /bin/qv_sg_guest}"
+echo scsi_debug.ko > "$ROOT/mod/later"
+echo 'usb-storage.ko delay_use=0' > "$ROOT/mod/args"
 guest_init_script "$(cat <<'BODY'
-for m in $(grep -v scsi_debug /mod/order); do
-  case $m in
-    usb-storage.ko) insmod /mod/$m delay_use=0 ;;
-    *) insmod /mod/$m ;;
-  esac
-done
 i=0
 while [ "$(cat /sys/class/scsi_generic/sg*/device/type 2>/dev/null | grep -c '^[05]$')" -lt 3 ] && [ $i -lt 300 ]; do
   sleep 0.1; i=$((i + 1))
@@ -47,7 +39,6 @@ BODY
 )"
 dd if=/dev/zero of="$WORK/disk.img" bs=1M count=4 2>/dev/null
 
-start=$(date +%s)
 guest_boot 300 \
   -device qemu-xhci,id=xhci \
   -drive if=none,id=cdt71,media=cdrom -device usb-bot,id=bott71,bus=xhci.0 \
@@ -56,7 +47,4 @@ guest_boot 300 \
   -device scsi-hd,bus=bothd.0,drive=hd \
   -drive if=none,id=cdr305,media=cdrom -device usb-bot,id=botr305,bus=xhci.0 \
   -device "scsi-cd,bus=botr305.0,drive=cdr305,vendor=VANTROS,product=R305 CDRW USB,ver=1.00"
-cat "$WORK/console.log"
-echo "guest ran $(( $(date +%s) - start )) s"
-[ -n "$GUEST_COMMAND" ] && exit 0
-grep -q '^qv-guest-exit 0$' "$WORK/console.log" || { echo "FAIL: the guest cases did not all pass"; exit 1; }
+guest_finish "the guest cases did not all pass"

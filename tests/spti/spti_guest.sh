@@ -20,7 +20,7 @@ BUILD=$(cd "$1" && pwd)
 HOST_TOOLS=$(cd "$2" && pwd)
 GUEST_COMMAND=${3:-}
 HERE=$(cd "$(dirname "$0")" && pwd)
-. "$HERE/../qemu/guest_lib.sh"
+. "$HERE/../support/guest.sh"
 
 for tool in wine wineserver Xvfb xdotool setpriv; do
   command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool is not installed"; exit 77; }
@@ -71,9 +71,8 @@ printf 'export QV_SPTI_WINEDEBUG=%s\n%s\n' "${QV_SPTI_WINEDEBUG:-}" \
 # The new root: this machine's files below, the guest's own writes above;
 # /proc, /sys, /dev and /tmp its own.
 guest_init_script "$(cat <<'BODY'
-for m in $(cat /mod/order); do insmod /mod/$m; done
-mkdir -p /host /new
-mount -t 9p -o trans=virtio,version=9p2000.L,ro,cache=loose,msize=512000 hostroot /host || exit 1
+mkdir -p /new
+share hostroot /host ro,cache=loose || exit 1
 mkdir -p /tmp/upper /tmp/work
 mount -t overlay -o lowerdir=/host,upperdir=/tmp/upper,workdir=/tmp/work overlay /new || exit 1
 mount -t proc proc /new/proc
@@ -84,20 +83,16 @@ mkdir -p /new/dev/pts /new/dev/shm /new/spti-out
 mount -t devpts devpts /new/dev/pts
 mount -t tmpfs shm /new/dev/shm
 mount -t tmpfs tmp /new/tmp
-mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out /new/spti-out || exit 1
+share out /new/spti-out || exit 1
 cp /run /new/tmp/run
 HOME=/root PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin chroot /new /bin/sh /tmp/run
 BODY
 )"
 
-start=$(date +%s)
 # Wine and its 32-bit libraries are read from here through 9p: memory for
 # the page cache, and a second CPU for the wineserver beside the program.
-guest_boot 1200 -m 2560 -smp 2 \
-  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -virtfs local,path="$OUT",mount_tag=out,security_model=none,multidevs=remap
-cat "$WORK/console.log"
-echo "guest ran $(($(date +%s) - start)) s"
+guest_share hostroot / ro
+guest_share out "$OUT"
+guest_boot 1200 -m 2560 -smp 2
 [ -n "${QV_SPTI_KEEP:-}" ] && mkdir -p "$QV_SPTI_KEEP" && cp -r "$OUT"/. "$QV_SPTI_KEEP"/
-[ -n "$GUEST_COMMAND" ] && exit 0
-grep -q '^qv-guest-exit 0$' "$WORK/console.log" || { echo "FAIL: the pass-through cases did not all pass"; exit 1; }
+guest_finish "the pass-through cases did not all pass"
