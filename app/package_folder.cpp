@@ -95,7 +95,12 @@ void AskForPackageFolder(ViewKind view, const fs::path& state_dir) {
 void NameSearchedFolderInBoxes(std::function<std::string()> missing_file) {
   dialog_model::SetBoxAddendum([missing_file = std::move(missing_file)](const std::string& text) {
     const std::string missing = missing_file();
-    if (missing.empty() || text != g_app.MsgNoDataFile) return std::string();
+    // Only a launch that found no package description: the folder of a
+    // package whose image is missing is no news.
+    if (missing.empty() || text != g_app.MsgNoDataFile ||
+        fs::path(missing).filename() != kDescription) {
+      return std::string();
+    }
     std::string folder;
     if (!Utf8ToCp932(fs::path(missing).parent_path().string(), &folder)) {
       // A name the box cannot show keeps its ASCII and marks the rest.

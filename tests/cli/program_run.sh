@@ -154,6 +154,16 @@ for package in "$WORK/fw" "$WORK/fw/Tellumar.inf"; do
   grep -q "^quorvanta: no file $WORK/fw/fw.bin: " "$WORK/noimg.err" ||
     { fail "--package $package: no line names the missing image in the package folder"; cat "$WORK/noimg.err"; }
 done
+# The box that no data file was found names the folder searched where no
+# package description was there, not where only the image is missing.
+: >"$WORK/ok.qvs"
+for package in "" "$WORK/fw"; do
+  searched="\\nFolder searched: $WORK/empty"
+  [ -z "$package" ] || searched=""
+  (cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" ${package:+--package "$package"} \
+    --ui headless --script "$WORK/ok.qvs" >"$WORK/box.out" 2>/dev/null)
+  expect_line "$WORK/box.out" "message: Error: Couldn't find data file.$searched"
+done
 "$QV" --version | grep -q '1.0' || fail "--version"
 
 finish
