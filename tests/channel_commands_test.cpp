@@ -477,9 +477,10 @@ std::string PackageFile(bool beyond) {
 }
 
 std::string BlobsTogether(bool beyond) {
-  // Each blob alone is well within the bound; together they reach it.
-  const std::size_t half = kCaptureBlobTotalMax / 2;
-  return CaptureHeader() + BlobLine(half) + BlobLine(half + (beyond ? 1 : 0));
+  // Each blob alone is well within the bound; the three together reach it.
+  const std::size_t quarter = kCaptureBlobTotalMax / 4;
+  return CaptureHeader() + BlobLine(quarter) + BlobLine(quarter + 1) +
+         BlobLine(2 * quarter - 1 + (beyond ? 1 : 0));
 }
 
 std::string HeldCopies(bool beyond) {
