@@ -23,6 +23,7 @@
 #include "platform/posix/file_read.h"
 #include "platform/posix/signal_hold.h"
 #include "platform/sim/virtual_pc.h"
+#include "platform/system.h"
 #include "platform/text_convert.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
@@ -133,6 +134,15 @@ bool ChoosePlatform(const LaunchOptions& options, const char* argv0, ChosenPlatf
   InstallPlatform(chosen->host->platform());
   g_host_sg = &chosen->host->sg();
   SetKernelDeviceQuery(HostKernelDevice);
+  return true;
+}
+
+// Start-up ends a second copy at once and silently; it is told apart first,
+// so that such a copy asks nothing and remembers no folder either.
+bool AnotherCopyRunning() {
+  HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, 0, kInstanceMutexName);
+  if (other == nullptr) return false;
+  CloseHandle(other);
   return true;
 }
 
@@ -393,7 +403,8 @@ int RunLauncher(const LaunchOptions& given, const char* argv0) {
   // This host without a package (none given, none here, no image named):
   // the list shows every drive, a view asks where the package is.
   const bool no_package = chosen.host && options.package_dir.empty() && options.arguments.empty() &&
-                          !given.rehearse && NoPackageHere(chosen.host->state());
+                          !given.rehearse && NoPackageHere(chosen.host->state()) &&
+                          !AnotherCopyRunning();
   if (chosen.host) {
     NameSearchedFolderInBoxes([host = chosen.host.get()] { return host->last_package_problem(); });
   }

@@ -94,7 +94,12 @@ void AskForPackageFolder(ViewKind view, const StateDir& state) {
 void NameSearchedFolderInBoxes(std::function<std::string()> missing_file) {
   dialog_model::SetBoxAddendum([missing_file = std::move(missing_file)](const std::string& text) {
     const std::string missing = missing_file();
-    if (missing.empty() || text != g_app.MsgNoDataFile) return std::string();
+    // Only a launch that found no package description: the folder of a
+    // package whose image is missing is no news.
+    if (missing.empty() || text != g_app.MsgNoDataFile ||
+        fs::path(missing).filename() != kDescription) {
+      return std::string();
+    }
     // Its control characters shown, never passed to a terminal or window.
     const std::string shown = VisibleText(fs::path(missing).parent_path().string());
     std::string folder;

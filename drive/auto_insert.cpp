@@ -12,6 +12,10 @@ namespace {
 constexpr const char* kScsiEnum = "Enum\\SCSI";
 constexpr const char* kValueName = "AutoInsertNotification";
 
+// Whether the last preparation left any value other than the user had; until
+// one ran nothing is known, so it counts as changed.
+bool g_values_changed = true;
+
 struct DeviceKey {
   const char* name;  // a subkey of Enum\SCSI belongs to the model when it begins with this
   int name_length;
@@ -112,7 +116,9 @@ bool SaveAndClearDevice(HKEY scsi, const char* device_name, HANDLE file) {
       if (!WriteFile(file, record, size, &written) || written != size || !FlushFileBuffers(file)) {
         result = false;
       } else if (!WriteNotification(instance, 0)) {
-        result = false;
+        result = false;  // a value that could not be set is as it was
+      } else {
+        g_values_changed = true;
       }
     }
     RegCloseKey(instance);
@@ -156,7 +162,7 @@ int SaveAndClearAutoInsert() {
   // A file left by a preparation that never finished holds the user's values
   // while the registry may hold zeros; replacing it would lose them, so they
   // go back first.
-  if (FileExists(g_app.RegistryResumePath)) RestoreAutoInsert();
+  g_values_changed = FileExists(g_app.RegistryResumePath) && RestoreAutoInsert() != 1;
   HANDLE file = CreateAlwaysFile(g_app.RegistryResumePath);
   if (file == INVALID_HANDLE_VALUE) return 0;
   int result = 1;
@@ -186,6 +192,8 @@ int SaveAndClearAutoInsert() {
   if (!CloseFile(file)) result = 0;
   return result;
 }
+
+int AutoInsertValuesChanged() { return g_values_changed ? 1 : 0; }
 
 int RestoreAutoInsert() {
   HANDLE file = OpenExistingFile(g_app.RegistryResumePath);

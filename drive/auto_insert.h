@@ -17,6 +17,9 @@ int IsAutoInsertEnabled();
 // Saves every instance's value of both models in the registry resume file and
 // sets it to 0. True when every step succeeded.
 int SaveAndClearAutoInsert();
+// 1 unless the last SaveAndClearAutoInsert left every value as the user had
+// it (it cleared none, and an earlier file's values all went back first).
+int AutoInsertValuesChanged();
 // Writes every saved value back. True when every record was written back;
 // false without a file.
 int RestoreAutoInsert();

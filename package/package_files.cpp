@@ -13,8 +13,6 @@ constexpr int kPathChars = kMaxPath - 1;  // 260
 constexpr int kOptionChars = 4;
 
 int g_loader_bytes_loaded = 0;
-// The last LoadLoaderData refused its file for its size (one line said so).
-bool g_loader_too_large = false;
 
 void ShowPackageMessage(const char* text) {
   MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
@@ -197,14 +195,8 @@ int LoadLoaderData(const char* path) {
   g_app.LoaderDataBytes = 0;
   HANDLE file = OpenExistingFile(path);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  // Nothing of the format lies beyond SharedBuffer's size.
-  g_loader_too_large = GetFileSize(file) > static_cast<DWORD>(kSharedBufferSize);
-  if (g_loader_too_large) {
-    CloseFile(file);
-    NotePackageFileProblem(path, kSharedBufferSize);
-    RestoreLoaderData();  // nothing loaded
-    return 0;
-  }
+  // Nothing of the format lies beyond SharedBuffer's size: only that much of
+  // a longer file is read, and the rest is not looked at.
   long loaded = ReadUpTo(file, g_app.LoaderData, kSharedBufferSize);
   CloseFile(file);
   // A failed read counts as nothing loaded.
@@ -226,10 +218,6 @@ int RestoreLoaderData() {
 int PrepareLoaderData() {
   if (g_app.LoaderFileName[0] == '\0') return LoaderReady;
   if (!LoadLoaderData(g_app.LoaderFileName)) {
-    if (g_loader_too_large) {
-      ShowPackageMessage(g_app.MsgInvalidData);
-      return LoaderRefused;
-    }
     NotePackageFileProblem(g_app.LoaderFileName);
     return LoaderMissing;
   }

@@ -32,9 +32,9 @@ int LoadImageData(const char* path);
 // `revisions` (15 bytes).
 int ReadImageSignature(DWORD offset, char* revisions);
 // 1 when the file could be read into LoaderData (once) and put into
-// SharedBuffer. Shows no message; a file larger than SharedBuffer is refused
-// unread, with one line naming it. The part of SharedBuffer beyond the end
-// of a shorter file is zeroed, so no bytes of an earlier drive command are
+// SharedBuffer. Shows no message; of a file larger than SharedBuffer only
+// its first kSharedBufferSize bytes are read. The part of SharedBuffer beyond
+// the end of a shorter file is zeroed, so no bytes of an earlier drive command are
 // ever taken for loader data.
 int LoadLoaderData(const char* path);
 // Puts the loader data read by the last LoadLoaderData back into

@@ -134,9 +134,10 @@ int RemoveResumeState() {
 
 int UndoRestartPreparation() {
   int restored = RestoreAutoInsert();
-  // No registry resume file means the preparation stopped before it cleared
-  // anything: every value is still the user's.
-  if (restored == 0 && !FileExists(g_app.RegistryResumePath)) restored = 1;
+  // No registry resume file, or no value that was cleared, means every value
+  // is still the user's, whether or not writing it back worked.
+  if (restored == 0 && (!FileExists(g_app.RegistryResumePath) || AutoInsertValuesChanged() == 0))
+    restored = 1;
   // Files or a Run entry left behind change nothing the drive sees; the next
   // preparation restores from the file first and rewrites the rest.
   DeleteResumeFiles(restored);

@@ -7,7 +7,7 @@
 # format) is planted in turn into a scratch copy of the tree, which is built
 # incrementally in its own build directory and tested with every test that
 # starts no real component (all but the CTest labels views, qemu, wine,
-# kernel and package). A mutant is killed when a test fails or does not end
+# kernel, package, usb, spti and installed). A mutant is killed when a test fails or does not end
 # in time; it survived when every test passed. A mutant that does not build,
 # or whose text is not in its file exactly once, is reported INVALID, left
 # out of the share, and makes the run end with status 1: fix its line.

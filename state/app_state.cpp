@@ -1,12 +1,27 @@
 #include "state/app_state.h"
 
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/files.h"
 
 AppState g_app;
 
-void ResetAppState() { std::memset(&g_app, 0, sizeof g_app); }
+void ResetAppState() {
+  // The package copies (over half a megabyte) are left as they are: their
+  // byte counts go to 0, and nothing reads past a count, so only what the
+  // package check fills is ever read.
+  static_assert(std::is_standard_layout_v<AppState>);
+  constexpr std::size_t kCopiesBegin = offsetof(AppState, ImageData);
+  constexpr std::size_t kCopiesEnd = offsetof(AppState, ImageModel);
+  static_assert(offsetof(AppState, LoaderDataBytes) < kCopiesEnd);
+  auto* bytes = reinterpret_cast<unsigned char*>(&g_app);
+  std::memset(bytes, 0, kCopiesBegin);
+  std::memset(bytes + kCopiesEnd, 0, sizeof g_app - kCopiesEnd);
+  g_app.ImageDataBytes = 0;
+  g_app.LoaderDataBytes = 0;
+}
 
 int FindCharFrom(int start, char character, const char* text) {
   // The scan is bounded to 999 bytes so a missing character never runs off a

@@ -1,4 +1,5 @@
-// AppState: the one process-wide record of shared state, zero-filled at start.
+// AppState: the one process-wide record of shared state, zero-filled at start
+// (the package copies: what their byte counts say was read).
 // Every room reads and writes its fields directly on the one UI thread.
 // Strings are NUL-terminated code-page bytes in fixed buffers; flags are
 // 32-bit integers holding 0 or 1.
@@ -138,7 +139,8 @@ struct AppState {
   std::int32_t TopLine;
 };
 
-// The record itself. ResetAppState() clears it alone; ResetLaunch()
+// The record itself. ResetAppState() clears it alone, all but the bytes of
+// ImageData and LoaderData (their counts go to 0); ResetLaunch()
 // (app/launch.h) clears it with everything else a launch holds.
 extern AppState g_app;
 void ResetAppState();

@@ -1,5 +1,6 @@
 // Every command of the program built byte for byte, the completion routines'
-// opcode check, the records handed to the layer, and the trace lines.
+// opcode check, the records handed to the layer, the trace lines, and the
+// bounds of the capture reader that replays them.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "drive/transfer.h"
 #include "package/package_files.h"
 #include "platform/capture.h"
+#include "platform/sim/capture_reader.h"
 #include "platform/sim/replay_aspi.h"
 #include "platform/trace.h"
 #include "state/app_state.h"
@@ -426,5 +428,94 @@ TEST(ReplayAnswers, TiesEndInTheOrderSent) {
   clock.Wait(&records[1], 100);
   EXPECT_EQ(ended, (std::vector<int>{0, 1}));
 }
+
+// The capture reader's bounds, each reached by a capture just inside it and
+// one just beyond it: the one beyond is refused for that bound alone.
+struct CaptureBoundCase {
+  const char* name;
+  std::string (*body)(bool beyond);
+  const char* refusal;  // what the one beyond is refused for
+};
+
+std::string CaptureHeader() {
+  return std::string(R"({"capture":")") + kCaptureFormat + R"(","version":)" +
+         std::to_string(kCaptureVersion) +
+         R"(,"program":"t","platform":"t","family":"nt","lang":"0x0409","ticks":0})" + "\n";
+}
+
+std::string ZerosDigest(std::size_t n) {
+  const std::vector<BYTE> zeros(n, 0);
+  return Sha256Hex(zeros.data(), zeros.size());
+}
+
+std::string BlobLine(std::size_t n) {
+  return R"({"blob":")" + ZerosDigest(n) + R"(","len":)" + std::to_string(n) + R"(,"b64":""})" +
+         "\n";
+}
+
+std::string WholeText(bool beyond) {
+  std::string text = CaptureHeader();
+  text.resize(kCaptureTextMax + (beyond ? 1 : 0), '\n');
+  return text;
+}
+
+std::string LongLine(bool beyond) {
+  std::string line = R"({"late":1,"pad":")";
+  line.resize(kCaptureLineMax + (beyond ? 1 : 0) - 2, 'x');
+  return CaptureHeader() + line + "\"}\n";
+}
+
+std::string PackageFile(bool beyond) {
+  // The bound is on the base64 text, which may hold two padding bytes.
+  // Both sizes are 3k + 1 bytes of 'Z': k groups "Wlpa" and "Wg==".
+  const std::vector<BYTE> bytes(kCaptureFileMax + (beyond ? 3 : 0), 'Z');
+  std::string b64;
+  for (std::size_t i = 0; i < bytes.size() / 3; ++i) b64 += "Wlpa";
+  b64 += "Wg==";
+  return CaptureHeader() + R"({"file":"Tellumar.bin","sha256":")" +
+         Sha256Hex(bytes.data(), bytes.size()) + R"(","b64":")" + b64 + "\"}\n";
+}
+
+std::string BlobsTogether(bool beyond) {
+  // Each blob alone is well within the bound; the three together reach it.
+  const std::size_t quarter = kCaptureBlobTotalMax / 4;
+  return CaptureHeader() + BlobLine(quarter) + BlobLine(quarter + 1) +
+         BlobLine(2 * quarter - 1 + (beyond ? 1 : 0));
+}
+
+std::string HeldCopies(bool beyond) {
+  // One blob sent again and again: each command holds its own copy, which
+  // with the blob itself makes the whole bound and a little more (the
+  // commands), or one copy less.
+  const std::size_t size = kCaptureBlobTotalMax;
+  std::string text = CaptureHeader() + BlobLine(size);
+  const std::size_t commands = kCaptureHeldMax / size - (beyond ? 1 : 2);
+  for (std::size_t i = 0; i < commands; ++i) {
+    text += R"({"i":)" + std::to_string(i) + R"(,"at":"0:0","cdb":"3b","flags":"0x02","len":)" +
+            std::to_string(size) + R"(,"out":"sha256:)" + ZerosDigest(size) + R"(","pending":1})" +
+            "\n";
+  }
+  return text;
+}
+
+class CaptureBounds : public ::testing::TestWithParam<CaptureBoundCase> {};
+
+TEST_P(CaptureBounds, InsideReadBeyondRefused) {
+  const CaptureBoundCase& c = GetParam();
+  Capture capture;
+  std::string error;
+  EXPECT_TRUE(ParseCapture(c.body(false), &capture, &error)) << error;
+  EXPECT_FALSE(ParseCapture(c.body(true), &capture, &error));
+  EXPECT_NE(error.find(c.refusal), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, CaptureBounds,
+    ::testing::Values(CaptureBoundCase{"Text", WholeText, "larger than any capture"},
+                      CaptureBoundCase{"Line", LongLine, "longer than any line"},
+                      CaptureBoundCase{"PackageFile", PackageFile, "larger than any package file"},
+                      CaptureBoundCase{"BlobsTogether", BlobsTogether, "blobs larger than"},
+                      CaptureBoundCase{"HeldCopies", HeldCopies, "can hold"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -24,7 +24,7 @@ struct Scenario {
   const char* pc;       // quorvanta-sim init options
   const char* package;  // "" the sample; else "MODEL REV DIGITS [noloader] [non] [loadernon]
                         // [checksum] [second=REV]"
-  const char* drive;  // the row chosen, "A:T"; "" the first
+  const char* drive;    // the row chosen, "A:T"; "" the first
   std::vector<int> answers;
   int presses;
   std::vector<std::string> transcript;  // see Expand()
@@ -261,6 +261,10 @@ const Scenario kScenarios[] = {
      {"0:0 1.00 0x11 0", "0:1 1.00 0x11 0"}, "autoinsert=0000 resume=11 run=1"},
     // A rollback that left every value as it was: the next press prepares
     // again, even when a resume file could not be made or removed.
+    {"a value neither cleared nor written back, UPDATE again",
+     "--drive 0:0:t71:atapi --fail registry.set@1,registry.set@2", kT71Alone, "", {}, 2,
+     {"MsgRestartNow", "MsgUpdateFailed", "MsgRestartNow", "restart"}, {"0:0 1.00 0x11 0"},
+     "autoinsert=00 resume=11 run=1"},
     {"registry resume file cannot be made, UPDATE again",
      "--drive 0:0:t71:atapi --fail files.create@1", kT71Alone, "", {}, 2,
      {"MsgRestartNow", "MsgUpdateFailed", "MsgRestartNow", "restart"}, {"0:0 1.00 0x11 0"},

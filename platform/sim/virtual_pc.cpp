@@ -45,9 +45,9 @@ bool ParseSignalAt(std::string_view text, std::uint64_t* at, int* signal_number,
   std::string_view name = text.substr(colon + 1);
   *group = !name.empty() && name[0] == '-';
   if (*group) name.remove_prefix(1);
-  constexpr std::pair<std::string_view, int> kNames[] = {{"INT", SIGINT},   {"TERM", SIGTERM},
-                                                         {"HUP", SIGHUP},   {"QUIT", SIGQUIT},
-                                                         {"PIPE", SIGPIPE}, {"TSTP", SIGTSTP}};
+  constexpr std::pair<std::string_view, int> kNames[] = {
+      {"INT", SIGINT},   {"TERM", SIGTERM}, {"HUP", SIGHUP},   {"QUIT", SIGQUIT},
+      {"PIPE", SIGPIPE}, {"TSTP", SIGTSTP}, {"TTIN", SIGTTIN}, {"TTOU", SIGTTOU}};
   for (const auto& [word, number] : kNames) {
     if (name == word) {
       *signal_number = number;

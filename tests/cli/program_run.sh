@@ -181,6 +181,31 @@ for package in "$WORK/fw" "$WORK/fw/Tellumar.inf"; do
   grep -q "^quorvanta: no file $WORK/fw/fw.bin: " "$WORK/noimg.err" ||
     { fail "--package $package: no line names the missing image in the package folder"; cat "$WORK/noimg.err"; }
 done
+# The box that no data file was found names the folder searched where no
+# package description was there, not where only the image is missing.
+: >"$WORK/ok.qvs"
+for package in "" "$WORK/fw"; do
+  searched="\\nFolder searched: $WORK/empty"
+  [ -z "$package" ] || searched=""
+  (cd "$WORK/empty" && QUORVANTA_STATE_DIR=$WORK/state "$QV" ${package:+--package "$package"} \
+    --ui headless --script "$WORK/ok.qvs" >"$WORK/box.out" 2>/dev/null)
+  expect_line "$WORK/box.out" "message: Error: Couldn't find data file.$searched"
+done
+# The folder asked for is remembered and offered next time, while it is
+# there: once removed, the folder the program was started in is offered.
+# (The terminal view itself then finds no terminal: the question is asked
+# before it starts.)
+mkdir "$WORK/kept"
+for answer in "$WORK/kept" "" gone; do
+  [ "$answer" = gone ] && rmdir "$WORK/kept"
+  offered=$WORK/kept
+  [ "$answer" = gone ] && offered=$WORK/empty
+  (cd "$WORK/empty" && echo "${answer#gone}" | QUORVANTA_STATE_DIR=$WORK/state "$QV" --ui terminal \
+    >"$WORK/asked.out" 2>/dev/null)
+  [ "$answer" = "$WORK/kept" ] && continue
+  grep -qF "Folder of the firmware package (Tellumar.inf) [$offered]: " "$WORK/asked.out" ||
+    { fail "remembered folder ${answer:-kept}: $offered not offered"; cat "$WORK/asked.out"; }
+done
 "$QV" --version | grep -q '1.0' || fail "--version"
 
 finish

@@ -10,7 +10,7 @@
 # one swapped for a link while the program waits at its first question, a
 # lock that cannot be taken; and two copies
 # whose XDG_RUNTIME_DIR differ: the second finds the first's lock in the
-# shared state directory.
+# shared state directory, and one started without a package asks nothing.
 # Usage: sh state_files.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
 SIM=$2
@@ -158,7 +158,12 @@ while flock -n "$st/QuorvantaInstance.lock" true 2>/dev/null && [ $i -lt 200 ]; 
 done
 XDG_RUNTIME_DIR="$WORK/run2" QUORVANTA_STATE_DIR="$st" "$QV" --list >"$WORK/second.out" 2>"$WORK/second.err"
 got=$?
+# Started where there is no package, it asks nothing and remembers no folder.
+(cd "$WORK/run2" && printf '%s\n' "$WORK/run1" | TERM=xterm XDG_RUNTIME_DIR="$WORK/run2" \
+  QUORVANTA_STATE_DIR="$st" timeout 20 script -qec "$QV --ui terminal" /dev/null >"$WORK/second-ui.out" 2>&1)
 kill "$holder" 2>/dev/null
 [ "$got" = 1 ] || fail "second copy: exit status $got, not 1"
 expect_line "$WORK/second.err" "quorvanta: another copy of the program is running"
+grep -q 'Tellumar.inf' "$WORK/second-ui.out" && { fail "a second copy asked for the package folder"; cat "$WORK/second-ui.out"; }
+[ ! -e "$st/package-folder" ] || fail "a second copy remembered a package folder"
 finish

@@ -3,7 +3,8 @@
 # by keys (and one mouse click) in 80x24, in English and in Japanese; the
 # refusal of a 60x20 terminal; the terminal given back to the shell; the
 # progress bar's cells on the screen part-way and at the end of an update;
-# the terminal closed during a held write. With
+# the terminal closed during a held write and at the agreement; the Japanese
+# agreement paged through against the catalogue. With
 # QV_SHOTS=DIR set, the English screens are kept there as text.
 # Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
@@ -113,6 +114,46 @@ wait_for "[ UPDATE ]" "Japanese main dialog"
 screen | grep -qE '\(\*\) USB +F/W         version +1\.00 \(11\)' || { fail "Japanese drive row"; screen; }
 tm send-keys Tab Enter
 finished
+
+# The whole Japanese agreement paged through in 80x24: each page's text is a
+# run of the catalogue's (no character lost at a line's end), the first page
+# its start, the last its end.
+japanese_agreement_paged() {
+  start_terminal 80 24 jpaged
+  run "$WORK/ja"
+  wait_for "(-) 許諾する" "Japanese agreement to page through" || return
+  want=$(sed -n '/kJapaneseAgreement\[kJapaneseAgreementLines\] = {/,/^};/p' \
+    "$(dirname "$0")/../../state/catalogue_texts.h" | grep -o '"[^"]*"' | tr -d '" \n')
+  [ -n "$want" ] || { fail "no Japanese agreement in the catalogue"; return; }
+  : >"$WORK/pages.txt"
+  page=""
+  i=0
+  while [ $i -lt 40 ]; do
+    # The text box's rows are the screen's rows with four frame lines.
+    last=$page
+    page=$(screen | awk -F'│' 'NF == 5 {print $3}' | tr -d ' \n')
+    [ "$page" = "$last" ] && break
+    printf '%s\n' "$page" >>"$WORK/pages.txt"
+    tm send-keys NPage
+    sleep 0.2
+    i=$((i + 1))
+  done
+  n=0
+  while read -r page; do
+    n=$((n + 1))
+    case $want in *"$page"*) ;; *) fail "Japanese agreement page $n is not the catalogue's: $page" ;; esac
+  done <"$WORK/pages.txt"
+  case $want in "$(head -n 1 "$WORK/pages.txt")"*) ;; *) fail "Japanese agreement: the first page is not its start" ;; esac
+  case $want in *"$(tail -n 1 "$WORK/pages.txt")") ;; *) fail "Japanese agreement: the last page is not its end" ;; esac
+  # Read to its end: Accept may be chosen.
+  tm send-keys Tab Tab Space
+  wait_for "(*) 許諾する" "accept checked after paging" || return
+  tm send-keys Enter
+  wait_for "[ UPDATE ]" "Japanese main dialog after paging" || return
+  tm send-keys Tab Enter
+  finished
+}
+japanese_agreement_paged
 
 # A restart request ends the process at once: the terminal comes back first,
 # with the transcript up to the request.
@@ -285,6 +326,29 @@ close_terminal_at() {  # PC TEXT LAST-LINE REVISION
 }
 close_terminal_at "$WORK/lost-nt" "Note: This may" "power: shutdown" "code=0x11"
 close_terminal_at "$WORK/lost-98" "Succeed to load F/W!!" "answer: OK" "code=0x12"
+# Closed at the agreement, outside any write, by a program started with the
+# hang-up signal ignored (nohup): the lost terminal alone ends it at once, as
+# a hang-up would, with no process left.
+lost_at_agreement() {
+  socket="$WORK/lost-agreement.sock"
+  status="$WORK/lost-agreement.status"
+  tm -f /dev/null new-session -d -x 80 -y 24 -e LANG=C.UTF-8 \
+    "sh -c 'trap \"\" HUP; \"$QV\" --machine \"$WORK/en\" --ui terminal; echo \$? >\"$status\"'"
+  wait_for "(-) Accept" "agreement before the terminal is lost" || return
+  tm kill-server
+  i=0
+  while [ $i -lt 200 ] && [ ! -s "$status" ]; do
+    sleep 0.05
+    i=$((i + 1))
+  done
+  [ "$(cat "$status" 2>/dev/null)" = 129 ] ||
+    fail "terminal lost at the agreement: exit status '$(cat "$status" 2>/dev/null)', not 129"
+  for pid in $(pgrep -f -- "--machine $WORK/en "); do
+    fail "terminal lost at the agreement: a process is left"
+    kill -9 "$pid"
+  done
+}
+lost_at_agreement
 # This host started where there is no package: one line asks for its folder
 # (the current one offered); the folder typed is used (the agreement opens)
 # and offered first the next time, where an unanswered question ends in the
