@@ -58,21 +58,21 @@ Win32Aspi::Win32Aspi() {
 // Opens the CD-ROM devices not open yet. A drive that restarted (its
 // firmware loaded) or was plugged in again is a new device to the system:
 // the handle opened before leads nowhere and is marked gone at its first
-// failure, and the next look opens the device anew. Adapter numbers, once
-// given to a (port, path) pair, stay, so the drive keeps its address; pairs
-// seen for the first time are numbered after the others, in their order.
+// failure, and every later command to its address looks for it anew until it
+// is back (Windows may take seconds to enumerate a USB drive again, several
+// scan passes). Adapter numbers, once given to a (port, path) pair, stay, so
+// the drive keeps its address; pairs seen for the first time are numbered
+// after the others, in their order.
 void Win32Aspi::OpenPassThroughDevices(bool close_gone) {
   if (close_gone) {
     // Closed before the look: the system may give the device back under its
-    // old name only once nothing holds the old one open.
+    // old name only once nothing holds the old one open. The address stays
+    // known as gone, so that the next command to it looks again.
     win32::Locked locked(&lock_);
-    for (auto it = devices_.begin(); it != devices_.end();) {
-      if (!it->second.gone) {
-        ++it;
-        continue;
-      }
-      win32::CloseHandle(it->second.handle);
-      it = devices_.erase(it);
+    for (auto& each : devices_) {
+      if (!each.second.gone || each.second.handle == nullptr) continue;
+      win32::CloseHandle(each.second.handle);
+      each.second.handle = nullptr;
     }
   }
   struct Found {
@@ -136,8 +136,15 @@ HANDLE Win32Aspi::DeviceAt(int adapter, int target) const {
 void Win32Aspi::MarkGone(HANDLE device) {
   win32::Locked locked(&lock_);
   for (auto& each : devices_) {
-    if (each.second.handle == device) each.second.gone = true;
+    if (device != nullptr && each.second.handle == device) each.second.gone = true;
   }
+}
+
+int Win32Aspi::pass_through_devices() const {
+  win32::Locked locked(&lock_);
+  int open = 0;
+  for (const auto& each : devices_) open += each.second.gone ? 0 : 1;
+  return open;
 }
 
 bool Win32Aspi::Idle() const {
@@ -253,8 +260,9 @@ DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
   if (request->SRB_Cmd != SC_EXEC_SCSI_CMD) {
     immediate = SS_INVALID_CMD;
   } else if (request->SRB_Lun == 0 && GoneOnlyOneHeld(request->SRB_HaId, request->SRB_Target)) {
-    // The drive at the address went away: it is looked for once more, in
-    // case it is back, while no other command runs.
+    // The drive at the address went away: it is looked for at every command
+    // to it (every scan pass while the program waits for it to come back),
+    // when no other command runs.
     OpenPassThroughDevices(true);
   }
   if (immediate != SS_PENDING) {

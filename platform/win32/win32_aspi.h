@@ -36,7 +36,7 @@ class Win32Aspi final : public AspiLayer {
 
   bool uses_wnaspi32() const { return send_ != nullptr; }
   // The pass-through devices that opened (none with wnaspi32.dll).
-  int pass_through_devices() const { return static_cast<int>(devices_.size()); }
+  int pass_through_devices() const;
   // True when wnaspi32.dll serves emulated drives that follow a rehearsal
   // clock rate given on the command line (it says so by an export of its
   // own); never for the pass-through or a real ASPI layer.
@@ -58,6 +58,7 @@ class Win32Aspi final : public AspiLayer {
     int adapter;
     int target;
     bool gone;  // a command failed on it: the device is looked for anew
+                // (handle closed, nullptr, once no command holds it)
   };
   static void Posted(SRB_ExecSCSICmd* request);
   static DWORD QV_WINAPI PassThroughThread(void* request);

@@ -34,7 +34,11 @@ CR=$(printf '\r')
 trap 'code=$?; if [ $code -ne 0 ]; then
   echo "--- program.log:"; grep -av "trace:process" "$WORK/program.log" 2>/dev/null | tail -20
   echo "--- drive server:"; tail -5 "$WORK/handler.err" 2>/dev/null
-  ls -l "$WORK" /dev/sr*; cp -r "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$WORK"/received "$OUT"/ 2>/dev/null; fi' EXIT
+  ls -l "$WORK" /dev/sr*; cp -r "$WORK"/*.jsonl "$WORK"/handler.* "$WORK"/program.log "$WORK"/received "$OUT"/ 2>/dev/null; fi
+  # Nothing left running: the cases may run again in the same guest.
+  wineserver -k 2>/dev/null; [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null
+  [ -n "${HANDLER:-}" ] && kill "$HANDLER" 2>/dev/null && wait "$HANDLER"
+  exit $code' EXIT
 
 phase() { echo "== $* ($(cut -d' ' -f1 /proc/uptime) s since boot)"; }
 
