@@ -68,6 +68,11 @@ mkdir -p "$OUT"
 # QV_SPTI_WINEDEBUG: Wine debug channels for the program's runs, added.
 printf 'export QV_SPTI_WINEDEBUG=%s\n%s\n' "${QV_SPTI_WINEDEBUG:-}" \
   "${GUEST_COMMAND:-sh $HERE/spti_cases.sh $BUILD $HOST_TOOLS /spti-out $PREFIX}" > "$ROOT/run"
+# The trees under /tmp (a clone there, its builds, the prefix) stay in sight
+# below the guest's own /tmp: each is bound there from this machine's /tmp.
+for dir in "$(cd "$HERE/../.." && pwd)" "$BUILD" "$HOST_TOOLS" "$PREFIX"; do
+  case $dir in /tmp/*) echo "$dir" ;; esac
+done > "$ROOT/binds"
 # The new root: this machine's files below, the guest's own writes above;
 # /proc, /sys, /dev and /tmp its own.
 guest_init_script "$(cat <<'BODY'
@@ -83,7 +88,12 @@ mount -t devtmpfs dev /new/dev
 mkdir -p /new/dev/pts /new/dev/shm /new/spti-out
 mount -t devpts devpts /new/dev/pts
 mount -t tmpfs shm /new/dev/shm
+mkdir -p /new/.host-tmp
+mount -o bind /new/tmp /new/.host-tmp
 mount -t tmpfs tmp /new/tmp
+while read -r dir; do
+  mkdir -p "/new$dir" && mount -o bind "/new/.host-tmp${dir#/tmp}" "/new$dir" || exit 1
+done </binds
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 out /new/spti-out || exit 1
 cp /run /new/tmp/run
 HOME=/root PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin chroot /new /bin/sh /tmp/run
