@@ -2,7 +2,10 @@
 # Runs inside the guest that spti_guest.sh boots, in the root made of this
 # machine's files. Two emulated drives (a T71 at 0:0, an R305 at 1:0) are
 # served through the kernel's SCSI target by qv_tcmu_drives and show as
-# /dev/sr*; Wine is told of them as a user tells it of CD drives (a drive
+# /dev/sr*; each stays away 80 s of its clock after its restart (8 s of the
+# wall, longer than the program's wait after the image), so the program
+# finds it only on a later scan pass, as a USB drive that Windows enumerates
+# again seconds late; Wine is told of them as a user tells it of CD drives (a drive
 # letter, its device, its type) and Quorvanta.exe from the zip, with no
 # ASPI layer at all, reaches them through \\.\CdRomN and SCSI pass-through,
 # which Wine turns into SG_IO on the sr device. One Wine session (one
@@ -44,8 +47,8 @@ phase() { echo "== $* ($(cut -d' ' -f1 /proc/uptime) s since boot)"; }
 
 # --- the drives ---------------------------------------------------------
 
-"$SIM" init "$WORK/pc" --drive 0:0:t71:usb:rev=1.00,code=0x11 \
-  --drive 1:0:r305:usb:rev=1.00,code=0x13 --package none >/dev/null || fail "init"
+"$SIM" init "$WORK/pc" --drive 0:0:t71:usb:rev=1.00,code=0x11,absent=80000 \
+  --drive 1:0:r305:usb:rev=1.00,code=0x13,absent=80000 --package none >/dev/null || fail "init"
 mkdir -p "$WORK/received"
 "$HOST_TOOLS/qv_tcmu_drives" "$WORK/pc" --rehearsal-clock-rate $REHEARSAL --record "$WORK/received" \
   >"$WORK/handler.out" 2>"$WORK/handler.err" &
