@@ -178,17 +178,31 @@ bool Win32Aspi::Holds(const SRB_ExecSCSICmd* request) const {
 
 void Win32Aspi::Posted(SRB_ExecSCSICmd* request) { Finish(request); }
 
-void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
+void Win32Aspi::Finish(SRB_ExecSCSICmd* request) { FinishHeld(request, 0); }
+
+void Win32Aspi::FinishHeld(SRB_ExecSCSICmd* request, unsigned ticket) {
   Win32Aspi* layer = g_layer;
   Held held;
-  {
-    win32::Locked locked(&layer->lock_);
-    auto found = layer->held_.find(request);
-    if (found == layer->held_.end() || found->second.finishing) return;
-    found->second.finishing = true;
-    held = found->second;
-    request->SRB_PostProc = held.caller_routine;
-    request->SRB_Flags = held.caller_flags;
+  for (;;) {
+    {
+      win32::Locked locked(&layer->lock_);
+      auto found = layer->held_.find(request);
+      // Ended already, or (for a command's own thread) the record now holds
+      // a newer command: nothing of this one is left to do.
+      if (found == layer->held_.end() || (ticket != 0 && found->second.ticket != ticket)) return;
+      if (!found->second.finishing) {
+        found->second.finishing = true;
+        held = found->second;
+        request->SRB_PostProc = held.caller_routine;
+        request->SRB_Flags = held.caller_flags;
+        break;
+      }
+      // The command's own thread is finishing it: it alone runs the routine.
+      if (ticket != 0) return;
+    }
+    // The caller reads what the routine stores, and may reuse the record, as
+    // soon as this returns: wait until the other thread is done with it.
+    win32::Sleep(1);
   }
   if (held.caller_routine != nullptr && (held.caller_flags & SRB_POSTING) != 0) {
     held.caller_routine(request);
@@ -201,7 +215,10 @@ void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
 }
 
 DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
-  auto* request = static_cast<SRB_ExecSCSICmd*>(parameter);
+  auto* started = static_cast<ThreadStart*>(parameter);
+  SRB_ExecSCSICmd* request = started->request;
+  const unsigned ticket = started->ticket;
+  delete started;
   HANDLE device = g_layer->DeviceAt(request->SRB_HaId, request->SRB_Target);
   PassThroughWithSense record = {};
   ScsiPassThroughDirect& command = record.command;
@@ -235,15 +252,18 @@ DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
   }
   // The status is set last: the caller reads the answer once it moves.
   reinterpret_cast<volatile BYTE*>(&request->SRB_Status)[0] = status;
-  Finish(request);
+  FinishHeld(request, ticket);
   return 0;
 }
 
 DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
+  unsigned ticket = 0;
   {
     win32::Locked locked(&lock_);
     if (held_.count(request) != 0) return SS_ERR;  // still held: never handed over twice
-    held_[request] = Held{request->SRB_PostProc, request->SRB_Flags, false};
+    ticket = ++tickets_;
+    if (ticket == 0) ticket = ++tickets_;
+    held_[request] = Held{request->SRB_PostProc, request->SRB_Flags, false, ticket};
     if (request->SRB_Cmd == SC_EXEC_SCSI_CMD) {
       request->SRB_PostProc = Posted;
       request->SRB_Flags = static_cast<BYTE>(request->SRB_Flags | SRB_POSTING);
@@ -274,11 +294,13 @@ DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
     immediate = SS_ERR;
   }
   if (immediate == SS_PENDING) {
-    HANDLE thread = win32::CreateThread(nullptr, 0, PassThroughThread, request, 0, nullptr);
+    auto* started = new ThreadStart{request, ticket};
+    HANDLE thread = win32::CreateThread(nullptr, 0, PassThroughThread, started, 0, nullptr);
     if (thread != nullptr) {
       win32::CloseHandle(thread);
       return SS_PENDING;
     }
+    delete started;
     immediate = SS_ERR;
   }
   request->SRB_Status = immediate;

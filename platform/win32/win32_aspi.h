@@ -52,6 +52,11 @@ class Win32Aspi final : public AspiLayer {
     PostProc caller_routine;
     BYTE caller_flags;
     bool finishing;
+    unsigned ticket;  // which command the record carries now (never 0)
+  };
+  struct ThreadStart {
+    SRB_ExecSCSICmd* request;
+    unsigned ticket;
   };
   struct PassThroughDevice {
     HANDLE handle;
@@ -62,6 +67,10 @@ class Win32Aspi final : public AspiLayer {
   };
   static void Posted(SRB_ExecSCSICmd* request);
   static DWORD QV_WINAPI PassThroughThread(void* request);
+  // Finish for the command `ticket` only (0: whichever the record carries);
+  // called for the record by another thread while the command's own thread
+  // runs the routine, it returns once that is done.
+  static void FinishHeld(SRB_ExecSCSICmd* request, unsigned ticket);
   // close_gone: the devices marked gone are closed first (no command holds
   // them).
   void OpenPassThroughDevices(bool close_gone);
@@ -85,4 +94,5 @@ class Win32Aspi final : public AspiLayer {
   bool rehearsal_drives_ = false;
   mutable win32::CriticalSection lock_ = {};
   std::map<const SRB_ExecSCSICmd*, Held> held_;
+  unsigned tickets_ = 0;
 };
