@@ -46,7 +46,9 @@ nt 2 TERM 143 1.00 -
 ROWS
 # Only a write that came to its end leaves no last-run.log; one ended for
 # good in the middle (SIGKILL, which nothing holds) leaves it saying so.
-[ ! -e "$WORK/nt-150-INT/drive_c/WINDOWS/last-run.log" ] || fail "a whole write left last-run.log"
+for row in nt-150-INT 98-284-INT; do
+  [ ! -e "$WORK/$row/drive_c/WINDOWS/last-run.log" ] || fail "$row: a whole write left last-run.log"
+done
 pc="$WORK/killed"
 "$SIM" init "$pc" --os 98 >/dev/null || fail "killed: init"
 (QUORVANTA_SIM_SIGNAL_AT=150:9 "$QV" --machine "$pc" --ui headless --yes >/dev/null 2>&1)
