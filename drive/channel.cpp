@@ -287,7 +287,10 @@ SRB_ExecSCSICmd* RunCommand(const CommandSetup& setup, DWORD timeout_ms) {
   // The caller reads what the routine stores right after this returns; if the
   // layer has set the status but not yet run the routine, store now. The
   // routines only copy the answer, so a second run later stores the same.
-  if (request->SRB_PostProc != nullptr && LayerHolds(request)) request->SRB_PostProc(request);
+  // The routine is read once: the layer's thread puts the caller's own back
+  // (none for most commands) while this runs.
+  const PostProc routine = request->SRB_PostProc;
+  if (routine != nullptr && LayerHolds(request)) routine(request);
   return request;
 }
 

@@ -319,7 +319,20 @@ DWORD CaptureRecorder::Send(SRB_ExecSCSICmd* request) {
     request->SRB_Flags = static_cast<BYTE>(request->SRB_Flags | SRB_POSTING);
     request->SRB_PostProc = &CaptureRecorder::Ended;
   }
-  return inner_->Send(request);
+  const DWORD result = inner_->Send(request);
+  // The program's wait for the answer starts once the layer hands the request
+  // back, and so does the recorded duration: a layer slow to take it (the
+  // Windows pass-through looks anew for a device that went away, seconds
+  // while the system finds it again) would otherwise make a replay answer
+  // later than the program saw the answer. One that ended meanwhile took no
+  // time for the program.
+  SpinLock lock;
+  auto found = outstanding_.find(request);
+  if (found != outstanding_.end()) {
+    found->second.sent_at = GetTickCount();
+    found->second.handed_back = true;
+  }
+  return result;
 }
 
 bool CaptureRecorder::Holds(const SRB_ExecSCSICmd* request) const { return inner_->Holds(request); }
@@ -367,7 +380,8 @@ void CaptureRecorder::WriteEnd(SRB_ExecSCSICmd* request, const Outstanding& sent
   line += ",\"status\":\"" + HexByte(r.SRB_Status) + "\",\"ha\":\"" + HexByte(r.SRB_HaStat) +
           "\",\"targ\":\"" + HexByte(r.SRB_TargStat) + "\",\"sense\":\"" +
           SpacedHex(r.SenseArea, WithoutTrailingZeros(r.SenseArea, sizeof r.SenseArea)) +
-          "\",\"in\":\"" + data_in + "\",\"ms\":" + std::to_string(GetTickCount() - sent.sent_at) +
+          "\",\"in\":\"" + data_in +
+          "\",\"ms\":" + std::to_string(sent.handed_back ? GetTickCount() - sent.sent_at : 0) +
           (late ? ",\"late\":1}" : "}");
   WriteLine(line);
 }

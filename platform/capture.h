@@ -153,7 +153,8 @@ class CaptureRecorder final : public AspiLayer {
  private:
   struct Outstanding {
     int index;
-    DWORD sent_at;
+    DWORD sent_at;     // when the layer below handed the request back
+    bool handed_back;  // false while its Send has not returned
     BYTE caller_flags;
     PostProc caller_routine;
     std::string out_field;

@@ -9,11 +9,18 @@
 
 // Starts holding; `expected_ms` is about how long the write takes from now
 // (what the user is told when something had to wait). Holds nest: only the
-// outermost end lets the held requests through.
+// outermost end lets the held requests through. Until the write's outcome is
+// known, last-run.log in the Windows directory says that the write was cut
+// short, for the user to find should the program end during it.
 void BeginWriteHold(DWORD expected_ms);
 // Ends the hold. When a request to end the program came meanwhile, the
 // program ends here the way it was asked to and this never returns.
 void EndWriteHold();
+// The write's outcome is known and shown (the program's own restart or
+// shutdown request follows, which on a virtual PC ends the run at once):
+// last-run.log, which said the write was running, goes. EndWriteHold does
+// this too.
+void WriteOutcomeKnown();
 // How long the write still takes from now, as the update knows it where it
 // is (the chunks and waits left): the held line's estimate.
 void SetWriteHoldRemaining(DWORD remaining_ms);

@@ -108,6 +108,7 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL disable_all, const TOKEN_PRIVILEGE
 }
 DWORD GetLastError() { return g_platform.system->LastError(); }
 BOOL ExitWindowsEx(DWORD flags, DWORD reason) {
+  WriteOutcomeKnown();
   return g_platform.system->ExitWindows(flags, reason);
 }
 void NotePackageFileProblem(const char* path, DWORD largest) {

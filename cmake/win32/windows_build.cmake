@@ -48,6 +48,21 @@ if(QV_BUILD_TESTS)
   target_include_directories(wnaspi32 PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(wnaspi32 PRIVATE qv_platform user32)
 
+  # The same drives behind SCSI pass-through instead (the program's own
+  # imports pointed at them), as standin/wnaspi32.dll.
+  add_library(pass_through_standin SHARED ${CMAKE_SOURCE_DIR}/tests/wine/wnaspi32_dll.cpp
+                                          ${CMAKE_SOURCE_DIR}/tests/wine/ask_inside_exit.cpp
+                                          ${CMAKE_SOURCE_DIR}/platform/sim/emulated_drive.cpp
+                                          ${CMAKE_SOURCE_DIR}/platform/sim/emulated_drive_setup.cpp
+                                          ${CMAKE_SOURCE_DIR}/platform/sim/sim_aspi.cpp
+                                          ${CMAKE_SOURCE_DIR}/platform/sim/virtual_clock.cpp)
+  set_target_properties(pass_through_standin PROPERTIES PREFIX "" OUTPUT_NAME wnaspi32
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin
+                        ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/standin)
+  target_compile_definitions(pass_through_standin PRIVATE QV_PASS_THROUGH_STANDIN)
+  target_include_directories(pass_through_standin PRIVATE ${CMAKE_SOURCE_DIR})
+  target_link_libraries(pass_through_standin PRIVATE qv_platform user32)
+
   add_executable(qvprobe ${CMAKE_SOURCE_DIR}/tests/wine/qvprobe.cpp)
   target_include_directories(qvprobe PRIVATE ${CMAKE_SOURCE_DIR})
   target_link_libraries(qvprobe PRIVATE user32)

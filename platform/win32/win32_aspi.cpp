@@ -58,21 +58,21 @@ Win32Aspi::Win32Aspi() {
 // Opens the CD-ROM devices not open yet. A drive that restarted (its
 // firmware loaded) or was plugged in again is a new device to the system:
 // the handle opened before leads nowhere and is marked gone at its first
-// failure, and the next look opens the device anew. Adapter numbers, once
-// given to a (port, path) pair, stay, so the drive keeps its address; pairs
-// seen for the first time are numbered after the others, in their order.
+// failure, and every later command to its address looks for it anew until it
+// is back (Windows may take seconds to enumerate a USB drive again, several
+// scan passes). Adapter numbers, once given to a (port, path) pair, stay, so
+// the drive keeps its address; pairs seen for the first time are numbered
+// after the others, in their order.
 void Win32Aspi::OpenPassThroughDevices(bool close_gone) {
   if (close_gone) {
     // Closed before the look: the system may give the device back under its
-    // old name only once nothing holds the old one open.
+    // old name only once nothing holds the old one open. The address stays
+    // known as gone, so that the next command to it looks again.
     win32::Locked locked(&lock_);
-    for (auto it = devices_.begin(); it != devices_.end();) {
-      if (!it->second.gone) {
-        ++it;
-        continue;
-      }
-      win32::CloseHandle(it->second.handle);
-      it = devices_.erase(it);
+    for (auto& each : devices_) {
+      if (!each.second.gone || each.second.handle == nullptr) continue;
+      win32::CloseHandle(each.second.handle);
+      each.second.handle = nullptr;
     }
   }
   struct Found {
@@ -136,8 +136,15 @@ HANDLE Win32Aspi::DeviceAt(int adapter, int target) const {
 void Win32Aspi::MarkGone(HANDLE device) {
   win32::Locked locked(&lock_);
   for (auto& each : devices_) {
-    if (each.second.handle == device) each.second.gone = true;
+    if (device != nullptr && each.second.handle == device) each.second.gone = true;
   }
+}
+
+int Win32Aspi::pass_through_devices() const {
+  win32::Locked locked(&lock_);
+  int open = 0;
+  for (const auto& each : devices_) open += each.second.gone ? 0 : 1;
+  return open;
 }
 
 bool Win32Aspi::Idle() const {
@@ -171,17 +178,31 @@ bool Win32Aspi::Holds(const SRB_ExecSCSICmd* request) const {
 
 void Win32Aspi::Posted(SRB_ExecSCSICmd* request) { Finish(request); }
 
-void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
+void Win32Aspi::Finish(SRB_ExecSCSICmd* request) { FinishHeld(request, 0); }
+
+void Win32Aspi::FinishHeld(SRB_ExecSCSICmd* request, unsigned ticket) {
   Win32Aspi* layer = g_layer;
   Held held;
-  {
-    win32::Locked locked(&layer->lock_);
-    auto found = layer->held_.find(request);
-    if (found == layer->held_.end() || found->second.finishing) return;
-    found->second.finishing = true;
-    held = found->second;
-    request->SRB_PostProc = held.caller_routine;
-    request->SRB_Flags = held.caller_flags;
+  for (;;) {
+    {
+      win32::Locked locked(&layer->lock_);
+      auto found = layer->held_.find(request);
+      // Ended already, or (for a command's own thread) the record now holds
+      // a newer command: nothing of this one is left to do.
+      if (found == layer->held_.end() || (ticket != 0 && found->second.ticket != ticket)) return;
+      if (!found->second.finishing) {
+        found->second.finishing = true;
+        held = found->second;
+        request->SRB_PostProc = held.caller_routine;
+        request->SRB_Flags = held.caller_flags;
+        break;
+      }
+      // The command's own thread is finishing it: it alone runs the routine.
+      if (ticket != 0) return;
+    }
+    // The caller reads what the routine stores, and may reuse the record, as
+    // soon as this returns: wait until the other thread is done with it.
+    win32::Sleep(1);
   }
   if (held.caller_routine != nullptr && (held.caller_flags & SRB_POSTING) != 0) {
     held.caller_routine(request);
@@ -194,7 +215,10 @@ void Win32Aspi::Finish(SRB_ExecSCSICmd* request) {
 }
 
 DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
-  auto* request = static_cast<SRB_ExecSCSICmd*>(parameter);
+  auto* started = static_cast<ThreadStart*>(parameter);
+  SRB_ExecSCSICmd* request = started->request;
+  const unsigned ticket = started->ticket;
+  delete started;
   HANDLE device = g_layer->DeviceAt(request->SRB_HaId, request->SRB_Target);
   PassThroughWithSense record = {};
   ScsiPassThroughDirect& command = record.command;
@@ -228,15 +252,18 @@ DWORD QV_WINAPI Win32Aspi::PassThroughThread(void* parameter) {
   }
   // The status is set last: the caller reads the answer once it moves.
   reinterpret_cast<volatile BYTE*>(&request->SRB_Status)[0] = status;
-  Finish(request);
+  FinishHeld(request, ticket);
   return 0;
 }
 
 DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
+  unsigned ticket = 0;
   {
     win32::Locked locked(&lock_);
     if (held_.count(request) != 0) return SS_ERR;  // still held: never handed over twice
-    held_[request] = Held{request->SRB_PostProc, request->SRB_Flags, false};
+    ticket = ++tickets_;
+    if (ticket == 0) ticket = ++tickets_;
+    held_[request] = Held{request->SRB_PostProc, request->SRB_Flags, false, ticket};
     if (request->SRB_Cmd == SC_EXEC_SCSI_CMD) {
       request->SRB_PostProc = Posted;
       request->SRB_Flags = static_cast<BYTE>(request->SRB_Flags | SRB_POSTING);
@@ -253,8 +280,9 @@ DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
   if (request->SRB_Cmd != SC_EXEC_SCSI_CMD) {
     immediate = SS_INVALID_CMD;
   } else if (request->SRB_Lun == 0 && GoneOnlyOneHeld(request->SRB_HaId, request->SRB_Target)) {
-    // The drive at the address went away: it is looked for once more, in
-    // case it is back, while no other command runs.
+    // The drive at the address went away: it is looked for at every command
+    // to it (every scan pass while the program waits for it to come back),
+    // when no other command runs.
     OpenPassThroughDevices(true);
   }
   if (immediate != SS_PENDING) {
@@ -266,11 +294,13 @@ DWORD Win32Aspi::Send(SRB_ExecSCSICmd* request) {
     immediate = SS_ERR;
   }
   if (immediate == SS_PENDING) {
-    HANDLE thread = win32::CreateThread(nullptr, 0, PassThroughThread, request, 0, nullptr);
+    auto* started = new ThreadStart{request, ticket};
+    HANDLE thread = win32::CreateThread(nullptr, 0, PassThroughThread, started, 0, nullptr);
     if (thread != nullptr) {
       win32::CloseHandle(thread);
       return SS_PENDING;
     }
+    delete started;
     immediate = SS_ERR;
   }
   request->SRB_Status = immediate;

@@ -36,7 +36,7 @@ class Win32Aspi final : public AspiLayer {
 
   bool uses_wnaspi32() const { return send_ != nullptr; }
   // The pass-through devices that opened (none with wnaspi32.dll).
-  int pass_through_devices() const { return static_cast<int>(devices_.size()); }
+  int pass_through_devices() const;
   // True when wnaspi32.dll serves emulated drives that follow a rehearsal
   // clock rate given on the command line (it says so by an export of its
   // own); never for the pass-through or a real ASPI layer.
@@ -52,15 +52,25 @@ class Win32Aspi final : public AspiLayer {
     PostProc caller_routine;
     BYTE caller_flags;
     bool finishing;
+    unsigned ticket;  // which command the record carries now (never 0)
+  };
+  struct ThreadStart {
+    SRB_ExecSCSICmd* request;
+    unsigned ticket;
   };
   struct PassThroughDevice {
     HANDLE handle;
     int adapter;
     int target;
     bool gone;  // a command failed on it: the device is looked for anew
+                // (handle closed, nullptr, once no command holds it)
   };
   static void Posted(SRB_ExecSCSICmd* request);
   static DWORD QV_WINAPI PassThroughThread(void* request);
+  // Finish for the command `ticket` only (0: whichever the record carries);
+  // called for the record by another thread while the command's own thread
+  // runs the routine, it returns once that is done.
+  static void FinishHeld(SRB_ExecSCSICmd* request, unsigned ticket);
   // close_gone: the devices marked gone are closed first (no command holds
   // them).
   void OpenPassThroughDevices(bool close_gone);
@@ -84,4 +94,5 @@ class Win32Aspi final : public AspiLayer {
   bool rehearsal_drives_ = false;
   mutable win32::CriticalSection lock_ = {};
   std::map<const SRB_ExecSCSICmd*, Held> held_;
+  unsigned tickets_ = 0;
 };

@@ -50,6 +50,16 @@ nt 150 TTOU 0 1.10 power: shutdown
 98 284 TTIN 0 1.10 answer: OK
 nt 2 TERM 143 1.00 -
 ROWS
+# Only a write that came to its end leaves no last-run.log; one ended for
+# good in the middle (SIGKILL, which nothing holds) leaves it saying so.
+for row in nt-150-INT 98-284-INT; do
+  [ ! -e "$WORK/$row/drive_c/WINDOWS/last-run.log" ] || fail "$row: a whole write left last-run.log"
+done
+pc="$WORK/killed"
+"$SIM" init "$pc" --os 98 >/dev/null || fail "killed: init"
+(QUORVANTA_SIM_SIGNAL_AT=150:9 "$QV" --machine "$pc" --ui headless --yes >/dev/null 2>&1)
+grep -q "before the write came to its end" "$pc/drive_c/WINDOWS/last-run.log" 2>/dev/null ||
+  fail "a write ended by SIGKILL left no word in last-run.log"
 
 # The other ways out of a held write: a Ctrl-C that reaches every program of
 # `2>&1 | tee` (tee dies, the program's lines meet a closed pipe), `| head`

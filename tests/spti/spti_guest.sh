@@ -58,9 +58,22 @@ rm -rf "$WORK"
 # The prefix is made here, once, as the Wine tests make it: the guest only
 # reads it through its overlay.
 (. "$HERE/../wine/lib_wine.sh" && wine_prefix)
-PREFIX=${QV_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quorvanta}/wine-i686
+CACHE=${QV_CACHE_DIR:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quorvanta}
 
 guest_prepare "$HOST_TOOLS/qv_tcmu_drives"
+# ... and the guest gets a snapshot of it (hard links where they can be made),
+# taken under its lock and without the program's own files: the Wine tests
+# on this side share the prefix and change it at any time (registry saves,
+# resume files in C:\windows, a rebuild), and an overlay whose lower layer
+# changes beneath it is undefined. A guest's program and probe once vanished
+# without a trace the moment this side saved the prefix's registry.
+PREFIX=$WORK/prefix
+(
+  flock 9
+  cp -al "$CACHE/wine-i686" "$PREFIX" 2>/dev/null || { rm -rf "$PREFIX" && cp -a "$CACHE/wine-i686" "$PREFIX"; }
+) 9>"$CACHE/wine-i686.lock" || { echo "FAIL: cannot take a snapshot of the Wine prefix"; exit 1; }
+rm -f "$PREFIX"/drive_c/windows/Tellmr1.DAT "$PREFIX"/drive_c/windows/Tellmr2.DAT \
+  "$PREFIX"/drive_c/windows/last-run.log
 guest_modules sg sr_mod target_core_user tcm_loop virtio_pci 9pnet_virtio 9p overlay
 OUT=$WORK/out
 mkdir -p "$OUT"
@@ -68,6 +81,11 @@ mkdir -p "$OUT"
 # QV_SPTI_WINEDEBUG: Wine debug channels for the program's runs, added.
 printf 'export QV_SPTI_WINEDEBUG=%s\n%s\n' "${QV_SPTI_WINEDEBUG:-}" \
   "${GUEST_COMMAND:-sh $HERE/spti_cases.sh $BUILD $HOST_TOOLS /spti-out $PREFIX}" > "$ROOT/run"
+# The trees under /tmp (a clone there, its builds, the prefix) stay in sight
+# below the guest's own /tmp: each is bound there from this machine's /tmp.
+for dir in "$(cd "$HERE/../.." && pwd)" "$BUILD" "$HOST_TOOLS" "$PREFIX"; do
+  case $dir in /tmp/*) echo "$dir" ;; esac
+done > "$ROOT/binds"
 # The new root: this machine's files below, the guest's own writes above;
 # /proc, /sys, /dev and /tmp its own.
 guest_init_script "$(cat <<'BODY'
@@ -82,7 +100,12 @@ mount -t devtmpfs dev /new/dev
 mkdir -p /new/dev/pts /new/dev/shm /new/spti-out
 mount -t devpts devpts /new/dev/pts
 mount -t tmpfs shm /new/dev/shm
+mkdir -p /new/.host-tmp
+mount -o bind /new/tmp /new/.host-tmp
 mount -t tmpfs tmp /new/tmp
+while read -r dir; do
+  mkdir -p "/new$dir" && mount -o bind "/new/.host-tmp${dir#/tmp}" "/new$dir" || exit 1
+done </binds
 share out /new/spti-out || exit 1
 cp /run /new/tmp/run
 HOME=/root PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin chroot /new /bin/sh /tmp/run

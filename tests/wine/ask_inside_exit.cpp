@@ -70,29 +70,38 @@ BOOL WINAPI AskingExitWindowsEx(UINT flags, DWORD reason) {
 
 }  // namespace
 
-// Points the program's import of ExitWindowsEx at the asking one.
-void AskInsideExitWindows() {
-  if (std::getenv("QV_ASK_INSIDE_EXIT") == nullptr) return;
+// Points the program's import of `function` from `dll` at `replacement`;
+// the function it called before, or nullptr when it imports no such thing.
+void* ReplaceProgramImport(const char* dll, const char* function, void* replacement) {
   auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
   const auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
   const IMAGE_DATA_DIRECTORY& imports =
       nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (imports.VirtualAddress == 0) return;
+  if (imports.VirtualAddress == 0) return nullptr;
+  void* original = nullptr;
   for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
        d->Name != 0; ++d) {
-    if (_stricmp(reinterpret_cast<const char*>(base + d->Name), "user32.dll") != 0) continue;
+    if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
     auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
     auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
     for (; names->u1.AddressOfData != 0; ++names, ++slots) {
       if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
       const auto* name = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(name->Name), "ExitWindowsEx") != 0) continue;
+      if (std::strcmp(reinterpret_cast<const char*>(name->Name), function) != 0) continue;
       DWORD old = 0;
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &old);
-      g_real_exit = reinterpret_cast<ExitWindowsExFn>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<ULONG_PTR>(&AskingExitWindowsEx);
+      original = reinterpret_cast<void*>(slots->u1.Function);
+      slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
       VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, old, &old);
     }
   }
+  return original;
+}
+
+// Points the program's import of ExitWindowsEx at the asking one.
+void AskInsideExitWindows() {
+  if (std::getenv("QV_ASK_INSIDE_EXIT") == nullptr) return;
+  g_real_exit = reinterpret_cast<ExitWindowsExFn>(ReplaceProgramImport(
+      "user32.dll", "ExitWindowsEx", reinterpret_cast<void*>(&AskingExitWindowsEx)));
 }

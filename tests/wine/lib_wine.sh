@@ -225,9 +225,9 @@ start_update() {
   click "$MAIN" 1001
 }
 
-# Answers OK to every message box until one whose text starts with $1 (sets
-# LAST), or, with $1 empty, until the program has ended. MESSAGES collects the
-# texts, one a line.
+# Answers OK to every message box until one whose text starts with $1 or
+# with $2 when given (sets LAST), or, with $1 empty, until the program has
+# ended. MESSAGES collects the texts, one a line.
 answer_messages() {
   MESSAGES=""
   end=$(($(date +%s) + 400))
@@ -242,6 +242,7 @@ answer_messages() {
       click "$WIN" 1
       if [ -n "$1" ]; then
         case "$LAST" in "$1"*) return 0 ;; esac
+        case "$LAST" in "${2:-$1}"*) return 0 ;; esac
       fi
       # The next box is a new window: wait for this one to go.
       while [ "$(window_with $MESSAGE_TEXT)" = "$WIN" ]; do

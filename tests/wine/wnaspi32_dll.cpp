@@ -5,6 +5,17 @@
 // the virtual PC's directory (a Windows path); its machine.ini gives the
 // adapter count and drives/ the drives, whose state is written back there
 // as commands end and when the process ends.
+//
+// Built with QV_PASS_THROUGH_STANDIN it is the SCSI pass-through stand-in
+// instead: it exports no ASPI entry points, so the program speaks
+// pass-through itself, and its imports of CreateFileA, DeviceIoControl and
+// CloseHandle are pointed here. \\.\CdRomN opens the virtual PC's N-th drive
+// (in address order), its SCSI address is the drive's, and the
+// pass-through commands go to the emulated drive. A drive that restarts is a
+// new device, as to Windows: the handles opened before fail every command
+// from then on; with QV_PASS_THROUGH_AWAY=N the drive, once back, does not
+// open for N more looks (a USB drive that Windows enumerates again late).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,17 +23,22 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
+#include "platform/sim/emulated_drive.h"
 #include "platform/sim/sim_aspi.h"
 #include "platform/sim/virtual_clock.h"
+#include "platform/win32/scsi_pass_through.h"
 #include "platform/win32/win32_api.h"
 
 // ask_inside_exit.cpp
 void AskInsideExitWindows();
+void* ReplaceProgramImport(const char* dll, const char* function, void* replacement);
 
 namespace {
 
@@ -42,6 +58,39 @@ struct ServedDrives {
   DWORD saved_at = 0;
 };
 ServedDrives* g_served = nullptr;
+
+#ifdef QV_PASS_THROUGH_STANDIN
+// The stand-in's devices, under the served drives' lock.
+struct StandInDevice {
+  int adapter;
+  int target;
+  bool present;
+  int generation;  // one more at each restart: older handles lead nowhere
+  int away;        // looks left before the drive, back, opens again
+};
+struct StandInHandle {
+  int device;
+  int generation;
+};
+std::vector<StandInDevice> g_devices;
+std::set<StandInHandle*> g_handles;
+int g_away_looks = 0;
+
+// Called as the clock moves: a drive that went away is a new device.
+void FollowDevices(ServedDrives* served) {
+  for (StandInDevice& device : g_devices) {
+    const bool present =
+        served->aspi->DriveAt(device.adapter, device.target)->Present(served->clock.Now());
+    if (device.present && !present) {
+      ++device.generation;
+      device.away = g_away_looks;
+    }
+    device.present = present;
+  }
+}
+#else
+void FollowDevices(ServedDrives*) {}
+#endif
 
 int AdapterCount(const std::string& machine) {
   std::ifstream ini(machine + "\\machine.ini");
@@ -77,6 +126,7 @@ DWORD QV_WINAPI AdvanceDrives(void* parameter) {
         static_cast<std::uint64_t>(win32::GetTickCount() - origin) * served->rate;
     const std::uint64_t now = served->clock.Now();
     if (due > now) served->clock.Advance(due - now);
+    FollowDevices(served);
     SaveIfIdle(served);
   }
 }
@@ -104,6 +154,15 @@ ServedDrives* Served() {
   served->rate = RehearsalRate();
   if (served->aspi) {
     served->aspi->PowerOn();
+#ifdef QV_PASS_THROUGH_STANDIN
+    for (int a = 0; a < 8; ++a) {
+      for (int t = 0; t < 8; ++t) {
+        if (served->aspi->DriveAt(a, t) != nullptr) g_devices.push_back({a, t, true, 0, 0});
+      }
+    }
+    if (const char* away = std::getenv("QV_PASS_THROUGH_AWAY")) g_away_looks = std::atoi(away);
+    FollowDevices(served);
+#endif
     win32::CreateThread(nullptr, 0, AdvanceDrives, served, 0, nullptr);
   }
   g_served = served;
@@ -144,6 +203,146 @@ const char* Misfit(const SRB_ExecSCSICmd* request) {
   }
   return nullptr;
 }
+
+// Hands a request to the emulated drives, noting what is to be saved.
+DWORD Serve(ServedDrives* served, SRB_ExecSCSICmd* request) {
+  win32::Locked locked(&served->lock);
+  constexpr BYTE kWriteBuffer = 0x3B;
+  constexpr BYTE kDownloadMode = 0x06;
+  const bool chunk =
+      request->CDBByte[0] == kWriteBuffer && (request->CDBByte[1] & 0x1F) == kDownloadMode;
+  DWORD result = served->aspi->Send(request);
+  served->in_flight[request] = chunk;
+  served->unsaved = true;
+  served->chunks_only = served->chunks_only && chunk;
+  return result;
+}
+
+#ifdef QV_PASS_THROUGH_STANDIN
+using CreateFileFn = HANDLE(QV_WINAPI*)(const char*, DWORD, DWORD, win32::SecurityAttributes*,
+                                        DWORD, DWORD, HANDLE);
+using DeviceIoControlFn = BOOL(QV_WINAPI*)(HANDLE, DWORD, void*, DWORD, void*, DWORD, DWORD*,
+                                           win32::Overlapped*);
+using CloseHandleFn = BOOL(QV_WINAPI*)(HANDLE);
+CreateFileFn g_real_create = nullptr;
+DeviceIoControlFn g_real_ioctl = nullptr;
+CloseHandleFn g_real_close = nullptr;
+constexpr DWORD kFileNotFound = 2;
+constexpr DWORD kDeviceNotConnected = 1167;
+
+HANDLE QV_WINAPI StandInCreateFile(const char* path, DWORD access, DWORD share,
+                                   win32::SecurityAttributes* security, DWORD disposition,
+                                   DWORD flags, HANDLE template_file) {
+  static constexpr char kPrefix[] = "\\\\.\\CdRom";
+  if (std::strncmp(path, kPrefix, sizeof kPrefix - 1) != 0) {
+    return g_real_create(path, access, share, security, disposition, flags, template_file);
+  }
+  ServedDrives* served = Served();
+  const int n = std::atoi(path + sizeof kPrefix - 1);
+  win32::Locked locked(&served->lock);
+  if (n < 0 || n >= static_cast<int>(g_devices.size()) || !g_devices[n].present ||
+      g_devices[n].away > 0) {
+    if (n >= 0 && n < static_cast<int>(g_devices.size()) && g_devices[n].present) {
+      --g_devices[n].away;
+    }
+    win32::SetLastError(kFileNotFound);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto* handle = new StandInHandle{n, g_devices[n].generation};
+  g_handles.insert(handle);
+  return handle;
+}
+
+BOOL QV_WINAPI StandInCloseHandle(HANDLE handle) {
+  ServedDrives* served = Served();
+  {
+    win32::Locked locked(&served->lock);
+    if (g_handles.erase(static_cast<StandInHandle*>(handle)) != 0) {
+      delete static_cast<StandInHandle*>(handle);
+      return 1;
+    }
+  }
+  return g_real_close(handle);
+}
+
+BOOL QV_WINAPI StandInDeviceIoControl(HANDLE handle, DWORD code, void* in, DWORD in_size, void* out,
+                                      DWORD out_size, DWORD* returned,
+                                      win32::Overlapped* overlapped) {
+  ServedDrives* served = Served();
+  StandInDevice device{};
+  bool ours = false;
+  bool stale = false;
+  {
+    win32::Locked locked(&served->lock);
+    const auto found = g_handles.find(static_cast<StandInHandle*>(handle));
+    if (found != g_handles.end()) {
+      ours = true;
+      device = g_devices[(*found)->device];
+      stale = !device.present || device.generation != (*found)->generation;
+    }
+  }
+  if (!ours) return g_real_ioctl(handle, code, in, in_size, out, out_size, returned, overlapped);
+  if (stale) {
+    win32::SetLastError(kDeviceNotConnected);
+    return 0;
+  }
+  if (code == kIoctlScsiGetAddress && out_size >= sizeof(ScsiAddress)) {
+    auto* address = static_cast<ScsiAddress*>(out);
+    *address = ScsiAddress{sizeof(ScsiAddress), static_cast<BYTE>(device.adapter), 0,
+                           static_cast<BYTE>(device.target), 0};
+    if (returned != nullptr) *returned = sizeof(ScsiAddress);
+    return 1;
+  }
+  if (code != kIoctlScsiPassThroughDirect || in_size < sizeof(ScsiPassThroughDirect)) {
+    win32::SetLastError(1);  // ERROR_INVALID_FUNCTION
+    return 0;
+  }
+  auto* command = static_cast<ScsiPassThroughDirect*>(in);
+  SRB_ExecSCSICmd request{};
+  request.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  request.SRB_HaId = static_cast<BYTE>(device.adapter);
+  request.SRB_Target = static_cast<BYTE>(device.target);
+  request.SRB_Flags = command->DataIn == 1 ? SRB_DIR_IN : command->DataIn == 0 ? SRB_DIR_OUT : 0;
+  request.SRB_BufLen = command->DataTransferLength;
+  request.SRB_BufPointer = static_cast<BYTE*>(command->DataBuffer);
+  request.SRB_SenseLen = SENSE_LEN;
+  request.SRB_CDBLen = command->CdbLength;
+  std::memcpy(request.CDBByte, command->Cdb, sizeof request.CDBByte);
+  if (const char* why = Misfit(&request)) {
+    std::fprintf(stderr, "pass-through: command %02X refused: %s\n", request.CDBByte[0], why);
+    win32::SetLastError(87);  // ERROR_INVALID_PARAMETER
+    return 0;
+  }
+  Serve(served, &request);
+  for (;;) {
+    {
+      win32::Locked locked(&served->lock);
+      if (request.SRB_Status != SS_PENDING) break;
+    }
+    win32::Sleep(1);
+  }
+  if (request.SRB_Status == SS_NO_DEVICE || request.SRB_HaStat != 0) {
+    win32::SetLastError(kDeviceNotConnected);
+    return 0;
+  }
+  command->ScsiStatus = request.SRB_TargStat;
+  if (request.SRB_TargStat == STATUS_CHKCOND) {
+    std::memcpy(static_cast<BYTE*>(in) + command->SenseInfoOffset, request.SenseArea,
+                std::min<std::size_t>(command->SenseInfoLength, SENSE_LEN));
+  }
+  if (returned != nullptr) *returned = in_size;
+  return 1;
+}
+
+void PointImportsHere() {
+  g_real_create = reinterpret_cast<CreateFileFn>(ReplaceProgramImport(
+      "kernel32.dll", "CreateFileA", reinterpret_cast<void*>(&StandInCreateFile)));
+  g_real_ioctl = reinterpret_cast<DeviceIoControlFn>(ReplaceProgramImport(
+      "kernel32.dll", "DeviceIoControl", reinterpret_cast<void*>(&StandInDeviceIoControl)));
+  g_real_close = reinterpret_cast<CloseHandleFn>(ReplaceProgramImport(
+      "kernel32.dll", "CloseHandle", reinterpret_cast<void*>(&StandInCloseHandle)));
+}
+#endif
 
 }  // namespace
 
@@ -200,6 +399,7 @@ bool ReadRegularFile(const std::filesystem::path& path, std::string* bytes, std:
 
 namespace exports {
 extern "C" {
+#ifndef QV_PASS_THROUGH_STANDIN
 
 __declspec(dllexport) DWORD GetASPI32SupportInfo() {
   ServedDrives* served = Served();
@@ -222,25 +422,20 @@ __declspec(dllexport) DWORD SendASPI32Command(SRB_ExecSCSICmd* request) {
       return kInvalidSrb;
     }
   }
-  win32::Locked locked(&served->lock);
-  constexpr BYTE kWriteBuffer = 0x3B;
-  constexpr BYTE kDownloadMode = 0x06;
-  const bool chunk =
-      request->CDBByte[0] == kWriteBuffer && (request->CDBByte[1] & 0x1F) == kDownloadMode;
-  DWORD result = served->aspi->Send(request);
-  served->in_flight[request] = chunk;
-  served->unsaved = true;
-  served->chunks_only = served->chunks_only && chunk;
-  return result;
+  return Serve(served, request);
 }
 
 // Tells the program that these drives follow its rehearsal clock rate.
 __declspec(dllexport) DWORD QvRehearsalDrives() { return Served()->rate; }
+#endif
 
 BOOL QV_WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
   constexpr DWORD kProcessDetach = 0;
   constexpr DWORD kProcessAttach = 1;
   if (reason == kProcessAttach) AskInsideExitWindows();
+#ifdef QV_PASS_THROUGH_STANDIN
+  if (reason == kProcessAttach) PointImportsHere();
+#endif
   if (reason == kProcessDetach && g_served != nullptr && g_served->aspi) g_served->aspi->Save();
   return 1;
 }
