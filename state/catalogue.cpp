@@ -86,3 +86,5 @@ const char* MsgNoVantrosDrive() { return HostText(8); }
 const char* MsgChoosePackageFolder() { return PackageFolderText(0); }
 const char* MsgPackageFolderPrompt() { return PackageFolderText(1); }
 const char* MsgFolderSearched() { return PackageFolderText(2); }
+const char* MsgNoSuchFolder() { return PackageFolderText(3); }
+const char* MsgNoPackageInFolder() { return PackageFolderText(4); }

@@ -40,3 +40,7 @@ const char* MsgNoVantrosDrive();
 const char* MsgChoosePackageFolder();
 const char* MsgPackageFolderPrompt();
 const char* MsgFolderSearched();
+// What was wrong with the folder answered ("%s" for it), before the question
+// is asked again.
+const char* MsgNoSuchFolder();
+const char* MsgNoPackageInFolder();

@@ -159,15 +159,19 @@ inline constexpr int kHostTextCount = 9;
 // This host's texts for a start without a firmware package: the title of
 // the folder chooser (desktop), the one-line question (terminal), and the
 // line under "Couldn't find data file." that names the folder searched
-// ("%s"). In the order of the accessors of catalogue.h.
+// ("%s"), and what was wrong with a folder answered (named by "%s"): asked
+// again. In the order of the accessors of catalogue.h.
 inline constexpr CatalogueText kPackageFolderTexts[] = {
     {"MsgChoosePackageFolder", "Choose the folder of the firmware package (Tellumar.inf)",
      "ファームウェアパッケージ（Tellumar.inf）のフォルダを選んでください"},
     {"MsgPackageFolderPrompt", "Folder of the firmware package (Tellumar.inf)",
      "ファームウェアパッケージ（Tellumar.inf）のフォルダ"},
     {"MsgFolderSearched", "Folder searched: %s", "検索したフォルダ：%s"},
+    {"MsgNoSuchFolder", "There is no folder %s.", "フォルダ %s はありません。"},
+    {"MsgNoPackageInFolder", "There is no Tellumar.inf in %s.",
+     "%s には Tellumar.inf がありません。"},
 };
-inline constexpr int kPackageFolderTextCount = 3;
+inline constexpr int kPackageFolderTextCount = 5;
 
 // The agreement: one display line per entry; a blank separator line holds a
 // single blank. English lines are at most 45 characters, Japanese lines at
