@@ -13,9 +13,10 @@ namespace {
 WriteHold* g_hold = nullptr;
 int g_depth = 0;
 
-// The write held now: when it began, the latest estimate of what is left
-// and when it was made, the percent last said, when the line last went out.
-DWORD g_began = 0;
+// The write held now: how long it was expected to take, the latest
+// estimate of what is left and when it was made, the percent last said,
+// when the line last went out.
+DWORD g_expected_ms = 0;
 DWORD g_estimated_at = 0;
 DWORD g_remaining_ms = 0;
 DWORD g_percent = 0;
@@ -30,9 +31,9 @@ void RaiseProgress() {
   DWORD remaining = 0;
   if (!WriteHoldEstimate(&percent, &remaining)) return;
   char line[200];
-  RaisePlatformEvent(PlatformEventKind::kWriteProgress,
-                     WriteProgressLine(Japanese(), percent, remaining, line,
-                                       static_cast<int>(sizeof line)));
+  RaisePlatformEvent(
+      PlatformEventKind::kWriteProgress,
+      WriteProgressLine(Japanese(), percent, remaining, line, static_cast<int>(sizeof line)));
 }
 
 }  // namespace
@@ -44,8 +45,8 @@ void InstallWriteHold(WriteHold* hold) {
 
 void BeginWriteHold(DWORD expected_ms) {
   if (g_depth++ != 0) return;
-  g_began = GetTickCount();
-  g_estimated_at = g_began;
+  g_expected_ms = expected_ms;
+  g_estimated_at = GetTickCount();
   g_remaining_ms = expected_ms;
   g_percent = 0;
   if (g_hold != nullptr) g_hold->Begin(expected_ms);
@@ -77,9 +78,10 @@ bool WriteHoldEstimate(DWORD* percent, DWORD* remaining_ms) {
   const DWORD now = GetTickCount();
   const DWORD since = now - g_estimated_at;
   *remaining_ms = since < g_remaining_ms ? g_remaining_ms - since : 0;
-  const std::uint64_t spent = now - g_began;
-  const std::uint64_t whole = spent + *remaining_ms;
-  DWORD said = whole == 0 ? 0 : static_cast<DWORD>(spent * 100 / whole);
+  // Where the path is: the part of the whole that the chunks sent and the
+  // waits passed have done.
+  const std::uint64_t done = g_expected_ms > *remaining_ms ? g_expected_ms - *remaining_ms : 0;
+  DWORD said = g_expected_ms == 0 ? 0 : static_cast<DWORD>(done * 100 / g_expected_ms);
   // Never 100 before the outcome is known, and never back: a step slower
   // than estimated adds to the time left instead.
   if (said > 99) said = 99;
@@ -98,8 +100,7 @@ const char* WriteProgressLine(bool japanese, DWORD percent, DWORD remaining_ms, 
   if (seconds < 60) {
     std::snprintf(left, sizeof left, japanese ? kSecondsOnlyJapanese : kSecondsOnly, seconds);
   } else if (seconds % 60 == 0) {
-    std::snprintf(left, sizeof left, japanese ? kMinutesOnlyJapanese : kMinutesOnly,
-                  seconds / 60);
+    std::snprintf(left, sizeof left, japanese ? kMinutesOnlyJapanese : kMinutesOnly, seconds / 60);
   } else {
     std::snprintf(left, sizeof left, japanese ? kMinutesSecondsJapanese : kMinutesSeconds,
                   seconds / 60, seconds % 60);

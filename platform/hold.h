@@ -23,8 +23,8 @@ void SetWriteHoldRemaining(DWORD remaining_ms);
 // progress line (kWriteProgress) once a second of the tick count.
 void PollWriteHold();
 // How far the write held now is, from the latest estimate of what is left
-// counted down by the ticks since: `percent` of the time spent and left
-// (0 to 99, never less than it said before) and `remaining_ms`. False
+// counted down by the ticks since: `remaining_ms`, and `percent` of the
+// expected whole done (0 to 99, never less than it said before). False
 // outside a write.
 bool WriteHoldEstimate(DWORD* percent, DWORD* remaining_ms);
 // The progress line for those (code page 932 when Japanese), in `buffer`.

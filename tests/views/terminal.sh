@@ -296,9 +296,14 @@ progress_in_status_line() {
   run "$WORK/progress"
   update_by_keys "progress" || return
   : >"$WORK/progress.lines"
+  kept=""
   i=0
   while [ $i -lt 400 ] && ! screen | grep -q '^exit='; do
     screen | grep -oE 'Writing the firmware: [0-9]+ % - about [0-9a-z ]+ left' >>"$WORK/progress.lines"
+    if [ -z "$kept" ] && screen | grep -qE 'Writing the firmware: ([1-9]|[1-8][0-9]) % '; then
+      keep terminal-progress-en
+      kept=1
+    fi
     sleep 0.05
     i=$((i + 1))
   done
