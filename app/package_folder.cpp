@@ -41,8 +41,12 @@ void Remember(const fs::path& state_dir, const fs::path& folder) {
   ReplaceFileAtomically(state_dir / kRememberedFolder, folder.string() + '\n', nullptr);
 }
 
-// A catalogue text with "%s" filled with a path, in UTF-8.
-std::string Filled(const char* cp932_format, const std::string& utf8_path) {
+// A catalogue text with "%s" filled with a path, in UTF-8; control
+// characters typed into the path are shown as '?', never sent to the
+// terminal as they are.
+std::string Filled(const char* cp932_format, std::string utf8_path) {
+  for (char& c : utf8_path)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   std::string text = Utf8(cp932_format);
   const std::size_t at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, utf8_path);
