@@ -197,8 +197,8 @@ class TerminalView final : public dialog_model::User {
   // (empty text takes it away).
   void ShowHeldLine(std::string_view text);
   // How far the write is, in the status line while the program works
-  // (empty text takes it away).
-  void ShowProgress(std::string_view text);
+  // (empty text takes it away); drawn now when `draw`.
+  void ShowProgress(std::string_view text, bool draw);
   // A line of this host's own, in the status line of the dialog it came
   // with (or the next one to open, when none is open), until another opens.
   void ShowNote(std::string_view text);
@@ -518,10 +518,10 @@ void TerminalView::ShowHeldLine(std::string_view text) {
   }
 }
 
-void TerminalView::ShowProgress(std::string_view text) {
+void TerminalView::ShowProgress(std::string_view text, bool draw) {
   progress_ = text;
   // Behind a box (the outcome) the write is over as far as the user sees.
-  if (!answering_) Draw(nullptr, 0);
+  if (draw && !answering_) Draw(nullptr, 0);
 }
 
 void TerminalView::ShowNote(std::string_view text) {
@@ -829,11 +829,14 @@ void RetakeTerminal() {
 // standard error).
 bool ToStatusLine(const PlatformEvent& event) {
   Terminal& t = TheTerminal();
-  if (!t.view || !t.view->Started() || t.transcript == nullptr) return false;
+  if (!t.view || !t.view->Started()) return false;
+  // Followed even while the screen is given back (a power request), so that
+  // the screen taken again never shows a write that is over.
   if (event.kind == PlatformEventKind::kWriteProgress) {
-    t.view->ShowProgress(Cp932ToUtf8(event.text));
+    t.view->ShowProgress(Cp932ToUtf8(event.text), t.transcript != nullptr);
     return true;
   }
+  if (t.transcript == nullptr) return false;
   if (event.kind == PlatformEventKind::kHostNote) {
     t.notes.emplace_back(event.text);
     t.view->ShowNote(event.text);

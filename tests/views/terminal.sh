@@ -298,7 +298,9 @@ progress_in_status_line() {
   : >"$WORK/progress.lines"
   kept=""
   i=0
-  while [ $i -lt 400 ] && ! screen | grep -q '^exit='; do
+  # Until the main dialog waits again (after the shutdown request, which
+  # the virtual PC only records, EXIT is usable again).
+  while [ $i -lt 600 ] && ! screen | grep -qF '[ EXIT ]'; do
     screen | grep -oE 'Writing the firmware: [0-9]+ % - about [0-9a-z ]+ left' >>"$WORK/progress.lines"
     if [ -z "$kept" ] && screen | grep -qE 'Writing the firmware: ([1-9]|[1-8][0-9]) % '; then
       keep terminal-progress-en
@@ -317,6 +319,19 @@ progress_in_status_line() {
     END { exit !(grew && fell && !bad) }' >"$WORK/progress.seen" ||
     { fail "progress line: the percentage did not grow or the time left did not fall"; cat "$WORK/progress.seen"; }
   echo "progress lines seen: $(wc -l <"$WORK/progress.seen")"
+  wait_for "[ EXIT ]" "progress: the main dialog after the write" || return
+  ! screen | grep -q "Writing the firmware" || { fail "progress: the line stays after the write"; screen; }
+  tm send-keys Enter
+  wait_for "exit=0" "progress: exit" || return
+  # Headless, the same line on standard error while that is a terminal, and
+  # nothing of it when standard error is a file.
+  "$SIM" init "$WORK/progress-headless" --os nt --realtime 1 >/dev/null || { fail "init headless"; return; }
+  tm send-keys "clear; '$QV' --machine '$WORK/progress-headless' --yes >/dev/null; echo exit=\$?" Enter
+  wait_for "quorvanta: Writing the firmware: " "headless: progress on a terminal"
+  wait_for "exit=0" "headless: exit" || return
+  "$SIM" init "$WORK/progress-file" --os nt >/dev/null || { fail "init headless file"; return; }
+  "$QV" --machine "$WORK/progress-file" --yes >/dev/null 2>"$WORK/progress.err"
+  ! grep -q "Writing the firmware" "$WORK/progress.err" || fail "headless: progress written to a file"
 }
 progress_in_status_line
 
