@@ -1,5 +1,8 @@
 #include "app/main_window.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "drive/discovery.h"
 #include "platform/aspi.h"
 #include "platform/files.h"
@@ -12,6 +15,40 @@
 namespace {
 
 constexpr std::uint16_t kJapanese = 0x11;
+
+// Whether the scan met a drive of ours that it did not list (one the package
+// does not fit): then "none of them a VANTROS drive" would be untrue.
+bool OurDriveSeen() {
+  for (const auto& product : g_app.DeviceProductId)
+    if (std::strncmp(product, kFirstModelId, 12) == 0 ||
+        std::strncmp(product, kSecondModelId, 13) == 0)
+      return true;
+  return false;
+}
+
+// Why no drive was found, where the platform can tell, after an empty line:
+// said beside the message rather than left for the user to guess, since a
+// launch from the desktop's menu shows no standard error.
+void AppendNoDriveReason(char* text, int size) {
+  const char* line = nullptr;
+  char filled[kMessageSize];
+  const ScanFindings found = AspiScanFindings();
+  if (AspiDevicesRefused() > 0) {
+    line = MsgNoRightsToDrive();
+  } else if (found.what == ScanFinding::kNoNodes) {
+    line = MsgNoSgNode();
+  } else if (found.what != ScanFinding::kNothingToSay &&
+             (found.what != ScanFinding::kDevicesOnly || !OurDriveSeen())) {
+    const char* format = found.what == ScanFinding::kRefused ? MsgDrivesRefused()
+                         : found.what == ScanFinding::kBusy  ? MsgDrivesBusy()
+                                                             : MsgNoVantrosDrive();
+    std::snprintf(filled, sizeof filled, format, found.count);
+    line = filled;
+  }
+  if (line == nullptr) return;
+  AppendText(text, size, "\r\n\r\n");
+  AppendText(text, size, line);
+}
 
 // The whole dialogue with the user, run while the window is being created.
 void RunDialogue(HWND window) {
@@ -35,14 +72,9 @@ void RunDialogue(HWND window) {
     } else {
       g_app.RunOutcome = kRunNoDrive;
       SetRunEntry(kRunEntryDisable);
-      // A drive that is there but may not be opened is said once, beside
-      // the message, rather than left for the user to guess.
       char text[2 * kMessageSize];
       CopyText(text, sizeof text, g_app.MsgNoDevice);
-      if (AspiDevicesRefused() > 0) {
-        AppendText(text, sizeof text, "\r\n\r\n");
-        AppendText(text, sizeof text, MsgNoRightsToDrive());
-      }
+      AppendNoDriveReason(text, sizeof text);
       MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
       result = 0;
     }

@@ -40,6 +40,34 @@ void Remember(const StateDir& state, const fs::path& folder) {
   state.ReplaceAtomically(kRememberedFolder, folder.string() + '\n', nullptr);
 }
 
+// A catalogue text with "%s" filled with a path, in UTF-8; control
+// characters typed into the path are shown escaped, never sent to the
+// terminal as they are.
+std::string Filled(const char* cp932_format, const std::string& utf8_path) {
+  std::string text = Utf8(cp932_format);
+  const std::size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, VisibleText(utf8_path));
+  return text;
+}
+
+// One question in the view about to start; `wrong` is what was wrong with
+// the last answer (UTF-8, empty at first), said before it is asked again.
+bool AskOnce(ViewKind view, const std::string& wrong, const std::string& suggestion,
+             std::string* answer) {
+  if (view == ViewKind::kDesktop) {
+    std::string title = Utf8(MsgChoosePackageFolder());
+    if (!wrong.empty()) title = wrong + " " + title;
+    return AskDesktopForFolder(title, suggestion, answer);
+  }
+  if (!wrong.empty()) std::printf("%s\n", wrong.c_str());
+  return AskTerminalForFolder(Utf8(MsgPackageFolderPrompt()), suggestion, answer);
+}
+
+bool SameFolder(const fs::path& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec);
+}
+
 }  // namespace
 
 bool PackageFolderOf(const std::string& given, fs::path* folder, std::string* error) {
@@ -71,24 +99,35 @@ bool NoPackageHere(const StateDir& state) {
 void AskForPackageFolder(ViewKind view, const StateDir& state) {
   // The question in the user's language, before start-up has picked it.
   g_app.PrimaryLanguage = static_cast<std::uint16_t>(GetUserDefaultLangID() & 0x3FF);
-  const std::string suggestion = Suggestion(state).string();
+  std::string suggestion = Suggestion(state).string();
+  std::string wrong;
+  // The last folder answered that holds no package: where the program looks
+  // when the person gives up, so that its box names the folder they tried.
+  fs::path tried;
   std::string answer;
-  const bool answered =
-      view == ViewKind::kDesktop
-          ? AskDesktopForFolder(Utf8(MsgChoosePackageFolder()), suggestion, &answer)
-          : AskTerminalForFolder(Utf8(MsgPackageFolderPrompt()), suggestion, &answer);
-  if (!answered) return;
-  fs::path folder;
-  std::string why;
-  if (!PackageFolderOf(answer, &folder, &why)) {
-    // Not a folder: the program looks where it is and says what it found.
-    std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
-    return;
+  while (AskOnce(view, wrong, suggestion, &answer)) {
+    fs::path folder;
+    std::string why;
+    if (!PackageFolderOf(answer, &folder, &why)) {
+      std::error_code ec;
+      wrong = Filled(MsgNoSuchFolder(), fs::absolute(answer, ec).lexically_normal().string());
+      continue;
+    }
+    std::error_code ec;
+    if (fs::exists(folder / kDescription, ec)) {
+      fs::current_path(folder, ec);
+      if (!ec) Remember(state, folder);
+      return;
+    }
+    tried = folder;
+    // The folder offered, taken again (an empty answer): the program looks
+    // there and says what it did not find.
+    if (SameFolder(folder, suggestion)) break;
+    wrong = Filled(MsgNoPackageInFolder(), folder.string());
+    suggestion = folder.string();
   }
   std::error_code ec;
-  fs::current_path(folder, ec);
-  if (ec) return;
-  Remember(state, folder);
+  if (!tried.empty()) fs::current_path(tried, ec);
 }
 
 void NameSearchedFolderInBoxes(std::function<std::string()> missing_file) {

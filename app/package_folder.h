@@ -22,8 +22,11 @@ bool NoPackageHere(const StateDir& state);
 
 // Asks the person for the package folder with the view about to start
 // (terminal or desktop), offering the folder last used first, and enters
-// the folder given, remembering it in the state directory. A cancelled
-// question leaves the program where it is, to say what it did not find.
+// the folder given, remembering it in the state directory. No such folder,
+// or one without Tellumar.inf, is asked for again after one line on what
+// was wrong (that folder offered next). The folder offered taken again, or
+// a cancelled question, leaves the program in the folder last tried (else
+// where it is), to say what it did not find there.
 void AskForPackageFolder(ViewKind view, const StateDir& state);
 
 // From now until Reset of the dialog model: the box that says the package

@@ -115,6 +115,20 @@ DWORD GetASPI32SupportInfo();
 // only SRB_Status.
 DWORD SendASPI32Command(SRB_ExecSCSICmd* request);
 
+// What the layer's last look for devices found, for the line that tells a
+// user who sees no drive why (nothing where the layer cannot tell).
+enum class ScanFinding {
+  kNothingToSay,
+  kNoNodes,      // not one device node of the pass-through driver: its driver is missing
+  kRefused,      // count: CD/DVD devices this user may not open
+  kBusy,         // count: CD/DVD devices another program holds
+  kDevicesOnly,  // count: devices there (of any kind), for the scan to find ours among
+};
+struct ScanFindings {
+  ScanFinding what = ScanFinding::kNothingToSay;
+  int count = 0;
+};
+
 class AspiLayer {
  public:
   virtual ~AspiLayer() = default;
@@ -126,7 +140,9 @@ class AspiLayer {
   // CD-ROM devices that are there but were not opened for lack of rights
   // (Windows' pass-through without administrator rights); 0 elsewhere.
   virtual int DevicesRefused() const { return 0; }
+  virtual ScanFindings Findings() const { return {}; }
 };
 
-// The installed layer's DevicesRefused().
+// The installed layer's DevicesRefused() and Findings().
 int AspiDevicesRefused();
+ScanFindings AspiScanFindings();

@@ -21,6 +21,14 @@ enum class PlatformEventKind {
   // 932), and empty once the write is over (the line goes). Not a
   // transcript line.
   kWriteHeld,
+  // How far the firmware write is, about once a second while it is held:
+  // text is the line (code page 932), empty once the write is over. Not a
+  // transcript line.
+  kWriteProgress,
+  // One line of this host's own about what it found (a node refused, a
+  // package file missing): text in UTF-8. Not a transcript line: standard
+  // error, or the status line of a view that owns the terminal.
+  kHostNote,
 };
 
 struct PlatformEvent {
@@ -32,3 +40,6 @@ struct PlatformEvent {
 using PlatformEventSink = void (*)(const PlatformEvent& event);
 void SetPlatformEventSink(PlatformEventSink sink);
 void RaisePlatformEvent(PlatformEventKind kind, std::string_view text);
+// A kHostNote to the listener, or straight to standard error when nobody
+// listens.
+void RaiseHostNote(std::string_view line);

@@ -21,3 +21,18 @@ inline constexpr const char* kHeldWithinMinuteJapanese =
     "\x82\xa0\x82\xc6\x20\x31\x20\x95\xaa\x88\xc8\x93\xe0\x81\x6a";
 inline constexpr const char* kHeldMinutesJapanese =
     "\x82\xa0\x82\xc6\x96\xf1\x20%lu\x20\x95\xaa\x81\x6a";  // %lu: minutes
+
+// The status line of a firmware write, about once a second while it is
+// held: how far it is and about how long is left (the held line's estimate).
+// %lu: percent; %s: one of the times below.
+inline constexpr const char* kWriteProgressLine = "Writing the firmware: %lu %% - about %s left";
+inline constexpr const char* kMinutesSeconds = "%lu min %lu s";  // %lu: minutes, seconds
+inline constexpr const char* kMinutesOnly = "%lu min";
+inline constexpr const char* kSecondsOnly = "%lu s";
+
+inline constexpr const char* kWriteProgressLineJapanese =
+    "\x83\x74\x83\x40\x81\x5b\x83\x80\x83\x45\x83\x46\x83\x41\x82\xf0\x8f\x91\x82\xab\x8d\x9e"
+    "\x82\xdd\x92\x86\x81\x46%lu %% \x81\x7c \x8e\x63\x82\xe8\x96\xf1 %s";
+inline constexpr const char* kMinutesSecondsJapanese = "%lu \x95\xaa %lu \x95\x62";
+inline constexpr const char* kMinutesOnlyJapanese = "%lu \x95\xaa";
+inline constexpr const char* kSecondsOnlyJapanese = "%lu \x95\x62";

@@ -26,8 +26,17 @@ void WriteOutcomeKnown();
 void SetWriteHoldRemaining(DWORD remaining_ms);
 // Looks at what arrived since the last look (every wait of the program
 // calls it): during a write the first request gets its one line, outside a
-// write a request ends the program now.
+// write a request ends the program now. During a write it also raises the
+// progress line (kWriteProgress) once a second of the tick count.
 void PollWriteHold();
+// How far the write held now is, from the latest estimate of what is left
+// counted down by the ticks since: `remaining_ms`, and `percent` of the
+// expected whole done (0 to 99, never less than it said before). False
+// outside a write.
+bool WriteHoldEstimate(DWORD* percent, DWORD* remaining_ms);
+// The progress line for those (code page 932 when Japanese), in `buffer`.
+const char* WriteProgressLine(bool japanese, DWORD percent, DWORD remaining_ms, char* buffer,
+                              int size);
 
 class WriteHold {
  public:
@@ -35,8 +44,6 @@ class WriteHold {
   virtual void Begin(DWORD expected_ms) = 0;
   virtual void End() = 0;
   virtual void Poll() = 0;
-  // Only where the platform tells the user how long (nothing by default).
-  virtual void Remaining(DWORD) {}
 };
 
 // One at a time; null: nothing is held (the calls above do nothing).

@@ -24,6 +24,7 @@ void WaitTicks(const SRB_ExecSCSICmd* request, DWORD ms) {
 DWORD GetASPI32SupportInfo() { return g_platform.aspi->SupportInfo(); }
 DWORD SendASPI32Command(SRB_ExecSCSICmd* request) { return g_platform.aspi->Send(request); }
 int AspiDevicesRefused() { return g_platform.aspi->DevicesRefused(); }
+ScanFindings AspiScanFindings() { return g_platform.aspi->Findings(); }
 
 // files
 HANDLE OpenExistingFile(const char* path) { return g_platform.files->OpenExisting(path); }

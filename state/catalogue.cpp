@@ -78,7 +78,13 @@ const char* MsgPowerCycleUpdated() { return HostText(1); }
 const char* MsgPowerCycleStillOld() { return HostText(2); }
 const char* MsgPowerCycleNotBack() { return HostText(3); }
 const char* MsgNoRightsToDrive() { return HostText(4); }
+const char* MsgNoSgNode() { return HostText(5); }
+const char* MsgDrivesRefused() { return HostText(6); }
+const char* MsgDrivesBusy() { return HostText(7); }
+const char* MsgNoVantrosDrive() { return HostText(8); }
 
 const char* MsgChoosePackageFolder() { return PackageFolderText(0); }
 const char* MsgPackageFolderPrompt() { return PackageFolderText(1); }
 const char* MsgFolderSearched() { return PackageFolderText(2); }
+const char* MsgNoSuchFolder() { return PackageFolderText(3); }
+const char* MsgNoPackageInFolder() { return PackageFolderText(4); }

@@ -27,6 +27,12 @@ const char* MsgPowerCycleNotBack();
 // Beside the "no device" message, where a drive's device is there but the
 // program may not open it (no administrator rights), in the run's language.
 const char* MsgNoRightsToDrive();
+// Beside it on this host, what the scan found where it found no drive, in
+// the run's language; "%d" stands for how many devices it names.
+const char* MsgNoSgNode();
+const char* MsgDrivesRefused();
+const char* MsgDrivesBusy();
+const char* MsgNoVantrosDrive();
 
 // This host's texts for a start without a firmware package, in the language
 // g_app.PrimaryLanguage selects: the folder chooser's title, the terminal's
@@ -34,3 +40,7 @@ const char* MsgNoRightsToDrive();
 const char* MsgChoosePackageFolder();
 const char* MsgPackageFolderPrompt();
 const char* MsgFolderSearched();
+// What was wrong with the folder answered ("%s" for it), before the question
+// is asked again.
+const char* MsgNoSuchFolder();
+const char* MsgNoPackageInFolder();

@@ -99,8 +99,10 @@ inline constexpr int kUpdateTextCount = 7;
 // This host's own texts, beside the system's: after the direct update asks
 // for a shutdown that this host never carries out, the user turns the drive
 // off and on and the program reads its revision again. "%s" stands for that
-// revision. Last, the note beside "no device" where a drive was there but
-// might not be opened. In the order of the accessors of catalogue.h.
+// revision. Last, the lines beside "no device" that say what the scan found:
+// a drive there that might not be opened (Windows), then this host's (no sg
+// node, nodes refused or held by another program, devices but none of
+// ours; "%d" for how many). In the order of the accessors of catalogue.h.
 inline constexpr CatalogueText kHostTexts[] = {
     {"MsgPowerCycleNow",
      "This computer is not shut down by the program. Turn the drive's power off and on (or "
@@ -131,21 +133,45 @@ inline constexpr CatalogueText kHostTexts[] = {
      "administrator rights. Start the program again with \"Run as administrator\".",
      "ＣＤドライブはありますが、このプログラムには開く権限がありません。ドライブを操作するには"
      "管理者の権限が必要です。「管理者として実行」でプログラムを起動し直してください。"},
+    {"MsgNoSgNode",
+     "No SCSI generic device (/dev/sg*) is there: load the driver with \"modprobe sg\" (as "
+     "root), and check that the drive is plugged in and switched on.",
+     "ＳＣＳＩ汎用デバイス（/dev/sg*）がありません。root で「modprobe sg」を実行してドライバを"
+     "読み込み、ドライブの接続と電源を確認してください。"},
+    {"MsgDrivesRefused",
+     "This user may not open the CD/DVD drives (%d refused): join the cdrom group and log in "
+     "again, or start the program in the desktop session at this computer's own screen.",
+     "このユーザーにはＣＤ／ＤＶＤドライブを開く権限がありません（%d 台）。cdrom グループに参加し"
+     "てログインし直すか、このコンピュータの画面のデスクトップセッションからプログラムを起動して"
+     "ください。"},
+    {"MsgDrivesBusy",
+     "Another program holds the CD/DVD drives (%d busy): end it, then start this program again.",
+     "ＣＤ／ＤＶＤドライブを他のプログラムが使用中です（%d 台）。そのプログラムを終了してから、"
+     "このプログラムを起動し直してください。"},
+    {"MsgNoVantrosDrive",
+     "SCSI devices found: %d, none of them a VANTROS drive: check that the drive is plugged in "
+     "and switched on.",
+     "ＳＣＳＩデバイスが %d 台見つかりましたが、VANTROS のドライブはありません。ドライブの接続と"
+     "電源を確認してください。"},
 };
-inline constexpr int kHostTextCount = 5;
+inline constexpr int kHostTextCount = 9;
 
 // This host's texts for a start without a firmware package: the title of
 // the folder chooser (desktop), the one-line question (terminal), and the
 // line under "Couldn't find data file." that names the folder searched
-// ("%s"). In the order of the accessors of catalogue.h.
+// ("%s"), and what was wrong with a folder answered (named by "%s"): asked
+// again. In the order of the accessors of catalogue.h.
 inline constexpr CatalogueText kPackageFolderTexts[] = {
     {"MsgChoosePackageFolder", "Choose the folder of the firmware package (Tellumar.inf)",
      "ファームウェアパッケージ（Tellumar.inf）のフォルダを選んでください"},
     {"MsgPackageFolderPrompt", "Folder of the firmware package (Tellumar.inf)",
      "ファームウェアパッケージ（Tellumar.inf）のフォルダ"},
     {"MsgFolderSearched", "Folder searched: %s", "検索したフォルダ：%s"},
+    {"MsgNoSuchFolder", "There is no folder %s.", "フォルダ %s はありません。"},
+    {"MsgNoPackageInFolder", "There is no Tellumar.inf in %s.",
+     "%s には Tellumar.inf がありません。"},
 };
-inline constexpr int kPackageFolderTextCount = 3;
+inline constexpr int kPackageFolderTextCount = 5;
 
 // The agreement: one display line per entry; a blank separator line holds a
 // single blank. English lines are at most 45 characters, Japanese lines at

@@ -5,6 +5,7 @@
 // devices is tested inside a QEMU guest (tests/qemu/).
 #include "platform/host/sg_answer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -20,6 +21,9 @@
 
 #include "emu_harness.h"
 #include "platform/host/sg_aspi.h"
+#include "state/app_state.h"
+#include "state/catalogue.h"
+#include "tests/support/dialogs_pc.h"
 // The other transport, Windows' SCSI pass-through: its records' layout is
 // pinned by static_asserts that this build checks as well.
 #include "platform/win32/scsi_pass_through.h"
@@ -175,27 +179,85 @@ TEST(SgAspi, AMachineWithoutDrivesHasNoAdapterAndEndsEveryRequestAtOnce) {
 
 // What the first scan tells a user who sees no drive, with the node list
 // faked under a test root: no node at all, nodes of other types, a CD/DVD
-// node refused for permission. Run in a child without root's rights, so
-// that the refusal is the kernel's.
-TEST(SgAspi, AnEmptyListSaysWhyInOneLine) {
+// node refused for permission, one held by another program. Its one line on
+// standard error, and the line beside the "no device" message, in English
+// and in Japanese, as the transcript shows them. Run in a child without
+// root's rights, so that the refusal is the kernel's; the busy node stands
+// in for the sg driver's EBUSY.
+int OpenBusy(const char* path, int flags) {
+  if (std::string(path).ends_with("/sg1")) {
+    errno = EBUSY;
+    return -1;
+  }
+  return ::open(path, flags);
+}
+
+// The message lines of a launch whose first scan found no drive, through
+// `layer`, in English then in Japanese.
+std::string NoDeviceMessages(AspiLayer* layer) {
+  std::string lines;
+  for (const std::uint16_t language : {0x09, 0x11}) {
+    DialogsPc pc;
+    Platform platform = CurrentPlatform();
+    platform.aspi = layer;
+    InstallPlatform(platform);
+    // A continued update: straight to the scan, no agreement to read.
+    g_app.NoRestartNeeded = 1;
+    g_app.AdapterCount = 0;
+    g_app.PrimaryLanguage = language;
+    FillCatalogue();
+    pc.CreateMainWindow();
+    for (const std::string& line : pc.capture->Of("message")) lines += line + "\n";
+  }
+  return lines;
+}
+
+TEST(SgAspi, AnEmptyListSaysWhyInOneLineAndBesideTheNoDeviceMessage) {
   struct Row {
     const char* name;
     std::vector<std::pair<const char*, int>> nodes;  // sg name, peripheral type
+    bool busy;                                       // sg1 is held by another program
     const char* line;                                // ROOT stands for the test root
+    const char* english;
+    const char* japanese;
   };
   const Row rows[] = {
       {"no node",
        {},
+       false,
        "no SCSI generic node (ROOT/dev/sg*) exists: load the driver with 'modprobe sg' (as "
-       "root), or the drive is unplugged or switched off"},
-      {"no CD/DVD node",
+       "root), or the drive is unplugged or switched off",
+       "No SCSI generic device (/dev/sg*) is there: load the driver with \"modprobe sg\" (as "
+       "root), and check that the drive is plugged in and switched on.",
+       "ＳＣＳＩ汎用デバイス（/dev/sg*）がありません。root で「modprobe sg」を実行してドライバを"
+       "読み込み、ドライブの接続と電源を確認してください。"},
+      {"disks only",
        {{"sg0", 0}, {"sg1", 0}},
+       false,
        "2 SCSI generic nodes (ROOT/dev/sg*), none of them a CD/DVD drive: the drive is "
-       "unplugged or switched off"},
+       "unplugged or switched off",
+       "SCSI devices found: 2, none of them a VANTROS drive: check that the drive is plugged in "
+       "and switched on.",
+       "ＳＣＳＩデバイスが 2 台見つかりましたが、VANTROS のドライブはありません。ドライブの接続と"
+       "電源を確認してください。"},
       {"permission refused",
        {{"sg0", 0}, {"sg1", 5}},
+       false,
        "cannot open ROOT/dev/sg1: permission denied; add your user to the cdrom group (then "
-       "log in again) or run as root"},
+       "log in again) or run as root",
+       "This user may not open the CD/DVD drives (1 refused): join the cdrom group and log in "
+       "again, or start the program in the desktop session at this computer's own screen.",
+       "このユーザーにはＣＤ／ＤＶＤドライブを開く権限がありません（1 台）。cdrom グループに参加し"
+       "てログインし直すか、このコンピュータの画面のデスクトップセッションからプログラムを起動して"
+       "ください。"},
+      {"held by another program",
+       {{"sg0", 0}, {"sg1", 5}},
+       true,
+       "ROOT/dev/sg1 is held by another program (a firmware update?); it is left out until that "
+       "program ends",
+       "Another program holds the CD/DVD drives (1 busy): end it, then start this program again.",
+       "ＣＤ／ＤＶＤドライブを他のプログラムが使用中です（1 台）。そのプログラムを終了してから、"
+       "このプログラムを起動し直してください。"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -219,9 +281,11 @@ TEST(SgAspi, AnEmptyListSaysWhyInOneLine) {
       std::string notes;
       SgAspi layer((root / (row.nodes.empty() ? "absent" : "sys")).string(),
                    (root / "dev").string(),
-                   [&notes](const std::string& line) { notes += line + "\n"; });
+                   [&notes](const std::string& line) { notes += line + "\n"; },
+                   row.busy ? OpenBusy : nullptr);
       const bool none = layer.SupportInfo() == static_cast<DWORD>(SS_NO_ADAPTERS) << 8;
       notes += none ? "no adapter\n" : "adapters\n";
+      notes += NoDeviceMessages(&layer);
       const ssize_t written = ::write(fds[1], notes.data(), notes.size());
       ::_exit(written == static_cast<ssize_t>(notes.size()) ? 0 : 4);
     }
@@ -235,7 +299,10 @@ TEST(SgAspi, AnEmptyListSaysWhyInOneLine) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     std::string want = row.line;
     want.replace(want.find("ROOT"), 4, root.string());
-    EXPECT_EQ(got, want + "\nno adapter\n");
+    const std::string box = "Error: No device could be detected.\\n\\n";
+    const std::string japanese_box = "エラー：デバイスが検出されませんでした。\\n\\n";
+    EXPECT_EQ(got, want + "\nno adapter\n" + box + row.english + "\n" + japanese_box +
+                       row.japanese + "\n");
     std::filesystem::remove_all(root);
   }
 }

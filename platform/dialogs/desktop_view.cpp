@@ -337,6 +337,9 @@ constexpr int kStatusHeight = 20;
 std::string g_held_line;
 constexpr int kHeldRows = 3;
 int StatusHeight() { return g_held_line.empty() ? kStatusHeight : kStatusHeight * kHeldRows; }
+// How far the firmware write is (UTF-8), in every window's status line while
+// the program works; empty outside a write.
+std::string g_progress_line;
 
 // The scale, and the model's screen made the real one in the model's
 // pixels, so that the program's own centring puts a window in the middle of
@@ -364,7 +367,7 @@ class DialogWindow final : public Fl_Double_Window {
     notice_ = std::move(notice);
     redraw();
   }
-  const std::string& StatusText() const { return notice_.empty() ? status_ : notice_; }
+  const std::string& StatusText() const;
   // The model's rectangle that the window last took; the view follows the
   // window manager's and the user's moves after it.
   RECT placed{};
@@ -492,6 +495,12 @@ DialogWindow::DialogWindow(DesktopView* view, HWND dialog, const DialogPicture& 
     if (window->view_->Busy()) window->SetNotice(view_support::ViewLine(ViewText::kCannotClose));
   });
   end();
+}
+
+const std::string& DialogWindow::StatusText() const {
+  // Behind a box (the outcome) the write is over as far as the user sees.
+  if (!g_progress_line.empty() && view_->Busy()) return g_progress_line;
+  return notice_.empty() ? status_ : notice_;
 }
 
 void DialogWindow::draw() {
@@ -1020,6 +1029,11 @@ const Fl_RGB_Image& Icon() {
 // The transcript, and for a power request that this host does not carry
 // out, a box that tells the user what to do instead.
 void OnEvent(const PlatformEvent& event) {
+  if (event.kind == PlatformEventKind::kWriteProgress) {
+    g_progress_line = Cp932ToUtf8(event.text);
+    if (g_desktop != nullptr) g_desktop->Sync();
+    return;
+  }
   WriteTranscriptEvent(event);
   if (g_desktop != nullptr) g_desktop->ForwardTranscript();
   if (event.kind == PlatformEventKind::kWriteHeld) {

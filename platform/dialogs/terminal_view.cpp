@@ -196,11 +196,19 @@ class TerminalView final : public dialog_model::User {
   // The line a held signal gets, under the dialog until the write is over
   // (empty text takes it away).
   void ShowHeldLine(std::string_view text);
+  // How far the write is, in the status line while the program works
+  // (empty text takes it away); drawn now when `draw`.
+  void ShowProgress(std::string_view text, bool draw);
+  // A line of this host's own, in the status line of the dialog it came
+  // with (or the next one to open, when none is open), until another opens.
+  void ShowNote(std::string_view text);
   // The terminal was closed: nobody can answer any more.
   bool Lost() const { return lost_; }
 
  private:
   void DrawHeldLine();
+  // What the status line says under `top`, the topmost dialog.
+  std::string StatusLine(HWND top, const DialogPicture& picture);
   void Draw(const dialog_model::MessageBoxRecord* box, std::size_t box_focus);
   Layout DrawDialog(const DialogPicture& d);
   void DrawStatus(const Layout& l, const std::string& text);
@@ -219,6 +227,10 @@ class TerminalView final : public dialog_model::User {
   std::chrono::steady_clock::time_point input_given_{};
   SCREEN* screen_ = nullptr;
   std::string held_line_;
+  std::string progress_;
+  std::string note_;
+  HWND note_dialog_ = nullptr;  // null: the next dialog to open
+  bool answering_ = false;      // a message box waits for the user
   bool lost_ = false;
 };
 
@@ -315,7 +327,7 @@ void TerminalView::Draw(const dialog_model::MessageBoxRecord* box, std::size_t b
     for (HWND dialog : dialog_model::OpenDialogs()) {
       DialogPicture picture = view_support::Snapshot(dialog);
       top = DrawDialog(picture);
-      status = view_support::DriveRowStatus(picture);
+      status = StatusLine(dialog, picture);
     }
     if (!status.empty()) DrawStatus(top, status);
     if (box != nullptr) DrawBox(*box, box_focus);
@@ -342,13 +354,24 @@ Layout TerminalView::DrawDialog(const DialogPicture& d) {
   return l;
 }
 
+std::string TerminalView::StatusLine(HWND top, const DialogPicture& picture) {
+  if (!progress_.empty() && !answering_) return progress_;
+  if (!note_.empty() && note_dialog_ == nullptr) note_dialog_ = top;
+  if (!note_.empty() && note_dialog_ != top) note_.clear();
+  return note_.empty() ? view_support::DriveRowStatus(picture) : note_;
+}
+
 void TerminalView::DrawStatus(const Layout& l, const std::string& text) {
-  // Just under the dialog, or on the last row when the dialog reaches it.
-  int row = std::min(l.top + l.rows, LINES - 1);
+  // Just under the dialog, or as near the last row as its lines allow.
+  auto lines = view_support::Wrap(text, COLS, Columns);
+  const int count = static_cast<int>(lines.size());
+  int row = std::max(0, std::min(l.top + l.rows, LINES - count));
   attrset(colours_ ? COLOR_PAIR(kCaption) : A_REVERSE);
-  mvhline(row, 0, ' ', COLS);
-  int width = Columns(text);
-  Put(row, std::max(0, (COLS - width) / 2), text, COLS);
+  for (const auto& line : lines) {
+    mvhline(row, 0, ' ', COLS);
+    int width = Columns(line);
+    Put(row++, std::max(0, (COLS - width) / 2), line, COLS);
+  }
   attrset(A_NORMAL);
 }
 
@@ -493,6 +516,19 @@ void TerminalView::ShowHeldLine(std::string_view text) {
     DrawHeldLine();
     refresh();
   }
+}
+
+void TerminalView::ShowProgress(std::string_view text, bool draw) {
+  progress_ = text;
+  // Behind a box (the outcome) the write is over as far as the user sees.
+  if (draw && !answering_) Draw(nullptr, 0);
+}
+
+void TerminalView::ShowNote(std::string_view text) {
+  note_ = text;
+  const std::vector<HWND> open = dialog_model::OpenDialogs();
+  note_dialog_ = open.empty() ? nullptr : open.back();
+  if (!answering_) Draw(nullptr, 0);
 }
 
 void TerminalView::DrawHeldLine() {
@@ -658,6 +694,12 @@ bool TerminalView::Act(HWND dialog) {
 int TerminalView::Answer(const dialog_model::MessageBoxRecord& box) {
   using view_support::BoxKey;
   std::size_t focus = 0;
+  struct Answering {
+    bool* flag;
+    bool before;
+    ~Answering() { *flag = before; }
+  } answering{&answering_, answering_};
+  answering_ = true;
   for (;;) {
     Draw(&box, focus);
     int kind = 0;
@@ -707,6 +749,9 @@ void TerminalView::ScreenChanged() {
 
 struct Terminal {
   std::unique_ptr<TerminalView> view;
+  // The host's notes while the view owns the screen, for standard error
+  // once it is given back.
+  std::vector<std::string> notes;
   char* transcript_text = nullptr;
   std::size_t transcript_size = 0;
   std::FILE* transcript = nullptr;
@@ -749,6 +794,9 @@ void ReleaseTerminal(bool for_good) {
   std::free(t.transcript_text);
   t.transcript_text = nullptr;
   std::fflush(stdout);
+  for (const std::string& note : t.notes) std::fprintf(stderr, "quorvanta: %s\n", note.c_str());
+  t.notes.clear();
+  std::fflush(stderr);
   SetTranscript(stdout);
   InstallEventSink();
 }
@@ -763,7 +811,29 @@ void RetakeTerminal() {
   InstallEventSink();
 }
 
+// While the view owns the screen nothing is written over it: the host's
+// notes and the write's progress go to the status line (the notes kept for
+// standard error).
+bool ToStatusLine(const PlatformEvent& event) {
+  Terminal& t = TheTerminal();
+  if (!t.view || !t.view->Started()) return false;
+  // Followed even while the screen is given back (a power request), so that
+  // the screen taken again never shows a write that is over.
+  if (event.kind == PlatformEventKind::kWriteProgress) {
+    t.view->ShowProgress(Cp932ToUtf8(event.text), t.transcript != nullptr);
+    return true;
+  }
+  if (t.transcript == nullptr) return false;
+  if (event.kind == PlatformEventKind::kHostNote) {
+    t.notes.emplace_back(event.text);
+    t.view->ShowNote(event.text);
+    return true;
+  }
+  return false;
+}
+
 void OnEvent(const PlatformEvent& event) {
+  if (ToStatusLine(event)) return;
   if (event.kind == PlatformEventKind::kWriteHeld) {
     Terminal& t = TheTerminal();
     if (t.view && t.view->Started()) {

@@ -267,7 +267,7 @@ BOOL HostSystem::ExitWindows(DWORD flags, DWORD) {
 void HostSystem::NotePackageFileProblem(const char* path, DWORD largest) {
   ++package_problems_;
   last_package_problem_ = WholePackagePath(path).string();
-  std::fprintf(stderr, "quorvanta: %s\n", PackageFileProblem(path, largest).c_str());
+  RaiseHostNote(PackageFileProblem(path, largest));
 }
 
 const char* HostDriveAccess() {
@@ -305,9 +305,9 @@ std::unique_ptr<HostPlatform> HostPlatform::Create(std::string* error) {
   if (!host->registry_) return nullptr;
   host->registry_->AttachFile(&host->state_, "registry.reg");
   host->files_.set_state_dir(&host->state_);
-  host->aspi_ = std::make_unique<SgAspi>(kSgClassDir, "/dev", [](const std::string& line) {
-    std::fprintf(stderr, "quorvanta: %s\n", line.c_str());
-  });
+  // Standard error, or the status line of a view that owns the terminal.
+  host->aspi_ = std::make_unique<SgAspi>(kSgClassDir, "/dev",
+                                         [](const std::string& line) { RaiseHostNote(line); });
   host->clock_ = std::make_unique<HostClock>(host->aspi_.get());
   // The lock lives beside what it guards: two copies that share the state
   // directory share the lock, whatever else their environments say, and no

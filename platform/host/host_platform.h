@@ -135,7 +135,8 @@ class HostSystem final : public System {
   // "power: shutdown"), then what the user is to do instead, and refuses (0):
   // this host is never powered off by the program.
   BOOL ExitWindows(DWORD flags, DWORD reason) override;
-  // One line on standard error: the whole path and what is wrong with it.
+  // One line (a host note: standard error, or the status line of a view
+  // that owns the terminal): the whole path and what is wrong with it.
   void NotePackageFileProblem(const char* path, DWORD largest) override;
   // The drive's power cycle is the user's: the program then looks for it.
   BOOL DrivePowerCycledByHand() override { return 1; }

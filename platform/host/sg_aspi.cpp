@@ -30,6 +30,8 @@ bool ReadNumber(const fs::path& path, int* value) {
   return static_cast<bool>(in >> *value);
 }
 
+int OpenFile(const char* path, int flags) { return ::open(path, flags); }
+
 bool ExecutableOnPath(const char* name) {
   const char* path = std::getenv("PATH");
   std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
@@ -92,8 +94,18 @@ std::vector<int> AdapterNumbers(const std::vector<int>& hosts, int limit) {
   return adapters;
 }
 
-SgAspi::SgAspi(std::string sysfs_dir, std::string dev_dir, Note note)
-    : sysfs_dir_(std::move(sysfs_dir)), dev_dir_(std::move(dev_dir)), note_(std::move(note)) {}
+SgAspi::SgAspi(std::string sysfs_dir, std::string dev_dir, Note note, Open open)
+    : sysfs_dir_(std::move(sysfs_dir)),
+      dev_dir_(std::move(dev_dir)),
+      note_(std::move(note)),
+      open_(open != nullptr ? open : OpenFile) {}
+
+ScanFindings SgAspi::Findings() const {
+  if (nodes_refused_ > 0) return {ScanFinding::kRefused, nodes_refused_};
+  if (nodes_busy_ > 0) return {ScanFinding::kBusy, nodes_busy_};
+  if (nodes_seen_ == 0) return {ScanFinding::kNoNodes, 0};
+  return {ScanFinding::kDevicesOnly, nodes_seen_};
+}
 
 SgAspi::~SgAspi() { StopInhibit(); }
 
@@ -104,15 +116,17 @@ void SgAspi::NoteOnce(const std::string& key, const std::string& text) {
 std::shared_ptr<SgDevice> SgAspi::OpenNode(const std::string& name) {
   auto device = std::make_shared<SgDevice>();
   device->node = dev_dir_ + "/" + name;
-  device->fd = ::open(device->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  device->fd = open_(device->node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (device->fd < 0) {
     const int err = errno;
     if (err == EACCES || err == EPERM) {
+      ++nodes_refused_;
       NoteOnce("access " + device->node,
                "cannot open " + device->node +
                    ": permission denied; add your user to the cdrom group (then log in "
                    "again) or run as root");
     } else if (err == EBUSY) {
+      ++nodes_busy_;
       NoteOnce("busy " + device->node,
                device->node +
                    " is held by another program (a firmware update?); it is "
@@ -138,7 +152,11 @@ std::shared_ptr<SgDevice> SgAspi::OpenNode(const std::string& name) {
 void SgAspi::Rescan() {
   std::vector<std::string> names;
   std::error_code ec;
+  nodes_seen_ = 0;
+  nodes_refused_ = 0;
+  nodes_busy_ = 0;
   for (const fs::directory_entry& entry : fs::directory_iterator(sysfs_dir_, ec)) {
+    ++nodes_seen_;
     const std::string name = entry.path().filename().string();
     int type = -1;
     // Only CD/DVD devices are opened: disks and the rest are not ours to touch.

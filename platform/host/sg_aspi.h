@@ -63,7 +63,10 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   // `sysfs_dir` lists the sg class (normally /sys/class/scsi_generic),
   // `dev_dir` holds the nodes (normally /dev). Nothing is opened until the
   // adapter count is asked for.
-  SgAspi(std::string sysfs_dir, std::string dev_dir, Note note);
+  // `open` opens a node as open(2) does (tests stand in for the kernel's
+  // refusals with it); null is open(2) itself.
+  using Open = int (*)(const char* path, int flags);
+  SgAspi(std::string sysfs_dir, std::string dev_dir, Note note, Open open = nullptr);
   ~SgAspi() override;
   SgAspi(const SgAspi&) = delete;
   SgAspi& operator=(const SgAspi&) = delete;
@@ -73,6 +76,10 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   DWORD SupportInfo() override;
   DWORD Send(SRB_ExecSCSICmd* request) override;
   bool Holds(const SRB_ExecSCSICmd* request) const override;
+  // What the last scan found: nodes refused or held by another program
+  // first (one of them may be the drive), then no node at all, then the
+  // nodes of every kind that are there.
+  ScanFindings Findings() const override;
   void WaitUntil(const SRB_ExecSCSICmd* watched, std::int64_t deadline_ns) override;
   // The program's clock runs this many times as fast as the wall clock.
   void set_rehearsal_rate(std::uint32_t rate) { rehearsal_rate_ = rate != 0 ? rate : 1; }
@@ -102,7 +109,13 @@ class SgAspi final : public AspiLayer, public CompletionPump {
   std::string sysfs_dir_;
   std::string dev_dir_;
   Note note_;
+  Open open_;
   std::uint32_t rehearsal_rate_ = 1;
+  // The last scan's count of nodes (of every kind), and of CD/DVD nodes
+  // refused for permission and held by another program.
+  int nodes_seen_ = 0;
+  int nodes_refused_ = 0;
+  int nodes_busy_ = 0;
   std::set<std::string> noted_;
   std::vector<std::shared_ptr<SgDevice>> devices_;
   std::shared_ptr<SgDevice> address_[8][8];

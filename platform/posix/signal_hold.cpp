@@ -123,12 +123,11 @@ void SignalHold::Drain() {
   }
 }
 
-void SignalHold::Begin(DWORD expected_ms) {
+void SignalHold::Begin(DWORD) {
   held_ = true;
   told_ = false;
   g_stop = 0;
   g_broken_pipe = 0;
-  Remaining(expected_ms);
   Catch(true);
   HoldStops(true);
 }
@@ -169,15 +168,11 @@ void SignalHold::Poll() {
   if (!told_) Tell();
 }
 
-void SignalHold::Remaining(DWORD remaining_ms) {
-  remaining_ms_ = remaining_ms;
-  estimated_at_ = GetTickCount();
-}
-
 void SignalHold::Tell() {
   told_ = true;
-  const DWORD elapsed = GetTickCount() - estimated_at_;
-  const DWORD remaining = elapsed < remaining_ms_ ? remaining_ms_ - elapsed : 0;
+  DWORD percent = 0;
+  DWORD remaining = 0;
+  WriteHoldEstimate(&percent, &remaining);
   char line[400];
   RaisePlatformEvent(PlatformEventKind::kWriteHeld,
                      HeldLine((GetUserDefaultLangID() & 0x3FF) == 0x11, remaining, line,

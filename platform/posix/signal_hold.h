@@ -47,7 +47,6 @@ class SignalHold final : public WriteHold {
   void Begin(DWORD expected_ms) override;
   void End() override;
   void Poll() override;
-  void Remaining(DWORD remaining_ms) override;
 
   // Runs the end hook, then ends the process by `signal_number`'s default
   // action.
@@ -69,6 +68,4 @@ class SignalHold final : public WriteHold {
   bool caught_ = false;
   bool held_ = false;
   bool told_ = false;
-  DWORD estimated_at_ = 0;
-  DWORD remaining_ms_ = 0;
 };

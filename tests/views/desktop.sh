@@ -2,7 +2,8 @@
 # The desktop view on one Xvfb display, driven with xdotool as a person
 # would: the agreement read to its end (wheel, Page Down, a thumb drag),
 # accepted, NEXT, the second of two drives chosen, UPDATE with its boxes
-# (the bar and the note drawn while the update blocks), EXIT; then a
+# (the bar and the note drawn while the update blocks, the status line
+# saying how far the write is), EXIT; then a
 # Japanese run by the keyboard, and one whose write holds a signal; then
 # two writes whose display is lost midway. The view's layout record says what the model holds after
 # each step; pixels of the screen say that the buttons and the progress
@@ -235,6 +236,11 @@ sed -n '/^paint MainDialogUS/,/^control 1015/p' "$layout" >"$WORK/paints"
 grep -Eq '^control 1013 .* bar=([1-9]|[1-9][0-9]|[12][0-9][0-9]|3[0-2][0-9]) ' "$WORK/paints" ||
   fail "the bar was never drawn part-way during the update"
 grep -q '^message: Succeed to load F/W!!$' "$WORK/out.txt" || { fail "update outcome"; cat "$WORK/out.txt"; }
+# The status line said how far the write was, the percentage growing.
+grep '^status ' "$layout" | grep -oE 'Writing the firmware: [0-9]+ % - about [0-9a-z ]+ left' |
+  uniq >"$WORK/progress"
+[ "$(cut -d' ' -f4 "$WORK/progress" | uniq | wc -l)" -ge 3 ] && sort -c -s -n -k4,4 "$WORK/progress" ||
+  { fail "the status line did not follow the write"; cat "$WORK/progress"; }
 # The keyboard is the main dialog's again once the last box has gone.
 main=$(xdotool search --onlyvisible --classname '^quorvanta$' | head -n 1)
 i=0

@@ -4,7 +4,9 @@
 # refusal of a 60x20 terminal; the terminal given back to the shell; the
 # progress bar's cells on the screen part-way and at the end of an update;
 # the terminal closed during a held write and at the agreement; the Japanese
-# agreement paged through against the catalogue. With
+# agreement paged through against the catalogue; the write's progress and
+# this host's notes in the status line, nothing over the screen; a missing
+# folder asked again. With
 # QV_SHOTS=DIR set, the English screens are kept there as text.
 # Usage: sh terminal.sh QUORVANTA_BIN QUORVANTA_SIM_BIN
 QV=$1
@@ -349,6 +351,84 @@ lost_at_agreement() {
   done
 }
 lost_at_agreement
+# How far a write is: a real-time virtual PC's direct write (a few seconds)
+# shows in the status line a percentage that grows and a time left that
+# falls. Seconds: "about 1 min 10 s left" is 70.
+progress_in_status_line() {
+  start_terminal 80 24 progress
+  "$SIM" init "$WORK/progress" --os nt --realtime 1 >/dev/null || { fail "init progress"; return; }
+  run "$WORK/progress"
+  update_by_keys "progress" || return
+  : >"$WORK/progress.lines"
+  kept=""
+  i=0
+  # Until the main dialog waits again (after the shutdown request, which
+  # the virtual PC only records, EXIT is usable again).
+  while [ $i -lt 600 ] && ! screen | grep -qF '[ EXIT ]'; do
+    screen | grep -oE 'Writing the firmware: [0-9]+ % - about [0-9a-z ]+ left' >>"$WORK/progress.lines"
+    if [ -z "$kept" ] && screen | grep -qE 'Writing the firmware: ([1-9]|[1-8][0-9]) % '; then
+      keep terminal-progress-en
+      kept=1
+    fi
+    sleep 0.05
+    i=$((i + 1))
+  done
+  uniq "$WORK/progress.lines" | awk '
+    { percent = $4; left = 0
+      for (f = 8; f < NF; f += 2) left += ($(f + 1) == "min") ? 60 * $f : $f
+      if (NR > 1 && (percent < last_percent || left > last_left)) bad = 1
+      if (NR > 1 && percent > last_percent) grew = 1
+      if (NR > 1 && left < last_left) fell = 1
+      last_percent = percent; last_left = left; print }
+    END { exit !(grew && fell && !bad) }' >"$WORK/progress.seen" ||
+    { fail "progress line: the percentage did not grow or the time left did not fall"; cat "$WORK/progress.seen"; }
+  echo "progress lines seen: $(wc -l <"$WORK/progress.seen")"
+  wait_for "[ EXIT ]" "progress: the main dialog after the write" || return
+  ! screen | grep -q "Writing the firmware" || { fail "progress: the line stays after the write"; screen; }
+  tm send-keys Enter
+  wait_for "exit=0" "progress: exit" || return
+  # Headless, the same line on standard error while that is a terminal, and
+  # nothing of it when standard error is a file.
+  "$SIM" init "$WORK/progress-headless" --os nt --realtime 1 >/dev/null || { fail "init headless"; return; }
+  tm send-keys "clear; '$QV' --machine '$WORK/progress-headless' --yes >/dev/null; echo exit=\$?" Enter
+  wait_for "quorvanta: Writing the firmware: " "headless: progress on a terminal"
+  wait_for "exit=0" "headless: exit" || return
+  "$SIM" init "$WORK/progress-file" --os nt >/dev/null || { fail "init headless file"; return; }
+  "$QV" --machine "$WORK/progress-file" --yes >/dev/null 2>"$WORK/progress.err"
+  ! grep -q "Writing the firmware" "$WORK/progress.err" || fail "headless: progress written to a file"
+}
+progress_in_status_line
+
+# This host without drives of ours, no virtual PC: what its scan has to say
+# stands in the status line under the first dialog (the agreement), never
+# over the screen, and goes to standard error once the screen is given
+# back. The host's words are those the list prints on standard error.
+host_note_in_status_line() {
+  start_terminal 80 24 host
+  mkdir -p "$WORK/hostfw" && mkdir -m 700 "$WORK/hoststate"
+  "$SIM" pack "$WORK/hostfw" --model t71 --rev 1.10 >/dev/null || { fail "pack hostfw"; return; }
+  note=$(cd "$WORK/hostfw" && QUORVANTA_STATE_DIR="$WORK/hoststate" "$QV" --list 2>&1 >/dev/null |
+    sed -n '1s/^quorvanta: //p')
+  echo "this host's scan says: ${note:-nothing}"
+  tm send-keys "clear; cd '$WORK/hostfw'; QUORVANTA_STATE_DIR='$WORK/hoststate' '$QV' --ui terminal; echo exit=\$?" Enter
+  wait_for "(-) Accept" "host: agreement" || return
+  tm capture-pane -p >"$WORK/host.screen"
+  # The rows down to the agreement's bottom border are the dialog's; the
+  # rows under it are the status line and nothing else.
+  border=$(grep -n '└' "$WORK/host.screen" | tail -n 1 | cut -d: -f1)
+  head -n "$border" "$WORK/host.screen" | grep -vE '^ *[┌│└]' | grep -q . &&
+    { fail "host: a row over the dialog is not the dialog's"; cat "$WORK/host.screen"; }
+  status=$(tail -n +"$((border + 1))" "$WORK/host.screen" | sed 's/^ *//; s/ *$//' | grep . | tr '\n' ' ' | sed 's/ $//')
+  [ "$status" = "$note" ] || { fail "host: status line '$status', not the scan's note"; cat "$WORK/host.screen"; }
+  accept Accept
+  # No drive of ours here: the box, then the program ends.
+  wait_for "[ OK ]" "host: no device box" || return
+  tm send-keys Enter
+  wait_for "exit=0" "host: exit" || return
+  [ -z "$note" ] || wait_for "quorvanta: $note" "host: the note on standard error afterwards"
+}
+host_note_in_status_line
+
 # This host started where there is no package: one line asks for its folder
 # (the current one offered); the folder typed is used (the agreement opens)
 # and offered first the next time, where an unanswered question ends in the
@@ -360,6 +440,11 @@ package_folder_asked() {
   host_run="cd '$WORK/nopkg'; QUORVANTA_STATE_DIR='$WORK/state' '$QV' --ui terminal 2>/dev/null; echo exit=\$?"
   tm send-keys "clear; $host_run" Enter
   wait_for "Folder of the firmware package (Tellumar.inf) [$WORK/nopkg]: " "package question" || return
+  # A folder that is not there: one line says so, and the question comes again.
+  tm send-keys "$WORK/missing" Enter
+  wait_for "There is no folder $WORK/missing." "a missing folder" || return
+  [ "$(screen | grep -c "^Folder of the firmware package (Tellumar.inf) \[$WORK/nopkg\]: ")" = 2 ] ||
+    { fail "not asked again after a missing folder"; screen; return; }
   tm send-keys "$WORK/fw" Enter
   wait_for "(-) Accept" "agreement from the folder given" || return
   tm send-keys C-c
