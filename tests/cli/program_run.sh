@@ -191,13 +191,14 @@ for package in "" "$WORK/fw"; do
     --ui headless --script "$WORK/ok.qvs" >"$WORK/box.out" 2>/dev/null)
   expect_line "$WORK/box.out" "message: Error: Couldn't find data file.$searched"
 done
-# The folder asked for is remembered and offered next time, while it is
-# there: once removed, the folder the program was started in is offered.
-# (The terminal view itself then finds no terminal: the question is asked
-# before it starts.)
+# The folder asked for (one that holds a package) is remembered and offered
+# next time, while it is there: once removed, the folder the program was
+# started in is offered. (The terminal view itself then finds no terminal:
+# the question is asked before it starts.)
 mkdir "$WORK/kept"
+printf 'fw.bin\r\n' >"$WORK/kept/Tellumar.inf"
 for answer in "$WORK/kept" "" gone; do
-  [ "$answer" = gone ] && rmdir "$WORK/kept"
+  [ "$answer" = gone ] && rm -r "$WORK/kept"
   offered=$WORK/kept
   [ "$answer" = gone ] && offered=$WORK/empty
   (cd "$WORK/empty" && echo "${answer#gone}" | QUORVANTA_STATE_DIR=$WORK/state "$QV" --ui terminal \
