@@ -154,52 +154,8 @@ std::string PackageFileProblem(const char* path, DWORD largest) {
   return "cannot open " + where;
 }
 
-// The history goes through the open state directory, as every other state
-// file; elsewhere (a virtual PC's own folder never comes here) by its path.
-BOOL HostFiles::ReadState(const char* path, void* buffer, DWORD size, DWORD* read) {
-  std::filesystem::path host;
-  std::string name;
-  if (state_ == nullptr || !Map(path, true, &host) || !state_->Holds(host, &name)) {
-    return PosixFiles::ReadState(path, buffer, size, read);
-  }
-  *read = 0;
-  std::string bytes, why;
-  bool missing = false;
-  if (!state_->ReadBounded(name, &bytes, &why, &missing, size)) {
-    if (missing) return 1;
-    std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
-    return 0;
-  }
-  std::memcpy(buffer, bytes.data(), bytes.size());
-  *read = static_cast<DWORD>(bytes.size());
-  return 1;
-}
-
-BOOL HostFiles::AppendState(const char* path, const void* bytes, DWORD size) {
-  std::filesystem::path host;
-  std::string name, why;
-  if (state_ == nullptr || !Map(path, true, &host) || !state_->Holds(host, &name)) {
-    return PosixFiles::AppendState(path, bytes, size);
-  }
-  if (state_->AppendAndFlush(name, std::string_view(static_cast<const char*>(bytes), size), &why)) {
-    return 1;
-  }
-  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
-  return 0;
-}
-
-BOOL HostFiles::ReplaceState(const char* path, const void* bytes, DWORD size) {
-  std::filesystem::path host;
-  std::string name, why;
-  if (state_ == nullptr || !Map(path, true, &host) || !state_->Holds(host, &name)) {
-    return PosixFiles::ReplaceState(path, bytes, size);
-  }
-  if (state_->ReplaceAtomically(name, std::string_view(static_cast<const char*>(bytes), size),
-                                &why)) {
-    return 1;
-  }
-  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
-  return 0;
+const StateDir* HostFiles::StateFolderOf(const std::filesystem::path& host, std::string* name) {
+  return state_ != nullptr && state_->Holds(host, name) ? state_ : nullptr;
 }
 
 int HostFiles::FolderOf(const std::filesystem::path& host, std::string* name) {

@@ -91,12 +91,11 @@ class HostFiles final : public PosixFiles {
   bool Map(const char* path, bool for_create, std::filesystem::path* out) override;
   // From now on the files of `state` are opened through its descriptor.
   void set_state_dir(const StateDir* state) { state_ = state; }
-  BOOL ReadState(const char* path, void* buffer, DWORD size, DWORD* read) override;
-  BOOL AppendState(const char* path, const void* bytes, DWORD size) override;
-  BOOL ReplaceState(const char* path, const void* bytes, DWORD size) override;
 
  protected:
   int FolderOf(const std::filesystem::path& host, std::string* name) override;
+  // The state files, the history among them, go through the open folder.
+  const StateDir* StateFolderOf(const std::filesystem::path& host, std::string* name) override;
 
  private:
   const StateDir* state_ = nullptr;

@@ -1,5 +1,4 @@
 #include "platform/posix/posix_files.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include "platform/posix/append_file.h"
 #include "platform/posix/atomic_file.h"
 #include "platform/posix/file_read.h"
+#include "platform/posix/state_dir.h"
 
 namespace {
 
@@ -148,14 +148,20 @@ BOOL PosixFiles::ReadState(const char* path, void* buffer, DWORD size, DWORD* re
   *read = 0;
   std::filesystem::path host;
   if (!Map(path, true, &host)) return 0;
-  struct stat st {};
-  if (::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    Refuse(host, "is a symbolic link; not read");
-    return 0;
-  }
-  std::string bytes, why;
+  std::string name, bytes, why;
   bool missing = false;
-  if (!ReadRegularFile(host, &bytes, &why, &missing, size)) {
+  bool good = false;
+  if (const StateDir* state = StateFolderOf(host, &name)) {
+    good = state->ReadBounded(name, &bytes, &why, &missing, size);
+  } else {
+    struct stat st {};
+    if (::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      Refuse(host, "is a symbolic link; not read");
+      return 0;
+    }
+    good = ReadRegularFile(host, &bytes, &why, &missing, size);
+  }
+  if (!good) {
     if (missing) return 1;
     std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
     return 0;
@@ -166,23 +172,26 @@ BOOL PosixFiles::ReadState(const char* path, void* buffer, DWORD size, DWORD* re
 }
 
 BOOL PosixFiles::AppendState(const char* path, const void* bytes, DWORD size) {
-  std::filesystem::path host;
-  std::string why;
-  if (!Map(path, true, &host)) return 0;
-  if (AppendToFileFlushed(host, std::string_view(static_cast<const char*>(bytes), size), &why)) {
-    return 1;
-  }
-  std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
-  return 0;
+  return WriteState(path, bytes, size, true);
 }
 
 BOOL PosixFiles::ReplaceState(const char* path, const void* bytes, DWORD size) {
+  return WriteState(path, bytes, size, false);
+}
+
+BOOL PosixFiles::WriteState(const char* path, const void* bytes, DWORD size, bool append) {
   std::filesystem::path host;
-  std::string why;
   if (!Map(path, true, &host)) return 0;
-  if (ReplaceFileAtomically(host, std::string_view(static_cast<const char*>(bytes), size), &why)) {
-    return 1;
+  const std::string_view data(static_cast<const char*>(bytes), size);
+  std::string name, why;
+  bool good = false;
+  if (const StateDir* state = StateFolderOf(host, &name)) {
+    good = append ? state->AppendAndFlush(name, data, &why)
+                  : state->ReplaceAtomically(name, data, &why);
+  } else {
+    good = append ? AppendToFileFlushed(host, data, &why) : ReplaceFileAtomically(host, data, &why);
   }
+  if (good) return 1;
   std::fprintf(stderr, "quorvanta: %s\n", why.c_str());
   return 0;
 }

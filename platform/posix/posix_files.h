@@ -17,6 +17,8 @@
 #include "platform/call_faults.h"
 #include "platform/files.h"
 
+class StateDir;
+
 class PosixFiles : public Files {
  public:
   ~PosixFiles() override;
@@ -55,10 +57,18 @@ class PosixFiles : public Files {
     return AT_FDCWD;
   }
 
+  // The open folder a mapped `host` path lies directly in, when the program's
+  // own small files there are to be touched through it, and the name there;
+  // by default none (the path is used).
+  virtual const StateDir* StateFolderOf(const std::filesystem::path&, std::string*) {
+    return nullptr;
+  }
+
   // The host's own files may be symbolic links; a virtual PC's never are.
   bool follow_links_ = false;
 
  private:
+  BOOL WriteState(const char* path, const void* bytes, DWORD size, bool append);
   struct OpenFile {
     int fd;
     bool writable;
