@@ -282,6 +282,16 @@ shot main-ja
 wait_focus "Japanese main dialog"
 xdotool key Tab Return
 ended
+# The agreement read to its end by Page Down, accepted by the keyboard,
+# NEXT pressed, up to the main dialog MAIN (its template's name) waiting.
+accept_by_keys() {  # WHAT MAIN
+  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
+  wait_layout "^control 1004 .* ve-- " "$1: Page Down to the end" || return
+  xdotool key Tab Tab space
+  wait_layout "^control 1004 .* vecf" "$1: accept" || return
+  xdotool key Return
+  wait_layout "^wait $2 " "$1: main dialog" || return
+}
 
 # Under a window manager (a small one, started here): the window opens with
 # the keyboard focus, stands in the client list and not out of the taskbar,
@@ -314,12 +324,7 @@ window_manager_and_keyboard() {
   set -- $(xdotool getwindowgeometry "$window" | sed -n 's/.*Position: \([0-9]*\),\([0-9]*\).*/\1 \2/p')
   [ "$1 $2" = "40 30" ] || fail "window at $1,$2 after a key, not where it was moved (40,30)"
   check_edges 1 "NEXT after the move"
-  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
-  wait_layout "^control 1004 .* ve-- " "Page Down to the end" || return
-  xdotool key Tab Tab space
-  wait_layout "^control 1004 .* vecf" "accept by keys" || return
-  xdotool key Return
-  wait_layout "^wait MainDialogUS" "main dialog of four drives" || return
+  accept_by_keys "agreement" "MainDialogUS" || return
   window=$(xdotool search --classname '^quorvanta$' | tail -n 1)
   [ "$(xdotool getwindowfocus)" = "$window" ] || fail "the main dialog opened without the keyboard focus"
   wait_layout "^status .* Drive 1 of 4: T71 CDRW USB at adapter 0, target 0 (USB)$" "status line" || return
@@ -370,12 +375,7 @@ held_line_in_japanese() {
   wait_layout "^wait KYODAKU " "held: agreement" || return
   set -- $(centre 1011)
   xdotool mousemove "$1" "$2"
-  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
-  wait_layout "^control 1004 .* ve-- " "held: Page Down to the end" || return
-  xdotool key Tab Tab space
-  wait_layout "^control 1004 .* vecf" "held: accept" || return
-  xdotool key Return
-  wait_layout "^wait MainDialog " "held: main dialog" || return
+  accept_by_keys "held" "MainDialog" || return
   click 1001
   for box in 1 2 3; do
     i=0
@@ -410,12 +410,7 @@ scaled_twice() {
   program=$!
   wait_layout "^wait KYODAKUUS" "scaled agreement" || return
   on_screen "scaled agreement" 2 KYODAKUUS
-  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
-  wait_layout "^control 1004 .* ve-- " "scaled: Page Down to the end" || return
-  xdotool key Tab Tab space
-  wait_layout "^control 1004 .* vecf" "scaled: accept" || return
-  xdotool key Return
-  wait_layout "^wait MainDialogUS" "scaled main dialog" || return
+  accept_by_keys "scaled" "MainDialogUS" || return
   on_screen "scaled main dialog" 2 MainDialogUS
   shot main-en-2x 2
   set -- $(rect 1001)
@@ -495,12 +490,7 @@ display_lost_during_write() {  # window|server|box
   wait_layout "^wait KYODAKUUS" "lost-$how: agreement" || return
   set -- $(centre 1011)
   xdotool mousemove "$1" "$2"
-  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
-  wait_layout "^control 1004 .* ve-- " "lost-$how: Page Down to the end" || return
-  xdotool key Tab Tab space
-  wait_layout "^control 1004 .* vecf" "lost-$how: accept" || return
-  xdotool key Return
-  wait_layout "^wait MainDialogUS" "lost-$how: main dialog" || return
+  accept_by_keys "lost-$how" "MainDialogUS" || return
   click 1001
   for box in 1 2 3; do
     i=0
@@ -556,12 +546,7 @@ high_density() {  # xft|gdk en|ja
   on_screen "$setting $lang: agreement" 1 "$agreement"
   set -- $(centre 1011)
   xdotool mousemove "$1" "$2"
-  for _ in 1 2 3 4 5 6 7 8 9 10; do xdotool key Next; done
-  wait_layout "^control 1004 .* ve-- " "$setting $lang: Page Down to the end" || return
-  xdotool key Tab Tab space
-  wait_layout "^control 1004 .* vecf" "$setting $lang: accept" || return
-  xdotool key Return
-  wait_layout "^wait $main " "$setting $lang: main dialog" || return
+  accept_by_keys "$setting $lang" "$main" || return
   on_screen "$setting $lang: main dialog" 1 "$main"
   wait_focus "$setting $lang: main dialog"
   xdotool key Tab Return
