@@ -229,14 +229,22 @@ int ReadDriveInfo() {
 }
 
 int SendLoaderData() {
-  BYTE* shared = g_app.SharedBuffer;
   const int length = LoaderPayloadLength();
   // The payload must lie within SharedBuffer; a longer one is refused rather
   // than read (and sent) from beyond it.
   if (length > MaxPayloadLength) return 0;
+  BYTE header[4];
+  for (int i = 0; i < 4; ++i) header[i] = static_cast<BYTE>(LoaderByte(60 + i));
   BYTE cdb[kCdbSize];
-  BuildLoaderDownloadCdb(cdb, shared + 60);
-  std::memmove(shared, shared + LoaderHeaderSize, static_cast<std::size_t>(length));
+  BuildLoaderDownloadCdb(cdb, header);
+  // Straight from the checked copy: what the file did not hold goes out as
+  // zeros, never as bytes an earlier command left in SharedBuffer.
+  int held = g_app.LoaderDataBytes - LoaderHeaderSize;
+  if (held < 0) held = 0;
+  if (held > length) held = length;
+  std::memcpy(g_app.SharedBuffer, g_app.LoaderData + LoaderHeaderSize,
+              static_cast<std::size_t>(held));
+  std::memset(g_app.SharedBuffer + held, 0, static_cast<std::size_t>(length - held));
   return RunSharedCommand(cdb, SRB_DIR_OUT, static_cast<DWORD>(length), kVendorStepMs,
                           kVendorLimitMs, true)
              ? 1

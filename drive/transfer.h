@@ -44,5 +44,6 @@ int SendImageChunk(int index);
 int SendImageFinal(int index);
 int FinishImageLoad();
 int ReadDriveInfo();
+// Sends the payload of LoaderData (state/loader_data.h) through SharedBuffer.
 // Refuses (0, nothing sent) a payload length beyond MaxPayloadLength.
 int SendLoaderData();

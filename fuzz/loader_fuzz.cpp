@@ -26,8 +26,10 @@ bool PayloadSumsToZero(const std::uint8_t* data, std::size_t length) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ResetFuzzFiles();
   ResetAppState();
-  // Left-overs of an earlier drive command must never count as loader data.
+  // Left-overs of an earlier drive command or a longer file must never count
+  // as loader data.
   std::memset(g_app.SharedBuffer, 0xA5, sizeof g_app.SharedBuffer);
+  std::memset(g_app.LoaderData, 0xA5, sizeof g_app.LoaderData);
   CopyText(g_app.LoaderFileName, kMaxPath, "Tellmr.bin");
   PutFuzzFile("Tellmr.bin", std::string_view(reinterpret_cast<const char*>(data), size));
 
@@ -37,11 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  ? size
                                  : static_cast<std::size_t>(kSharedBufferSize);
   FuzzRequire(LoaderBytesLoaded() == static_cast<int>(loaded));
-  FuzzRequire(std::memcmp(g_app.SharedBuffer, data, loaded) == 0);
-  // One memcmp rather than a byte loop, which the fuzzer's comparison
-  // tracing made the slowest part of a run.
-  static const BYTE zeros[kSharedBufferSize] = {};
-  FuzzRequire(std::memcmp(g_app.SharedBuffer + loaded, zeros, kSharedBufferSize - loaded) == 0);
+  FuzzRequire(std::memcmp(g_app.LoaderData, data, loaded) == 0);
+  FuzzRequire(LoaderByte(static_cast<int>(loaded)) == 0);
+  FuzzRequire(LoaderByte(kSharedBufferSize - 1) ==
+              (loaded == static_cast<std::size_t>(kSharedBufferSize) ? data[loaded - 1] : 0));
 
   if (prepared == LoaderRefused) {
     FuzzRequire(FuzzMessageCount() == 1);

@@ -12,8 +12,6 @@ namespace {
 constexpr int kPathChars = kMaxPath - 1;  // 260
 constexpr int kOptionChars = 4;
 
-int g_loader_bytes_loaded = 0;
-
 void ShowPackageMessage(const char* text) {
   MessageBoxExA(nullptr, text, "Quorvanta", MB_OK, g_app.MessageLanguage);
 }
@@ -201,18 +199,7 @@ int LoadLoaderData(const char* path) {
   CloseFile(file);
   // A failed read counts as nothing loaded.
   g_app.LoaderDataBytes = loaded < 0 ? 0 : static_cast<std::int32_t>(loaded);
-  RestoreLoaderData();
   return 1;
-}
-
-int RestoreLoaderData() {
-  const int loaded = g_app.LoaderDataBytes;
-  // The rest of the buffer is cleared so that no drive data left in it
-  // passes for loader data.
-  std::memcpy(g_app.SharedBuffer, g_app.LoaderData, static_cast<size_t>(loaded));
-  std::memset(g_app.SharedBuffer + loaded, 0, static_cast<size_t>(kSharedBufferSize - loaded));
-  g_loader_bytes_loaded = loaded;
-  return loaded > 0 ? 1 : 0;
 }
 
 int PrepareLoaderData() {
@@ -228,14 +215,14 @@ int PrepareLoaderData() {
   return LoaderReady;
 }
 
-int LoaderBytesLoaded() { return g_loader_bytes_loaded; }
+int LoaderBytesLoaded() { return g_app.LoaderDataBytes; }
 
-void ResetLoaderBytes() { g_loader_bytes_loaded = 0; }
+void ResetLoaderBytes() { g_app.LoaderDataBytes = 0; }
 
 int LoaderDataComplete() {
   const int length = LoaderPayloadLength();
-  return length <= MaxPayloadLength && g_loader_bytes_loaded >= LoaderHeaderSize + length &&
-                 g_loader_bytes_loaded >= MinLoaderFileSize
+  return length <= MaxPayloadLength && g_app.LoaderDataBytes >= LoaderHeaderSize + length &&
+                 g_app.LoaderDataBytes >= MinLoaderFileSize
              ? 1
              : 0;
 }
@@ -243,7 +230,7 @@ int LoaderDataComplete() {
 int LoaderChecksumOk() {
   if (!LoaderDataComplete()) return 0;
   const int words = LoaderPayloadLength() / 2;
-  const BYTE* payload = g_app.SharedBuffer + LoaderHeaderSize;
+  const BYTE* payload = g_app.LoaderData + LoaderHeaderSize;  // complete: all of it was read
   unsigned sum = 0;
   for (int i = 0; i < words; ++i) sum += (payload[2 * i] << 8) | payload[2 * i + 1];
   return (sum & 0xFFFF) == 0 ? 1 : 0;
@@ -252,11 +239,12 @@ int LoaderChecksumOk() {
 int PackedPair(char high, char low) { return (high - 0x30) * 16 + (low - 0x30); }
 
 int LoaderModelCode() {
-  const BYTE* digits = g_app.SharedBuffer + VersionDigitsOffset;
-  return PackedPair(static_cast<char>(digits[0]), static_cast<char>(digits[1]));
+  return PackedPair(static_cast<char>(LoaderByte(VersionDigitsOffset)),
+                    static_cast<char>(LoaderByte(VersionDigitsOffset + 1)));
 }
 
 int LoaderVersionCode() {
-  const BYTE* digits = g_app.SharedBuffer + VersionDigitsOffset;
-  return PackedPair(static_cast<char>(digits[2]), static_cast<char>(digits[3])) & 0xFF;
+  return PackedPair(static_cast<char>(LoaderByte(VersionDigitsOffset + 2)),
+                    static_cast<char>(LoaderByte(VersionDigitsOffset + 3))) &
+         0xFF;
 }

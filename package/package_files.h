@@ -31,15 +31,11 @@ int LoadImageData(const char* path);
 // vendor and model; fills ImageModel and the three revision fields of
 // `revisions` (15 bytes).
 int ReadImageSignature(DWORD offset, char* revisions);
-// 1 when the file could be read into LoaderData (once) and put into
-// SharedBuffer. Shows no message; of a file larger than SharedBuffer only
-// its first kSharedBufferSize bytes are read. The part of SharedBuffer beyond
-// the end of a shorter file is zeroed, so no bytes of an earlier drive command are
-// ever taken for loader data.
+// 1 when the file could be opened and read into LoaderData (once). Shows no
+// message; of a file larger than SharedBuffer only its first
+// kSharedBufferSize bytes are read. SharedBuffer is left alone: the checks and
+// the send read LoaderData, and nothing past the bytes read.
 int LoadLoaderData(const char* path);
-// Puts the loader data read by the last LoadLoaderData back into
-// SharedBuffer (drive commands use it meanwhile): 1, or 0 when none was read.
-int RestoreLoaderData();
 // LoaderReady when LoaderFileName is empty, or when it loads and
 // LoaderDataComplete() holds; LoaderMissing when it cannot be opened (no
 // message); LoaderRefused after showing MsgInvalidData for a file that is too
@@ -47,8 +43,8 @@ int RestoreLoaderData();
 // exceeds MaxPayloadLength.
 int PrepareLoaderData();
 
-// Rules of the loaded loader data, read from SharedBuffer after LoadLoaderData.
-// Bytes that the last LoadLoaderData put into SharedBuffer.
+// Rules of the loaded loader data, read from LoaderData after LoadLoaderData.
+// Bytes that the last LoadLoaderData read.
 int LoaderBytesLoaded();
 // Forgets the loaded byte count, as at the start of a launch.
 void ResetLoaderBytes();
@@ -62,7 +58,7 @@ int LoaderChecksumOk();
 // packed BCD for decimal digits ("12" gives 0x12), a plain signed integer
 // for other bytes ("A0" gives 272), never cut to a byte.
 int PackedPair(char high, char low);
-// The model code (digits 1 and 2) of VersionDigits in SharedBuffer as that
+// The model code (digits 1 and 2) of VersionDigits in LoaderData as that
 // integer, and the version (digits 3 and 4) kept to its low 8 bits, as the
 // drive's one-byte version code is.
 int LoaderModelCode();

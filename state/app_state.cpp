@@ -9,15 +9,19 @@
 AppState g_app;
 
 void ResetAppState() {
-  // The package copies (over half a megabyte) are left as they are: their
-  // byte counts go to 0, and nothing reads past a count, so only what the
-  // package check fills is ever read.
+  // The package copies (over half a megabyte) and the command buffer are left
+  // as they are: the copies' byte counts go to 0 and nothing reads past a
+  // count, and every command fills the buffer before it is read or sent.
   static_assert(std::is_standard_layout_v<AppState>);
+  constexpr std::size_t kBufferBegin = offsetof(AppState, SharedBuffer);
+  constexpr std::size_t kBufferEnd = kBufferBegin + sizeof(AppState::SharedBuffer);
   constexpr std::size_t kCopiesBegin = offsetof(AppState, ImageData);
   constexpr std::size_t kCopiesEnd = offsetof(AppState, ImageModel);
+  static_assert(kBufferEnd <= kCopiesBegin);
   static_assert(offsetof(AppState, LoaderDataBytes) < kCopiesEnd);
   auto* bytes = reinterpret_cast<unsigned char*>(&g_app);
-  std::memset(bytes, 0, kCopiesBegin);
+  std::memset(bytes, 0, kBufferBegin);
+  std::memset(bytes + kBufferEnd, 0, kCopiesBegin - kBufferEnd);
   std::memset(bytes + kCopiesEnd, 0, sizeof g_app - kCopiesEnd);
   g_app.ImageDataBytes = 0;
   g_app.LoaderDataBytes = 0;

@@ -1,5 +1,6 @@
 // AppState: the one process-wide record of shared state, zero-filled at start
-// (the package copies: what their byte counts say was read).
+// (the package copies: what their byte counts say was read; the command
+// buffer: what the command in hand put there).
 // Every room reads and writes its fields directly on the one UI thread.
 // Strings are NUL-terminated code-page bytes in fixed buffers; flags are
 // 32-bit integers holding 0 or 1.
@@ -140,7 +141,7 @@ struct AppState {
 };
 
 // The record itself. ResetAppState() clears it alone, all but the bytes of
-// ImageData and LoaderData (their counts go to 0); ResetLaunch()
+// SharedBuffer, ImageData and LoaderData (the copies' counts go to 0); ResetLaunch()
 // (app/launch.h) clears it with everything else a launch holds.
 extern AppState g_app;
 void ResetAppState();

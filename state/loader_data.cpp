@@ -4,4 +4,6 @@
 
 static_assert(MaxPayloadLength == kSharedBufferSize - LoaderHeaderSize);
 
-int LoaderPayloadLength() { return (g_app.SharedBuffer[62] << 8) | g_app.SharedBuffer[63]; }
+int LoaderByte(int at) { return at >= 0 && at < g_app.LoaderDataBytes ? g_app.LoaderData[at] : 0; }
+
+int LoaderPayloadLength() { return (LoaderByte(62) << 8) | LoaderByte(63); }

@@ -112,10 +112,11 @@ const CommandCase kCommands[] = {
      2},
     {"SendLoaderData",
      [] {
-       g_app.SharedBuffer[60] = 0xA1;
-       g_app.SharedBuffer[61] = 0xB2;
-       g_app.SharedBuffer[62] = 0x01;
-       g_app.SharedBuffer[63] = 0x02;
+       g_app.LoaderData[60] = 0xA1;
+       g_app.LoaderData[61] = 0xB2;
+       g_app.LoaderData[62] = 0x01;
+       g_app.LoaderData[63] = 0x02;
+       g_app.LoaderDataBytes = 64;
        SendLoaderData();
      },
      {0xCD, 0, 0, 0, 0, 0, 0xA1, 0xB2, 0x01, 0x02, 0, 0},

@@ -308,15 +308,19 @@ TEST_F(PackageTest, MissingLoaderShowsNothingItself) {
   EXPECT_TRUE(messages.Shown().empty());
 }
 
-// Drive commands overwrite SharedBuffer between loads; what the file does
-// not cover must not survive as loader data.
+// Drive commands overwrite SharedBuffer between loads, and the tail of the
+// copy keeps what a longer file left there: what the file does not cover
+// must not count as loader data.
 TEST_F(PackageTest, ShortFileLeavesNoStaleBytes) {
   std::memset(g_app.SharedBuffer, 0xAA, sizeof g_app.SharedBuffer);
+  std::memset(g_app.LoaderData, 0xAA, sizeof g_app.LoaderData);
   pc.files.files["short.bin"] = LoaderFile(0, 1000);
   ASSERT_EQ(LoadLoaderData("short.bin"), 1);
   EXPECT_EQ(LoaderBytesLoaded(), 1000);
-  EXPECT_EQ(g_app.SharedBuffer[999], static_cast<BYTE>(999 * 7 + 3));
-  for (int i = 1000; i < kSharedBufferSize; ++i) ASSERT_EQ(g_app.SharedBuffer[i], 0) << i;
+  EXPECT_EQ(LoaderByte(999), static_cast<BYTE>(999 * 7 + 3));
+  for (int i = 1000; i < kSharedBufferSize; ++i) ASSERT_EQ(LoaderByte(i), 0) << i;
+  EXPECT_EQ(LoaderModelCode(), PackedPair('\0', '\0'));
+  EXPECT_EQ(LoaderVersionCode(), PackedPair('\0', '\0') & 0xFF);
 }
 
 TEST_F(PackageTest, VersionDigitsArePackedBcd) {

@@ -56,8 +56,9 @@ class EmulatedTest : public ::testing::Test {
 
   void LoadLoaderData() {
     const std::string loader = MakeLoaderData(package_);
-    ASSERT_LE(loader.size(), sizeof g_app.SharedBuffer);
-    std::memcpy(g_app.SharedBuffer, loader.data(), loader.size());
+    ASSERT_LE(loader.size(), sizeof g_app.LoaderData);
+    std::memcpy(g_app.LoaderData, loader.data(), loader.size());
+    g_app.LoaderDataBytes = static_cast<std::int32_t>(loader.size());
   }
 
   std::vector<BYTE> ImageBytes() const { return std::vector<BYTE>(image_.begin(), image_.end()); }

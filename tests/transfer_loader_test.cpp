@@ -28,14 +28,19 @@ class LoaderPathTest : public ::testing::Test {
     files_.files["FIRM.BIN"] = image_;
   }
 
-  void SetPayload(DWORD length, BYTE p0, BYTE p1) {
-    g_app.SharedBuffer[60] = p0;
-    g_app.SharedBuffer[61] = p1;
-    g_app.SharedBuffer[62] = static_cast<BYTE>(length >> 8);
-    g_app.SharedBuffer[63] = static_cast<BYTE>(length);
+  // The checked copy with a header of payload length `length`, of which the
+  // file held `held` bytes (all that fit when -1).
+  void SetPayload(DWORD length, BYTE p0, BYTE p1, int held = -1) {
+    g_app.LoaderData[60] = p0;
+    g_app.LoaderData[61] = p1;
+    g_app.LoaderData[62] = static_cast<BYTE>(length >> 8);
+    g_app.LoaderData[63] = static_cast<BYTE>(length);
     for (DWORD i = 0; i < length && 64 + i < kSharedBufferSize; ++i) {
-      g_app.SharedBuffer[64 + i] = static_cast<BYTE>(i * 7 + 3);
+      g_app.LoaderData[64 + i] = static_cast<BYTE>(i * 7 + 3);
     }
+    DWORD read = 64 + length < kSharedBufferSize ? 64 + length : kSharedBufferSize;
+    if (held >= 0) read = 64 + static_cast<DWORD>(held);
+    g_app.LoaderDataBytes = static_cast<std::int32_t>(read);
   }
 
   MemoryFiles files_;
@@ -80,15 +85,20 @@ TEST_F(LoaderPathTest, WithoutACheckedImageNoChunkIsSent) {
 }
 
 TEST_F(LoaderPathTest, LoaderPayloadMovesToTheFrontAndGoesOut) {
+  // held: payload bytes the file held (-1: all); the rest goes out as zeros.
   const struct {
     DWORD length;
     bool sent;
-  } cases[] = {{0, true}, {1, true}, {100, true}, {0xBFC0, true}, {0xBFC1, false}, {0xFFFF, false}};
+    int held;
+  } cases[] = {{0, true, -1},      {1, true, -1},       {100, true, -1},    {100, true, 40},
+               {0xBFC0, true, -1}, {0xBFC1, false, -1}, {0xFFFF, false, -1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
+    SCOPED_TRACE(c.held);
     ResetAppState();
     aspi_.commands.clear();
-    SetPayload(c.length, 0x5A, 0xA5);
+    SetPayload(c.length, 0x5A, 0xA5, c.held);
+    std::memset(g_app.SharedBuffer, 0xEE, sizeof g_app.SharedBuffer);
     g_app.SharedBuffer[0] = 0x99;
     const int result = SendLoaderData();
     EXPECT_EQ(result, c.sent ? 1 : 0);
@@ -105,7 +115,8 @@ TEST_F(LoaderPathTest, LoaderPayloadMovesToTheFrontAndGoesOut) {
     EXPECT_EQ(sent.cdb[8], static_cast<BYTE>(c.length >> 8));
     EXPECT_EQ(sent.cdb[9], static_cast<BYTE>(c.length));
     for (DWORD i = 0; i < c.length; ++i) {
-      ASSERT_EQ(sent.data_out[i], static_cast<BYTE>(i * 7 + 3)) << i;
+      const bool held = c.held < 0 || i < static_cast<DWORD>(c.held);
+      ASSERT_EQ(sent.data_out[i], held ? static_cast<BYTE>(i * 7 + 3) : 0) << i;
     }
     if (c.length == 0) {
       EXPECT_EQ(g_app.SharedBuffer[0], 0x99) << "nothing moved";

@@ -89,7 +89,7 @@ int WriteLoaderData(const UpdatedDrive& drive, const VersionValues& values, bool
   if (image_written) TimedWait(kImageSettleMs);
   SetWriteHoldRemaining(kScanPassesMs + kLoaderSettleMs + kScanPassesMs);
   // The loader data as checked before the write, not the file again.
-  if (RestoreLoaderData() == 0) return Stop(g_app.MsgNoDataFile);
+  if (LoaderBytesLoaded() == 0) return Stop(g_app.MsgNoDataFile);
   if (!RefreshAspiSupport()) return Stop(g_app.MsgNoDevice);
   ScanPasses();
   if (ScanDrivesQuietly(2) == 0) return Stop(g_app.MsgNoDevice);
@@ -199,14 +199,15 @@ int UpdateDrive(std::uint8_t adapter, std::uint8_t target) {
   ShowDialogMessage(g_app.MsgCloseApps);
   g_app.CurrentAdapter = adapter;
   g_app.CurrentTarget = target;
-  if (RestoreLoaderData() == 0) return Stop(g_app.MsgNoDataFile);
+  if (LoaderBytesLoaded() == 0) return Stop(g_app.MsgNoDataFile);
   // Tested now, while nothing is written: a damaged file found only after
   // the image stage would leave the new image with the old loader.
   const bool checksum_ok = LoaderChecksumOk() == 1;
 
   const bool t71 = IsFirstModel(SlotOf(adapter, target));
   unsigned char digits[4];
-  std::memcpy(digits, g_app.SharedBuffer + VersionDigitsOffset, 4);
+  for (int k = 0; k < 4; ++k)
+    digits[k] = static_cast<unsigned char>(LoaderByte(VersionDigitsOffset + k));
   const VersionValues values = VersionValuesFor(t71, digits);
   const int revision_order = CompareRevision(g_app.ImageRevisions);
   if (ReadDriveInfo() == 0) return Stop(g_app.MsgNoDevice);
