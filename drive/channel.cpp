@@ -52,6 +52,18 @@ bool LayerHolds(const SRB_ExecSCSICmd* request) {
   return platform.aspi != nullptr && platform.aspi->Holds(request);
 }
 
+// A layer may set the status before its thread has run the routine the
+// record carries: the caller's own, which stores what the caller reads next,
+// or a recording's, which writes the command's end (a next command sent
+// first would be recorded after a still-pending one). Once the status is
+// set, the routine is run here; the routines only copy the answer, so the
+// layer's own run later stores the same. It is read once: the layer's
+// thread puts the caller's own back (none for most commands) meanwhile.
+void FinishEndedRequest(SRB_ExecSCSICmd* request) {
+  const PostProc routine = request->SRB_PostProc;
+  if (routine != nullptr && LayerHolds(request)) routine(request);
+}
+
 bool Pooled(const RequestBlock* block) {
   return block >= g_blocks && block < g_blocks + kPooledBlocks;
 }
@@ -284,13 +296,7 @@ SRB_ExecSCSICmd* RunCommand(const CommandSetup& setup, DWORD timeout_ms) {
     ReleaseCommandRequest(request);  // parked: the layer still holds it
     return nullptr;
   }
-  // The caller reads what the routine stores right after this returns; if the
-  // layer has set the status but not yet run the routine, store now. The
-  // routines only copy the answer, so a second run later stores the same.
-  // The routine is read once: the layer's thread puts the caller's own back
-  // (none for most commands) while this runs.
-  const PostProc routine = request->SRB_PostProc;
-  if (routine != nullptr && LayerHolds(request)) routine(request);
+  FinishEndedRequest(request);
   return request;
 }
 
@@ -359,6 +365,7 @@ bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD st
   request->SRB_Cmd = SC_EXEC_SCSI_CMD;
   request->SRB_HaId = g_app.CurrentAdapter;
   request->SRB_Flags = flags;
+  request->SRB_PostProc = nullptr;  // only a layer's own routine is ever run on it
   request->SRB_Target = g_app.CurrentTarget;
   request->SRB_BufPointer = data_in ? in_area : g_app.SharedBuffer;
   request->SRB_BufLen = buffer_length;
@@ -383,6 +390,7 @@ bool RunSharedCommand(const BYTE* cdb, BYTE flags, DWORD buffer_length, DWORD st
     }
   }
   EndRequest(request, timed_out);
+  if (!timed_out) FinishEndedRequest(request);
   const bool good = !timed_out && request->SRB_Status == SS_COMP;
   // Only an answer is copied: after a failure the area may still hold the
   // previous command's data.

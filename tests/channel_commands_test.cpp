@@ -250,6 +250,37 @@ TEST_F(ChannelCommandsTest, EndedCommandWhoseRoutineIsStillToComeIsStoredAtOnce)
   EXPECT_EQ(ParkedRequestCount(), 0);
 }
 
+// The same for a command whose end the program sees by polling the status:
+// a recording writes the end in the routine, so the end is written before
+// the next command is sent, never as pending and then late.
+TEST_F(ChannelCommandsTest, APolledCommandEndsInTheRecordingBeforeTheNextIsSent) {
+  const std::string path = ::testing::TempDir() + "polled_end.jsonl";
+  std::string error;
+  auto recorder = CaptureRecorder::Open(path, &aspi_, Capture{}, &error);
+  ASSERT_TRUE(recorder) << error;
+  Platform platform = CurrentPlatform();
+  platform.aspi = recorder.get();
+  InstallPlatform(platform);
+  aspi_.script = [](const FakeCommand&) {
+    FakeReply reply = Good({}, 5);
+    reply.routine_after_ms = 1000;
+    return reply;
+  };
+  std::memset(g_app.ImageData, 0x11, sizeof g_app.ImageData);
+  g_app.ImageDataBytes = sizeof g_app.ImageData;
+  EXPECT_EQ(SendImageChunk(0), 1);
+  EXPECT_EQ(SendImageChunk(1), 1);
+  aspi_.clock.Advance(2000);
+  aspi_.Install(&files_);
+  recorder.reset();
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str().find("pending"), std::string::npos) << text.str();
+  EXPECT_EQ(text.str().find("late"), std::string::npos) << text.str();
+  std::remove(path.c_str());
+}
+
 TEST_F(ChannelCommandsTest, ChunkBufferOfATimedOutWriteLivesUntilTheLayerLetsGo) {
   aspi_.script = [](const FakeCommand&) { return Good({}, 65000); };
   BYTE* chunk = NewChunkBuffer();

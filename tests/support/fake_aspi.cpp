@@ -73,8 +73,10 @@ void FakeAspi::RunUntil(std::uint64_t now) {
                            [now](const Held& held) { return held.due <= now; });
     if (it == held_.end()) return;
     if (it->ended) {
+      // The routine it was handed: a caller that ran it meanwhile may have
+      // put another (or none) in the record.
       SRB_ExecSCSICmd* record = it->record;
-      record->SRB_PostProc(record);
+      it->routine(record);
       held_.erase(std::find_if(held_.begin(), held_.end(),
                                [record](const Held& held) { return held.record == record; }));
       continue;
@@ -109,6 +111,7 @@ void FakeAspi::Complete(SRB_ExecSCSICmd* record, const FakeReply& reply) {
   if ((record->SRB_Flags & SRB_POSTING) != 0 && record->SRB_PostProc != nullptr) {
     if (reply.routine_after_ms > 0) {
       held->ended = true;
+      held->routine = record->SRB_PostProc;
       held->due = clock.Now() + reply.routine_after_ms;
       return;
     }

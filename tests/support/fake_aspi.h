@@ -79,7 +79,8 @@ class FakeAspi final : public AspiLayer, public VirtualEventSource {
     SRB_ExecSCSICmd* record;
     std::uint64_t due;
     FakeReply reply;
-    bool ended = false;  // status set, routine still to run
+    bool ended = false;          // status set, routine still to run
+    PostProc routine = nullptr;  // the one the record carried then
   };
   void Complete(SRB_ExecSCSICmd* record, const FakeReply& reply);
 
