@@ -95,24 +95,6 @@ std::string Base64(const std::vector<BYTE>& data) {
 
 // ---- one flat JSON object per line ----
 
-std::string Quoted(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text) {
-    auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", u);
-      out += esc;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 const char* DirectionName(BYTE flags) {
   if ((flags & SRB_DIR_IN) != 0) return "in";
   if ((flags & SRB_DIR_OUT) != 0) return "out";
@@ -138,6 +120,28 @@ struct SpinLock {
 };
 
 }  // namespace
+
+std::string JsonQuoted(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
 
 std::string Sha256Hex(const BYTE* data, std::size_t size) {
   std::uint32_t h[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
@@ -205,27 +209,28 @@ std::unique_ptr<CaptureRecorder> CaptureRecorder::Open(const std::string& path, 
 CaptureRecorder::CaptureRecorder(std::FILE* file, AspiLayer* inner, const Capture& header)
     : file_(file), inner_(inner), files_(header.files) {
   g_recorder = this;
-  std::string line =
-      std::string("{\"capture\":") + Quoted(kCaptureFormat) +
-      ",\"version\":" + std::to_string(kCaptureVersion) + ",\"program\":" + Quoted(header.program) +
-      ",\"platform\":" + Quoted(header.platform) + ",\"family\":" + Quoted(header.family);
+  std::string line = std::string("{\"capture\":") + JsonQuoted(kCaptureFormat) +
+                     ",\"version\":" + std::to_string(kCaptureVersion) +
+                     ",\"program\":" + JsonQuoted(header.program) +
+                     ",\"platform\":" + JsonQuoted(header.platform) +
+                     ",\"family\":" + JsonQuoted(header.family);
   char lang[16];
   std::snprintf(lang, sizeof lang, "0x%04X", header.lang);
   line += std::string(",\"lang\":\"") + lang + "\",\"ticks\":" + std::to_string(header.ticks) +
           ",\"args\":[";
   for (std::size_t i = 0; i < header.args.size(); ++i) {
     if (i > 0) line += ',';
-    line += Quoted(header.args[i]);
+    line += JsonQuoted(header.args[i]);
   }
   std::string digests;
   for (const auto& f : header.files) {
     digests +=
         (digests.empty() ? "" : " ") + f.name + "=" + Sha256Hex(f.bytes.data(), f.bytes.size());
   }
-  line += "],\"files\":" + Quoted(digests) + "}";
+  line += "],\"files\":" + JsonQuoted(digests) + "}";
   WriteLine(line);
   for (const auto& f : header.files) {
-    WriteLine("{\"file\":" + Quoted(f.name) + ",\"size\":" + std::to_string(f.bytes.size()) +
+    WriteLine("{\"file\":" + JsonQuoted(f.name) + ",\"size\":" + std::to_string(f.bytes.size()) +
               ",\"sha256\":\"" + Sha256Hex(f.bytes.data(), f.bytes.size()) + "\",\"b64\":\"" +
               Base64(f.bytes) + "\"}");
   }
@@ -281,7 +286,7 @@ std::string CaptureRecorder::OutField(const SRB_ExecSCSICmd& request) {
         }
         const std::size_t n = used;
         line = "{\"blob\":\"" + digest + "\",\"len\":" + std::to_string(length) +
-               ",\"file\":" + Quoted(f.name) + ",\"at\":" + std::to_string(at) +
+               ",\"file\":" + JsonQuoted(f.name) + ",\"at\":" + std::to_string(at) +
                ",\"n\":" + std::to_string(n) + "}";
       }
     }

@@ -121,6 +121,9 @@ CaptureCommand SentCommandOf(const SRB_ExecSCSICmd& request);
 bool SameSentCommand(const CaptureCommand& a, const CaptureCommand& b);
 
 std::string Sha256Hex(const BYTE* data, std::size_t size);
+// `text` as a JSON string, quotes included: the captures' and the history's
+// one way of writing one.
+std::string JsonQuoted(std::string_view text);
 
 // The recording layer: stands in front of the platform's aspi group and
 // writes every adapter-count answer and every command to the capture as it

@@ -29,33 +29,11 @@ namespace {
 // A full entry's line begins so; a completing line begins with its id.
 constexpr const char* kEntryStart = "{\"time\":\"";
 
-void AppendJsonString(std::string* out, const std::string& utf8) {
-  out->push_back('"');
-  for (const char c : utf8) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out->push_back('\\');
-      out->push_back(c);
-    } else if (c == '\n') {
-      *out += "\\n";
-    } else if (c == '\r') {
-      *out += "\\r";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      *out += escaped;
-    } else {
-      out->push_back(c);
-    }
-  }
-  out->push_back('"');
-}
-
 void AppendField(std::string* line, const char* name, const char* cp932) {
   if (line->size() > 1) line->push_back(',');
-  AppendJsonString(line, name);
+  *line += JsonQuoted(name);
   line->push_back(':');
-  AppendJsonString(line, Cp932ToUtf8(cp932));
+  *line += JsonQuoted(Cp932ToUtf8(cp932));
 }
 
 std::string EntryLine(const HistoryEntry& e) {
@@ -350,9 +328,9 @@ std::string HistoryRecordJson(const HistoryRecord& record) {
   std::string out = "{";
   for (int i = 0; i < kHistoryFieldCount; ++i) {
     if (i > 0) out += ", ";
-    AppendJsonString(&out, kHistoryFields[i]);
+    out += JsonQuoted(kHistoryFields[i]);
     out += ": ";
-    AppendJsonString(&out, record.values[i]);
+    out += JsonQuoted(record.values[i]);
   }
   return out + "}";
 }
